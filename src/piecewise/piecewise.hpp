@@ -1,0 +1,189 @@
+// Interp: the table of knots (xp[k], fp[k]) with its two monotonicity flags,
+// and the evaluations over it, forward (position to value) and inverse (value
+// to position).
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "base/base.hpp"
+#include "schemes/schemes.hpp"
+
+namespace rust::piecewise {
+
+using rust::InverseMethod;
+
+// Why an evaluation has no answer. Numbered as the module maps them.
+enum class InterpError : std::uint8_t {
+    OutOfBounds = 0,            // outside the knots of the searched axis, or no knot
+    NotFound = 1,               // inverse, Exact: no whole position maps to the value
+    NotStrictlyIncreasing = 2,  // the searched axis is not strictly increasing
+};
+
+// A value or an error kind, never both.
+template <class T>
+struct Result {
+    T value{};
+    InterpError error = InterpError::OutOfBounds;
+    bool ok = false;
+
+    static constexpr Result success(T v) { return {v, InterpError::OutOfBounds, true}; }
+    static constexpr Result failure(InterpError e) { return {T{}, e, false}; }
+};
+
+// The first element of a whole-array evaluation that had no answer.
+struct Failure {
+    std::size_t index;
+    InterpError error;
+};
+
+// Elements of type T at start + i·stride, i < length, read through memcpy so
+// that any stride (negative, zero, unaligned) is defined behaviour.
+template <class T>
+struct Strided {
+    const unsigned char* start = nullptr;
+    std::ptrdiff_t stride = sizeof(T);
+    std::size_t length = 0;
+
+    T operator[](std::size_t i) const {
+        T v;
+        std::memcpy(&v, start + static_cast<std::ptrdiff_t>(i) * stride, sizeof v);
+        return v;
+    }
+};
+
+// Comparisons of a search key with a probed knot, in the element type's
+// natural order. For doubles an unordered pair (a NaN on either side) is
+// fatal: "nan or inf encountered".
+template <class T>
+struct Order {
+    static bool greater(T probe, T key) { return probe > key; }
+    static bool equal(T probe, T key) { return probe == key; }
+};
+
+template <>
+struct Order<f64> {
+    static bool greater(f64 probe, f64 key) {
+        check(probe, key);
+        return probe > key;
+    }
+    static bool equal(f64 probe, f64 key) {
+        check(probe, key);
+        return probe == key;
+    }
+    static void check(f64 probe, f64 key) {
+        if (std::isunordered(probe, key)) [[unlikely]]
+            panic("nan or inf encountered");
+    }
+};
+
+struct SearchResult {
+    std::size_t index;  // the knot hit, or the insertion index
+    bool hit;
+};
+
+// Segment search over a[0 … n-1], n >= 1. Fixed-step: ceil(log2 n) probes
+// with a conditional select and no early exit, then one final comparison.
+// On a strictly increasing axis an exact hit is the unique k with a[k] = key;
+// otherwise the insertion index i counts the knots below key: 0 when key is
+// below a[0], n when above a[n-1], else a[i-1] < key < a[i].
+template <class T>
+SearchResult search(const T* a, std::size_t n, T key) {
+    std::size_t base = 0, size = n;
+    while (size > 1) {
+        const std::size_t half = size / 2, mid = base + half;
+        base = Order<T>::greater(a[mid], key) ? base : mid;
+        size -= half;
+    }
+    if (Order<T>::equal(a[base], key)) return {base, true};
+    return {base + (a[base] < key ? 1 : 0), false};
+}
+
+// The natural order: unsigned for u64, signed for i64, IEEE ordered
+// less-than for f64 (false for NaN and for the pair -0.0, +0.0).
+template <class T>
+bool strictly_increasing(const std::vector<T>& v) {
+    for (std::size_t k = 0; k + 1 < v.size(); ++k)
+        if (!(v[k] < v[k + 1])) return false;
+    return true;
+}
+
+template <class X, class F>
+class Interp {
+public:
+    using ForwardScheme = schemes::Forward<X, F>;
+    using InverseScheme = schemes::Inverse<F, X>;
+
+    // Takes both vectors over. Lengths that differ are fatal: "xp and fp must
+    // have same length" (both vectors are released on the way out).
+    Interp(std::vector<X> xp, std::vector<F> fp) {
+        if (xp.size() != fp.size()) panic("xp and fp must have same length");
+        xp_increasing_ = strictly_increasing(xp);
+        fp_increasing_ = strictly_increasing(fp);
+        xp_ = std::move(xp);
+        fp_ = std::move(fp);
+    }
+
+    const std::vector<X>& xp() const { return xp_; }
+    const std::vector<F>& fp() const { return fp_; }
+    bool xp_increasing() const { return xp_increasing_; }
+    bool fp_increasing() const { return fp_increasing_; }
+
+    // Position to value. A knot answers with its value bit for bit; the strict
+    // interior of a segment goes to the forward scheme.
+    Result<F> forward(X x) const {
+        using R = Result<F>;
+        if (!xp_increasing_) return R::failure(InterpError::NotStrictlyIncreasing);
+        const std::size_t n = xp_.size();
+        if (n == 0) return R::failure(InterpError::OutOfBounds);
+        const SearchResult s = search(xp_.data(), n, x);
+        if (s.hit) return R::success(fp_[s.index]);
+        const std::size_t i = s.index;
+        if (i == 0 || i == n) return R::failure(InterpError::OutOfBounds);
+        return R::success(ForwardScheme::forward(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
+    }
+
+    // Value to position. A knot answers with its position under every method;
+    // outside the table the method clamps to the first or last knot in table
+    // order or reports OutOfBounds; inside a segment the inverse scheme rounds.
+    Result<X> inverse(F f, InverseMethod method) const {
+        using R = Result<X>;
+        if (!fp_increasing_) return R::failure(InterpError::NotStrictlyIncreasing);
+        const std::size_t n = fp_.size();
+        if (n == 0) return R::failure(InterpError::OutOfBounds);
+        const SearchResult s = search(fp_.data(), n, f);
+        if (s.hit) return R::success(xp_[s.index]);
+        const std::size_t i = s.index;
+        if (i == 0) {
+            if (method == InverseMethod::Nearest || method == InverseMethod::Bfill) return R::success(xp_[0]);
+            return R::failure(InterpError::OutOfBounds);
+        }
+        if (i == n) {
+            if (method == InverseMethod::Nearest || method == InverseMethod::Ffill) return R::success(xp_[n - 1]);
+            return R::failure(InterpError::OutOfBounds);
+        }
+        const std::optional<X> p = InverseScheme::inverse(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+        if (!p) return R::failure(InterpError::NotFound);
+        return R::success(*p);
+    }
+
+    // Every element of the query in increasing index order, the results into
+    // out[0 … length-1]. Stops at the first element without an answer and
+    // reports it; the elements after it are not evaluated.
+    std::optional<Failure> forward_all(Strided<X> query, F* out) const;
+    std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const;
+
+private:
+    std::vector<X> xp_;
+    std::vector<F> fp_;
+    bool xp_increasing_ = true;
+    bool fp_increasing_ = true;
+};
+
+extern template class Interp<u64, i64>;
+extern template class Interp<u64, f64>;
+
+}  // namespace rust::piecewise

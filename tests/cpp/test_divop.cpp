@@ -1,0 +1,97 @@
+// div_round under every method, and the 128-by-64 primitive on both paths.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "base/base.hpp"
+#include "divop/divop.hpp"
+#include "operands.hpp"
+
+namespace {
+
+using rust::InverseMethod;
+using rust::u128;
+using rust::u64;
+using rust::divop::div_round;
+
+constexpr u128 U128(u64 hi, u64 lo) { return (static_cast<u128>(hi) << 64) | lo; }
+constexpr u64 kMax = ~u64{0};
+constexpr u128 kMax128 = ~u128{0};
+
+struct Case {
+    u128 n, d;
+    std::optional<u128> exact, nearest, ffill, bfill;
+};
+
+TEST(DivRound, KnownAnswers) {
+    const std::nullopt_t no = std::nullopt;
+    const Case cases[] = {
+        {10, 4, no, 2, 2, 3},    // 2.5, tie on even q
+        {14, 4, no, 4, 3, 4},    // 3.5, tie on odd q
+        {9, 4, no, 2, 2, 3},     // 2.25
+        {11, 4, no, 3, 2, 3},    // 2.75
+        {12, 4, 3, 3, 3, 3},     // remainder 0
+        {15, 4, no, 4, 3, 4},    // remainder d - 1
+        {0, 7, 0, 0, 0, 0},      // zero numerator
+        {1, 2, no, 0, 0, 1},     // 0.5 ties to 0
+        {3, 2, no, 2, 1, 2},     // 1.5 ties to 2
+        {U128(kMax - 1, kMax), kMax, no, U128(1, 0), kMax, U128(1, 0)},  // d·(2^64 - 1) + d - 1
+        {U128(kMax, 0), kMax, U128(1, 0), U128(1, 0), U128(1, 0), U128(1, 0)},  // exactly 2^64
+        {kMax128, 1, kMax128, kMax128, kMax128, kMax128},
+        {kMax128, 2, no, U128(kMax >> 1, kMax) + 1, U128(kMax >> 1, kMax), U128(kMax >> 1, kMax) + 1},  // odd q, tie
+        {kMax128, kMax128, 1, 1, 1, 1},
+        {kMax128 - 1, kMax128, no, 1, 0, 1},
+        {U128(1, 0), U128(1, 0) + 1, no, 1, 0, 1},  // 2^64 / (2^64 + 1), wide divisor
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(div_round(c.n, c.d, InverseMethod::Exact), c.exact);
+        EXPECT_EQ(div_round(c.n, c.d, InverseMethod::Nearest), c.nearest);
+        EXPECT_EQ(div_round(c.n, c.d, InverseMethod::Ffill), c.ffill);
+        EXPECT_EQ(div_round(c.n, c.d, InverseMethod::Bfill), c.bfill);
+    }
+}
+
+TEST(DivRound, ZeroDivisorIsFatal) {
+    for (InverseMethod m : {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill, InverseMethod::Bfill}) {
+        try {
+            (void)div_round(5, 0, m);
+            ADD_FAILURE() << "no panic";
+        } catch (const rust::Panic& p) {
+            EXPECT_STREQ(p.what(), "attempt to divide by zero");
+        }
+    }
+}
+
+// Ties (2r = d) on odd and even quotients near 2^64, numerators near 2^128.
+TEST(DivRound, RandomTiesAgainstDefinition) {
+    gen::Gen g(10);
+    for (int i = 0; i < 200'000; ++i) {
+        const u64 d = (g.any_u64() | 2) & ~u64{1};  // even, so d/2 is a whole remainder
+        const u64 q = g.any_u64() >> (g.coin() ? 0 : 1);
+        const u128 n = static_cast<u128>(q) * d + d / 2;
+        const u128 expected = u128{q} + (q & 1);
+        ASSERT_EQ(div_round(n, d, InverseMethod::Nearest), expected) << q << " " << d;
+        ASSERT_EQ(div_round(n, d, InverseMethod::Ffill), u128{q});
+        ASSERT_EQ(div_round(n, d, InverseMethod::Bfill), u128{q} + 1);
+        ASSERT_EQ(div_round(n, d, InverseMethod::Exact), std::nullopt);
+        ASSERT_EQ(div_round(n - 1, d, InverseMethod::Nearest), u128{q});       // just below the tie
+        ASSERT_EQ(div_round(n + 1, d, InverseMethod::Nearest), u128{q} + 1);   // just above
+    }
+}
+
+// The hardware and portable 128-by-64 divisions agree, and both satisfy
+// n = q·d + r with r < d.
+TEST(DivWide, HardwareAndPortableAgree) {
+    gen::Gen g(11);
+    for (int i = 0; i < 1'000'000; ++i) {
+        const u64 d = g.any_u64() | 1;
+        const u64 hi = g.below(d), lo = g.any_u64();
+        const auto hw = rust::divop::div_wide(hi, lo, d), sw = rust::divop::div_wide_portable(hi, lo, d);
+        ASSERT_EQ(hw.q, sw.q);
+        ASSERT_EQ(hw.r, sw.r);
+        ASSERT_LT(sw.r, d);
+        ASSERT_EQ(static_cast<u128>(sw.q) * d + sw.r, U128(hi, lo));
+    }
+}
+
+}  // namespace
