@@ -1,1 +1,400 @@
+// Whole-table evaluation against references written independently of the
+// scheme code: exact rationals (GMP) for integer tables, and the float
+// scheme's steps carried out in MPFR at 64 bits for float tables. The
+// reference finds the segment by a linear scan. Results are compared bit for
+// bit, error kinds and fatal messages exactly.
+#include <gmp.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cinttypes>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "mpfr_ref.hpp"
+#include "operands.hpp"
+#include "piecewise/piecewise.hpp"
+
+namespace {
+
+using rust::InverseMethod;
+using rust::f64;
+using rust::i64;
+using rust::u64;
+using rust::piecewise::InterpError;
+
+constexpr InverseMethod kMethods[] = {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill,
+                                      InverseMethod::Bfill};
+
+// One evaluation's outcome: bits of the result, an error kind, or a fatal message.
+struct Outcome {
+    enum Kind { Value, Error, Fatal } kind;
+    u64 bits = 0;
+    InterpError error = InterpError::OutOfBounds;
+    std::string message;
+
+    bool operator==(const Outcome& o) const {
+        return kind == o.kind && (kind != Value || bits == o.bits) && (kind != Error || error == o.error) &&
+               (kind != Fatal || message == o.message);
+    }
+    std::string show() const {
+        if (kind == Value) return "value " + std::to_string(bits);
+        if (kind == Error) return "error " + std::to_string(static_cast<int>(error));
+        return "fatal '" + message + "'";
+    }
+};
+
+template <class T>
+Outcome value(T v) {
+    Outcome o{Outcome::Value, 0, InterpError::OutOfBounds, {}};
+    std::memcpy(&o.bits, &v, 8);
+    return o;
+}
+Outcome error(InterpError e) { return {Outcome::Error, 0, e, {}}; }
+Outcome fatal(const char* m) { return {Outcome::Fatal, 0, InterpError::OutOfBounds, m}; }
+
+template <class Eval>
+Outcome ours(Eval&& eval) {
+    try {
+        const auto r = eval();
+        return r.ok ? value(r.value) : error(r.error);
+    } catch (const rust::Panic& p) {
+        return fatal(p.what());
+    }
+}
+
+// ---- references -------------------------------------------------------------
+
+class Z {  // an mpz_t that cleans up after itself
+public:
+    Z() { mpz_init(v); }
+    Z(const Z&) = delete;
+    ~Z() { mpz_clear(v); }
+    void set_u(u64 x) { mpz_import(v, 1, 1, sizeof x, 0, 0, &x); }
+    void set_i(i64 x) {
+        set_u(x < 0 ? 0 - static_cast<u64>(x) : static_cast<u64>(x));
+        if (x < 0) mpz_neg(v, v);
+    }
+    u64 get_u() const {
+        u64 x = 0;
+        std::size_t count = 0;
+        mpz_export(&x, &count, 1, sizeof x, 0, 0, v);
+        return x;
+    }
+    mpz_t v;
+};
+
+// num / den (den > 0) rounded by method; absent under Exact with a remainder.
+bool round_rational(const Z& num, const Z& den, InverseMethod m, Z& out) {
+    Z r, twice;
+    mpz_fdiv_qr(out.v, r.v, num.v, den.v);  // floor, 0 <= r < den
+    if (mpz_sgn(r.v) == 0) return true;
+    switch (m) {
+        case InverseMethod::Exact: return false;
+        case InverseMethod::Ffill: return true;
+        case InverseMethod::Bfill: mpz_add_ui(out.v, out.v, 1); return true;
+        case InverseMethod::Nearest: {
+            mpz_mul_2exp(twice.v, r.v, 1);
+            const int c = mpz_cmp(twice.v, den.v);
+            if (c > 0 || (c == 0 && mpz_odd_p(out.v))) mpz_add_ui(out.v, out.v, 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+i64 ref_int_forward(u64 x, u64 x0, i64 f0, u64 x1, i64 f1) {
+    Z a, b, num, t, den, q, X, X0, X1;
+    X.set_u(x), X0.set_u(x0), X1.set_u(x1);
+    mpz_sub(a.v, X1.v, X.v);
+    mpz_sub(b.v, X.v, X0.v);
+    Z F0, F1;
+    F0.set_i(f0), F1.set_i(f1);
+    mpz_mul(num.v, F0.v, a.v);
+    mpz_mul(t.v, F1.v, b.v);
+    mpz_add(num.v, num.v, t.v);
+    mpz_sub(den.v, X1.v, X0.v);
+    round_rational(num, den, InverseMethod::Nearest, q);
+    return mpz_get_si(q.v);  // lies between f0 and f1
+}
+
+bool ref_int_inverse(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod m, u64& out) {
+    Z F, F0, F1, X0, X1, a, b, num, t, den, q;
+    F.set_i(f), F0.set_i(f0), F1.set_i(f1), X0.set_u(x0), X1.set_u(x1);
+    mpz_sub(a.v, F1.v, F.v);
+    mpz_sub(b.v, F.v, F0.v);
+    mpz_mul(num.v, X0.v, a.v);
+    mpz_mul(t.v, X1.v, b.v);
+    mpz_add(num.v, num.v, t.v);
+    mpz_sub(den.v, F1.v, F0.v);
+    if (!round_rational(num, den, m, q)) return false;
+    out = q.get_u();
+    return true;
+}
+
+// The float scheme's steps in MPFR.
+struct MpfrScheme {
+    ref::Mp X, X0, X1, F, F0, F1, a, p0, b, p1, n, d, q, g;
+
+    static bool finite(f64 v) { return std::isfinite(v); }
+
+    Outcome forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
+        if (!finite(f0) || !finite(f1)) return fatal("assertion failed: value.is_finite()");
+        mpfr_set_ui(X.get(), x, MPFR_RNDN), mpfr_set_ui(X0.get(), x0, MPFR_RNDN), mpfr_set_ui(X1.get(), x1, MPFR_RNDN);
+        mpfr_set_d(F0.get(), f0, MPFR_RNDN), mpfr_set_d(F1.get(), f1, MPFR_RNDN);
+        mpfr_sub(a.get(), X1.get(), X.get(), MPFR_RNDN);
+        mpfr_mul(p0.get(), F0.get(), a.get(), MPFR_RNDN);
+        mpfr_sub(b.get(), X.get(), X0.get(), MPFR_RNDN);
+        mpfr_mul(p1.get(), F1.get(), b.get(), MPFR_RNDN);
+        mpfr_add(n.get(), p0.get(), p1.get(), MPFR_RNDN);
+        mpfr_sub(d.get(), X1.get(), X0.get(), MPFR_RNDN);
+        mpfr_div(q.get(), n.get(), d.get(), MPFR_RNDN);
+        return value(ref::to_f64(q.to_f80()));
+    }
+
+    Outcome inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod m) {
+        if (!finite(f) || !finite(f0) || !finite(f1)) return fatal("assertion failed: value.is_finite()");
+        mpfr_set_d(F.get(), f, MPFR_RNDN), mpfr_set_d(F0.get(), f0, MPFR_RNDN), mpfr_set_d(F1.get(), f1, MPFR_RNDN);
+        mpfr_set_ui(X0.get(), x0, MPFR_RNDN), mpfr_set_ui(X1.get(), x1, MPFR_RNDN);
+        mpfr_sub(a.get(), F1.get(), F.get(), MPFR_RNDN);
+        mpfr_mul(p0.get(), X0.get(), a.get(), MPFR_RNDN);
+        mpfr_sub(b.get(), F.get(), F0.get(), MPFR_RNDN);
+        mpfr_mul(p1.get(), X1.get(), b.get(), MPFR_RNDN);
+        mpfr_add(n.get(), p0.get(), p1.get(), MPFR_RNDN);
+        mpfr_sub(d.get(), F1.get(), F0.get(), MPFR_RNDN);
+        mpfr_div(q.get(), n.get(), d.get(), MPFR_RNDN);
+        switch (m) {
+            case InverseMethod::Exact:
+                if (!mpfr_integer_p(q.get())) return error(InterpError::NotFound);
+                mpfr_set(g.get(), q.get(), MPFR_RNDN);
+                break;
+            case InverseMethod::Nearest: mpfr_rint(g.get(), q.get(), MPFR_RNDN); break;
+            case InverseMethod::Ffill: mpfr_floor(g.get(), q.get()); break;
+            case InverseMethod::Bfill: mpfr_ceil(g.get(), q.get()); break;
+        }
+        return value(ref::to_u64(g.to_f80()));
+    }
+};
+
+// Whole-table reference with a linear scan for the segment.
+template <class F>
+struct Reference {
+    const std::vector<u64>& xp;
+    const std::vector<F>& fp;
+    MpfrScheme& mp;
+    u64& interior;  // evaluations that reached a segment's strict interior
+
+    template <class T>
+    static bool increasing(const std::vector<T>& v) {
+        return std::adjacent_find(v.begin(), v.end(), [](T a, T b) { return !(a < b); }) == v.end();
+    }
+
+    Outcome forward(u64 x) const {
+        if (!increasing(xp)) return error(InterpError::NotStrictlyIncreasing);
+        const std::size_t n = xp.size();
+        for (std::size_t k = 0; k < n; ++k)
+            if (xp[k] == x) return value(fp[k]);
+        if (n == 0 || x < xp[0] || x > xp[n - 1]) return error(InterpError::OutOfBounds);
+        std::size_t i = 1;
+        while (xp[i] < x) ++i;
+        ++interior;
+        if constexpr (std::is_same_v<F, i64>) return value(ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]));
+        else return mp.forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]);
+    }
+
+    Outcome inverse(F f, InverseMethod m) const {
+        if (!increasing(fp)) return error(InterpError::NotStrictlyIncreasing);
+        const std::size_t n = fp.size();
+        if (n == 0) return error(InterpError::OutOfBounds);
+        if constexpr (std::is_same_v<F, f64>) {
+            if (std::isnan(f) || std::isnan(fp[0])) return fatal("nan or inf encountered");
+        }
+        for (std::size_t k = 0; k < n; ++k)
+            if (fp[k] == f) return value(xp[k]);
+        const bool low_clamps = m == InverseMethod::Nearest || m == InverseMethod::Bfill;
+        const bool high_clamps = m == InverseMethod::Nearest || m == InverseMethod::Ffill;
+        if (f < fp[0]) return low_clamps ? value(xp[0]) : error(InterpError::OutOfBounds);
+        if (f > fp[n - 1]) return high_clamps ? value(xp[n - 1]) : error(InterpError::OutOfBounds);
+        std::size_t i = 1;
+        while (fp[i] < f) ++i;
+        ++interior;
+        if constexpr (std::is_same_v<F, i64>) {
+            u64 p;
+            if (!ref_int_inverse(f, xp[i - 1], fp[i - 1], xp[i], fp[i], m, p)) return error(InterpError::NotFound);
+            return value(p);
+        } else {
+            return mp.inverse(f, xp[i - 1], fp[i - 1], xp[i], fp[i], m);
+        }
+    }
+};
+
+// ---- random tables and queries ----------------------------------------------
+
+struct Tables {
+    gen::Gen g;
+
+    std::size_t size() {
+        switch (g.below(6)) {
+            case 0: return g.below(3);  // empty, one or two knots
+            case 1: return 2 + g.below(8);
+            default: return 1 + g.below(300);
+        }
+    }
+
+    // Sorted distinct positions near 0, 2^63 or 2^64 - 1, or spread wide.
+    std::vector<u64> positions(std::size_t n) {
+        std::vector<u64> v(n);
+        const int where = static_cast<int>(g.below(5));
+        for (u64& x : v) {
+            switch (where) {
+                case 0: x = g.below(4 * n + 4); break;
+                case 1: x = (u64{1} << 63) - 2 * n + g.below(4 * n); break;
+                case 2: x = ~u64{0} - g.below(4 * n + 4); break;
+                default: x = g.any_u64(); break;
+            }
+        }
+        finish(v);
+        return v;
+    }
+
+    std::vector<i64> int_values(std::size_t n) {
+        std::vector<i64> v(n);
+        const int where = static_cast<int>(g.below(4));
+        for (i64& f : v) {
+            switch (where) {
+                case 0: f = INT64_MIN + static_cast<i64>(g.below(4 * n + 4)); break;
+                case 1: f = INT64_MAX - static_cast<i64>(g.below(4 * n + 4)); break;
+                case 2: f = static_cast<i64>(g.below(40 * n + 4)) - static_cast<i64>(20 * n); break;
+                default: f = static_cast<i64>(g.any_u64()); break;
+            }
+        }
+        finish(v);
+        return v;
+    }
+
+    std::vector<f64> float_values(std::size_t n) {
+        std::vector<f64> v(n);
+        const int where = static_cast<int>(g.below(4));
+        for (f64& f : v) {
+            switch (where) {
+                case 0: f = static_cast<f64>(static_cast<i64>(g.below(8 * n + 8)) - static_cast<i64>(4 * n)) / 4; break;
+                case 1: f = g.any_double(); break;
+                case 2: f = std::ldexp(static_cast<f64>(g.below(1 << 20)), static_cast<int>(g.range(-1080, -1040))); break;
+                default: f = g.any_double(g.below(8) == 0); break;  // now and then inf or NaN
+            }
+        }
+        finish(v);
+        return v;
+    }
+
+    // Usually sorted and distinct; sometimes left as drawn, or with a repeat.
+    template <class T>
+    void finish(std::vector<T>& v) {
+        const u64 r = g.below(10);
+        if (r == 0) return;
+        std::sort(v.begin(), v.end(), [](T a, T b) { return a < b; });
+        v.erase(std::unique(v.begin(), v.end(), [](T a, T b) { return a == b; }), v.end());
+        if (r == 1 && v.size() >= 2) v[1] = v[0];
+    }
+
+    // On a knot, just beside one, outside, or anywhere.
+    u64 position_query(const std::vector<u64>& xp) {
+        if (xp.empty() || g.below(6) == 0) return g.any_u64();
+        const u64 k = xp[g.below(xp.size())];
+        switch (g.below(4)) {
+            case 0: return k;
+            case 1: return k - 1;
+            case 2: return k + 1;
+            default: {
+                const u64 lo = xp.front(), hi = std::max(xp.front(), xp.back());
+                return lo + g.below(hi - lo + 1);
+            }
+        }
+    }
+
+    template <class F>
+    F value_query(const std::vector<F>& fp) {
+        if constexpr (std::is_same_v<F, i64>) {
+            if (fp.empty() || g.below(6) == 0) return static_cast<i64>(g.any_u64());
+            const i64 k = fp[g.below(fp.size())];
+            switch (g.below(4)) {
+                case 0: return k;
+                case 1: return k - (k != INT64_MIN ? 1 : 0);
+                case 2: return k + (k != INT64_MAX ? 1 : 0);
+                default: {
+                    const u64 lo = static_cast<u64>(fp.front()), span = static_cast<u64>(fp.back()) - lo;
+                    return static_cast<i64>(lo + g.below(span + 1));
+                }
+            }
+        } else {
+            if (fp.empty() || g.below(6) == 0) return g.any_double(g.below(10) == 0);
+            const f64 k = fp[g.below(fp.size())];
+            switch (g.below(5)) {
+                case 0: return k;
+                case 1: return std::nextafter(k, -HUGE_VAL);
+                case 2: return std::nextafter(k, HUGE_VAL);
+                case 3: {  // the midpoint of a segment, where ties live
+                    const std::size_t i = g.below(fp.size());
+                    const f64 next = i + 1 < fp.size() ? fp[i + 1] : fp[i];
+                    return fp[i] / 2 + next / 2;
+                }
+                default: return fp.front() + (fp.back() - fp.front()) * (static_cast<f64>(g.below(1 << 20)) / (1 << 20));
+            }
+        }
+    }
+};
+
+template <class F>
+void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluations, u64& interior) {
+    ref::widen_exponent_range();
+    Tables t{gen::Gen(salt)};
+    MpfrScheme mp;
+    u64 mismatches = 0;
+    for (u64 k = 0; k < tables; ++k) {
+        const std::size_t n = t.size();
+        std::vector<u64> xp = t.positions(n);
+        std::vector<F> fp;
+        if constexpr (std::is_same_v<F, i64>) fp = t.int_values(n);
+        else fp = t.float_values(n);
+        fp.resize(xp.size(), fp.empty() ? F{} : fp.back());  // dedup may shorten either axis
+        xp.resize(fp.size());
+        const Reference<F> reference{xp, fp, mp, interior};
+        const rust::piecewise::Interp<u64, F> table(xp, fp);
+        for (u64 q = 0; q < queries_per_table; ++q) {
+            const u64 x = t.position_query(xp);
+            const Outcome a = ours([&] { return table.forward(x); }), b = reference.forward(x);
+            ++evaluations;
+            if (!(a == b) && ++mismatches <= 5)
+                ADD_FAILURE() << "forward(" << x << ") over " << n << " knots: " << a.show() << " vs " << b.show()
+                              << " (seed " << gen::seed() << ")";
+            const F f = t.value_query(fp);
+            for (InverseMethod m : kMethods) {
+                const Outcome c = ours([&] { return table.inverse(f, m); }), d = reference.inverse(f, m);
+                ++evaluations;
+                if (!(c == d) && ++mismatches <= 5)
+                    ADD_FAILURE() << "inverse(" << f << ", " << static_cast<int>(m) << ") over " << n
+                                  << " knots: " << c.show() << " vs " << d.show() << " (seed " << gen::seed() << ")";
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_GT(interior, evaluations / 5) << "too few queries reached the schemes";
+}
+
+TEST(EvaluationDifferential, IntegerTablesAgainstExactRationals) {
+    u64 evaluations = 0, interior = 0;
+    run_differential<i64>(500, gen::count(20'000, 2'000'000), 20, evaluations, interior);
+    std::printf("integer tables: %" PRIu64 " evaluations, %" PRIu64 " inside a segment, seed %" PRIu64 "\n",
+                evaluations, interior, gen::seed());
+}
+
+TEST(EvaluationDifferential, FloatTablesAgainstMpfrSteps) {
+    u64 evaluations = 0, interior = 0;
+    run_differential<f64>(501, gen::count(20'000, 2'000'000), 20, evaluations, interior);
+    std::printf("float tables: %" PRIu64 " evaluations, %" PRIu64 " inside a segment, seed %" PRIu64 "\n",
+                evaluations, interior, gen::seed());
+}
+
+}  // namespace
