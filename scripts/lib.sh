@@ -24,3 +24,22 @@ configure_and_build() {
     cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release "$@"
     cmake --build "$dir" -j "$(nproc)"
 }
+
+# make_venv DIR PACKAGES…: a virtual environment with these packages.
+make_venv() {
+    local dir=$1
+    shift
+    [ -x "$dir/bin/python" ] || python3 -m venv "$dir"
+    "$dir/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+    "$dir/bin/python" -m pip install -q --disable-pip-version-check "$@"
+}
+
+# build_wheel VENV OUTDIR [pip options…]: the extension built with warnings as
+# errors, against the NumPy 2.x headers of VENV.
+build_wheel() {
+    local venv=$1 out=$2
+    shift 2
+    rm -rf "$out"
+    "$venv/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --no-build-isolation \
+        -C cmake.define.RUST_WERROR=ON -C build-dir=build/wheel-build "$@" -w "$out" .
+}

@@ -1,0 +1,41 @@
+#include "module/arrays.hpp"
+
+#include <string>
+
+#include "module/binding.hpp"
+#include "module/errors.hpp"
+
+namespace rust::module {
+
+bool accept(PyObject* obj, Element element, const char* param, View& view) {
+    if (PyArray_Check(obj)) {
+        PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(obj);
+        PyArray_Descr* want = descriptor(element);
+        if (PyArray_NDIM(arr) == 1 && (PyArray_DESCR(arr) == want || PyArray_EquivTypes(PyArray_DESCR(arr), want))) {
+            view.array = Ref::borrow(obj);
+            view.start = static_cast<const unsigned char*>(PyArray_DATA(arr));
+            view.length = PyArray_DIM(arr, 0);
+            view.stride = PyArray_STRIDE(arr, 0);
+            return true;
+        }
+    }
+    const std::string type = type_qualname(obj);
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to 'PyArray<T, D>'", param,
+                 type.c_str());
+    return false;
+}
+
+PyObject* new_result(Element element, npy_intp length) {
+    if (length > PY_SSIZE_T_MAX / 8) return PyErr_NoMemory();  // more bytes than an address space holds
+    PyArray_Descr* descr = descriptor(element);
+    Py_INCREF(descr);  // PyArray_NewFromDescr steals a reference
+    npy_intp dims[1] = {length};
+    PyObject* result = PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, nullptr, nullptr, 0, nullptr);
+    if (result == nullptr && !(PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError))) {
+        if (PyErr_Occurred()) PyErr_Print();
+        raise_panic("Python API call failed");
+    }
+    return result;
+}
+
+}  // namespace rust::module

@@ -1,0 +1,106 @@
+#include "module/binding.hpp"
+
+#include <cstring>
+#include <string>
+
+namespace rust::module {
+
+namespace {
+
+// 'a', 'a' and 'b', or 'a', 'b', and 'c'.
+std::string quoted_list(const char* const* names, const int* which, int n) {
+    std::string s;
+    for (int k = 0; k < n; ++k) {
+        if (k > 0) s += n == 2 ? " and " : (k == n - 1 ? ", and " : ", ");
+        s += '\'';
+        s += names[which[k]];
+        s += '\'';
+    }
+    return s;
+}
+
+}  // namespace
+
+bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** bound) {
+    if (nargs > sig.count) {
+        if (sig.count == Signature::kRequired)
+            PyErr_Format(PyExc_TypeError, "%s() takes %d positional arguments but %zd were given", sig.function,
+                         sig.count, nargs);
+        else
+            PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given",
+                         sig.function, Signature::kRequired, sig.count, nargs);
+        return false;
+    }
+    for (int k = 0; k < sig.count; ++k) bound[k] = k < nargs ? args[k] : nullptr;
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t j = 0; j < nkw; ++j) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, j);
+        int slot = -1;
+        for (int k = 0; k < sig.count && slot < 0; ++k)
+            if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, sig.names[k]) == 0) slot = k;
+        if (slot < 0) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", sig.function, key);
+            return false;
+        }
+        if (bound[slot] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.function, sig.names[slot]);
+            return false;
+        }
+        bound[slot] = args[nargs + j];
+    }
+    int missing[Signature::kRequired], n_missing = 0;
+    for (int k = 0; k < Signature::kRequired; ++k)
+        if (bound[k] == nullptr) missing[n_missing++] = k;
+    if (n_missing > 0) {
+        const std::string list = quoted_list(sig.names, missing, n_missing);
+        if (n_missing == 1)
+            PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: %s", sig.function, list.c_str());
+        else
+            PyErr_Format(PyExc_TypeError, "%s() missing %d required positional arguments: %s", sig.function, n_missing,
+                         list.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string type_qualname(PyObject* obj) {
+    const Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+    const char* utf8 = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8(name.get()) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return "<failed to extract type name>";
+    }
+    return utf8;
+}
+
+bool parse_method(PyObject* value, InverseMethod& method) {
+    if (value == nullptr || value == Py_None) {
+        method = InverseMethod::Exact;
+        return true;
+    }
+    if (!PyUnicode_Check(value)) {
+        const std::string type = type_qualname(value);
+        PyErr_Format(PyExc_TypeError, "argument 'method': '%s' object cannot be converted to 'PyString'", type.c_str());
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(value, &size);
+    if (text == nullptr) return false;  // a lone surrogate: UnicodeEncodeError, unchanged
+    struct Word {
+        const char* text;
+        Py_ssize_t size;
+        InverseMethod method;
+    };
+    static constexpr Word words[] = {
+        {"nearest", 7, InverseMethod::Nearest}, {"ffill", 5, InverseMethod::Ffill}, {"bfill", 5, InverseMethod::Bfill}};
+    for (const Word& w : words) {
+        if (size == w.size && std::memcmp(text, w.text, static_cast<std::size_t>(size)) == 0) {
+            method = w.method;
+            return true;
+        }
+    }
+    PyErr_SetString(PyExc_ValueError, "method must be either None, 'nearest', 'ffill' or 'bfill'");
+    return false;
+}
+
+}  // namespace rust::module

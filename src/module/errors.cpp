@@ -1,0 +1,68 @@
+#include "module/errors.hpp"
+
+#include <cstring>
+
+namespace rust::module {
+
+namespace {
+
+PyObject* panic_type = nullptr;  // created once, kept for the process
+
+constexpr const char* kPanicDoc =
+    "The exception raised when a call of the native module meets a violated invariant: "
+    "knot arrays of different lengths, a non-finite value where a finite one is required, "
+    "NaN in a float search, or NumPy that cannot be loaded.\n\n"
+    "Like SystemExit, it derives from BaseException and not from Exception, so that it "
+    "typically propagates through the whole stack and ends the interpreter instead of "
+    "being caught by an `except Exception` handler.";
+
+}  // namespace
+
+void raise_panic(const char* message) {
+    if (panic_type == nullptr) {
+        panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+        if (panic_type == nullptr) return;  // the error of the type's creation stands
+    }
+    PyErr_SetString(panic_type, message);
+}
+
+std::string describe_pending_error() {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    const Ref t(type), v(value), tb(traceback);
+    std::string text = "unknown error";
+    if (t) {
+        const char* name = reinterpret_cast<PyTypeObject*>(t.get())->tp_name;
+        if (const char* dot = std::strrchr(name, '.')) name = dot + 1;
+        text = name;
+    }
+    if (v) {
+        const Ref s(PyObject_Str(v.get()));
+        const char* utf8 = s ? PyUnicode_AsUTF8(s.get()) : nullptr;
+        if (utf8 != nullptr && *utf8 != '\0') {
+            text += ": ";
+            text += utf8;
+        }
+    }
+    PyErr_Clear();  // anything raised while describing
+    return text;
+}
+
+void raise_interp_error(Direction direction, piecewise::InterpError error) {
+    const bool forward = direction == Direction::Forward;
+    switch (error) {
+        case piecewise::InterpError::OutOfBounds:
+            PyErr_SetString(forward ? PyExc_IndexError : PyExc_KeyError, forward ? "x out of bounds" : "f out of bounds");
+            return;
+        case piecewise::InterpError::NotFound:
+            PyErr_SetString(forward ? PyExc_IndexError : PyExc_KeyError, forward ? "x not found" : "f not found");
+            return;
+        case piecewise::InterpError::NotStrictlyIncreasing:
+            PyErr_SetString(PyExc_ValueError,
+                            forward ? "xp must be strictly increasing" : "fp must be strictly increasing");
+            return;
+    }
+}
+
+}  // namespace rust::module

@@ -1,0 +1,49 @@
+// The exceptions of the module: PanicException for violated invariants, the
+// fixed messages of the evaluation errors, and the boundary that keeps C++
+// exceptions out of CPython.
+#pragma once
+
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "base/base.hpp"
+#include "module/python.hpp"
+#include "piecewise/piecewise.hpp"
+
+namespace rust::module {
+
+// Raises PanicException(message), creating the type on first use.
+void raise_panic(const char* message);
+
+// "{type name}: {str(value)}" of the pending exception, which it clears.
+std::string describe_pending_error();
+
+enum class Direction { Forward, Inverse };
+
+// IndexError / KeyError / ValueError with the fixed single-argument message.
+void raise_interp_error(Direction direction, piecewise::InterpError error);
+
+// Runs body (which returns a new reference or null with an exception set) and
+// turns any C++ exception into a Python one: Panic into PanicException with
+// its message, exhausted memory into MemoryError.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const Panic& p) {
+        raise_panic(p.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {  // a vector larger than memory can hold
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_panic(e.what());
+    } catch (...) {
+        raise_panic("unknown C++ exception");
+    }
+    return nullptr;
+}
+
+}  // namespace rust::module

@@ -1,0 +1,74 @@
+"""Shared helpers: array constructors and an exact reference in Fractions."""
+
+import math
+from fractions import Fraction
+
+import numpy as np
+import pytest
+
+
+def u64(*values):
+    return np.array(values, dtype=np.uint64)
+
+
+def i64(*values):
+    return np.array(values, dtype=np.int64)
+
+
+def f64(*values):
+    return np.array(values, dtype=np.float64)
+
+
+def bits(a):
+    """Float results compared bit for bit."""
+    return np.asarray(a, dtype=np.float64).view(np.uint64).tolist()
+
+
+class Outside(Exception):
+    """The reference's verdict for an argument with no answer."""
+
+
+def ref_forward_int(x, xp, fp):
+    xp, fp = [int(v) for v in xp], [int(v) for v in fp]
+    if any(a >= b for a, b in zip(xp, xp[1:])):
+        raise Outside("xp must be strictly increasing")
+    if x in xp:
+        return fp[xp.index(x)]
+    if not xp or x < xp[0] or x > xp[-1]:
+        raise Outside("x out of bounds")
+    i = next(k for k in range(len(xp)) if xp[k] > x)
+    x0, x1, f0, f1 = xp[i - 1], xp[i], fp[i - 1], fp[i]
+    return round(Fraction(f0 * (x1 - x) + f1 * (x - x0), x1 - x0))  # ties to even
+
+
+def ref_inverse_int(f, xp, fp, method=None):
+    xp, fp = [int(v) for v in xp], [int(v) for v in fp]
+    if any(a >= b for a, b in zip(fp, fp[1:])):
+        raise Outside("fp must be strictly increasing")
+    if not fp:
+        raise Outside("f out of bounds")
+    if f in fp:
+        return xp[fp.index(f)]
+    if f < fp[0]:
+        if method in ("nearest", "bfill"):
+            return xp[0]
+        raise Outside("f out of bounds")
+    if f > fp[-1]:
+        if method in ("nearest", "ffill"):
+            return xp[-1]
+        raise Outside("f out of bounds")
+    i = next(k for k in range(len(fp)) if fp[k] > f)
+    x0, x1, f0, f1 = xp[i - 1], xp[i], fp[i - 1], fp[i]
+    p = Fraction(x0 * (f1 - f) + x1 * (f - f0), f1 - f0)
+    if method is None:
+        if p.denominator != 1:
+            raise Outside("f not found")
+        return int(p)
+    return {"nearest": round, "ffill": math.floor, "bfill": math.ceil}[method](p)
+
+
+@pytest.fixture(scope="session")
+def rust():
+    import rust as module
+
+    return module

@@ -1,0 +1,145 @@
+"""Evaluation errors, their precedence, PanicException and MemoryError."""
+
+import numpy as np
+import pytest
+from conftest import f64, i64, u64
+
+PANIC_DOC_WORDS = ("invariant", "BaseException")
+
+
+def panic_type(rust):
+    try:
+        rust.forward_int(u64(), u64(1, 2), i64(1))
+    except BaseException as e:  # noqa: B036 - the type is what is under test
+        return type(e)
+    raise AssertionError("no exception")
+
+
+def test_panic_exception_type(rust):
+    t = panic_type(rust)
+    assert t.__module__ == "pyo3_runtime"
+    assert t.__name__ == "PanicException"
+    assert t.__qualname__ == "PanicException"
+    assert t.__bases__ == (BaseException,)
+    assert not issubclass(t, Exception)
+    assert all(w in t.__doc__ for w in PANIC_DOC_WORDS)
+    assert not hasattr(rust, "PanicException")
+    assert panic_type(rust) is t  # created once
+
+
+def test_panic_is_not_caught_by_except_exception(rust):
+    t = panic_type(rust)
+    with pytest.raises(t) as info:
+        try:
+            rust.forward_int(u64(1), u64(1, 2, 3), i64(1, 2))
+        except Exception:  # must not catch it
+            pytest.fail("caught by except Exception")
+    assert info.value.args == ("xp and fp must have same length",)
+    # the module stays usable
+    assert rust.forward_int(u64(1), u64(1, 2), i64(5, 6)).tolist() == [5]
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda r: r.forward_int(u64(), u64(1, 2, 3), i64(1, 2)), "xp and fp must have same length"),
+        (lambda r: r.inverse_float(f64(), u64(), f64(1.0)), "xp and fp must have same length"),
+        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(0.0, np.inf)), "assertion failed: value.is_finite()"),
+        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(np.nan, np.inf)), "assertion failed: value.is_finite()"),
+        (lambda r: r.inverse_float(f64(np.nan), u64(0, 1), f64(0.0, 1.0)), "nan or inf encountered"),
+        (lambda r: r.inverse_float(f64(0.0), u64(3), f64(np.nan)), "nan or inf encountered"),
+        (lambda r: r.inverse_float(f64(0.5), u64(0, 1), f64(0.0, np.inf), "nearest"), "assertion failed: value.is_finite()"),
+    ],
+)
+def test_fatal_errors_carry_the_invariant(rust, call, message):
+    with pytest.raises(panic_type(rust)) as info:
+        call(rust)
+    assert info.value.args == (message,)
+
+
+def test_inf_knots_answer_without_the_scheme(rust):
+    assert rust.forward_float(u64(0, 2), u64(0, 2), f64(0.0, np.inf)).tolist() == [0.0, np.inf]
+    assert rust.inverse_float(f64(np.inf, -np.inf), u64(0, 1), f64(0.0, 1.0), "nearest").tolist() == [1, 0]
+    with pytest.raises(KeyError, match="f out of bounds"):
+        rust.inverse_float(f64(np.nan), u64(), f64())
+
+
+@pytest.mark.parametrize(
+    "call, exc, message",
+    [
+        (lambda r: r.forward_int(u64(0), u64(1, 2), i64(1, 2)), IndexError, "x out of bounds"),
+        (lambda r: r.forward_float(u64(3), u64(1, 2), f64(1, 2)), IndexError, "x out of bounds"),
+        (lambda r: r.forward_int(u64(1), u64(), i64()), IndexError, "x out of bounds"),
+        (lambda r: r.inverse_int(i64(1), u64(), i64(), "nearest"), KeyError, "f out of bounds"),
+        (lambda r: r.inverse_int(i64(0), u64(1, 2), i64(1, 2), "ffill"), KeyError, "f out of bounds"),
+        (lambda r: r.inverse_int(i64(3), u64(1, 2), i64(1, 2), "bfill"), KeyError, "f out of bounds"),
+        (lambda r: r.inverse_int(i64(1), u64(0, 10), i64(0, 4)), KeyError, "f not found"),
+        (lambda r: r.inverse_float(f64(0.1), u64(0, 10), f64(0, 1)), KeyError, "f not found"),
+        (lambda r: r.forward_int(u64(1), u64(1, 1, 2), i64(0, 1, 2)), ValueError, "xp must be strictly increasing"),
+        (lambda r: r.forward_float(u64(100), u64(2, 1), f64(0, 1)), ValueError, "xp must be strictly increasing"),
+        (lambda r: r.inverse_int(i64(10), u64(1, 2, 3), i64(0, 10, 10)), ValueError, "fp must be strictly increasing"),
+        (lambda r: r.inverse_float(f64(0.0), u64(1, 2), f64(-0.0, 0.0)), ValueError, "fp must be strictly increasing"),
+        (lambda r: r.inverse_float(f64(np.nan), u64(1, 2), f64(np.nan, 0.0)), ValueError, "fp must be strictly increasing"),
+    ],
+)
+def test_evaluation_errors(rust, call, exc, message):
+    with pytest.raises(exc) as info:
+        call(rust)
+    assert type(info.value) is exc
+    assert info.value.args == (message,)
+    assert str(info.value) == (repr(message) if exc is KeyError else message)
+
+
+def test_first_failing_element_wins(rust):
+    xp, fp = u64(0, 10), f64(0.0, 1.0)
+    # element 1 is out of bounds; element 2 would be a fatal NaN and is never evaluated
+    with pytest.raises(KeyError):
+        rust.inverse_float(f64(0.5, 5.0, np.nan), xp, fp, "bfill")
+    with pytest.raises(panic_type(rust)):
+        rust.inverse_float(f64(0.5, np.nan, 5.0), xp, fp, "bfill")
+    # a non-increasing axis fails at element 0 whatever its value
+    with pytest.raises(ValueError):
+        rust.forward_int(u64(10**6, 1), u64(5, 5), i64(1, 2))
+
+
+def test_error_precedence(rust):
+    # a bad array before a bad method
+    with pytest.raises(TypeError, match="argument 'fp'"):
+        rust.inverse_int(i64(1), u64(1, 2), f64(1, 2), "sideways")
+    # a bad method before a length mismatch
+    with pytest.raises(ValueError, match="method must be"):
+        rust.inverse_int(i64(1), u64(1, 2, 3), i64(1, 2), "sideways")
+    # arrays in the order query, xp, fp
+    with pytest.raises(TypeError, match="argument 'x'"):
+        rust.forward_int([1], [2], [3])
+    with pytest.raises(TypeError, match="argument 'xp'"):
+        rust.forward_int(u64(1), [2], [3])
+    # binding before arrays
+    with pytest.raises(TypeError, match="missing 1 required"):
+        rust.forward_int([1], [2])
+    # an empty query with mismatched lengths still fails
+    with pytest.raises(panic_type(rust), match="same length"):
+        rust.inverse_int(i64(), u64(1, 2, 3), i64(1, 2))
+    # non-increasing xp before out of bounds
+    with pytest.raises(ValueError):
+        rust.forward_int(u64(100), u64(3, 2), i64(1, 2))
+
+
+@pytest.mark.parametrize("name", ["forward_int", "forward_float", "inverse_int", "inverse_float"])
+def test_impossible_allocation_is_memory_error(rust, name):
+    # 2^59 elements of 8 bytes is the largest view NumPy can describe; no
+    # machine can hold a result or a copy of it.
+    is_int = name.endswith("_int")
+    qdtype = np.uint64 if name.startswith("forward") else (np.int64 if is_int else np.float64)
+    huge = np.lib.stride_tricks.as_strided(np.zeros(1, qdtype), shape=(2**59,), strides=(0,))
+    fp = i64(0, 1) if is_int else f64(0.0, 1.0)
+    with pytest.raises(MemoryError):
+        getattr(rust, name)(huge, u64(0, 1), fp)
+    # knots that cannot be copied
+    huge_xp = np.lib.stride_tricks.as_strided(u64(1), shape=(2**59,), strides=(0,))
+    huge_fp = np.lib.stride_tricks.as_strided(fp[:1], shape=(2**59,), strides=(0,))
+    q = np.zeros(1, qdtype)
+    with pytest.raises(MemoryError):
+        getattr(rust, name)(q, huge_xp, huge_fp)
+    # the interpreter and the module go on
+    assert getattr(rust, name)(q[:0], u64(0, 1), fp).shape == (0,)

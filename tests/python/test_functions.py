@@ -1,0 +1,145 @@
+"""The four functions on small tables, against hand-computed answers and an
+exact Fraction reference."""
+
+import numpy as np
+import pytest
+from conftest import Outside, bits, f64, i64, ref_forward_int, ref_inverse_int, u64
+
+METHODS = [None, "nearest", "ffill", "bfill"]
+
+
+def test_typical_call(rust):
+    r = rust.inverse_int(i64(14, 25), u64(100, 200, 300), i64(0, 10, 20), method="ffill")
+    assert r.dtype == np.uint64
+    assert r.tolist() == [240, 300]
+
+
+def test_nanosecond_timestamps_above_2_53_are_exact(rust):
+    t0 = 1_700_000_000_000_000_000
+    xp = u64(t0, t0 + 10**9)
+    fp = i64(0, 1000)
+    x = u64(t0 + 1, t0 + 999_999_999, t0 + 500_000_000)
+    assert rust.forward_int(x, xp, fp).tolist() == [0, 1000, 500]
+    back = rust.inverse_int(i64(1, 999), xp, fp)
+    assert back.tolist() == [t0 + 1_000_000, t0 + 999_000_000]
+
+
+@pytest.mark.parametrize(
+    "x, expected",
+    [(1, 0), (2, 1), (3, 2), (5, 2), (7, 4), (9, 4), (0, 0), (10, 5)],
+)
+def test_forward_int_ties_to_even(rust, x, expected):
+    assert rust.forward_int(u64(x), u64(0, 10), i64(0, 5)).tolist() == [expected]
+
+
+@pytest.mark.parametrize(
+    "f, expected",
+    [
+        (1, [KeyError, 2, 2, 3]),
+        (2, [5, 5, 5, 5]),
+        (3, [KeyError, 8, 7, 8]),
+        (-1, [KeyError, 0, KeyError, 0]),
+        (5, [KeyError, 10, 10, KeyError]),
+    ],
+)
+def test_inverse_int_methods(rust, f, expected):
+    for method, want in zip(METHODS, expected):
+        if want is KeyError:
+            with pytest.raises(KeyError):
+                rust.inverse_int(i64(f), u64(0, 10), i64(0, 4), method)
+        else:
+            assert rust.inverse_int(i64(f), u64(0, 10), i64(0, 4), method).tolist() == [want]
+
+
+def test_forward_float_truncates_to_double(rust):
+    r = rust.forward_float(u64(1, 3, 5, 7), u64(0, 10), f64(0.0, 1.0))
+    assert bits(r) == bits([np.nextafter(0.1, 0.0), 0.3, 0.5, 0.7])
+    flat = rust.forward_float(u64(1, 5), u64(0, 10**9), f64(0.3, 0.3))
+    assert bits(flat) == bits([0.29999999999999993, 0.3])
+
+
+def test_forward_float_knots_are_returned_bit_for_bit(rust):
+    r = rust.forward_float(u64(0, 2), u64(0, 2), f64(np.nan, -0.0))
+    assert np.isnan(r[0])
+    assert bits(r[1:]) == bits([-0.0])
+
+
+@pytest.mark.parametrize(
+    "xp, fp, f, expected",
+    [
+        ((0, 10), (0.0, 4.0), 1.0, [KeyError, 2, 2, 3]),
+        ((0, 10), (0.0, 4.0), 3.0, [KeyError, 8, 7, 8]),
+        ((0, 10), (0.0, 1.0), 0.1, [KeyError, 1, 1, 2]),
+        ((0, 1), (0.0, 1.0), 0.5, [KeyError, 0, 0, 1]),
+        ((0, 2**64 - 1), (0.0, 1.0), 0.5, [KeyError, 2**63, 2**63 - 1, 2**63]),
+        ((0, 2**64 - 1), (0.0, 1.0), 0.75, [3 * 2**62 - 1] * 4),
+        ((10, 0), (0.0, 4.0), 1.0, [KeyError, 8, 7, 8]),
+        ((7, 7), (0.0, 2.0), 1.0, [7, 7, 7, 7]),
+        ((0, 10), (0.0, 1.0), np.inf, [KeyError, 10, 10, KeyError]),
+        ((0, 10), (0.0, 1.0), -0.0, [0, 0, 0, 0]),
+    ],
+)
+def test_inverse_float_methods(rust, xp, fp, f, expected):
+    for method, want in zip(METHODS, expected):
+        if want is KeyError:
+            with pytest.raises(KeyError):
+                rust.inverse_float(f64(f), u64(*xp), f64(*fp), method)
+        else:
+            assert rust.inverse_float(f64(f), u64(*xp), f64(*fp), method).tolist() == [want]
+
+
+TABLES = [
+    ((100, 200, 300), (0, 10, 20)),
+    ((0, 2**64 - 1), (-(2**63), 2**63 - 1)),
+    ((0, 2**64 - 1), (2**63 - 1, -(2**63))),
+    ((1, 2**63, 2**64 - 1), (-5, 0, 5)),
+    ((300, 100), (0, 10)),
+    ((5, 5), (0, 10)),
+    ((0, 3, 10, 11), (7, 7, -3, 2)),
+    ((42,), (7,)),
+    ((), ()),
+]
+
+
+def queries(values, lo, hi):
+    out = set()
+    for v in values:
+        out.update({v - 1, v, v + 1})
+    if values:
+        out.update({(values[0] + values[-1]) // 2, (values[0] * 3 + values[-1]) // 4})
+    return sorted(q for q in out if lo <= q <= hi) or [lo]
+
+
+@pytest.mark.parametrize("xp, fp", TABLES)
+def test_forward_int_against_fractions(rust, xp, fp):
+    for x in queries(list(xp), 0, 2**64 - 1):
+        try:
+            expected = ref_forward_int(x, xp, fp)
+        except Outside as e:
+            exc = ValueError if "increasing" in str(e) else IndexError
+            with pytest.raises(exc, match=str(e)):
+                rust.forward_int(u64(x), u64(*xp), i64(*fp))
+        else:
+            assert rust.forward_int(u64(x), u64(*xp), i64(*fp)).tolist() == [expected], x
+
+
+@pytest.mark.parametrize("xp, fp", TABLES)
+@pytest.mark.parametrize("method", METHODS)
+def test_inverse_int_against_fractions(rust, xp, fp, method):
+    for f in queries(list(fp), -(2**63), 2**63 - 1):
+        try:
+            expected = ref_inverse_int(f, xp, fp, method)
+        except Outside as e:
+            exc = ValueError if "increasing" in str(e) else KeyError
+            with pytest.raises(exc, match=str(e)):
+                rust.inverse_int(i64(f), u64(*xp), i64(*fp), method)
+        else:
+            assert rust.inverse_int(i64(f), u64(*xp), i64(*fp), method).tolist() == [expected], f
+
+
+def test_many_elements_are_evaluated_in_order(rust):
+    xp = u64(*range(0, 1000, 10))
+    fp = i64(*range(0, 100))
+    x = np.arange(0, 991, dtype=np.uint64)
+    expected = [ref_forward_int(int(v), xp, fp) for v in x]
+    assert rust.forward_int(x, xp, fp).tolist() == expected

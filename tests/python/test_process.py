@@ -1,0 +1,69 @@
+"""Behaviour that needs a fresh interpreter: re-initialisation, and NumPy
+that cannot be imported."""
+
+import subprocess
+import sys
+import textwrap
+
+
+def run(code):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+
+
+def test_reimport_raises_import_error():
+    r = run(
+        """
+        import sys, rust
+        del sys.modules["rust"]
+        try:
+            import rust
+        except ImportError as e:
+            print("ImportError:", e)
+        """
+    )
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.strip() == (
+        "ImportError: PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
+    )
+
+
+def test_import_without_numpy_and_the_first_call():
+    r = run(
+        """
+        import sys
+        sys.modules["numpy"] = None  # makes `import numpy` fail
+        import rust
+        print("imported", rust.__all__)
+        for attempt in range(2):
+            try:
+                rust.forward_int(None, None, None)
+            except BaseException as e:
+                print(type(e).__module__, type(e).__name__, e.args[0])
+        del sys.modules["numpy"]
+        import numpy as np
+        print(rust.forward_int(np.array([5], np.uint64), np.array([0, 10], np.uint64), np.array([0, 100])).tolist())
+        """
+    )
+    assert r.returncode == 0, r.stderr
+    lines = r.stdout.strip().splitlines()
+    assert lines[0] == "imported ['forward_int', 'forward_float', 'inverse_int', 'inverse_float']"
+    expected = "pyo3_runtime PanicException Failed to access NumPy array API capsule: ModuleNotFoundError: "
+    assert lines[1].startswith(expected), lines[1]
+    assert lines[2] == lines[1]  # nothing was cached: the second call tried again
+    assert lines[3] == "[50]"  # and once NumPy is there, it loads
+
+
+def test_binding_errors_come_before_numpy_is_needed():
+    r = run(
+        """
+        import sys
+        sys.modules["numpy"] = None
+        import rust
+        try:
+            rust.forward_int(1)
+        except TypeError as e:
+            print(e)
+        """
+    )
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.strip() == "forward_int() missing 2 required positional arguments: 'xp' and 'fp'"
