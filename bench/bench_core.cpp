@@ -199,7 +199,7 @@ BENCHMARK(BM_Sequence_MPFR);
 template <class F>
 std::vector<F> values(std::size_t n) {
     std::vector<F> fp(n);
-    for (std::size_t k = 0; k < n; ++k) fp[k] = static_cast<F>(k) * 1000 - static_cast<F>(n) * 500;
+    for (std::size_t k = 0; k < n; ++k) fp[k] = static_cast<F>(k) * 1000 - static_cast<F>(n) * 500 + 1;
     return fp;
 }
 

@@ -78,19 +78,23 @@ public:
             return add_special(a, b);
         return a.neg_ == b.neg_ ? add_magnitudes(a, b, a.neg_) : sub_magnitudes(a, b);
     }
-    friend F80 operator-(F80 a, F80 b) { return a + (-b); }
+    friend F80 operator-(F80 a, F80 b) {
+        if ((static_cast<unsigned>(a.kind_) | static_cast<unsigned>(b.kind_)) != 0) [[unlikely]]
+            return add_special(a, -b);
+        return a.neg_ != b.neg_ ? add_magnitudes(a, b, a.neg_) : sub_magnitudes(a, b);
+    }
 
     friend F80 operator*(F80 a, F80 b) {
         if ((static_cast<unsigned>(a.kind_) | static_cast<unsigned>(b.kind_)) != 0) [[unlikely]]
             return mul_special(a, b);
         // 2^126 <= ma·mb < 2^128: at most one normalising shift, no bit lost.
-        u128 p = static_cast<u128>(a.m_) * b.m_;
-        std::int64_t e = std::int64_t{a.e_} + b.e_;
-        if ((p >> 127) == 0) {
-            p <<= 1;
-            --e;
-        }
-        return round_pack(a.neg_ != b.neg_, e, static_cast<u64>(p >> 64), static_cast<u64>(p));
+        const u128 p = static_cast<u128>(a.m_) * b.m_;
+        u64 hi = static_cast<u64>(p >> 64), lo = static_cast<u64>(p);
+        const unsigned below = static_cast<unsigned>(hi >> 63) ^ 1;  // 1 when p < 2^127
+        hi = (hi << below) | ((lo >> 63) & below);
+        lo <<= below;
+        const std::int64_t e = std::int64_t{a.e_} + b.e_ - below;
+        return round_pack(a.neg_ != b.neg_, e, hi, lo);
     }
 
     friend F80 operator/(F80 a, F80 b) {
@@ -99,20 +103,14 @@ public:
         // ma/mb lies in (1/2, 2). Numerator ma·2^64 when ma < mb, else ma·2^63:
         // its high word is below mb either way, so the quotient q has exactly
         // 64 bits (2^63 <= q < 2^64) and the remainder r < mb decides the rest.
-        std::int64_t e = std::int64_t{a.e_} - b.e_;
-        u64 hi = a.m_, lo = 0;
-        if (a.m_ >= b.m_) {
-            lo = a.m_ << 63;
-            hi = a.m_ >> 1;
-            ++e;
-        }
+        const unsigned ge = a.m_ >= b.m_ ? 1 : 0;
+        const u64 hi = a.m_ >> ge, lo = (a.m_ << 63) & (u64{0} - ge);
+        const std::int64_t e = std::int64_t{a.e_} - b.e_ + ge;
         const divop::QuotRem64 qr = divop::div_wide(hi, lo, b.m_);
-        // r/mb against one half, exactly: compare r with mb - r.
-        u64 extra = 0;
-        if (qr.r != 0) {
-            const u64 rest = b.m_ - qr.r;
-            extra = qr.r < rest ? 1 : qr.r == rest ? (u64{1} << 63) : (u64{1} << 63) | 1;
-        }
+        // r/mb against one half, exactly, by comparing r with mb - r: the round
+        // bit is r >= mb - r, the sticky bit r ∉ {0, mb - r}.
+        const u64 r = qr.r, rest = b.m_ - r;
+        const u64 extra = (static_cast<u64>(r >= rest) << 63) | static_cast<u64>(r != 0 && r != rest);
         return round_pack(a.neg_ != b.neg_, e, qr.q, extra);
     }
 
@@ -184,11 +182,10 @@ private:
     static constexpr F80 round_pack(bool neg, std::int64_t e, u64 sig, u64 extra) {
         assert((sig >> 63) != 0);
         constexpr u64 half = u64{1} << 63;
-        if (extra > half || (extra == half && (sig & 1) != 0)) {
-            if (++sig == 0) {
-                sig = half;
-                ++e;
-            }
+        sig += static_cast<u64>(extra > half) | (static_cast<u64>(extra == half) & sig & 1);
+        if (sig == 0) [[unlikely]] {  // all ones rounded up: 2^64
+            sig = half;
+            ++e;
         }
         if (e > INT32_MAX) [[unlikely]]
             return infinity(neg);
@@ -219,18 +216,17 @@ private:
     }
 
     static constexpr F80 add_magnitudes(F80 a, F80 b, bool neg) {
-        if (a.e_ < b.e_) std::swap(a, b);
+        // Order by exponent on scalars (cheaper than swapping whole numbers).
+        const bool swap = a.e_ < b.e_;
+        const u64 ma = swap ? b.m_ : a.m_, mb = swap ? a.m_ : b.m_;
+        const std::int32_t ea = swap ? b.e_ : a.e_, eb = swap ? a.e_ : b.e_;
         u64 bhi, blo;
-        shift_right_jam(b.m_, static_cast<u64>(std::int64_t{a.e_} - b.e_), bhi, blo);
-        std::int64_t e = a.e_;
-        u64 sig = a.m_ + bhi;
-        u64 extra = blo;
-        if (sig < a.m_) {  // carry out: the sum is in [2^64, 2^65)
-            extra = (sig << 63) | (extra >> 1) | (extra & 1);
-            sig = (sig >> 1) | (u64{1} << 63);
-            ++e;
-        }
-        return round_pack(neg, e, sig, extra);
+        shift_right_jam(mb, static_cast<u64>(std::int64_t{ea} - eb), bhi, blo);
+        u64 sig = ma + bhi;
+        const bool carry = sig < ma;  // the sum is in [2^64, 2^65): shift it right once
+        const u64 extra = carry ? (sig << 63) | (blo >> 1) | (blo & 1) : blo;
+        sig = carry ? (sig >> 1) | (u64{1} << 63) : sig;
+        return round_pack(neg, std::int64_t{ea} + carry, sig, extra);
     }
 
     // |a| - |b| with the sign of the larger. With an exponent gap of at most 1
@@ -238,19 +234,30 @@ private:
     // of 2 or more it exceeds 2^126, so normalising shifts it left at most once
     // and the jammed bit stays far below the round bit.
     static constexpr F80 sub_magnitudes(F80 a, F80 b) {
-        bool neg = a.neg_;
-        if (a.e_ < b.e_ || (a.e_ == b.e_ && a.m_ < b.m_)) {
-            std::swap(a, b);
-            neg = !neg;
-        }
-        if (a.e_ == b.e_ && a.m_ == b.m_) return F80();
+        const bool swap = a.e_ < b.e_ || (a.e_ == b.e_ && a.m_ < b.m_);
+        const bool neg = a.neg_ != swap;
+        const u64 ma = swap ? b.m_ : a.m_, mb = swap ? a.m_ : b.m_;
+        const std::int32_t ea = swap ? b.e_ : a.e_, eb = swap ? a.e_ : b.e_;
+        if (ea == eb && ma == mb) return F80();
         u64 bhi, blo;
-        shift_right_jam(b.m_, static_cast<u64>(std::int64_t{a.e_} - b.e_), bhi, blo);
-        u128 r = (static_cast<u128>(a.m_) << 64) - ((static_cast<u128>(bhi) << 64) | blo);
-        const u64 rhi = static_cast<u64>(r >> 64);
-        const int shift = rhi != 0 ? std::countl_zero(rhi) : 64 + std::countl_zero(static_cast<u64>(r));
-        r <<= shift;
-        return round_pack(neg, std::int64_t{a.e_} - shift, static_cast<u64>(r >> 64), static_cast<u64>(r));
+        shift_right_jam(mb, static_cast<u64>(std::int64_t{ea} - eb), bhi, blo);
+        // (hi, lo) = (ma, 0) - (bhi, blo), nonzero
+        u64 lo = u64{0} - blo;
+        u64 hi = ma - bhi - (blo != 0 ? 1 : 0);
+        int shift;
+        if (hi != 0) [[likely]] {
+            shift = std::countl_zero(hi);
+            if (shift != 0) {
+                hi = (hi << shift) | (lo >> (64 - shift));
+                lo <<= shift;
+            }
+        } else {  // cancellation below the high word: exact, no round bits
+            const int lz = std::countl_zero(lo);
+            shift = 64 + lz;
+            hi = lo << lz;
+            lo = 0;
+        }
+        return round_pack(neg, std::int64_t{ea} - shift, hi, lo);
     }
 
     enum class Direction : std::uint8_t { Floor, Ceil, Round };
@@ -274,9 +281,10 @@ private:
         } else {
             away = up_if_fraction;
         }
-        if (!away) return F80(neg_, e_, whole);
-        const u64 next = whole + unit;
-        return next == 0 ? F80(neg_, e_ + 1, u64{1} << 63) : F80(neg_, e_, next);
+        const u64 next = whole + (away ? unit : 0);
+        if (next == 0) [[unlikely]]  // rounded away to 2^e
+            return F80(neg_, e_ + 1, u64{1} << 63);
+        return F80(neg_, e_, next);
     }
 
     static F80 add_special(F80 a, F80 b);

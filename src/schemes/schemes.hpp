@@ -75,15 +75,16 @@ template <>
 struct Forward<u64, f64> {
     static f64 forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
         using extended::F80;
-        const F80 X = F80::from_u64(x), X0 = F80::from_u64(x0), X1 = F80::from_u64(x1);
         const F80 F0 = F80::from_f64(f0);  // f0 is checked for finiteness before f1
         const F80 F1 = F80::from_f64(f1);
-        const F80 a = X1 - X;
+        // X1 - X, X - X0 and X1 - X0 are integers below 2^64, exact in F80:
+        // each equals the F80 of the u64 difference (x0 < x < x1).
+        const F80 a = F80::from_u64(x1 - x);
         const F80 p0 = F0 * a;
-        const F80 b = X - X0;
+        const F80 b = F80::from_u64(x - x0);
         const F80 p1 = F1 * b;
         const F80 n = p0 + p1;
-        const F80 d = X1 - X0;
+        const F80 d = F80::from_u64(x1 - x0);
         const F80 q = n / d;
         return q.to_f64();
     }

@@ -1,0 +1,205 @@
+"""Times the four functions against numpy.interp on the same data as float64,
+in one process and one run: ns per element as the median of repeated runs
+after a warm-up, and the ratio ours / numpy.
+
+    python bench/bench_numpy.py [--quick] [--readme README.md] [--plot docs/benchmark.png]
+
+It also reports the peak resident memory of one 10^7-element call of each
+function above its inputs, each measured in a fresh process.
+"""
+
+import argparse
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+import rust
+
+FUNCTIONS = ["forward_int", "inverse_int", "forward_float", "inverse_float"]
+START = 1_700_000_000_000_000_000  # nanosecond timestamps
+
+
+def table(n, rng):
+    """n knots: increasing uint64 positions with random gaps, increasing values."""
+    gaps = rng.integers(1, 10**6, size=max(n - 1, 0), dtype=np.uint64)
+    xp = np.concatenate([[np.uint64(START)], np.uint64(START) + np.cumsum(gaps, dtype=np.uint64)]).astype(np.uint64)
+    steps = rng.integers(1, 1000, size=max(n - 1, 0))
+    fpi = np.concatenate([[0], np.cumsum(steps)]).astype(np.int64)[:n]
+    return xp[:n], fpi, fpi.astype(np.float64) / 7.0
+
+
+def queries(name, xp, fpi, fpf, m, order, rng):
+    if name.startswith("forward"):
+        q = rng.integers(int(xp[0]), int(xp[-1]) + 1, size=m, dtype=np.uint64)
+    elif name == "inverse_int":
+        q = rng.integers(int(fpi[0]), int(fpi[-1]) + 1, size=m, dtype=np.int64)
+    else:
+        q = rng.uniform(fpf[0], fpf[-1], size=m)
+    return np.sort(q) if order == "sorted" else q
+
+
+def ours_and_numpy(name, q, xp, fpi, fpf):
+    fp = fpi if name.endswith("_int") else fpf
+    fn = getattr(rust, name)
+    xf, qf, fpd = xp.astype(np.float64), q.astype(np.float64), fp.astype(np.float64)
+    if name.startswith("forward"):
+        return (lambda: fn(q, xp, fp)), (lambda: np.interp(qf, xf, fpd))
+    return (lambda: fn(q, xp, fp, "nearest")), (lambda: np.interp(qf, fpd, xf))
+
+
+def median_ns(fn, elements, repeats, inner=1):
+    fn()  # warm-up
+    times = []
+    for _ in range(repeats):
+        t = time.perf_counter_ns()
+        for _ in range(inner):
+            fn()
+        times.append((time.perf_counter_ns() - t) / inner)
+    return statistics.median(times) / elements
+
+
+def measure(quick):
+    rng = np.random.default_rng(12345)
+    m = 10**5 if quick else 10**6
+    repeats = 3 if quick else 7
+    rows = []
+    sizes = [2, 1000, 100_000, 1_000_000]
+    for order in ("random", "sorted"):
+        for n in sizes:
+            xp, fpi, fpf = table(n, rng)
+            row = {"case": f"{order} queries, {n:,} knots"}
+            for name in FUNCTIONS:
+                q = queries(name, xp, fpi, fpf, m, order, rng)
+                ours, theirs = ours_and_numpy(name, q, xp, fpi, fpf)
+                a, b = median_ns(ours, m, repeats), median_ns(theirs, m, repeats)
+                row[name] = (a, b)
+            rows.append(row)
+    xp, fpi, fpf = table(1000, rng)
+    row = {"case": "one-element call, 1,000 knots"}
+    for name in FUNCTIONS:
+        q = queries(name, xp, fpi, fpf, 1, "random", rng)
+        ours, theirs = ours_and_numpy(name, q, xp, fpi, fpf)
+        row[name] = (median_ns(ours, 1, 21, 2000), median_ns(theirs, 1, 21, 2000))
+    rows.append(row)
+    return rows
+
+
+MEMORY_PROBE = r"""
+import resource, sys
+import numpy as np
+import rust
+name = sys.argv[1]
+m = 10**7
+xp = np.arange(1000, dtype=np.uint64) * np.uint64(1000)
+fpi = np.arange(1000, dtype=np.int64) * 10
+fp = fpi if name.endswith("_int") else fpi.astype(np.float64)
+rng = np.random.default_rng(1)
+if name.startswith("forward"):
+    q = rng.integers(0, 999_000, size=m, dtype=np.uint64)
+else:
+    q = rng.integers(0, 9990, size=m).astype(fp.dtype)
+args = (q, xp, fp) if name.startswith("forward") else (q, xp, fp, "nearest")
+getattr(rust, name)(*args[:1] and (q[:10],) + args[1:])  # loads NumPy's API
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+r = getattr(rust, name)(*args)
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print((after - before) * 1024, r.nbytes)
+"""
+
+
+def memory():
+    out = {}
+    for name in FUNCTIONS:
+        r = subprocess.run([sys.executable, "-c", MEMORY_PROBE, name], capture_output=True, text=True, check=True)
+        peak, result = (int(v) for v in r.stdout.split())
+        out[name] = (peak, result)
+    return out
+
+
+def markdown(rows, mem, machine):
+    lines = [
+        f"Machine: {machine}. ns per element (median), ours / numpy.interp on the same data as float64.",
+        "",
+        "| case | " + " | ".join(FUNCTIONS) + " |",
+        "|---|" + "---|" * len(FUNCTIONS),
+    ]
+    for row in rows:
+        cells = [f"{row[n][0]:.1f} ns ({row[n][0] / row[n][1]:.2f}×)" for n in FUNCTIONS]
+        lines.append(f"| {row['case']} | " + " | ".join(cells) + " |")
+    lines.append("")
+    lines.append("numpy.interp, ns per element: " + "; ".join(
+        f"{row['case']}: {row['forward_int'][1]:.1f}" for row in rows))
+    if mem:
+        lines.append("")
+        lines.append("Peak resident memory of one 10^7-element call above its inputs: " + "; ".join(
+            f"{n} {peak / 2**20:.1f} MiB (result {res / 2**20:.1f} MiB)" for n, (peak, res) in mem.items()))
+    return "\n".join(lines)
+
+
+def update_readme(path, text):
+    begin, end = "<!-- benchmark:begin -->", "<!-- benchmark:end -->"
+    with open(path) as f:
+        readme = f.read()
+    block = f"{begin}\n{text}\n{end}"
+    if begin in readme:
+        readme = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: block, readme, flags=re.S)
+    else:
+        readme += f"\n## Benchmark\n\n{block}\n"
+    with open(path, "w") as f:
+        f.write(readme)
+
+
+def plot(rows, path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, ax = plt.subplots(figsize=(11, 5))
+    width = 0.2
+    for k, name in enumerate(FUNCTIONS):
+        ratios = [row[name][0] / row[name][1] for row in rows]
+        ax.bar([i + (k - 1.5) * width for i in range(len(rows))], ratios, width, label=name)
+    ax.axhline(1.0, color="black", linewidth=0.8)
+    ax.set_xticks(range(len(rows)))
+    ax.set_xticklabels([row["case"].replace(", ", "\n") for row in rows], fontsize=7)
+    ax.set_ylabel("time ours / numpy.interp (lower is faster)")
+    ax.set_yscale("log")
+    ax.set_title("Exact interpolation against numpy.interp on float64")
+    ax.legend()
+    fig.tight_layout()
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    fig.savefig(path, dpi=110)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="10^5 queries, fewer repeats, no memory probe")
+    parser.add_argument("--readme", help="write the Markdown table into this README")
+    parser.add_argument("--plot", help="draw the ratios into this PNG")
+    args = parser.parse_args()
+    machine = f"{platform.machine()}, {os.cpu_count()} cores, {platform.processor() or 'cpu'}, NumPy {np.__version__}"
+    try:
+        with open("/proc/cpuinfo") as f:
+            model = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
+        machine = f"{model}, {os.cpu_count()} cores, NumPy {np.__version__}, Python {platform.python_version()}"
+    except (OSError, StopIteration):
+        pass
+    rows = measure(args.quick)
+    mem = {} if args.quick else memory()
+    text = markdown(rows, mem, machine)
+    print(text)
+    if args.readme:
+        update_readme(args.readme, text)
+    if args.plot:
+        plot(rows, args.plot)
+
+
+if __name__ == "__main__":
+    main()
