@@ -1,25 +1,155 @@
 #include "piecewise/piecewise.hpp"
 
+#include <algorithm>
+#include <type_traits>
+
 namespace rust::piecewise {
+
+namespace {
+
+// Above kBatchKnots knots, keys that do not come in order are searched
+// kBatch at a time in lockstep, so that their probes overlap instead of each
+// waiting for the one before; above kPrefetchKnots the axis outgrows the
+// first cache levels and a single search prefetches its next probes.
+constexpr std::size_t kBatchKnots = 64;
+constexpr std::size_t kPrefetchKnots = 1 << 14;
+constexpr std::size_t kBatch = 16;
+
+// The search of element after element over one strictly increasing axis of
+// n >= 2 knots: first the previous element's segment and the one after it,
+// then the full search. Every correct search of a strictly increasing axis
+// gives the same answer, so this is search() for every ordered key.
+template <class T>
+class Locator {
+public:
+    Locator(const T* a, std::size_t n) : a_(a), n_(n), batch_(n >= kBatchKnots), prefetch_(n >= kPrefetchKnots) {}
+
+    // The neighbourhood of the previous element is tried while it keeps
+    // answering, and once in kRetry elements after it stops, so that random
+    // keys pay for it rarely.
+    SearchResult operator()(T key) {
+        std::optional<SearchResult> s;
+        if (near_ || ++misses_ % kRetry == 0) s = search_near(a_, n_, key, hint_);
+        near_ = s.has_value();
+        if (!near_) s = prefetch_ ? search_prefetch(a_, n_, key) : search(a_, n_, key);
+        remember(*s);
+        return *s;
+    }
+
+    // Whether the next block of keys is better searched in lockstep.
+    bool batch_next() const { return batch_ && !near_; }
+
+    // search() of keys[0 … count-1], count <= kBatch, all in lockstep: the
+    // same probes per key as search(), with no fatal check (a NaN key gives
+    // some index, which the caller never uses).
+    void batch(const T* keys, std::size_t count, SearchResult* out) {
+        std::size_t base[kBatch] = {};
+        for (std::size_t size = n_; size > 1;) {
+            const std::size_t half = size / 2;
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::size_t mid = base[k] + half;
+                base[k] = a_[mid] > keys[k] ? base[k] : mid;
+            }
+            size -= half;
+        }
+        std::size_t lo = n_, hi = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const T v = a_[base[k]];
+            out[k] = v == keys[k] ? SearchResult{base[k], true} : SearchResult{base[k] + (v < keys[k] ? 1 : 0), false};
+            lo = std::min(lo, out[k].index);
+            hi = std::max(hi, out[k].index);
+        }
+        remember(out[count - 1]);
+        near_ = hi - lo <= count;  // keys that came in order: try the neighbourhood next
+    }
+
+private:
+    void remember(SearchResult s) {  // the segment to try first: an insertion index in [1, n-1]
+        hint_ = s.index == 0 ? 1 : (s.index >= n_ ? n_ - 1 : s.index);
+    }
+
+    static constexpr unsigned kRetry = 16;
+    const T* a_;
+    std::size_t n_;
+    bool batch_;
+    bool prefetch_;
+    bool near_ = true;
+    unsigned misses_ = 0;
+    std::size_t hint_ = 1;
+};
+
+template <class T>
+bool is_nan(T v) {
+    if constexpr (std::is_floating_point_v<T>) return v != v;
+    else return false;
+}
+
+}  // namespace
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
-    for (std::size_t i = 0; i < query.length; ++i) {
-        const Result<F> r = forward(query[i]);
-        if (!r.ok) [[unlikely]]
-            return Failure{i, r.error};
-        out[i] = r.value;
+    const std::size_t n = xp_.size();
+    if (query.length == 0) return std::nullopt;
+    if (!xp_increasing_) return Failure{0, InterpError::NotStrictlyIncreasing};
+    if (n == 0) return Failure{0, InterpError::OutOfBounds};
+    if (n == 1) {
+        for (std::size_t i = 0; i < query.length; ++i) {
+            const Result<F> r = forward(query[i]);
+            if (!r.ok) return Failure{i, r.error};
+            out[i] = r.value;
+        }
+        return std::nullopt;
+    }
+    Locator<X> locate(xp_.data(), n);
+    for (std::size_t start = 0; start < query.length; start += kBatch) {
+        const std::size_t count = std::min(kBatch, query.length - start);
+        X keys[kBatch];
+        for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
+        SearchResult found[kBatch];
+        const bool batched = locate.batch_next();
+        if (batched) locate.batch(keys, count, found);
+        for (std::size_t k = 0; k < count; ++k) {
+            const Result<F> r = forward_at(keys[k], batched ? found[k] : locate(keys[k]));
+            if (!r.ok) [[unlikely]]
+                return Failure{start + k, r.error};
+            out[start + k] = r.value;
+        }
     }
     return std::nullopt;
 }
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out) const {
-    for (std::size_t i = 0; i < query.length; ++i) {
-        const Result<X> r = inverse(query[i], method);
-        if (!r.ok) [[unlikely]]
-            return Failure{i, r.error};
-        out[i] = r.value;
+    const std::size_t n = fp_.size();
+    if (query.length == 0) return std::nullopt;
+    if (!fp_increasing_) return Failure{0, InterpError::NotStrictlyIncreasing};
+    if (n == 0) return Failure{0, InterpError::OutOfBounds};
+    if (n == 1) {  // a single knot may be NaN: the plain search applies the rule
+        for (std::size_t i = 0; i < query.length; ++i) {
+            const Result<X> r = inverse(query[i], method);
+            if (!r.ok) return Failure{i, r.error};
+            out[i] = r.value;
+        }
+        return std::nullopt;
+    }
+    // Two or more strictly increasing knots hold no NaN, so the only
+    // unordered comparison left is with a NaN key, which every search meets.
+    Locator<F> locate(fp_.data(), n);
+    for (std::size_t start = 0; start < query.length; start += kBatch) {
+        const std::size_t count = std::min(kBatch, query.length - start);
+        F keys[kBatch];
+        for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
+        SearchResult found[kBatch];
+        const bool batched = locate.batch_next();
+        if (batched) locate.batch(keys, count, found);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (is_nan(keys[k])) [[unlikely]]
+                panic("nan or inf encountered");
+            const Result<X> r = inverse_at(keys[k], method, batched ? found[k] : locate(keys[k]));
+            if (!r.ok) [[unlikely]]
+                return Failure{start + k, r.error};
+            out[start + k] = r.value;
+        }
     }
     return std::nullopt;
 }

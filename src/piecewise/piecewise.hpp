@@ -102,6 +102,43 @@ SearchResult search(const T* a, std::size_t n, T key) {
     return {base + (a[base] < key ? 1 : 0), false};
 }
 
+// The same probes as search() without the fatal NaN check, with the two
+// possible next probes prefetched: for tables larger than the caches, where
+// each probe would otherwise wait for memory. Callers guarantee an ordered
+// key and a strictly increasing axis.
+template <class T>
+SearchResult search_prefetch(const T* a, std::size_t n, T key) {
+    std::size_t base = 0, size = n;
+    while (size > 1) {
+        const std::size_t half = size / 2, mid = base + half;
+        const std::size_t next = size - half;  // the size after this step
+        __builtin_prefetch(a + base + next / 2);
+        __builtin_prefetch(a + mid + next / 2);
+        base = a[mid] > key ? base : mid;
+        size = next;
+    }
+    if (a[base] == key) return {base, true};
+    return {base + (a[base] < key ? 1 : 0), false};
+}
+
+// Where the previous element's segment also holds this key, the answer
+// search() would give, found with at most four comparisons; nullopt
+// otherwise. hint is an insertion index in [1, n-1] of a strictly
+// increasing axis with n >= 2, and the key is ordered.
+template <class T>
+std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::size_t hint) {
+    const T lo = a[hint - 1], hi = a[hint];
+    if (lo < key && key < hi) return SearchResult{hint, false};
+    if (key == lo) return SearchResult{hint - 1, true};
+    if (key == hi) return SearchResult{hint, true};
+    if (hi < key && hint + 1 < n) {  // the next segment, for ascending keys
+        const T next = a[hint + 1];
+        if (key < next) return SearchResult{hint + 1, false};
+        if (key == next) return SearchResult{hint + 1, true};
+    }
+    return std::nullopt;
+}
+
 // The natural order: unsigned for u64, signed for i64, IEEE ordered
 // less-than for f64 (false for NaN and for the pair -0.0, +0.0).
 template <class T>
@@ -135,26 +172,42 @@ public:
     // Position to value. A knot answers with its value bit for bit; the strict
     // interior of a segment goes to the forward scheme.
     Result<F> forward(X x) const {
-        using R = Result<F>;
-        if (!xp_increasing_) return R::failure(InterpError::NotStrictlyIncreasing);
-        const std::size_t n = xp_.size();
-        if (n == 0) return R::failure(InterpError::OutOfBounds);
-        const SearchResult s = search(xp_.data(), n, x);
-        if (s.hit) return R::success(fp_[s.index]);
-        const std::size_t i = s.index;
-        if (i == 0 || i == n) return R::failure(InterpError::OutOfBounds);
-        return R::success(ForwardScheme::forward(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
+        if (!xp_increasing_) return Result<F>::failure(InterpError::NotStrictlyIncreasing);
+        if (xp_.empty()) return Result<F>::failure(InterpError::OutOfBounds);
+        return forward_at(x, search(xp_.data(), xp_.size(), x));
     }
 
     // Value to position. A knot answers with its position under every method;
     // outside the table the method clamps to the first or last knot in table
     // order or reports OutOfBounds; inside a segment the inverse scheme rounds.
     Result<X> inverse(F f, InverseMethod method) const {
+        if (!fp_increasing_) return Result<X>::failure(InterpError::NotStrictlyIncreasing);
+        if (fp_.empty()) return Result<X>::failure(InterpError::OutOfBounds);
+        return inverse_at(f, method, search(fp_.data(), fp_.size(), f));
+    }
+
+    // Every element of the query in increasing index order, the results into
+    // out[0 … length-1]. Stops at the first element without an answer and
+    // reports it; the elements after it are not evaluated. Element by element
+    // the same as forward() and inverse(); the search starts from the previous
+    // element's segment and falls back to the full search.
+    std::optional<Failure> forward_all(Strided<X> query, F* out) const;
+    std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const;
+
+private:
+    // The answer for a search result on a non-empty, strictly increasing xp.
+    Result<F> forward_at(X x, SearchResult s) const {
+        using R = Result<F>;
+        if (s.hit) return R::success(fp_[s.index]);
+        const std::size_t i = s.index, n = xp_.size();
+        if (i == 0 || i == n) return R::failure(InterpError::OutOfBounds);
+        return R::success(ForwardScheme::forward(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
+    }
+
+    // The answer for a search result on a non-empty, strictly increasing fp.
+    Result<X> inverse_at(F f, InverseMethod method, SearchResult s) const {
         using R = Result<X>;
-        if (!fp_increasing_) return R::failure(InterpError::NotStrictlyIncreasing);
         const std::size_t n = fp_.size();
-        if (n == 0) return R::failure(InterpError::OutOfBounds);
-        const SearchResult s = search(fp_.data(), n, f);
         if (s.hit) return R::success(xp_[s.index]);
         const std::size_t i = s.index;
         if (i == 0) {
@@ -170,13 +223,6 @@ public:
         return R::success(*p);
     }
 
-    // Every element of the query in increasing index order, the results into
-    // out[0 … length-1]. Stops at the first element without an answer and
-    // reports it; the elements after it are not evaluated.
-    std::optional<Failure> forward_all(Strided<X> query, F* out) const;
-    std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const;
-
-private:
     std::vector<X> xp_;
     std::vector<F> fp_;
     bool xp_increasing_ = true;

@@ -1,0 +1,175 @@
+// Whole-array evaluation (locality search, prefetching search) against the
+// plain element-by-element evaluation it replaces: same results bit for bit,
+// the same first failing element and error, the same fatal errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "operands.hpp"
+#include "piecewise/piecewise.hpp"
+
+namespace {
+
+using rust::InverseMethod;
+using rust::f64;
+using rust::i64;
+using rust::u64;
+using rust::piecewise::Failure;
+using rust::piecewise::Strided;
+
+// The plain path: one forward()/inverse() per element, stopping at the first
+// failure. Returns the failure, or a fatal message in `fatal`.
+template <class Table, class Q, class Out, class Eval>
+std::optional<Failure> plain(const std::vector<Q>& q, std::vector<Out>& out, std::string& fatal, Eval&& eval) {
+    try {
+        for (std::size_t i = 0; i < q.size(); ++i) {
+            const auto r = eval(q[i]);
+            if (!r.ok) return Failure{i, r.error};
+            out[i] = r.value;
+        }
+    } catch (const rust::Panic& p) {
+        fatal = p.what();
+    }
+    return std::nullopt;
+}
+
+template <class T>
+Strided<T> view(const std::vector<T>& v) {
+    return {reinterpret_cast<const unsigned char*>(v.data()), sizeof(T), v.size()};
+}
+
+enum class Order { Random, Sorted, Descending, Clustered };
+
+template <class T>
+void arrange(std::vector<T>& q, Order order, gen::Gen& g) {
+    auto less = [](T a, T b) { return a < b; };  // NaN stays wherever sort leaves it
+    switch (order) {
+        case Order::Random: break;
+        case Order::Sorted: std::sort(q.begin(), q.end(), less); break;
+        case Order::Descending: std::sort(q.begin(), q.end(), [&](T a, T b) { return less(b, a); }); break;
+        case Order::Clustered:
+            std::sort(q.begin(), q.end(), less);
+            for (std::size_t k = 0; k + 1 < q.size(); k += 2)
+                if (g.coin()) std::swap(q[k], q[k + 1]);
+            break;
+    }
+}
+
+template <class F>
+std::vector<F> increasing_values(std::size_t n, gen::Gen& g) {
+    std::vector<F> v(n);
+    if constexpr (std::is_same_v<F, i64>) {
+        i64 cur = static_cast<i64>(g.bits() % 1000) - 500 - static_cast<i64>(2 * n);
+        for (F& f : v) f = cur += 1 + static_cast<i64>(g.below(g.coin() ? 3 : 1000));
+    } else {
+        f64 cur = -static_cast<f64>(n);
+        for (F& f : v) f = cur += 0.25 * static_cast<f64>(1 + g.below(g.coin() ? 2 : 40));
+    }
+    return v;
+}
+
+template <class F>
+void check_tables(u64 salt, bool inverse) {
+    gen::Gen g(salt);
+    const std::size_t sizes[] = {1, 2, 3, 7, 64, 1000, 20'000, 40'000};
+    u64 compared = 0;
+    for (int round = 0; round < 60; ++round) {
+        const std::size_t n = sizes[g.below(std::size(sizes))];
+        std::vector<u64> xp(n);
+        u64 cur = g.coin() ? 0 : (u64{1} << 63) - 3 * n;
+        for (u64& x : xp) x = cur += 1 + g.below(g.coin() ? 2 : 5);
+        std::vector<F> fp = increasing_values<F>(n, g);
+        if (g.below(8) == 0 && n >= 2) std::swap(fp[0], fp[1]);  // not increasing
+        if (g.below(8) == 0 && n >= 2) xp[1] = xp[0];
+        if constexpr (std::is_same_v<F, f64>) {
+            if (n == 1 && g.coin()) fp[0] = NAN;
+        }
+        const rust::piecewise::Interp<u64, F> table(xp, fp);
+        const std::size_t m = 1 + g.below(3000);
+        for (Order order : {Order::Random, Order::Sorted, Order::Descending, Order::Clustered}) {
+            for (InverseMethod method : {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill,
+                                         InverseMethod::Bfill}) {
+                if (!inverse && method != InverseMethod::Exact) continue;
+                std::string fatal_plain, fatal_fast;
+                std::optional<Failure> a, b;
+                if (!inverse) {
+                    std::vector<u64> q(m);
+                    for (u64& x : q) {  // knots, and anywhere from just below to just above the table
+                        if (n == 0) x = g.bits();
+                        else x = g.below(4) == 0 ? xp[g.below(n)] : xp[0] - 2 + g.below(xp[n - 1] - xp[0] + 4);
+                    }
+                    arrange(q, order, g);
+                    std::vector<F> out_plain(m), out_fast(m);
+                    a = plain<decltype(table)>(q, out_plain, fatal_plain, [&](u64 x) { return table.forward(x); });
+                    try {
+                        b = table.forward_all(view(q), out_fast.data());
+                    } catch (const rust::Panic& p) {
+                        fatal_fast = p.what();
+                    }
+                    if (fatal_plain.empty()) {
+                        const std::size_t done = a ? a->index : m;
+                        ASSERT_EQ(std::memcmp(out_plain.data(), out_fast.data(), done * sizeof(F)), 0) << "n " << n;
+                    }
+                } else {
+                    std::vector<F> q(m);
+                    for (F& f : q) {
+                        if constexpr (std::is_same_v<F, i64>) {
+                            f = n ? fp[g.below(n)] + static_cast<i64>(g.below(5)) - 2 : static_cast<i64>(g.bits());
+                        } else {
+                            f = n ? fp[g.below(n)] + 0.125 * static_cast<f64>(static_cast<int>(g.below(9)) - 4) : 0.5;
+                            if (g.below(2000) == 0) f = NAN;
+                            if (g.below(2000) == 0) f = g.coin() ? HUGE_VAL : -HUGE_VAL;
+                        }
+                    }
+                    arrange(q, order, g);
+                    std::vector<u64> out_plain(m), out_fast(m);
+                    a = plain<decltype(table)>(q, out_plain, fatal_plain,
+                                               [&](F f) { return table.inverse(f, method); });
+                    try {
+                        b = table.inverse_all(view(q), method, out_fast.data());
+                    } catch (const rust::Panic& p) {
+                        fatal_fast = p.what();
+                    }
+                    if (fatal_plain.empty()) {
+                        const std::size_t done = a ? a->index : m;
+                        ASSERT_EQ(std::memcmp(out_plain.data(), out_fast.data(), done * sizeof(u64)), 0) << "n " << n;
+                    }
+                }
+                ASSERT_EQ(fatal_plain, fatal_fast) << "n " << n;
+                ASSERT_EQ(a.has_value(), b.has_value()) << "n " << n;
+                if (a) {
+                    ASSERT_EQ(a->index, b->index);
+                    ASSERT_EQ(a->error, b->error);
+                }
+                compared += m;
+            }
+        }
+    }
+    std::printf("%llu elements compared (seed %llu)\n", static_cast<unsigned long long>(compared),
+                static_cast<unsigned long long>(gen::seed()));
+}
+
+TEST(WholeArrayFastPaths, IntegerForwardMatchesPlainSearch) { check_tables<i64>(700, false); }
+TEST(WholeArrayFastPaths, FloatForwardMatchesPlainSearch) { check_tables<f64>(701, false); }
+TEST(WholeArrayFastPaths, IntegerInverseMatchesPlainSearch) { check_tables<i64>(702, true); }
+TEST(WholeArrayFastPaths, FloatInverseMatchesPlainSearch) { check_tables<f64>(703, true); }
+
+TEST(WholeArrayFastPaths, PrefetchingSearchMakesTheSameProbes) {
+    gen::Gen g(704);
+    std::vector<u64> a(50'000);
+    u64 cur = 0;
+    for (u64& x : a) x = cur += 1 + g.below(3);
+    for (int i = 0; i < 200'000; ++i) {
+        const u64 key = g.below(cur + 3);
+        const std::size_t n = 1 + g.below(a.size());
+        const auto s = rust::piecewise::search(a.data(), n, key), t = rust::piecewise::search_prefetch(a.data(), n, key);
+        ASSERT_EQ(s.index, t.index);
+        ASSERT_EQ(s.hit, t.hit);
+    }
+}
+
+}  // namespace
