@@ -36,9 +36,9 @@ bool accept(PyObject* obj, Element element, const char* param, View& view);
 // when the stride is 8 (or there are fewer than two elements), else element
 // by element. Throws std::bad_alloc or std::length_error when memory runs out.
 template <class T>
-std::vector<T> copy(const View& v) {
+piecewise::Knots<T> copy(const View& v) {
     static_assert(sizeof(T) == 8);
-    std::vector<T> out(static_cast<std::size_t>(v.length));
+    piecewise::Knots<T> out(static_cast<std::size_t>(v.length));
     if (v.length < 2 || v.stride == 8) {
         if (v.length > 0) std::memcpy(out.data(), v.start, static_cast<std::size_t>(v.length) * 8);
     } else {

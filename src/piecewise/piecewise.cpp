@@ -154,6 +154,33 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
     return std::nullopt;
 }
 
+// Blocks of 32 pairs without a branch, which the compiler turns into vector
+// compares (with AVX2 where the processor has it); the first block with a
+// pair out of order ends the scan.
+template <class T>
+static bool increasing_blocks(const T* v, std::size_t n) {
+    constexpr std::size_t kBlock = 32;
+    std::size_t k = 0;
+    for (; k + kBlock < n; k += kBlock) {
+        unsigned bad = 0;
+        for (std::size_t j = 0; j < kBlock; ++j) bad |= v[k + j] < v[k + j + 1] ? 0u : 1u;
+        if (bad != 0) return false;
+    }
+    for (; k + 1 < n; ++k)
+        if (!(v[k] < v[k + 1])) return false;
+    return true;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(RUST_NO_TARGET_CLONES)
+#define RUST_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define RUST_CLONES
+#endif
+
+RUST_CLONES bool strictly_increasing(const u64* v, std::size_t n) { return increasing_blocks(v, n); }
+RUST_CLONES bool strictly_increasing(const i64* v, std::size_t n) { return increasing_blocks(v, n); }
+RUST_CLONES bool strictly_increasing(const f64* v, std::size_t n) { return increasing_blocks(v, n); }
+
 template class Interp<u64, i64>;
 template class Interp<u64, f64>;
 

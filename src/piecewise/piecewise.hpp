@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
+#include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/base.hpp"
@@ -139,14 +142,37 @@ std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::s
     return std::nullopt;
 }
 
-// The natural order: unsigned for u64, signed for i64, IEEE ordered
-// less-than for f64 (false for NaN and for the pair -0.0, +0.0).
+// Whether v[k] < v[k+1] for every adjacent pair, in the natural order:
+// unsigned for u64, signed for i64, IEEE ordered less-than for f64 (false for
+// NaN and for the pair -0.0, +0.0). Stops at the first block that holds a
+// pair out of order.
+bool strictly_increasing(const u64* v, std::size_t n);
+bool strictly_increasing(const i64* v, std::size_t n);
+bool strictly_increasing(const f64* v, std::size_t n);
+
+// Storage of knots: a vector whose new elements are left uninitialised, for
+// they are always overwritten by a copy of the caller's array.
 template <class T>
-bool strictly_increasing(const std::vector<T>& v) {
-    for (std::size_t k = 0; k + 1 < v.size(); ++k)
-        if (!(v[k] < v[k + 1])) return false;
-    return true;
-}
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+template <class T>
+using Knots = std::vector<T, UninitialisedAllocator<T>>;
 
 template <class X, class F>
 class Interp {
@@ -156,16 +182,21 @@ public:
 
     // Takes both vectors over. Lengths that differ are fatal: "xp and fp must
     // have same length" (both vectors are released on the way out).
-    Interp(std::vector<X> xp, std::vector<F> fp) {
+    Interp(Knots<X> xp, Knots<F> fp) {
         if (xp.size() != fp.size()) panic("xp and fp must have same length");
-        xp_increasing_ = strictly_increasing(xp);
-        fp_increasing_ = strictly_increasing(fp);
+        xp_increasing_ = strictly_increasing(xp.data(), xp.size());
+        fp_increasing_ = strictly_increasing(fp.data(), fp.size());
         xp_ = std::move(xp);
         fp_ = std::move(fp);
     }
 
-    const std::vector<X>& xp() const { return xp_; }
-    const std::vector<F>& fp() const { return fp_; }
+    // From copies of two vectors the caller keeps.
+    Interp(const std::vector<X>& xp, const std::vector<F>& fp)
+        : Interp(Knots<X>(xp.begin(), xp.end()), Knots<F>(fp.begin(), fp.end())) {}
+    Interp(std::initializer_list<X> xp, std::initializer_list<F> fp) : Interp(Knots<X>(xp), Knots<F>(fp)) {}
+
+    const Knots<X>& xp() const { return xp_; }
+    const Knots<F>& fp() const { return fp_; }
     bool xp_increasing() const { return xp_increasing_; }
     bool fp_increasing() const { return fp_increasing_; }
 
@@ -223,8 +254,8 @@ private:
         return R::success(*p);
     }
 
-    std::vector<X> xp_;
-    std::vector<F> fp_;
+    Knots<X> xp_;
+    Knots<F> fp_;
     bool xp_increasing_ = true;
     bool fp_increasing_ = true;
 };
