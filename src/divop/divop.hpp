@@ -70,8 +70,8 @@ inline std::optional<u128> div_round(u128 n, u128 d, InverseMethod method) {
         case InverseMethod::Nearest: {
             // 2r against d without forming 2r: r < d, so d - r does not wrap.
             const u128 rest = d - r;
-            const bool up = r > rest || (r == rest && (q & 1) != 0);
-            return q + (up ? 1 : 0);
+            const unsigned up = static_cast<unsigned>(r > rest) | (static_cast<unsigned>(r == rest) & static_cast<unsigned>(q & 1));
+            return q + up;
         }
         case InverseMethod::Ffill:
             return q;

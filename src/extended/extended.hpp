@@ -110,7 +110,7 @@ public:
         // r/mb against one half, exactly, by comparing r with mb - r: the round
         // bit is r >= mb - r, the sticky bit r ∉ {0, mb - r}.
         const u64 r = qr.r, rest = b.m_ - r;
-        const u64 extra = (static_cast<u64>(r >= rest) << 63) | static_cast<u64>(r != 0 && r != rest);
+        const u64 extra = (static_cast<u64>(r >= rest) << 63) | (static_cast<u64>(r != 0) & static_cast<u64>(r != rest));
         return round_pack(a.neg_ != b.neg_, e, qr.q, extra);
     }
 
@@ -197,12 +197,9 @@ private:
     // (hi, lo) = m·2^64 shifted right by count, the bits shifted out of lo
     // jammed into its lowest bit. Any count is allowed.
     static constexpr void shift_right_jam(u64 m, u64 count, u64& hi, u64& lo) {
-        if (count == 0) {
-            hi = m;
-            lo = 0;
-        } else if (count < 64) {
+        if (count < 64) {  // (m << 1) << (63 - count) is m << (64 - count), and 0 for count 0
             hi = m >> count;
-            lo = m << (64 - count);
+            lo = (m << 1) << (63 - count);
         } else if (count == 64) {
             hi = 0;
             lo = m;
@@ -234,11 +231,11 @@ private:
     // of 2 or more it exceeds 2^126, so normalising shifts it left at most once
     // and the jammed bit stays far below the round bit.
     static constexpr F80 sub_magnitudes(F80 a, F80 b) {
-        const bool swap = a.e_ < b.e_ || (a.e_ == b.e_ && a.m_ < b.m_);
+        const bool swap = (a.e_ < b.e_) | ((a.e_ == b.e_) & (a.m_ < b.m_));
         const bool neg = a.neg_ != swap;
         const u64 ma = swap ? b.m_ : a.m_, mb = swap ? a.m_ : b.m_;
         const std::int32_t ea = swap ? b.e_ : a.e_, eb = swap ? a.e_ : b.e_;
-        if (ea == eb && ma == mb) return F80();
+        if ((ea == eb) & (ma == mb)) return F80();
         u64 bhi, blo;
         shift_right_jam(mb, static_cast<u64>(std::int64_t{ea} - eb), bhi, blo);
         // (hi, lo) = (ma, 0) - (bhi, blo), nonzero
@@ -277,7 +274,7 @@ private:
         bool away;
         if (dir == Direction::Round) {
             const u64 half = unit >> 1;
-            away = frac > half || (frac == half && (whole & unit) != 0);
+            away = (frac > half) | ((frac == half) & ((whole & unit) != 0));
         } else {
             away = up_if_fraction;
         }
