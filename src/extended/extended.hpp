@@ -187,10 +187,8 @@ private:
             sig = half;
             ++e;
         }
-        if (e > INT32_MAX) [[unlikely]]
-            return infinity(neg);
-        if (e < INT32_MIN) [[unlikely]]
-            return F80();
+        if (static_cast<u64>(e - INT32_MIN) > UINT32_MAX) [[unlikely]]
+            return e > 0 ? infinity(neg) : F80();
         return F80(neg, static_cast<std::int32_t>(e), sig);
     }
 
