@@ -241,11 +241,9 @@ private:
         u64 hi = ma - bhi - (blo != 0 ? 1 : 0);
         int shift;
         if (hi != 0) [[likely]] {
-            shift = std::countl_zero(hi);
-            if (shift != 0) {
-                hi = (hi << shift) | (lo >> (64 - shift));
-                lo <<= shift;
-            }
+            shift = std::countl_zero(hi);  // 0 … 63; (lo >> 1) >> (63 - shift) is lo >> (64 - shift), 0 for 0
+            hi = (hi << shift) | ((lo >> 1) >> (63 - shift));
+            lo <<= shift;
         } else {  // cancellation below the high word: exact, no round bits
             const int lz = std::countl_zero(lo);
             shift = 64 + lz;
@@ -267,14 +265,13 @@ private:
         const unsigned fbits = 64 - static_cast<unsigned>(e_);  // 1 … 63 fraction bits
         const u64 unit = u64{1} << fbits;
         const u64 frac = m_ & (unit - 1);
-        if (frac == 0) return *this;
         const u64 whole = m_ - frac;  // keeps the top bit: |v| >= 1
         bool away;
         if (dir == Direction::Round) {
-            const u64 half = unit >> 1;
+            const u64 half = unit >> 1;  // at least 1, so a zero fraction never rounds away
             away = (frac > half) | ((frac == half) & ((whole & unit) != 0));
         } else {
-            away = up_if_fraction;
+            away = up_if_fraction & (frac != 0);
         }
         const u64 next = whole + (away ? unit : 0);
         if (next == 0) [[unlikely]]  // rounded away to 2^e
