@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
+#include <new>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -161,6 +163,16 @@ struct UninitialisedAllocator : std::allocator<T> {
     UninitialisedAllocator() = default;
     template <class U>
     UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    // Exhausted memory is std::bad_alloc, also where the runtime's throwing
+    // allocation would abort instead (as under AddressSanitizer).
+    T* allocate(std::size_t n) {
+        if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
+        void* p = ::operator new(n * sizeof(T), std::nothrow);
+        if (p == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t) noexcept { ::operator delete(p); }
+
     template <class U>
     void construct(U* p) noexcept {
         ::new (static_cast<void*>(p)) U;
