@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with warnings as errors and runs every
-# test: the C++ core suites, then the Python suites on NumPy 2.x and on 1.26.
-# Fails on the first failure.
+# test, failing on the first failure:
+#   1. the C++ core suites (MPFR and exact-rational references)
+#   2. the Python suites on NumPy 2.x and on NumPy 1.26, against one wheel
+#   3. the type stubs under mypy --strict, the wheel and the sdist installed
+#      into fresh environments, and the Dask recipe
+#   4. both suites again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   5. a short run of each fuzzer
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -22,3 +27,9 @@ for env in np2 np1; do
     echo "== Python tests, $("$venv/bin/python" -c 'import numpy; print("NumPy", numpy.__version__)')"
     (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
 done
+
+echo "== Sanitizers"
+RUST_LEAK_LOOPS=20000 bash scripts/sanitize.sh
+
+echo "== Fuzzers, short run"
+bash scripts/fuzz.sh "${RUST_FUZZ_SECONDS:-30}"
