@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 install_system_packages
-make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10"
+make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" "dask[array]"
 configure_and_build build/asan -DRUST_SANITIZE=ON -DRUST_TESTS=ON -DRUST_MODULE=ON -DRUST_WERROR=ON \
     -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
 
@@ -19,6 +19,8 @@ ctest --test-dir build/asan --output-on-failure -j "$(nproc)"
 
 echo "== Python suite under ASan+UBSan"
 preload="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
+ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$PWD/build/asan" build/venv-np2/bin/python \
+    -c 'import rust; assert "build/asan" in rust.__file__, rust.__file__'  # the instrumented module is the one tested
 # The interpreter keeps objects alive until exit by design; leaks are checked
 # by the reference and memory tests instead.
 (cd tests/python && ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$PWD/../../build/asan" \

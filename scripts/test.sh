@@ -18,15 +18,18 @@ configure_and_build build/test -DRUST_TESTS=ON -DRUST_BENCH=ON -DRUST_MODULE=OFF
 ctest --test-dir build/test --output-on-failure -j "$(nproc)"
 
 echo "== Python module"
-make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10"
+make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" "dask[array]"
 build_wheel build/venv-np2 build/wheel
-make_venv build/venv-np1 "numpy==1.26.*" pytest hypothesis
+make_venv build/venv-np1 "numpy==1.26.*" pytest hypothesis "dask[array]"
 for env in np2 np1; do
     venv=build/venv-$env
     "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps build/wheel/*.whl
     echo "== Python tests, $("$venv/bin/python" -c 'import numpy; print("NumPy", numpy.__version__)')"
     (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
 done
+
+echo "== Distribution and type stubs"
+bash scripts/dist_check.sh
 
 echo "== Sanitizers"
 RUST_LEAK_LOOPS=20000 bash scripts/sanitize.sh

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Distribution and typing checks:
+#   - python -m build makes a wheel and an sdist; the sdist carries what the
+#     build needs and nothing else of the development tree;
+#   - each is installed into a fresh virtual environment, where the quick-start
+#     example runs;
+#   - mypy --strict accepts the examples against the shipped stubs, and
+#     rejects calls that break them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+
+tools=build/venv-np2
+make_venv "$tools" "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" build mypy "dask[array]"
+rm -rf dist
+"$tools/bin/python" -m build -q -o dist . >/dev/null
+
+echo "== sdist contents"
+"$tools/bin/python" - dist/*.tar.gz <<'PY'
+import sys, tarfile
+names = {n.split("/", 1)[1] for n in tarfile.open(sys.argv[1]).getnames() if "/" in n}
+needed = {"pyproject.toml", "CMakeLists.txt", "README.md", "python/rust.pyi", "src/extended/extended.hpp",
+          "src/module/module.cpp", "src/piecewise/piecewise.cpp"}
+missing = needed - names
+unwanted = sorted(n for n in names if n.split("/")[0] in {"tests", "bench", "fuzz", "scripts", "examples", "docs",
+                                                           ".ci", "build", "dist"} or n.startswith("."))
+assert not missing, f"sdist lacks {sorted(missing)}"
+assert not unwanted, f"sdist carries {unwanted}"
+print(f"{len(names)} files, all needed ones present, no development files")
+PY
+
+for kind in whl tar.gz; do
+    env=build/venv-dist-${kind%%.*}
+    rm -rf "$env"
+    make_venv "$env" pip
+    echo "== install from the $kind into a fresh environment"
+    "$env/bin/python" -m pip install -q --disable-pip-version-check dist/*.$kind
+    (cd /tmp && "$OLDPWD/$env/bin/python" "$OLDPWD/examples/quickstart.py" >/dev/null)
+    echo "quick start ran from the $kind"
+done
+
+echo "== type stubs under mypy --strict"
+"$tools/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps dist/*.whl
+"$tools/bin/python" -m mypy --strict --no-incremental examples/quickstart.py examples/clock_table.py examples/round_trip.py
+if "$tools/bin/python" -m mypy --strict --no-incremental tests/typing/misuse.py > build/mypy-misuse.log 2>&1; then
+    echo "mypy accepted calls that break the stubs" >&2
+    exit 1
+fi
+expected=$(grep -c "# error" tests/typing/misuse.py)
+found=$(grep -c "error:" build/mypy-misuse.log)
+test "$found" -eq "$expected" || { cat build/mypy-misuse.log; echo "expected $expected errors, found $found" >&2; exit 1; }
+echo "mypy rejects all $expected misuses"

@@ -1,0 +1,18 @@
+"""Calls that break the stubs: mypy --strict must report one error on each
+line marked "# error"."""
+
+import numpy as np
+
+import rust
+
+x = np.array([1, 2], dtype=np.uint64)
+xp = np.array([0, 10], dtype=np.uint64)
+fpi = np.array([0, 5], dtype=np.int64)
+fpf = np.array([0.0, 5.0])
+
+rust.forward_int(x, xp)  # error
+rust.inverse_int(fpi, xp, fpi, method="sideways")  # error
+rust.inverse_float(fpf, xp, fpf, 3)  # error
+rust.forward_float(x, xp, fpf, "nearest")  # error
+r: np.ndarray[tuple[int], np.dtype[np.float64]] = rust.inverse_int(fpi, xp, fpi)  # error
+ok = rust.inverse_float(fpf, xp, fpf, None)
