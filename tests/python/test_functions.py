@@ -143,3 +143,13 @@ def test_many_elements_are_evaluated_in_order(rust):
     x = np.arange(0, 991, dtype=np.uint64)
     expected = [ref_forward_int(int(v), xp, fp) for v in x]
     assert rust.forward_int(x, xp, fp).tolist() == expected
+
+
+def test_readme_example(rust):
+    t0 = 1_733_600_000_000_000_000
+    xp = u64(t0, t0 + 1_000_000_000)
+    fp = i64(0, 1_000_000_000)
+    x = u64(t0 + 1, t0 + 255, t0 + 777_777_777)
+    assert rust.forward_int(x, xp, fp).tolist() == [1, 255, 777_777_777]
+    assert rust.inverse_int(i64(1, 255), xp, fp).tolist() == [t0 + 1, t0 + 255]
+    assert np.interp(x.astype(float), xp.astype(float), fp.astype(float)).tolist() == [0.0, 256.0, 777777664.0]
