@@ -175,23 +175,11 @@ BENCHMARK(BM_Sequence_F80);
 void BM_Sequence_MPFR(benchmark::State& state) {
     ref::widen_exponent_range();
     const auto v = segments();
-    ref::Mp X, X0, X1, F0, F1, a, p0, b, p1, n, d, q;
+    ref::Scheme scheme;  // the same seven operations and conversions in MPFR
     std::size_t i = 0;
     for (auto _ : state) {
         const Segment& s = v[i++ & (kOperands - 1)];
-        mpfr_set_ui(X.get(), s.x, MPFR_RNDN);
-        mpfr_set_ui(X0.get(), s.x0, MPFR_RNDN);
-        mpfr_set_ui(X1.get(), s.x1, MPFR_RNDN);
-        mpfr_set_d(F0.get(), s.f0, MPFR_RNDN);
-        mpfr_set_d(F1.get(), s.f1, MPFR_RNDN);
-        mpfr_sub(a.get(), X1.get(), X.get(), MPFR_RNDN);
-        mpfr_mul(p0.get(), F0.get(), a.get(), MPFR_RNDN);
-        mpfr_sub(b.get(), X.get(), X0.get(), MPFR_RNDN);
-        mpfr_mul(p1.get(), F1.get(), b.get(), MPFR_RNDN);
-        mpfr_add(n.get(), p0.get(), p1.get(), MPFR_RNDN);
-        mpfr_sub(d.get(), X1.get(), X0.get(), MPFR_RNDN);
-        mpfr_div(q.get(), n.get(), d.get(), MPFR_RNDN);
-        benchmark::DoNotOptimize(mpfr_get_d(q.get(), MPFR_RNDZ));
+        benchmark::DoNotOptimize(scheme.forward(s.x, s.x0, s.f0, s.x1, s.f1));
     }
 }
 BENCHMARK(BM_Sequence_MPFR);

@@ -84,32 +84,40 @@ bool is_nan(T v) {
     else return false;
 }
 
-}  // namespace
-
-template <class X, class F>
-std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
-    const std::size_t n = xp_.size();
+// The whole-array loop shared by forward_all and inverse_all, over the axis
+// `axis` (xp or fp) that the evaluation searches:
+//   plain(key)       the element-by-element evaluation, for one-knot tables
+//   answer(key, s)   the evaluation for a search result s
+// Elements in increasing order; the first failure stops the loop. A NaN key
+// is fatal where any search of it would be (axes of two or more strictly
+// increasing knots hold no NaN, so the key is the only unordered operand).
+template <class K, class V, class Plain, class Answer>
+std::optional<Failure> evaluate_all(const Knots<K>& axis, bool increasing, Strided<K> query, V* out, Plain&& plain,
+                                    Answer&& answer) {
+    const std::size_t n = axis.size();
     if (query.length == 0) return std::nullopt;
-    if (!xp_increasing_) return Failure{0, InterpError::NotStrictlyIncreasing};
+    if (!increasing) return Failure{0, InterpError::NotStrictlyIncreasing};
     if (n == 0) return Failure{0, InterpError::OutOfBounds};
-    if (n == 1) {
+    if (n == 1) {  // a single knot may itself be NaN: the plain search applies the rule
         for (std::size_t i = 0; i < query.length; ++i) {
-            const Result<F> r = forward(query[i]);
+            const Result<V> r = plain(query[i]);
             if (!r.ok) return Failure{i, r.error};
             out[i] = r.value;
         }
         return std::nullopt;
     }
-    Locator<X> locate(xp_.data(), n);
+    Locator<K> locate(axis.data(), n);
     for (std::size_t start = 0; start < query.length; start += kBatch) {
         const std::size_t count = std::min(kBatch, query.length - start);
-        X keys[kBatch];
+        K keys[kBatch];
         for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
         SearchResult found[kBatch];
         const bool batched = locate.batch_next();
         if (batched) locate.batch(keys, count, found);
         for (std::size_t k = 0; k < count; ++k) {
-            const Result<F> r = forward_at(keys[k], batched ? found[k] : locate(keys[k]));
+            if (is_nan(keys[k])) [[unlikely]]
+                panic("nan or inf encountered");
+            const Result<V> r = answer(keys[k], batched ? found[k] : locate(keys[k]));
             if (!r.ok) [[unlikely]]
                 return Failure{start + k, r.error};
             out[start + k] = r.value;
@@ -118,40 +126,18 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const
     return std::nullopt;
 }
 
+}  // namespace
+
+template <class X, class F>
+std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
+    return evaluate_all(xp_, xp_increasing_, query, out, [&](X x) { return forward(x); },
+                        [&](X x, SearchResult s) { return forward_at(x, s); });
+}
+
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out) const {
-    const std::size_t n = fp_.size();
-    if (query.length == 0) return std::nullopt;
-    if (!fp_increasing_) return Failure{0, InterpError::NotStrictlyIncreasing};
-    if (n == 0) return Failure{0, InterpError::OutOfBounds};
-    if (n == 1) {  // a single knot may be NaN: the plain search applies the rule
-        for (std::size_t i = 0; i < query.length; ++i) {
-            const Result<X> r = inverse(query[i], method);
-            if (!r.ok) return Failure{i, r.error};
-            out[i] = r.value;
-        }
-        return std::nullopt;
-    }
-    // Two or more strictly increasing knots hold no NaN, so the only
-    // unordered comparison left is with a NaN key, which every search meets.
-    Locator<F> locate(fp_.data(), n);
-    for (std::size_t start = 0; start < query.length; start += kBatch) {
-        const std::size_t count = std::min(kBatch, query.length - start);
-        F keys[kBatch];
-        for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
-        SearchResult found[kBatch];
-        const bool batched = locate.batch_next();
-        if (batched) locate.batch(keys, count, found);
-        for (std::size_t k = 0; k < count; ++k) {
-            if (is_nan(keys[k])) [[unlikely]]
-                panic("nan or inf encountered");
-            const Result<X> r = inverse_at(keys[k], method, batched ? found[k] : locate(keys[k]));
-            if (!r.ok) [[unlikely]]
-                return Failure{start + k, r.error};
-            out[start + k] = r.value;
-        }
-    }
-    return std::nullopt;
+    return evaluate_all(fp_, fp_increasing_, query, out, [&](F f) { return inverse(f, method); },
+                        [&](F f, SearchResult s) { return inverse_at(f, method, s); });
 }
 
 // Blocks of 32 pairs without a branch, which the compiler turns into vector

@@ -7,8 +7,10 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "base/base.hpp"
 #include "extended/extended.hpp"
 
 namespace ref {
@@ -106,21 +108,67 @@ inline F80 integral(Integral op, const F80& a) {
 // Conversion to a double by truncation: MPFR's own truncation toward zero
 // covers the normal and subnormal ranges; from 2^1024 up the result is the
 // signed infinity, and a zero result is +0.0 whatever the sign.
-inline double to_f64(const F80& a) {
-    Mp x(a);
-    if (mpfr_zero_p(x.get())) return 0.0;
-    if (mpfr_get_exp(x.get()) >= 1025) return mpfr_signbit(x.get()) ? -HUGE_VAL : HUGE_VAL;
-    const double d = mpfr_get_d(x.get(), MPFR_RNDZ);
+inline double to_f64(mpfr_srcptr x) {
+    if (mpfr_zero_p(x)) return 0.0;
+    if (mpfr_get_exp(x) >= 1025) return mpfr_signbit(x) ? -HUGE_VAL : HUGE_VAL;
+    const double d = mpfr_get_d(x, MPFR_RNDZ);
     return d == 0.0 ? 0.0 : d;
 }
+inline double to_f64(const F80& a) { return to_f64(Mp(a).get()); }
 
 // Conversion to u64 by truncation, clamped to 0 … 2^64 - 1.
-inline u64 to_u64(const F80& a) {
-    Mp x(a);
-    if (mpfr_zero_p(x.get()) || mpfr_signbit(x.get())) return 0;
+inline u64 to_u64(mpfr_srcptr x) {
+    if (mpfr_zero_p(x) || mpfr_signbit(x)) return 0;
     static_assert(sizeof(unsigned long) == 8);
-    if (!mpfr_fits_ulong_p(x.get(), MPFR_RNDZ)) return ~u64{0};
-    return mpfr_get_ui(x.get(), MPFR_RNDZ);
+    if (!mpfr_fits_ulong_p(x, MPFR_RNDZ)) return ~u64{0};
+    return mpfr_get_ui(x, MPFR_RNDZ);
 }
+inline u64 to_u64(const F80& a) { return to_u64(Mp(a).get()); }
+
+// The float scheme's steps, each one MPFR operation at 64 bits in the same
+// order, then the system's conversions out. Inputs must be finite.
+class Scheme {
+public:
+    double forward(u64 x, u64 x0, double f0, u64 x1, double f1) {
+        mpfr_set_ui(X.get(), x, MPFR_RNDN), mpfr_set_ui(X0.get(), x0, MPFR_RNDN), mpfr_set_ui(X1.get(), x1, MPFR_RNDN);
+        mpfr_set_d(F0.get(), f0, MPFR_RNDN), mpfr_set_d(F1.get(), f1, MPFR_RNDN);
+        mpfr_sub(a.get(), X1.get(), X.get(), MPFR_RNDN);
+        mpfr_mul(p0.get(), F0.get(), a.get(), MPFR_RNDN);
+        mpfr_sub(b.get(), X.get(), X0.get(), MPFR_RNDN);
+        mpfr_mul(p1.get(), F1.get(), b.get(), MPFR_RNDN);
+        mpfr_add(n.get(), p0.get(), p1.get(), MPFR_RNDN);
+        mpfr_sub(d.get(), X1.get(), X0.get(), MPFR_RNDN);
+        mpfr_div(q.get(), n.get(), d.get(), MPFR_RNDN);
+        return to_f64(q.get());
+    }
+
+    // The position, rounded as the method says; absent under Exact when the
+    // quotient is not an integer.
+    std::optional<u64> inverse(double f, u64 x0, double f0, u64 x1, double f1, rust::InverseMethod m) {
+        using rust::InverseMethod;
+        mpfr_set_d(F.get(), f, MPFR_RNDN), mpfr_set_d(F0.get(), f0, MPFR_RNDN), mpfr_set_d(F1.get(), f1, MPFR_RNDN);
+        mpfr_set_ui(X0.get(), x0, MPFR_RNDN), mpfr_set_ui(X1.get(), x1, MPFR_RNDN);
+        mpfr_sub(a.get(), F1.get(), F.get(), MPFR_RNDN);
+        mpfr_mul(p0.get(), X0.get(), a.get(), MPFR_RNDN);
+        mpfr_sub(b.get(), F.get(), F0.get(), MPFR_RNDN);
+        mpfr_mul(p1.get(), X1.get(), b.get(), MPFR_RNDN);
+        mpfr_add(n.get(), p0.get(), p1.get(), MPFR_RNDN);
+        mpfr_sub(d.get(), F1.get(), F0.get(), MPFR_RNDN);
+        mpfr_div(q.get(), n.get(), d.get(), MPFR_RNDN);
+        switch (m) {
+            case InverseMethod::Exact:
+                if (!mpfr_integer_p(q.get())) return std::nullopt;
+                mpfr_set(g.get(), q.get(), MPFR_RNDN);
+                break;
+            case InverseMethod::Nearest: mpfr_rint(g.get(), q.get(), MPFR_RNDN); break;
+            case InverseMethod::Ffill: mpfr_floor(g.get(), q.get()); break;
+            case InverseMethod::Bfill: mpfr_ceil(g.get(), q.get()); break;
+        }
+        return to_u64(g.get());
+    }
+
+private:
+    Mp X, X0, X1, F, F0, F1, a, p0, b, p1, n, d, q, g;
+};
 
 }  // namespace ref

@@ -134,47 +134,21 @@ bool ref_int_inverse(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod m, u64
     return true;
 }
 
-// The float scheme's steps in MPFR.
+// The float scheme's steps in MPFR, with the finiteness rule of the conversions.
 struct MpfrScheme {
-    ref::Mp X, X0, X1, F, F0, F1, a, p0, b, p1, n, d, q, g;
+    ref::Scheme steps;
 
     static bool finite(f64 v) { return std::isfinite(v); }
 
     Outcome forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
         if (!finite(f0) || !finite(f1)) return fatal("assertion failed: value.is_finite()");
-        mpfr_set_ui(X.get(), x, MPFR_RNDN), mpfr_set_ui(X0.get(), x0, MPFR_RNDN), mpfr_set_ui(X1.get(), x1, MPFR_RNDN);
-        mpfr_set_d(F0.get(), f0, MPFR_RNDN), mpfr_set_d(F1.get(), f1, MPFR_RNDN);
-        mpfr_sub(a.get(), X1.get(), X.get(), MPFR_RNDN);
-        mpfr_mul(p0.get(), F0.get(), a.get(), MPFR_RNDN);
-        mpfr_sub(b.get(), X.get(), X0.get(), MPFR_RNDN);
-        mpfr_mul(p1.get(), F1.get(), b.get(), MPFR_RNDN);
-        mpfr_add(n.get(), p0.get(), p1.get(), MPFR_RNDN);
-        mpfr_sub(d.get(), X1.get(), X0.get(), MPFR_RNDN);
-        mpfr_div(q.get(), n.get(), d.get(), MPFR_RNDN);
-        return value(ref::to_f64(q.to_f80()));
+        return value(steps.forward(x, x0, f0, x1, f1));
     }
 
     Outcome inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod m) {
         if (!finite(f) || !finite(f0) || !finite(f1)) return fatal("assertion failed: value.is_finite()");
-        mpfr_set_d(F.get(), f, MPFR_RNDN), mpfr_set_d(F0.get(), f0, MPFR_RNDN), mpfr_set_d(F1.get(), f1, MPFR_RNDN);
-        mpfr_set_ui(X0.get(), x0, MPFR_RNDN), mpfr_set_ui(X1.get(), x1, MPFR_RNDN);
-        mpfr_sub(a.get(), F1.get(), F.get(), MPFR_RNDN);
-        mpfr_mul(p0.get(), X0.get(), a.get(), MPFR_RNDN);
-        mpfr_sub(b.get(), F.get(), F0.get(), MPFR_RNDN);
-        mpfr_mul(p1.get(), X1.get(), b.get(), MPFR_RNDN);
-        mpfr_add(n.get(), p0.get(), p1.get(), MPFR_RNDN);
-        mpfr_sub(d.get(), F1.get(), F0.get(), MPFR_RNDN);
-        mpfr_div(q.get(), n.get(), d.get(), MPFR_RNDN);
-        switch (m) {
-            case InverseMethod::Exact:
-                if (!mpfr_integer_p(q.get())) return error(InterpError::NotFound);
-                mpfr_set(g.get(), q.get(), MPFR_RNDN);
-                break;
-            case InverseMethod::Nearest: mpfr_rint(g.get(), q.get(), MPFR_RNDN); break;
-            case InverseMethod::Ffill: mpfr_floor(g.get(), q.get()); break;
-            case InverseMethod::Bfill: mpfr_ceil(g.get(), q.get()); break;
-        }
-        return value(ref::to_u64(g.to_f80()));
+        const std::optional<u64> p = steps.inverse(f, x0, f0, x1, f1, m);
+        return p ? value(*p) : error(InterpError::NotFound);
     }
 };
 
