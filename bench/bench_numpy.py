@@ -138,7 +138,7 @@ def markdown(rows, mem, machine):
         cells = [f"{row[n][0]:.1f} ns ({row[n][0] / row[n][1]:.2f}×)" for n in FUNCTIONS]
         lines.append(f"| {row['case']} | " + " | ".join(cells) + " |")
     lines.append("")
-    lines.append("numpy.interp, ns per element: " + "; ".join(
+    lines.append("numpy.interp alone (forward_int column), ns per element: " + "; ".join(
         f"{row['case']}: {row['forward_int'][1]:.1f}" for row in rows))
     if mem:
         lines.append("")
@@ -159,8 +159,10 @@ def update_readme(path, text):
     block = f"{begin}\n{text}\n{end}"
     if begin in readme:
         readme = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: block, readme, flags=re.S)
+    elif "\n## Development" in readme:
+        readme = readme.replace("\n## Development", f"\n## Performance\n\n{block}\n\n## Development", 1)
     else:
-        readme += f"\n## Benchmark\n\n{block}\n"
+        readme += f"\n## Performance\n\n{block}\n"
     with open(path, "w") as f:
         f.write(readme)
 
