@@ -54,7 +54,8 @@ def ours_and_numpy(name, q, xp, fpi, fpf):
 
 
 def median_ns(fn, elements, repeats, inner=1):
-    fn()  # warm-up
+    for _ in range(max(1, inner)):  # warm-up: caches, branch predictors, clock speed
+        fn()
     times = []
     for _ in range(repeats):
         t = time.perf_counter_ns()
