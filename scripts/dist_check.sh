@@ -46,7 +46,7 @@ if "$tools/bin/python" -m mypy --strict --no-incremental tests/typing/misuse.py 
     echo "mypy accepted calls that break the stubs" >&2
     exit 1
 fi
-expected=$(grep -c "# error" tests/typing/misuse.py)
+expected=$(grep -cE "# error$" tests/typing/misuse.py)
 found=$(grep -c "error:" build/mypy-misuse.log)
 test "$found" -eq "$expected" || { cat build/mypy-misuse.log; echo "expected $expected errors, found $found" >&2; exit 1; }
 echo "mypy rejects all $expected misuses"
