@@ -23,5 +23,5 @@ ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$P
     -c 'import rust; assert "build/asan" in rust.__file__, rust.__file__'  # the instrumented module is the one tested
 # The interpreter keeps objects alive until exit by design; leaks are checked
 # by the reference and memory tests instead.
-(cd tests/python && ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$PWD/../../build/asan" \
+(cd tests/python && RUST_SANITIZED=1 ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$PWD/../../build/asan" \
     ../../build/venv-np2/bin/python -m pytest -q -p no:cacheprovider .)

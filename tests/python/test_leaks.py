@@ -8,7 +8,9 @@ knot copy (64 knots, 1 KiB per call) or result array (128 bytes of data per
 call) would add 12 MB or more. NumPy's own trace domain is left out of the
 tracemalloc figure: NumPy records a failed allocation there as if it had
 succeeded (np.empty(2**59) does the same), and leaked result data shows in the
-resident set anyway.
+resident set anyway. Under AddressSanitizer (RUST_SANITIZED=1) freed memory
+waits in a quarantine, so the resident set is not a measure of leaks there and
+only the other two checks apply.
 """
 
 import gc
@@ -21,6 +23,7 @@ import pytest
 from conftest import f64, i64, u64
 
 LOOPS = int(os.environ.get("RUST_LEAK_LOOPS", "100000"))
+SANITIZED = os.environ.get("RUST_SANITIZED") == "1"
 N = 64
 XP = np.arange(N, dtype=np.uint64) * np.uint64(10)
 FPI = np.arange(N, dtype=np.int64) * 3
@@ -112,4 +115,5 @@ def test_no_reference_or_memory_leak(rust, label, name, args, kwargs, expected):
     rss_growth = rss_kib() - rss_before
     assert [sys.getrefcount(o) for o in objects] == refs
     assert traced_growth < 64 * 1024, traced_growth
-    assert rss_growth < 4 * 1024, rss_growth
+    if not SANITIZED:
+        assert rss_growth < 4 * 1024, rss_growth
