@@ -130,14 +130,16 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, bool increasing, Strid
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
+    ForwardCache cache;
     return evaluate_all(xp_, xp_increasing_, query, out, [&](X x) { return forward(x); },
-                        [&](X x, SearchResult s) { return forward_at(x, s); });
+                        [&](X x, SearchResult s) { return forward_at(x, s, cache); });
 }
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out) const {
+    InverseCache cache;
     return evaluate_all(fp_, fp_increasing_, query, out, [&](F f) { return inverse(f, method); },
-                        [&](F f, SearchResult s) { return inverse_at(f, method, s); });
+                        [&](F f, SearchResult s) { return inverse_at(f, method, s, cache); });
 }
 
 // Blocks of 32 pairs without a branch, which the compiler turns into vector

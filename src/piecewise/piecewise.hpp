@@ -238,17 +238,44 @@ public:
     std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const;
 
 private:
+    // The prepared segment ending at knot `index` (0: none yet), kept by
+    // whole-array evaluation while consecutive elements fall into it.
+    template <class Segment>
+    struct SegmentCache {
+        std::size_t index = 0;
+        Segment segment{};
+    };
+    using ForwardCache = SegmentCache<typename ForwardScheme::Segment>;
+    using InverseCache = SegmentCache<typename InverseScheme::Segment>;
+
+    template <class Scheme, class Cache>
+    const typename Scheme::Segment& segment_at(std::size_t i, Cache& cache) const {
+        if (cache.index != i) {
+            cache.segment = Scheme::segment(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
+            cache.index = i;
+        }
+        return cache.segment;
+    }
+
     // The answer for a search result on a non-empty, strictly increasing xp.
-    Result<F> forward_at(X x, SearchResult s) const {
+    Result<F> forward_at(X x, SearchResult s, ForwardCache& cache) const {
         using R = Result<F>;
         if (s.hit) return R::success(fp_[s.index]);
         const std::size_t i = s.index, n = xp_.size();
         if (i == 0 || i == n) return R::failure(InterpError::OutOfBounds);
-        return R::success(ForwardScheme::forward(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
+        return R::success(ForwardScheme::forward(segment_at<ForwardScheme>(i, cache), x));
+    }
+    Result<F> forward_at(X x, SearchResult s) const {
+        ForwardCache fresh;
+        return forward_at(x, s, fresh);
     }
 
     // The answer for a search result on a non-empty, strictly increasing fp.
     Result<X> inverse_at(F f, InverseMethod method, SearchResult s) const {
+        InverseCache fresh;
+        return inverse_at(f, method, s, fresh);
+    }
+    Result<X> inverse_at(F f, InverseMethod method, SearchResult s, InverseCache& cache) const {
         using R = Result<X>;
         const std::size_t n = fp_.size();
         if (s.hit) return R::success(xp_[s.index]);
@@ -261,7 +288,7 @@ private:
             if (method == InverseMethod::Nearest || method == InverseMethod::Ffill) return R::success(xp_[n - 1]);
             return R::failure(InterpError::OutOfBounds);
         }
-        const std::optional<X> p = InverseScheme::inverse(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+        const std::optional<X> p = InverseScheme::inverse(segment_at<InverseScheme>(i, cache), f, method);
         if (!p) return R::failure(InterpError::NotFound);
         return R::success(*p);
     }
