@@ -153,3 +153,13 @@ def test_readme_example(rust):
     assert rust.forward_int(x, xp, fp).tolist() == [1, 255, 777_777_777]
     assert rust.inverse_int(i64(1, 255), xp, fp).tolist() == [t0 + 1, t0 + 255]
     assert np.interp(x.astype(float), xp.astype(float), fp.astype(float)).tolist() == [0.0, 256.0, 777777664.0]
+
+
+def test_datetime64_timestamps_through_uint64_views(rust):
+    clock = np.array(["2026-12-08T03:00:00", "2026-12-08T03:00:10"], dtype="datetime64[ns]")
+    samples = i64(0, 480_000)
+    t = np.array(["2026-12-08T03:00:00.000000001", "2026-12-08T03:00:01"], dtype="datetime64[ns]")
+    counts = rust.forward_int(t.view(np.uint64), clock.view(np.uint64), samples)
+    assert counts.tolist() == [0, 48_000]
+    back = rust.inverse_int(counts, clock.view(np.uint64), samples, "ffill").view("datetime64[ns]")
+    assert back.tolist() == np.array(["2026-12-08T03:00:00", "2026-12-08T03:00:01"], dtype="datetime64[ns]").tolist()
