@@ -210,11 +210,26 @@ private:
         }
     }
 
+    // (ma, ea) from b and (mb, eb) from a when swap, else the other way round;
+    // with masks, because the order depends on the data and a branch on it
+    // is mispredicted half the time.
+    static constexpr void order(bool swap, F80 a, F80 b, u64& ma, std::int32_t& ea, u64& mb, std::int32_t& eb) {
+        const u64 m = u64{0} - static_cast<u64>(swap);
+        const std::uint32_t em = std::uint32_t{0} - static_cast<std::uint32_t>(swap);
+        const u64 dm = (a.m_ ^ b.m_) & m;
+        const std::uint32_t de = (static_cast<std::uint32_t>(a.e_) ^ static_cast<std::uint32_t>(b.e_)) & em;
+        ma = a.m_ ^ dm;
+        mb = b.m_ ^ dm;
+        ea = static_cast<std::int32_t>(static_cast<std::uint32_t>(a.e_) ^ de);
+        eb = static_cast<std::int32_t>(static_cast<std::uint32_t>(b.e_) ^ de);
+    }
+
     static constexpr F80 add_magnitudes(F80 a, F80 b, bool neg) {
         // Order by exponent on scalars (cheaper than swapping whole numbers).
         const bool swap = a.e_ < b.e_;
-        const u64 ma = swap ? b.m_ : a.m_, mb = swap ? a.m_ : b.m_;
-        const std::int32_t ea = swap ? b.e_ : a.e_, eb = swap ? a.e_ : b.e_;
+        u64 ma, mb;
+        std::int32_t ea, eb;
+        order(swap, a, b, ma, ea, mb, eb);
         u64 bhi, blo;
         shift_right_jam(mb, static_cast<u64>(std::int64_t{ea} - eb), bhi, blo);
         u64 sig = ma + bhi;
@@ -231,8 +246,9 @@ private:
     static constexpr F80 sub_magnitudes(F80 a, F80 b) {
         const bool swap = (a.e_ < b.e_) | ((a.e_ == b.e_) & (a.m_ < b.m_));
         const bool neg = a.neg_ != swap;
-        const u64 ma = swap ? b.m_ : a.m_, mb = swap ? a.m_ : b.m_;
-        const std::int32_t ea = swap ? b.e_ : a.e_, eb = swap ? a.e_ : b.e_;
+        u64 ma, mb;
+        std::int32_t ea, eb;
+        order(swap, a, b, ma, ea, mb, eb);
         if ((ea == eb) & (ma == mb)) return F80();
         u64 bhi, blo;
         shift_right_jam(mb, static_cast<u64>(std::int64_t{ea} - eb), bhi, blo);
@@ -273,7 +289,7 @@ private:
         } else {
             away = up_if_fraction & (frac != 0);
         }
-        const u64 next = whole + (away ? unit : 0);
+        const u64 next = whole + (unit & (u64{0} - static_cast<u64>(away)));
         if (next == 0) [[unlikely]]  // rounded away to 2^e
             return F80(neg_, e_ + 1, u64{1} << 63);
         return F80(neg_, e_, next);
