@@ -43,7 +43,7 @@ void BM_DivWide_Hardware(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) {
         const Wide& w = ops[i++ & (kOperands - 1)];
-        benchmark::DoNotOptimize(rust::divop::div_wide(w.hi, w.lo, w.d));
+        benchmark::DoNotOptimize(rust::wide::div(w.hi, w.lo, w.d));
     }
 }
 BENCHMARK(BM_DivWide_Hardware);
@@ -53,7 +53,7 @@ void BM_DivWide_Portable(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) {
         const Wide& w = ops[i++ & (kOperands - 1)];
-        benchmark::DoNotOptimize(rust::divop::div_wide_portable(w.hi, w.lo, w.d));
+        benchmark::DoNotOptimize(rust::wide::div_portable(w.hi, w.lo, w.d));
     }
 }
 BENCHMARK(BM_DivWide_Portable);

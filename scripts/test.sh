@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with warnings as errors and runs every
 # test, failing on the first failure:
-#   1. the C++ core suites (MPFR and exact-rational references)
+#   1. the C++ core suites (MPFR and exact-rational references), and the same
+#      digest of a fixed stream of evaluations on ten builds: x86-64 (GCC,
+#      Clang, no hardware division, portable wide arithmetic) and, under
+#      qemu-user, aarch64, s390x, ppc64le, riscv64, armhf and i686, with the
+#      unit tests run on s390x and i686
 #   2. the Python suites on NumPy 2.x and on NumPy 1.26, against one wheel
 #   3. the type stubs under mypy --strict, the wheel and the sdist installed
 #      into fresh environments, and the Dask recipe
@@ -16,6 +20,9 @@ install_system_packages
 echo "== C++ core"
 configure_and_build build/test -DRUST_TESTS=ON -DRUST_BENCH=ON -DRUST_MODULE=OFF -DRUST_WERROR=ON
 ctest --test-dir build/test --output-on-failure -j "$(nproc)"
+
+echo "== Cross-target check"
+bash scripts/cross_check.sh
 
 echo "== Python module"
 make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" "dask[array]"

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "base/wide.hpp"
+
 namespace rust {
 
 using u64 = std::uint64_t;
 using i64 = std::int64_t;
 using f64 = double;
-using u128 = unsigned __int128;
+using u128 = wide::u128;  // native where the compiler has it, else a pair of words
 
 // A violated invariant. The message is the invariant's exact text; the module
 // layer turns it into PanicException and no other layer catches it.

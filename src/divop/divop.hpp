@@ -7,42 +7,7 @@
 
 #include "base/base.hpp"
 
-// The x86-64 `divq` instruction divides a 128-bit numerator by a 64-bit
-// divisor when the quotient fits 64 bits (high word below the divisor).
-#if !defined(RUST_NO_HW_DIVQ) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define RUST_HW_DIVQ 1
-#else
-#define RUST_HW_DIVQ 0
-#endif
-
 namespace rust::divop {
-
-struct QuotRem64 {
-    u64 q;
-    u64 r;
-};
-
-// (hi·2^64 + lo) / d. Precondition: hi < d, so the quotient fits 64 bits and
-// the remainder is below d.
-constexpr QuotRem64 div_wide_portable(u64 hi, u64 lo, u64 d) {
-    assert(hi < d);
-    const u128 n = (static_cast<u128>(hi) << 64) | lo;
-    const u64 q = static_cast<u64>(n / d);
-    return {q, lo - q * d};  // r = n - q·d < d < 2^64, so the low words suffice
-}
-
-// Same contract as div_wide_portable, on the hardware instruction where the
-// platform has one.
-inline QuotRem64 div_wide(u64 hi, u64 lo, u64 d) {
-#if RUST_HW_DIVQ
-    assert(hi < d);  // otherwise divq traps
-    u64 q, r;
-    __asm__("divq %[d]" : "=a"(q), "=d"(r) : [d] "r"(d), "a"(lo), "d"(hi) : "cc");
-    return {q, r};
-#else
-    return div_wide_portable(hi, lo, d);
-#endif
-}
 
 // The rounded quotient of n / d:
 //   Exact    q if the division is exact, otherwise absent
@@ -56,7 +21,7 @@ inline std::optional<u128> div_round(u128 n, u128 d, InverseMethod method) {
     u128 q, r;
     const u64 dlo = static_cast<u64>(d), nhi = static_cast<u64>(n >> 64);
     if ((d >> 64) == 0 && nhi < dlo) {
-        const QuotRem64 qr = div_wide(nhi, static_cast<u64>(n), dlo);
+        const wide::QuotRem64 qr = wide::div(nhi, static_cast<u64>(n), dlo);
         q = qr.q;
         r = qr.r;
     } else {

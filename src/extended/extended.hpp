@@ -1,6 +1,6 @@
 // F80: a binary floating-point number with a 64-bit significand, every
 // operation rounded once to nearest, ties to even. Portable software
-// arithmetic on 64-bit words and unsigned __int128 intermediates: no host
+// arithmetic on 64-bit words and their 128-bit products: no host
 // floating point, so results never depend on the processor or its modes.
 #pragma once
 
@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "base/base.hpp"
-#include "divop/divop.hpp"
 
 namespace rust::extended {
 
@@ -88,8 +87,8 @@ public:
         if ((static_cast<unsigned>(a.kind_) | static_cast<unsigned>(b.kind_)) != 0) [[unlikely]]
             return mul_special(a, b);
         // 2^126 <= ma·mb < 2^128: at most one normalising shift, no bit lost.
-        const u128 p = static_cast<u128>(a.m_) * b.m_;
-        u64 hi = static_cast<u64>(p >> 64), lo = static_cast<u64>(p);
+        const u128 p = wide::mul(a.m_, b.m_);
+        u64 hi = wide::high(p), lo = wide::low(p);
         const unsigned below = static_cast<unsigned>(hi >> 63) ^ 1;  // 1 when p < 2^127
         hi = (hi << below) | ((lo >> 63) & below);
         lo <<= below;
@@ -106,7 +105,7 @@ public:
         const unsigned ge = a.m_ >= b.m_ ? 1 : 0;
         const u64 hi = a.m_ >> ge, lo = (a.m_ << 63) & (u64{0} - ge);
         const std::int64_t e = std::int64_t{a.e_} - b.e_ + ge;
-        const divop::QuotRem64 qr = divop::div_wide(hi, lo, b.m_);
+        const wide::QuotRem64 qr = wide::div(hi, lo, b.m_);
         // r/mb against one half, exactly, by comparing r with mb - r: the round
         // bit is r >= mb - r, the sticky bit r ∉ {0, mb - r}.
         const u64 r = qr.r, rest = b.m_ - r;

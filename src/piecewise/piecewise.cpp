@@ -159,15 +159,9 @@ static bool increasing_blocks(const T* v, std::size_t n) {
     return true;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(RUST_NO_TARGET_CLONES)
-#define RUST_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define RUST_CLONES
-#endif
-
-RUST_CLONES bool strictly_increasing(const u64* v, std::size_t n) { return increasing_blocks(v, n); }
-RUST_CLONES bool strictly_increasing(const i64* v, std::size_t n) { return increasing_blocks(v, n); }
-RUST_CLONES bool strictly_increasing(const f64* v, std::size_t n) { return increasing_blocks(v, n); }
+RUST_TARGET_CLONES bool strictly_increasing(const u64* v, std::size_t n) { return increasing_blocks(v, n); }
+RUST_TARGET_CLONES bool strictly_increasing(const i64* v, std::size_t n) { return increasing_blocks(v, n); }
+RUST_TARGET_CLONES bool strictly_increasing(const f64* v, std::size_t n) { return increasing_blocks(v, n); }
 
 template class Interp<u64, i64>;
 template class Interp<u64, f64>;

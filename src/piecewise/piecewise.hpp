@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/base.hpp"
+#include "base/platform.hpp"
 #include "schemes/schemes.hpp"
 
 namespace rust::piecewise {
@@ -117,8 +118,8 @@ SearchResult search_prefetch(const T* a, std::size_t n, T key) {
     while (size > 1) {
         const std::size_t half = size / 2, mid = base + half;
         const std::size_t next = size - half;  // the size after this step
-        __builtin_prefetch(a + base + next / 2);
-        __builtin_prefetch(a + mid + next / 2);
+        platform::prefetch(a + base + next / 2);
+        platform::prefetch(a + mid + next / 2);
         base = a[mid] > key ? base : mid;
         size = next;
     }

@@ -61,7 +61,7 @@ struct Forward<u64, i64> {
         // bits and unbiases into [f0, f1]. 2^63 is even, so rounding the biased
         // quotient to even rounds the signed one to even.
         const u64 d = s.x1 - s.x0, wl = x - s.x0, wr = s.x1 - x;
-        const u128 n = static_cast<u128>(wl) * s.b1 + static_cast<u128>(wr) * s.b0;
+        const u128 n = wide::mul(wl, s.b1) + wide::mul(wr, s.b0);
         return unbiased(static_cast<u64>(*divop::div_round(n, d, InverseMethod::Nearest)));
     }
     static i64 forward(u64 x, u64 x0, i64 f0, u64 x1, i64 f1) { return forward(segment(x0, f0, x1, f1), x); }
@@ -79,7 +79,7 @@ struct Inverse<i64, u64> {
         // quotient, rounded either way, lies between x0 and x1.
         const u64 b = biased(f);
         const u64 d = s.b1 - s.b0, wl = b - s.b0, wr = s.b1 - b;
-        const u128 n = static_cast<u128>(s.x0) * wr + static_cast<u128>(s.x1) * wl;
+        const u128 n = wide::mul(s.x0, wr) + wide::mul(s.x1, wl);
         const std::optional<u128> q = divop::div_round(n, d, method);
         if (!q) return std::nullopt;
         return static_cast<u64>(*q);

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The same bits on every processor. Builds the core for each target and runs
+#   - the digest program (a fixed stream of ~1.4·10^6 evaluations, hashed in a
+#     byte order of its own) natively with GCC and Clang, without the hardware
+#     division and with the portable wide arithmetic, and under qemu-user on
+#     aarch64, s390x (big-endian), ppc64le, riscv64, armhf and i686 (32-bit);
+#   - the C++ unit tests (those without MPFR) under qemu on s390x and i686.
+# Fails unless every digest equals tests/cpp/digest.expected.
+#   RUST_DIGEST_ROUNDS=N   a stream N times as long (compared across targets only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+
+# target triple : qemu name
+TARGETS=(aarch64-linux-gnu:aarch64 s390x-linux-gnu:s390x powerpc64le-linux-gnu:ppc64le riscv64-linux-gnu:riscv64
+         arm-linux-gnueabihf:arm i686-linux-gnu:i386)
+UNIT_TARGETS=(s390x-linux-gnu:s390x i686-linux-gnu:i386)
+packages=(clang qemu-user)
+for t in "${TARGETS[@]}"; do packages+=("g++-${t%%:*}"); done
+install_system_packages "${packages[@]}"
+
+CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/piecewise/piecewise.cpp)
+ROUNDS=${RUST_DIGEST_ROUNDS:-1}
+out=build/cross
+mkdir -p "$out"
+rm -f "$out"/*.digest
+
+# digest NAME RUNNER COMPILER FLAGS…: builds the digest program and records its line.
+digest() {
+    local name=$1 runner=$2 cxx=$3
+    shift 3
+    "$cxx" -std=c++20 -O2 -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" -o "$out/digest-$name"
+    $runner "$out/digest-$name" "$ROUNDS" > "$out/$name.digest"
+}
+
+start=$SECONDS
+builds=(
+    "x86-64-gcc||g++"
+    "x86-64-clang||clang++"
+    "x86-64-no-divq||g++ -DRUST_NO_HW_DIVQ"
+    "x86-64-portable||clang++ -DRUST_PORTABLE -pedantic-errors"
+)
+for t in "${TARGETS[@]}"; do
+    builds+=("${t##*:}|qemu-${t##*:}|${t%%:*}-g++ -static -Wno-psabi")
+done
+pids=()
+for b in "${builds[@]}"; do
+    IFS='|' read -r name runner compiler <<< "$b"
+    # shellcheck disable=SC2086
+    digest "$name" "$runner" $compiler &
+    pids+=($!)
+    if ((${#pids[@]} >= $(nproc))); then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi
+done
+for p in "${pids[@]}"; do wait "$p"; done
+
+echo "== Digests ($ROUNDS round(s))"
+reference=$(cat tests/cpp/digest.expected)
+failed=0
+for b in "${builds[@]}"; do
+    name=${b%%|*}
+    line=$(cat "$out/$name.digest")
+    printf '%-18s %s\n' "$name" "$line"
+    [ "$line" = "$(cat "$out/x86-64-gcc.digest")" ] || failed=1
+done
+if [ "$ROUNDS" = 1 ] && [ "$(cat "$out/x86-64-gcc.digest")" != "$reference" ]; then
+    echo "the digest moved: expected $reference"
+    failed=1
+fi
+((failed == 0)) || { echo "digests differ"; exit 1; }
+echo "one digest on ${#builds[@]} builds ($((SECONDS - start)) s)"
+
+echo "== Unit tests under qemu"
+for t in "${UNIT_TARGETS[@]}"; do
+    triple=${t%%:*} qemu=${t##*:}
+    {
+        cmake -S . -B "$out/tests-$qemu" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Linux \
+            -DCMAKE_SYSTEM_PROCESSOR="$qemu" -DCMAKE_CXX_COMPILER="$triple-g++" -DCMAKE_EXE_LINKER_FLAGS=-static \
+            -DCMAKE_CXX_FLAGS=-Wno-psabi -DRUST_TESTS=ON -DRUST_MPFR_TESTS=OFF -DRUST_MODULE=OFF \
+            -DRUST_WERROR=ON -DRUST_GTEST_SOURCE=/usr/src/googletest
+        cmake --build "$out/tests-$qemu" -j "$(nproc)" --target core_tests
+    } > "$out/tests-$qemu.log" 2>&1 || { cat "$out/tests-$qemu.log"; exit 1; }
+    echo "-- $triple"
+    "qemu-$qemu" "$out/tests-$qemu/core_tests" --gtest_brief=1
+done

@@ -1,0 +1,27 @@
+// The compiler extensions the core uses outside wide arithmetic, each behind
+// one guard with a standard C++20 fallback. RUST_PORTABLE turns every one of
+// them off (and selects the portable wide arithmetic, see wide.hpp), so the
+// core then compiles as standard C++20 on any compiler.
+#pragma once
+
+namespace rust::platform {
+
+// A hint that *p is read soon; nothing where the compiler has no such hint.
+inline void prefetch(const void* p) {
+#if !defined(RUST_PORTABLE) && (defined(__GNUC__) || defined(__clang__))
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
+}  // namespace rust::platform
+
+// A function compiled for AVX2 and for the baseline, the version chosen at
+// load time by the processor (GCC on x86-64 only).
+#if !defined(RUST_PORTABLE) && !defined(RUST_NO_TARGET_CLONES) && defined(__x86_64__) && defined(__GNUC__) && \
+    !defined(__clang__)
+#define RUST_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define RUST_TARGET_CLONES
+#endif
