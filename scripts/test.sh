@@ -6,7 +6,9 @@
 #      Clang, no hardware division, portable wide arithmetic) and, under
 #      qemu-user, aarch64, s390x, ppc64le, riscv64, armhf and i686, with the
 #      unit tests run on s390x and i686
-#   2. the Python suites on NumPy 2.x and on NumPy 1.26, against one wheel
+#   2. the Python suites against one stable-ABI wheel on CPython 3.10, 3.11,
+#      3.12 and 3.13 with NumPy 2.x and on CPython 3.10 with NumPy 1.26, and
+#      against a wheel with the portable wide arithmetic
 #   3. the type stubs under mypy --strict, the wheel and the sdist installed
 #      into fresh environments, and the Dask recipe
 #   4. both suites again under AddressSanitizer and UndefinedBehaviorSanitizer
@@ -25,15 +27,41 @@ echo "== Cross-target check"
 bash scripts/cross_check.sh
 
 echo "== Python module"
-make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" "dask[array]"
+# One wheel for the stable ABI, built once, proven on every supported CPython
+# with NumPy 2.x and on the oldest with NumPy 1.26; the same sources with the
+# portable wide arithmetic pass the suite too. Two suites run at a time.
+make_venv build/venv-np2 "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10"
 build_wheel build/venv-np2 build/wheel
-make_venv build/venv-np1 "numpy==1.26.*" pytest hypothesis "dask[array]"
-for env in np2 np1; do
-    venv=build/venv-$env
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps build/wheel/*.whl
-    echo "== Python tests, $("$venv/bin/python" -c 'import numpy; print("NumPy", numpy.__version__)')"
-    (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
+build_wheel build/venv-np2 build/wheel-portable -C cmake.define.RUST_PORTABLE=ON
+suites=()
+for v in "${SUPPORTED_PYTHONS[@]}"; do suites+=("py$v|$(python_for "$v")|numpy>=2|build/wheel"); done
+suites+=("py3.10-np1|$(python_for 3.10)|numpy==1.26.*|build/wheel")
+suites+=("py3.11-portable|$(python_for 3.11)|numpy>=2|build/wheel-portable")
+run_suite() {
+    local name python numpy dir
+    IFS='|' read -r name python numpy dir <<< "$1"
+    python_suite "$name" "$python" "$numpy" "$(ls "$dir"/*.whl)" > "build/suite-$name.log" 2>&1
+}
+report_suite() {  # the outcome of the suite started as $2 with pid $1
+    local name=${2%%|*}
+    if wait "$1"; then
+        grep -E '^== Python tests|passed' "build/suite-$name.log"
+    else
+        cat "build/suite-$name.log"
+        echo "Python suite $name failed" >&2
+        exit 1
+    fi
+}
+pids=() started=()
+for s in "${suites[@]}"; do
+    run_suite "$s" &
+    pids+=($!) started+=("$s")
+    if ((${#pids[@]} == 2)); then
+        report_suite "${pids[0]}" "${started[0]}"
+        pids=("${pids[@]:1}") started=("${started[@]:1}")
+    fi
 done
+for k in "${!pids[@]}"; do report_suite "${pids[$k]}" "${started[$k]}"; done
 
 echo "== Distribution and type stubs"
 bash scripts/dist_check.sh

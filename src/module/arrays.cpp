@@ -1,7 +1,5 @@
 #include "module/arrays.hpp"
 
-#include <string>
-
 #include "module/binding.hpp"
 #include "module/errors.hpp"
 
@@ -19,9 +17,7 @@ bool accept(PyObject* obj, Element element, const char* param, View& view) {
             return true;
         }
     }
-    const std::string type = type_qualname(obj);
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to 'PyArray<T, D>'", param,
-                 type.c_str());
+    raise_conversion_error(param, obj, "PyArray<T, D>");
     return false;
 }
 

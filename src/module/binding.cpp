@@ -32,9 +32,9 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
         return false;
     }
     for (int k = 0; k < sig.count; ++k) bound[k] = k < nargs ? args[k] : nullptr;
-    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    const Py_ssize_t nkw = kwnames ? PyTuple_Size(kwnames) : 0;
     for (Py_ssize_t j = 0; j < nkw; ++j) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, j);
+        PyObject* key = PyTuple_GetItem(kwnames, j);  // borrowed; j is in range
         int slot = -1;
         for (int k = 0; k < sig.count && slot < 0; ++k)
             if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, sig.names[k]) == 0) slot = k;
@@ -63,14 +63,14 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
     return true;
 }
 
-std::string type_qualname(PyObject* obj) {
-    const Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
-    const char* utf8 = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8(name.get()) : nullptr;
-    if (utf8 == nullptr) {
+void raise_conversion_error(const char* param, PyObject* obj, const char* target) {
+    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+    if (!name || !PyUnicode_Check(name.get())) {
         PyErr_Clear();
-        return "<failed to extract type name>";
+        name = Ref(PyUnicode_FromString("<failed to extract type name>"));
+        if (!name) return;  // MemoryError stands
     }
-    return utf8;
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(), target);
 }
 
 bool parse_method(PyObject* value, InverseMethod& method) {
@@ -79,8 +79,7 @@ bool parse_method(PyObject* value, InverseMethod& method) {
         return true;
     }
     if (!PyUnicode_Check(value)) {
-        const std::string type = type_qualname(value);
-        PyErr_Format(PyExc_TypeError, "argument 'method': '%s' object cannot be converted to 'PyString'", type.c_str());
+        raise_conversion_error("method", value, "PyString");
         return false;
     }
     Py_ssize_t size = 0;

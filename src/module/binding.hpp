@@ -28,7 +28,9 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
 // with TypeError, UnicodeEncodeError or ValueError set otherwise.
 bool parse_method(PyObject* value, InverseMethod& method);
 
-// The __qualname__ of an object's type, or "<failed to extract type name>".
-std::string type_qualname(PyObject* obj);
+// TypeError "argument '{param}': '{type}' object cannot be converted to
+// '{target}'", where {type} is the __qualname__ of the object's type, whole
+// (formatted from the str itself), or "<failed to extract type name>".
+void raise_conversion_error(const char* param, PyObject* obj, const char* target);
 
 }  // namespace rust::module

@@ -32,17 +32,20 @@ std::string describe_pending_error() {
     PyErr_NormalizeException(&type, &value, &traceback);
     const Ref t(type), v(value), tb(traceback);
     std::string text = "unknown error";
-    if (t) {
-        const char* name = reinterpret_cast<PyTypeObject*>(t.get())->tp_name;
-        if (const char* dot = std::strrchr(name, '.')) name = dot + 1;
-        text = name;
+    if (t) {  // the type's name without its module
+        const Ref name(PyObject_GetAttrString(t.get(), "__name__"));
+        Py_ssize_t size = 0;
+        const char* utf8 = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+        if (utf8 != nullptr) text.assign(utf8, static_cast<std::size_t>(size));
+        PyErr_Clear();
     }
     if (v) {
         const Ref s(PyObject_Str(v.get()));
-        const char* utf8 = s ? PyUnicode_AsUTF8(s.get()) : nullptr;
-        if (utf8 != nullptr && *utf8 != '\0') {
+        Py_ssize_t size = 0;
+        const char* utf8 = s ? PyUnicode_AsUTF8AndSize(s.get(), &size) : nullptr;
+        if (utf8 != nullptr && size > 0) {
             text += ": ";
-            text += utf8;
+            text.append(utf8, static_cast<std::size_t>(size));
         }
     }
     PyErr_Clear();  // anything raised while describing

@@ -7,6 +7,13 @@ import numpy as np
 import pytest
 
 
+class Nul:
+    """A type whose __qualname__ holds a NUL character: error messages name it whole."""
+
+
+Nul.__qualname__ = "a\x00b"
+
+
 def u64(*values):
     return np.array(values, dtype=np.uint64)
 

@@ -5,7 +5,7 @@ import re
 
 import numpy as np
 import pytest
-from conftest import f64, i64, u64
+from conftest import Nul, f64, i64, u64
 
 XP = u64(0, 10, 20)
 FP_I = i64(0, 100, 400)
@@ -53,6 +53,7 @@ class Sub(np.ndarray):
         (np.zeros((2, 2), np.uint64), "ndarray"),
         (np.zeros((2, 2), np.int64), "ndarray"),
         (np.zeros((2, 2), np.float64).view(Sub), "Sub"),
+        (Nul(), "a\x00b"),
     ],
 )
 def test_non_arrays_and_wrong_dimensions(rust, name, value, type_name):

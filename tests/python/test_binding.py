@@ -4,7 +4,7 @@ import re
 
 import numpy as np
 import pytest
-from conftest import f64, i64, u64
+from conftest import Nul, f64, i64, u64
 
 XP, FP = u64(0, 10), i64(0, 4)
 FORWARD = ["forward_int", "forward_float"]
@@ -126,7 +126,7 @@ def test_bad_method_words(rust, method):
 
 @pytest.mark.parametrize(
     "value, type_name",
-    [(1, "int"), (b"nearest", "bytes"), (1.5, "float"), (["nearest"], "list"), (np.str_, "type")],
+    [(1, "int"), (b"nearest", "bytes"), (1.5, "float"), (["nearest"], "list"), (np.str_, "type"), (Nul(), "a\x00b")],
 )
 def test_method_of_wrong_type(rust, value, type_name):
     with raises_type_error(f"argument 'method': '{type_name}' object cannot be converted to 'PyString'"):
