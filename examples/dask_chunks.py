@@ -1,18 +1,26 @@
 """Interpolating a query array larger than memory with Dask.
 
-The table is passed whole to every block; each block is one call. The result
-is identical, bit for bit, to one call on the whole array.
+exact_interp.dask maps a chunked array block by block; the table travels to
+each worker once. The result is identical, bit for bit, to one call on the
+whole array, and a fatal error arrives as exact_interp.FatalError, on a
+cluster too.
 """
 
 import dask.array as da
 import numpy as np
 
-import rust
+import exact_interp
+import exact_interp.dask as ed
 
 xp = np.array([0, 10**12, 2 * 10**12], dtype=np.uint64)
 fp = np.array([0.0, 1.0, 4.0])
 x = da.arange(0, 2 * 10**12, 7_777_777, dtype=np.uint64, chunks=50_000)
 
-y = da.map_blocks(rust.forward_float, x, xp, fp, dtype=np.float64)
-back = da.map_blocks(rust.inverse_float, y, xp, fp, method="nearest", dtype=np.uint64)
+y = ed.forward_float(x, xp, fp)
+back = ed.inverse_float(y, xp, fp, method="nearest")
 print(y.sum().compute(), int((back - x).max().compute()))
+
+try:
+    ed.inverse_float(da.from_array(np.array([0.5, np.nan]), chunks=1), xp, fp).compute()
+except exact_interp.FatalError as error:
+    print("fatal:", error)

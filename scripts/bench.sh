@@ -3,13 +3,15 @@
 # process (bench/bench_numpy.py): prints the table of ns per element and ratios,
 # writes it into README.md, draws docs/benchmark.png, and reports the peak
 # memory of 10^7-element calls. Extra arguments go to bench_numpy.py
-# (--quick for a short run).
+# (--quick for a short run). Then forward_float on a two-process Dask cluster
+# against one in-process call (bench/bench_dask.py), into the README too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 install_system_packages
-make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" "dask[array]" matplotlib
+make_venv build/venv-np2 "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10" matplotlib
 build_wheel build/venv-np2 build/wheel
 build/venv-np2/bin/python -m pip install -q --disable-pip-version-check --force-reinstall --no-deps build/wheel/*.whl
 build/venv-np2/bin/python bench/bench_numpy.py --readme README.md --plot docs/benchmark.png "$@"
+build/venv-np2/bin/python bench/bench_dask.py --readme README.md

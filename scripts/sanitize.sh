@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 install_system_packages
-make_venv build/venv-np2 "numpy>=2" pytest hypothesis "scikit-build-core>=0.10" "dask[array]"
+make_venv build/venv-np2 "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10"
 configure_and_build build/asan -DRUST_SANITIZE=ON -DRUST_TESTS=ON -DRUST_MODULE=ON -DRUST_WERROR=ON \
     -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
 
@@ -23,5 +23,7 @@ ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$P
     -c 'import rust; assert "build/asan" in rust.__file__, rust.__file__'  # the instrumented module is the one tested
 # The interpreter keeps objects alive until exit by design; leaks are checked
 # by the reference and memory tests instead.
-(cd tests/python && RUST_SANITIZED=1 ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$PWD/../../build/asan" \
+# exact_interp (pure Python) from the source tree, over the instrumented module.
+(cd tests/python && RUST_SANITIZED=1 ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" \
+    PYTHONPATH="$PWD/../../build/asan:$PWD/../../python" \
     ../../build/venv-np2/bin/python -m pytest -q -p no:cacheprovider .)

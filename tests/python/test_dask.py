@@ -1,18 +1,35 @@
-"""The Dask recipe: map_blocks over a chunked query with the table passed
-whole gives, bit for bit, the result of one call on the whole array."""
+"""exact_interp for parallel use: exact_interp.dask on the threaded scheduler
+and on a real dask.distributed cluster of two worker processes (started and
+closed here, on the loopback), and the wrappers under multiprocessing and
+concurrent.futures. Results bit for bit as one call, errors with their
+messages, fatal errors as FatalError, and never a hang: every wait has a
+timeout that fails the test."""
+
+import concurrent.futures
+import multiprocessing
+import pickle
+import subprocess
+import sys
+import time
+from functools import partial
 
 import dask
 import dask.array as da
 import numpy as np
 import pytest
+from distributed import Client, LocalCluster
+
+import exact_interp
+import exact_interp.dask as ed
 
 RNG = np.random.default_rng(2024)
 XP = np.cumsum(RNG.integers(1, 10**9, size=300, dtype=np.uint64), dtype=np.uint64) + np.uint64(2**62)
 FPI = np.cumsum(RNG.integers(1, 10**6, size=300)).astype(np.int64) - 10**7
 FPF = np.cumsum(RNG.random(300)) - 40.0
+TIMEOUT = 60  # seconds: a computation that takes longer has hung
 
 
-def query(name, size=50_000):
+def query(name, size):
     if name.startswith("forward"):
         return RNG.integers(int(XP[0]), int(XP[-1]), size=size, dtype=np.uint64)
     if name == "inverse_int":
@@ -20,38 +37,168 @@ def query(name, size=50_000):
     return RNG.uniform(FPF[0], FPF[-1], size=size)
 
 
-CASES = [
-    ("forward_int", {}, np.int64),
-    ("forward_float", {}, np.float64),
-    ("inverse_int", {"method": "nearest"}, np.uint64),
-    ("inverse_float", {"method": "bfill"}, np.uint64),
-]
+def table(name):
+    return XP, FPI if name.endswith("_int") else FPF
 
 
-@pytest.mark.parametrize("name, kwargs, dtype", CASES)
-@pytest.mark.parametrize("chunks", [1, 7_777, 50_000])
-def test_map_blocks_matches_one_call(rust, name, kwargs, dtype, chunks):
-    fn = getattr(rust, name)
-    fp = FPI if name.endswith("_int") else FPF
-    q = query(name, 2_000 if chunks == 1 else 50_000)
-    whole = fn(q, XP, fp, **kwargs)
-    lazy = da.map_blocks(fn, da.from_array(q, chunks=chunks), XP, fp, dtype=dtype, **kwargs)
-    result = lazy.compute(scheduler="threads")
+CASES = [("forward_int", ()), ("forward_float", ()), ("inverse_int", ("nearest",)), ("inverse_float", ("bfill",))]
+
+
+@pytest.fixture(scope="module")
+def client():
+    with LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+    ) as cluster, Client(cluster) as c:
+        yield c
+
+
+@pytest.fixture(params=["threads", "cluster"])
+def compute(request):
+    if request.param == "threads":
+        return lambda lazy: lazy.compute(scheduler="threads")
+    c = request.getfixturevalue("client")
+    return lambda lazy: c.compute(lazy).result(timeout=TIMEOUT)
+
+
+@pytest.mark.parametrize("name, args", CASES)
+@pytest.mark.parametrize("chunks, size", [(1, 40), (777, 20_000), (50_000, 50_000), (10, 0)])
+def test_matches_one_call(rust, compute, name, args, chunks, size):
+    q = query(name, size)
+    whole = getattr(rust, name)(q, *table(name), *args)
+    lazy = getattr(ed, name)(da.from_array(q, chunks=chunks), *table(name), *args)
+    assert lazy.dtype == whole.dtype and lazy.chunks == da.from_array(q, chunks=chunks).chunks
+    result = compute(lazy)
     assert result.dtype == whole.dtype
     assert result.tobytes() == whole.tobytes()
 
 
-def test_errors_surface_from_a_failing_chunk(rust):
-    # Element 250 fails with IndexError, element 700 too; one call stops at 250.
-    q = query("forward_int", 1000)
-    q[250] = XP[0] - np.uint64(1)
-    q[700] = XP[-1] + np.uint64(1)
+def with_element(name, index, value, size=1000):
+    q = query(name, size)
+    q[index] = value
+    return q
+
+
+ERRORS = [
+    ("forward_int", (), lambda: with_element("forward_int", 250, XP[-1] + np.uint64(1)), IndexError, "x out of bounds"),
+    ("inverse_int", ("ffill",), lambda: with_element("inverse_int", 250, FPI[0] - 1), KeyError, "f out of bounds"),
+    ("inverse_float", (), lambda: with_element("inverse_float", 250, (FPF[3] + FPF[4]) / 2), KeyError, "f not found"),
+    ("forward_float", (), None, ValueError, "xp must be strictly increasing"),
+]
+
+
+@pytest.mark.parametrize("name, args, make_query, error, message", ERRORS)
+def test_errors_arrive_with_their_message(compute, name, args, make_query, error, message):
+    xp, fp = table(name)
+    if make_query is None:  # a table that is not increasing, known only once a block runs
+        xp = xp.copy()
+        xp[[10, 11]] = xp[[11, 10]]
+    q = query(name, 1000) if make_query is None else make_query()
+    lazy = getattr(ed, name)(da.from_array(q, chunks=100), xp, fp, *args)
+    with pytest.raises(error, match=message):
+        compute(lazy)
+
+
+@pytest.mark.parametrize(
+    "name, q, fp, message",
+    [
+        ("inverse_float", np.array([0.5, np.nan]), np.array([0.0, 1.0]), "nan or inf encountered"),
+        ("forward_float", np.array([1, 2], np.uint64), np.array([0.0, np.inf]), "assertion failed: value.is_finite()"),
+    ],
+)
+def test_fatal_error_arrives_as_fatal_error_and_the_cluster_goes_on(rust, compute, name, q, fp, message):
+    xp = np.array([0, 10], np.uint64)
+    lazy = getattr(ed, name)(da.from_array(q, chunks=1), xp, fp)
+    start = time.monotonic()
+    with pytest.raises(exact_interp.FatalError) as info:
+        compute(lazy)
+    assert time.monotonic() - start < 10
+    assert info.value.args == (message,)
+    q = query("forward_int", 5000)
+    assert compute(ed.forward_int(da.from_array(q, chunks=500), XP, FPI)).tobytes() == rust.forward_int(q, XP, FPI).tobytes()
+
+
+def test_arguments_are_checked_when_the_graph_is_built():
+    x = da.from_array(query("forward_int", 10), chunks=5)
+    with pytest.raises(TypeError, match="argument 'x': a one-dimensional dask array of uint64 is required"):
+        ed.forward_int(x.astype(np.int64), XP, FPI)
+    with pytest.raises(TypeError, match="argument 'f': .* not 'ndarray'"):
+        ed.inverse_int(query("inverse_int", 10), XP, FPI)
+    with pytest.raises(TypeError, match="argument 'fp': 'ndarray' object cannot be converted"):
+        ed.forward_int(x, XP, FPF)
+    with pytest.raises(ValueError, match="method must be either"):
+        ed.inverse_int(da.from_array(query("inverse_int", 10), chunks=5), XP, FPI, "nearer")  # type: ignore[arg-type]
+    with pytest.raises(exact_interp.FatalError, match="^xp and fp must have same length$"):
+        ed.forward_int(x, XP, FPI[:-1])
+
+
+def test_the_table_is_one_key_of_the_graph():
+    # 10^5 knots over 40 blocks: embedded in every task the graph would carry 40 copies.
+    xp = np.arange(10**5, dtype=np.uint64) * np.uint64(1000)
+    fp = np.arange(10**5, dtype=np.int64)
+    lazy = ed.forward_int(da.from_array(np.arange(4000, dtype=np.uint64), chunks=100), xp, fp)
+    graph = dict(lazy.__dask_graph__())
+    size = len(pickle.dumps(graph))
+    assert xp.nbytes + fp.nbytes < size < 1.5 * (xp.nbytes + fp.nbytes)
+
+
+def spawn_pool_call(pool_kind, fn, *args):
+    context = multiprocessing.get_context("spawn")
+    if pool_kind == "Pool":
+        with context.Pool(1) as pool:
+            return pool.apply_async(fn, args).get(timeout=TIMEOUT)
+    with concurrent.futures.ProcessPoolExecutor(1, mp_context=context) as pool:
+        return pool.submit(fn, *args).result(timeout=TIMEOUT)
+
+
+@pytest.mark.parametrize("pool_kind", ["Pool", "ProcessPoolExecutor"])
+def test_wrappers_in_worker_processes(rust, pool_kind):
+    xp, fp = np.array([0, 10], np.uint64), np.array([0.0, 1.0])
+    ok = spawn_pool_call(pool_kind, exact_interp.inverse_float, np.array([0.5]), xp, fp, "nearest")
+    assert ok.tolist() == rust.inverse_float(np.array([0.5]), xp, fp, "nearest").tolist()
+    with pytest.raises(exact_interp.FatalError) as info:
+        spawn_pool_call(pool_kind, exact_interp.inverse_float, np.array([0.5, np.nan]), xp, fp)
+    assert info.value.args == ("nan or inf encountered",)
     with pytest.raises(IndexError, match="x out of bounds"):
-        rust.forward_int(q, XP, FPI)
-    lazy = da.map_blocks(rust.forward_int, da.from_array(q, chunks=100), XP, FPI, dtype=np.int64)
-    for scheduler in ("threads", "synchronous"):
-        with dask.config.set(scheduler=scheduler):
-            with pytest.raises(IndexError, match="x out of bounds"):
-                lazy.compute()
-    # chunks without a failing element compute normally
-    assert lazy[:200].compute().tobytes() == rust.forward_int(q[:200], XP, FPI).tobytes()
+        spawn_pool_call(pool_kind, partial(exact_interp.forward_float, xp=xp, fp=fp), np.array([11], np.uint64))
+
+
+def test_wrapper_passes_other_errors_and_results_unchanged(rust):
+    xp, fp = np.array([0, 10], np.uint64), np.array([0, 100], np.int64)
+    assert exact_interp.forward_int(np.array([5], np.uint64), xp, fp).tolist() == [50]
+    with pytest.raises(KeyError, match="f not found"):
+        exact_interp.inverse_int(np.array([5], np.int64), xp, fp)
+    with pytest.raises(TypeError, match="argument 'x'"):
+        exact_interp.forward_int([5], xp, fp)  # type: ignore[arg-type]
+    error = exact_interp.FatalError("nan or inf encountered")
+    assert isinstance(error, RuntimeError) and error.args == ("nan or inf encountered",)
+    assert error.__cause__ is None and "PanicException" in exact_interp.FatalError.__doc__
+
+
+def run_python(code, stdin=b""):
+    return subprocess.run([sys.executable, "-c", code], input=stdin, capture_output=True, timeout=TIMEOUT)
+
+
+def test_fatal_error_unpickles_where_rust_was_never_imported():
+    try:
+        exact_interp.inverse_float(np.array([np.nan]), np.array([0, 1], np.uint64), np.array([0.0, 1.0]))
+    except exact_interp.FatalError as error:
+        data = pickle.dumps(error)
+    done = run_python(
+        "import pickle, sys; e = pickle.loads(sys.stdin.buffer.read()); "
+        "assert type(e).__qualname__ == 'FatalError' and e.args == ('nan or inf encountered',), e; "
+        "assert 'rust' not in sys.modules and 'numpy' not in sys.modules",
+        data,
+    )
+    assert done.returncode == 0, done.stderr.decode()
+
+
+def test_without_dask_the_package_imports_and_the_dask_layer_says_what_to_install():
+    done = run_python(
+        "import sys; sys.modules['dask'] = None\n"
+        "import exact_interp\n"
+        "assert not {'rust', 'numpy', 'dask.array'} & set(sys.modules), sys.modules.keys()\n"
+        "try:\n    import exact_interp.dask\nexcept ImportError as e:\n    print(e)\n"
+    )
+    assert done.returncode == 0, done.stderr.decode()
+    assert "pip install 'exact-interp[dask]'" in done.stdout.decode()
+

@@ -16,3 +16,14 @@ rust.inverse_float(fpf, xp, fpf, 3)  # error
 rust.forward_float(x, xp, fpf, "nearest")  # error
 r: np.ndarray[tuple[int], np.dtype[np.float64]] = rust.inverse_int(fpi, xp, fpi)  # error
 ok = rust.inverse_float(fpf, xp, fpf, None)
+
+import dask.array as da
+
+import exact_interp
+import exact_interp.dask
+
+exact_interp.inverse_int(fpi, xp, fpi, "sideways")  # error
+exact_interp.dask.forward_float(x, xp, fpf)  # error
+exact_interp.dask.inverse_float(da.from_array(fpf), xp, fpf, method="up")  # error
+y: np.ndarray[tuple[int], np.dtype[np.uint64]] = exact_interp.dask.forward_int(da.from_array(x), xp, fpi)  # error
+ok2 = exact_interp.dask.inverse_float(da.from_array(fpf), xp, fpf, "nearest").compute()
