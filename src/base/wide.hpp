@@ -237,4 +237,44 @@ inline QuotRem64 div(u64 hi, u64 lo, u64 d) {
 #endif
 }
 
+// A divisor prepared for many 128-by-64 divisions (Möller and Granlund,
+// "Improved division by invariant integers", IEEE Transactions on Computers,
+// 2011, algorithm 4): d shifted to have its top bit set, and its reciprocal
+// v = floor((2^128 - 1) / d) - 2^64. One division prepares it; each division
+// by it then costs two multiplications and a correction.
+struct Divisor {
+    u64 d;      // normalised: 2^63 <= d
+    u64 v;      // the reciprocal
+    int shift;  // the original divisor is d >> shift
+};
+
+// Precondition: d != 0.
+inline Divisor prepare(u64 d) {
+    assert(d != 0);
+    const int s = std::countl_zero(d);
+    const u64 dn = d << s;
+    return {dn, div(~dn, ~u64{0}, dn).q, s};  // ~dn < 2^63 <= dn: the quotient fits
+}
+
+// (hi·2^64 + lo) / d by a prepared divisor: the quotient and remainder of
+// div(hi, lo, d). Precondition hi < d. The numerator is shifted with the
+// divisor; its high word stays below the normalised divisor. The estimate
+// q1 is at most one too large (corrected by the mask, taken about half the
+// time, so without a branch) and, rarely, one too small.
+constexpr QuotRem64 div(const Divisor& p, u64 hi, u64 lo) {
+    const u64 u1 = p.shift == 0 ? hi : (hi << p.shift) | (lo >> (64 - p.shift));
+    const u64 u0 = lo << p.shift;
+    const u128 q = mul(p.v, u1) + make(u1, u0);
+    u64 q1 = high(q) + 1;
+    u64 r = u0 - q1 * p.d;
+    const u64 over = u64{0} - static_cast<u64>(r > low(q));
+    q1 += over;  // minus one where the estimate was too large
+    r += over & p.d;
+    if (r >= p.d) [[unlikely]] {
+        ++q1;
+        r -= p.d;
+    }
+    return {q1, r >> p.shift};
+}
+
 }  // namespace rust::wide

@@ -9,25 +9,13 @@
 
 namespace rust::divop {
 
-// The rounded quotient of n / d:
-//   Exact    q if the division is exact, otherwise absent
+// The quotient q and remainder r of n / d rounded by a method:
+//   Exact    q if the division is exact (r = 0), otherwise absent
 //   Nearest  nearest integer, a tie (2r = d) to the even one
 //   Ffill    floor
 //   Bfill    ceiling
-// A zero divisor is fatal: "attempt to divide by zero".
-inline std::optional<u128> div_round(u128 n, u128 d, InverseMethod method) {
-    if (d == 0) [[unlikely]]
-        panic("attempt to divide by zero");
-    u128 q, r;
-    const u64 dlo = static_cast<u64>(d), nhi = static_cast<u64>(n >> 64);
-    if ((d >> 64) == 0 && nhi < dlo) {
-        const wide::QuotRem64 qr = wide::div(nhi, static_cast<u64>(n), dlo);
-        q = qr.q;
-        r = qr.r;
-    } else {
-        q = n / d;
-        r = n - q * d;
-    }
+// The one place where a quotient is rounded.
+inline std::optional<u128> rounded(u128 q, u128 r, u128 d, InverseMethod method) {
     switch (method) {
         case InverseMethod::Exact:
             if (r != 0) return std::nullopt;
@@ -44,6 +32,32 @@ inline std::optional<u128> div_round(u128 n, u128 d, InverseMethod method) {
             return q + (r != 0 ? 1 : 0);
     }
     return q;  // unreachable: every method is handled above
+}
+
+// The rounded quotient of n / d. A zero divisor is fatal: "attempt to divide
+// by zero".
+inline std::optional<u128> div_round(u128 n, u128 d, InverseMethod method) {
+    if (d == 0) [[unlikely]]
+        panic("attempt to divide by zero");
+    u128 q, r;
+    const u64 dlo = static_cast<u64>(d), nhi = static_cast<u64>(n >> 64);
+    if ((d >> 64) == 0 && nhi < dlo) {
+        const wide::QuotRem64 qr = wide::div(nhi, static_cast<u64>(n), dlo);
+        q = qr.q;
+        r = qr.r;
+    } else {
+        q = n / d;
+        r = n - q * d;
+    }
+    return rounded(q, r, d, method);
+}
+
+// The same for a divisor prepared for many divisions. Precondition: the
+// quotient fits 64 bits (the high word of n is below the divisor), as it
+// does in both integer schemes.
+inline std::optional<u128> div_round(u128 n, const wide::Divisor& d, InverseMethod method) {
+    const wide::QuotRem64 qr = wide::div(d, wide::high(n), wide::low(n));
+    return rounded(qr.q, qr.r, d.d >> d.shift, method);
 }
 
 }  // namespace rust::divop

@@ -14,6 +14,9 @@ namespace {
 constexpr std::size_t kBatchKnots = 64;
 constexpr std::size_t kPrefetchKnots = 1 << 14;
 constexpr std::size_t kBatch = 16;
+// Keys read from the query at a time: runs of sorted keys in one segment
+// reach this length.
+constexpr std::size_t kBlock = 64;
 
 // The search of element after element over one strictly increasing axis of
 // n >= 2 knots: first the previous element's segment and the one after it,
@@ -85,15 +88,21 @@ bool is_nan(T v) {
 }
 
 // The whole-array loop shared by forward_all and inverse_all, over the axis
-// `axis` (xp or fp) that the evaluation searches:
-//   plain(key)       the element-by-element evaluation, for one-knot tables
-//   answer(key, s)   the evaluation for a search result s
+// `axis` (xp or fp) that the evaluation searches and the `other`:
+//   plain(key)                 the element-by-element evaluation, for one-knot tables
+//   answer(key, s)             the evaluation for a search result s
+//   run(keys, count, i, out)   the evaluation of count keys strictly inside
+//                              segment i, in order, into out; returns how many
+//                              were answered before the first that was not
+//                              (NotFound, the only failure inside a segment)
 // Elements in increasing order; the first failure stops the loop. A NaN key
 // is fatal where any search of it would be (axes of two or more strictly
 // increasing knots hold no NaN, so the key is the only unordered operand).
-template <class K, class V, class Plain, class Answer>
-std::optional<Failure> evaluate_all(const Knots<K>& axis, bool increasing, Strided<K> query, V* out, Plain&& plain,
-                                    Answer&& answer) {
+// Keys that follow one another inside one segment (sorted queries) go to run()
+// together; a NaN key is never inside a segment, so it ends a run.
+template <class K, class O, class V, class Plain, class Answer, class Run>
+std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other, bool increasing, Strided<K> query,
+                                    V* out, Plain&& plain, Answer&& answer, Run&& run) {
     const std::size_t n = axis.size();
     if (query.length == 0) return std::nullopt;
     if (!increasing) return Failure{0, InterpError::NotStrictlyIncreasing};
@@ -107,23 +116,133 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, bool increasing, Strid
         return std::nullopt;
     }
     Locator<K> locate(axis.data(), n);
-    for (std::size_t start = 0; start < query.length; start += kBatch) {
-        const std::size_t count = std::min(kBatch, query.length - start);
-        K keys[kBatch];
+    for (std::size_t start = 0; start < query.length; start += kBlock) {
+        const std::size_t count = std::min(kBlock, query.length - start);
+        K keys[kBlock];
         for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
-        SearchResult found[kBatch];
+        SearchResult found[kBlock];
         const bool batched = locate.batch_next();
-        if (batched) locate.batch(keys, count, found);
-        for (std::size_t k = 0; k < count; ++k) {
+        if (batched) {
+            for (std::size_t b = 0; b < count; b += kBatch) locate.batch(keys + b, std::min(kBatch, count - b), found + b);
+            // Large tables: the other axis's knots of every key's segment are
+            // fetched together, not one cache miss after another.
+            if (n >= kPrefetchKnots)
+                for (std::size_t k = 0; k < count; ++k)
+                    if (const std::size_t i = found[k].index; i != 0 && i < n) {
+                        platform::prefetch(other.data() + i - 1);
+                        platform::prefetch(other.data() + i);
+                    }
+        }
+        for (std::size_t k = 0; k < count;) {
             if (is_nan(keys[k])) [[unlikely]]
                 panic("nan or inf encountered");
-            const Result<V> r = answer(keys[k], batched ? found[k] : locate(keys[k]));
+            const SearchResult s = batched ? found[k] : locate(keys[k]);
+            if (!batched && !s.hit && s.index != 0 && s.index != n) {
+                const K lo = axis[s.index - 1], hi = axis[s.index];
+                std::size_t end = k + 1;
+                while (end < count && lo < keys[end] && keys[end] < hi) ++end;
+                const std::size_t answered = run(keys + k, end - k, s.index, out + start + k);
+                if (answered < end - k) [[unlikely]]
+                    return Failure{start + k + answered, InterpError::NotFound};
+                k = end;
+                continue;
+            }
+            const Result<V> r = answer(keys[k], s);
             if (!r.ok) [[unlikely]]
                 return Failure{start + k, r.error};
             out[start + k] = r.value;
+            ++k;
         }
     }
     return std::nullopt;
+}
+
+// Keys inside one prepared segment. The integer schemes' elements are short
+// and end in a division: four at a time, independent of one another, let the
+// divisions overlap. A float element is long enough to fill the processor's
+// window by itself: one at a time, in one copy of the code, so that the F80
+// operations stay inlined. A scheme that can prepare a segment further for
+// many keys (the integer schemes' divisors, where the 128-by-64 division is
+// not a single instruction) does so for runs of kPrepareRun keys or more.
+constexpr std::size_t kPrepareRun = 4;
+
+template <class Scheme>
+concept Preparable = requires(const typename Scheme::Segment& s) { Scheme::prepare(s); };
+
+template <class Scheme, class S, class K, class V>
+void forward_run_on(const S& s, const K* keys, std::size_t count, V* out) {
+    std::size_t j = 0;
+    if constexpr (std::is_integral_v<V>) {
+        for (; j + 4 <= count; j += 4) {
+            const V v0 = Scheme::forward(s, keys[j]), v1 = Scheme::forward(s, keys[j + 1]);
+            const V v2 = Scheme::forward(s, keys[j + 2]), v3 = Scheme::forward(s, keys[j + 3]);
+            out[j] = v0;
+            out[j + 1] = v1;
+            out[j + 2] = v2;
+            out[j + 3] = v3;
+        }
+    }
+    for (; j < count; ++j) out[j] = Scheme::forward(s, keys[j]);
+}
+
+template <class Scheme, class K, class V>
+void forward_run(const typename Scheme::Segment& s, const K* keys, std::size_t count, V* out) {
+    if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
+        if (count >= kPrepareRun) return forward_run_on<Scheme>(Scheme::prepare(s), keys, count, out);
+    }
+    forward_run_on<Scheme>(s, keys, count, out);
+}
+
+// The same for the inverse, stopping at the first key without a whole
+// position (Exact); M is the method (the integer schemes get one copy of the
+// loop per method, with the method's rounding folded in).
+template <class Scheme, class S, class K, class X, class M>
+std::size_t inverse_run_on(const S& s, const K* keys, std::size_t count, M method, X* out) {
+    std::size_t j = 0;
+    if constexpr (std::is_integral_v<K>) {
+        for (; j + 4 <= count; j += 4) {
+            const std::optional<X> p0 = Scheme::inverse(s, keys[j], method), p1 = Scheme::inverse(s, keys[j + 1], method);
+            const std::optional<X> p2 = Scheme::inverse(s, keys[j + 2], method),
+                                   p3 = Scheme::inverse(s, keys[j + 3], method);
+            if (!(p0 && p1 && p2 && p3)) break;  // the scalar loop finds which
+            out[j] = *p0;
+            out[j + 1] = *p1;
+            out[j + 2] = *p2;
+            out[j + 3] = *p3;
+        }
+    }
+    for (; j < count; ++j) {
+        const std::optional<X> p = Scheme::inverse(s, keys[j], method);
+        if (!p) return j;
+        out[j] = *p;
+    }
+    return count;
+}
+
+template <class Scheme, class S, class K, class X>
+std::size_t inverse_run_by(const S& s, const K* keys, std::size_t count, InverseMethod method, X* out) {
+    if constexpr (std::is_integral_v<K>) {
+        using E = std::integral_constant<InverseMethod, InverseMethod::Exact>;
+        using N = std::integral_constant<InverseMethod, InverseMethod::Nearest>;
+        using Fl = std::integral_constant<InverseMethod, InverseMethod::Ffill>;
+        using B = std::integral_constant<InverseMethod, InverseMethod::Bfill>;
+        switch (method) {
+            case InverseMethod::Exact: return inverse_run_on<Scheme>(s, keys, count, E{}, out);
+            case InverseMethod::Nearest: return inverse_run_on<Scheme>(s, keys, count, N{}, out);
+            case InverseMethod::Ffill: return inverse_run_on<Scheme>(s, keys, count, Fl{}, out);
+            case InverseMethod::Bfill: return inverse_run_on<Scheme>(s, keys, count, B{}, out);
+        }
+    }
+    return inverse_run_on<Scheme>(s, keys, count, method, out);
+}
+
+template <class Scheme, class K, class X>
+std::size_t inverse_run(const typename Scheme::Segment& s, const K* keys, std::size_t count, InverseMethod method,
+                        X* out) {
+    if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
+        if (count >= kPrepareRun) return inverse_run_by<Scheme>(Scheme::prepare(s), keys, count, method, out);
+    }
+    return inverse_run_by<Scheme>(s, keys, count, method, out);
 }
 
 }  // namespace
@@ -131,15 +250,24 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, bool increasing, Strid
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
     ForwardCache cache;
-    return evaluate_all(xp_, xp_increasing_, query, out, [&](X x) { return forward(x); },
-                        [&](X x, SearchResult s) { return forward_at(x, s, cache); });
+    return evaluate_all(
+        xp_, fp_, xp_increasing_, query, out, [&](X x) { return forward(x); },
+        [&](X x, SearchResult s) { return forward_at(x, s, cache); },
+        [&](const X* keys, std::size_t count, std::size_t i, F* o) {
+            forward_run<ForwardScheme>(segment_at<ForwardScheme>(i, cache), keys, count, o);
+            return count;
+        });
 }
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out) const {
     InverseCache cache;
-    return evaluate_all(fp_, fp_increasing_, query, out, [&](F f) { return inverse(f, method); },
-                        [&](F f, SearchResult s) { return inverse_at(f, method, s, cache); });
+    return evaluate_all(
+        fp_, xp_, fp_increasing_, query, out, [&](F f) { return inverse(f, method); },
+        [&](F f, SearchResult s) { return inverse_at(f, method, s, cache); },
+        [&](const F* keys, std::size_t count, std::size_t i, X* o) {
+            return inverse_run<InverseScheme>(segment_at<InverseScheme>(i, cache), keys, count, method, o);
+        });
 }
 
 // Blocks of 32 pairs without a branch, which the compiler turns into vector

@@ -55,16 +55,31 @@ struct Forward<u64, i64> {
     };
     static Segment segment(u64 x0, i64 f0, u64 x1, i64 f1) { return {x0, x1, biased(f0), biased(f1)}; }
 
-    static i64 forward(const Segment& s, u64 x) {
+    static i64 forward(const Segment& s, u64 x) { return finish(s, x, s.x1 - s.x0); }
+    static i64 forward(u64 x, u64 x0, i64 f0, u64 x1, i64 f1) { return forward(segment(x0, f0, x1, f1), x); }
+
+    // A segment used for many positions: its divisor d = x1 - x0 prepared for
+    // division by multiplication. The same quotient and remainder, so the
+    // same bits.
+    struct Prepared {
+        Segment s;
+        wide::Divisor d;
+    };
+    static Prepared prepare(const Segment& s) { return {s, wide::prepare(s.x1 - s.x0)}; }
+    static i64 forward(const Prepared& p, u64 x) { return finish(p.s, x, p.d); }
+
+private:
+    // D is the divisor x1 - x0 itself or prepared.
+    template <class D>
+    static i64 finish(const Segment& s, u64 x, const D& d) {
         // wl + wr = d, so N = wl·B1 + wr·B0 <= d·max(B0, B1) < 2^128, and the
         // quotient lies between B0 and B1 (rounding up included): it fits 64
         // bits and unbiases into [f0, f1]. 2^63 is even, so rounding the biased
         // quotient to even rounds the signed one to even.
-        const u64 d = s.x1 - s.x0, wl = x - s.x0, wr = s.x1 - x;
+        const u64 wl = x - s.x0, wr = s.x1 - x;
         const u128 n = wide::mul(wl, s.b1) + wide::mul(wr, s.b0);
         return unbiased(static_cast<u64>(*divop::div_round(n, d, InverseMethod::Nearest)));
     }
-    static i64 forward(u64 x, u64 x0, i64 f0, u64 x1, i64 f1) { return forward(segment(x0, f0, x1, f1), x); }
 };
 
 template <>
@@ -75,17 +90,34 @@ struct Inverse<i64, u64> {
     static Segment segment(u64 x0, i64 f0, u64 x1, i64 f1) { return {x0, x1, biased(f0), biased(f1)}; }
 
     static std::optional<u64> inverse(const Segment& s, i64 f, InverseMethod method) {
+        return finish(s, f, s.b1 - s.b0, method);
+    }
+    static std::optional<u64> inverse(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method) {
+        return inverse(segment(x0, f0, x1, f1), f, method);
+    }
+
+    // A segment used for many values: its divisor d = F1 - F0 prepared, as
+    // in the forward scheme.
+    struct Prepared {
+        Segment s;
+        wide::Divisor d;
+    };
+    static Prepared prepare(const Segment& s) { return {s, wide::prepare(s.b1 - s.b0)}; }
+    static std::optional<u64> inverse(const Prepared& p, i64 f, InverseMethod method) {
+        return finish(p.s, f, p.d, method);
+    }
+
+private:
+    template <class D>
+    static std::optional<u64> finish(const Segment& s, i64 f, const D& d, InverseMethod method) {
         // wl + wr = d < 2^64, N = x0·wr + x1·wl <= d·max(x0, x1) < 2^128; the
         // quotient, rounded either way, lies between x0 and x1.
         const u64 b = biased(f);
-        const u64 d = s.b1 - s.b0, wl = b - s.b0, wr = s.b1 - b;
+        const u64 wl = b - s.b0, wr = s.b1 - b;
         const u128 n = wide::mul(s.x0, wr) + wide::mul(s.x1, wl);
         const std::optional<u128> q = divop::div_round(n, d, method);
         if (!q) return std::nullopt;
         return static_cast<u64>(*q);
-    }
-    static std::optional<u64> inverse(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method) {
-        return inverse(segment(x0, f0, x1, f1), f, method);
     }
 };
 

@@ -79,7 +79,8 @@ TEST(DivRound, RandomTiesAgainstDefinition) {
     }
 }
 
-// The platform's and the portable wide primitives agree, and the division
+// The platform's and the portable wide primitives and the division by a
+// prepared reciprocal agree, and the division
 // satisfies n = q·d + r with r < d (checked in the 128-bit type in use, which
 // is the word-pair type itself in a portable build).
 TEST(Wide, PlatformAndPortableAgree) {
@@ -88,8 +89,11 @@ TEST(Wide, PlatformAndPortableAgree) {
         const u64 d = g.coin() ? g.any_u64() | 1 : g.below(u64{1} << g.below(64)) + 1;
         const u64 hi = g.below(d), lo = g.any_u64();
         const auto hw = rust::wide::div(hi, lo, d), sw = rust::wide::div_portable(hi, lo, d);
+        const auto by = rust::wide::div(rust::wide::prepare(d), hi, lo);  // by the reciprocal
         ASSERT_EQ(hw.q, sw.q) << hi << " " << lo << " " << d;
         ASSERT_EQ(hw.r, sw.r);
+        ASSERT_EQ(by.q, sw.q) << hi << " " << lo << " " << d;
+        ASSERT_EQ(by.r, sw.r);
         ASSERT_LT(sw.r, d);
         ASSERT_EQ(rust::wide::mul(sw.q, d) + sw.r, U128(hi, lo));
         u64 ph = 0, pl = 0;

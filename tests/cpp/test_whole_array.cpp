@@ -81,12 +81,14 @@ void check_tables(u64 salt, bool inverse) {
         const std::size_t n = sizes[g.below(std::size(sizes))];
         std::vector<u64> xp(n);
         u64 cur = g.coin() ? 0 : (u64{1} << 63) - 3 * n;
-        for (u64& x : xp) x = cur += 1 + g.below(g.coin() ? 2 : 5);
+        const u64 wide = g.below(4) == 0 ? 1 + g.below(u64{1} << 20) : 0;  // long runs of sorted keys in a segment
+        for (u64& x : xp) x = cur += 1 + (wide ? g.below(wide) : g.below(g.coin() ? 2 : 5));
         std::vector<F> fp = increasing_values<F>(n, g);
         if (g.below(8) == 0 && n >= 2) std::swap(fp[0], fp[1]);  // not increasing
         if (g.below(8) == 0 && n >= 2) xp[1] = xp[0];
         if constexpr (std::is_same_v<F, f64>) {
             if (n == 1 && g.coin()) fp[0] = NAN;
+            if (n >= 2 && g.below(8) == 0) fp[g.below(n)] = g.coin() ? INFINITY : -INFINITY;  // fatal segments
         }
         const rust::piecewise::Interp<u64, F> table(xp, fp);
         const std::size_t m = 1 + g.below(3000);
