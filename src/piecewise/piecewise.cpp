@@ -270,16 +270,18 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
         });
 }
 
-// Blocks of 32 pairs without a branch, which the compiler turns into vector
-// compares (with AVX2 where the processor has it); the first block with a
-// pair out of order ends the scan.
-template <class T>
-static bool increasing_blocks(const T* v, std::size_t n) {
-    constexpr std::size_t kBlock = 32;
+// Blocks of 64 pairs without a branch, which the compiler turns into vector
+// compares (with AVX2 where the processor has it); the verdicts accumulate in
+// a 64-bit word, as wide as a vector lane, and the first block with a pair out
+// of order ends the scan. key() maps an element to one compared in the same
+// order by the vector unit's own comparison.
+template <class T, class Key>
+static bool increasing_blocks(const T* v, std::size_t n, Key key) {
+    constexpr std::size_t kBlock = 64;
     std::size_t k = 0;
     for (; k + kBlock < n; k += kBlock) {
-        unsigned bad = 0;
-        for (std::size_t j = 0; j < kBlock; ++j) bad |= v[k + j] < v[k + j + 1] ? 0u : 1u;
+        std::uint64_t bad = 0;
+        for (std::size_t j = 0; j < kBlock; ++j) bad |= static_cast<std::uint64_t>(!(key(v[k + j]) < key(v[k + j + 1])));
         if (bad != 0) return false;
     }
     for (; k + 1 < n; ++k)
@@ -287,9 +289,15 @@ static bool increasing_blocks(const T* v, std::size_t n) {
     return true;
 }
 
-RUST_TARGET_CLONES bool strictly_increasing(const u64* v, std::size_t n) { return increasing_blocks(v, n); }
-RUST_TARGET_CLONES bool strictly_increasing(const i64* v, std::size_t n) { return increasing_blocks(v, n); }
-RUST_TARGET_CLONES bool strictly_increasing(const f64* v, std::size_t n) { return increasing_blocks(v, n); }
+// Vector units compare 64-bit integers as signed: flipping the top bit maps
+// the unsigned order onto the signed one.
+constexpr i64 signed_order(u64 v) { return static_cast<i64>(v ^ (u64{1} << 63)); }
+template <class T>
+constexpr T same(T v) { return v; }
+
+RUST_TARGET_CLONES bool strictly_increasing(const u64* v, std::size_t n) { return increasing_blocks(v, n, signed_order); }
+RUST_TARGET_CLONES bool strictly_increasing(const i64* v, std::size_t n) { return increasing_blocks(v, n, same<i64>); }
+RUST_TARGET_CLONES bool strictly_increasing(const f64* v, std::size_t n) { return increasing_blocks(v, n, same<f64>); }
 
 template class Interp<u64, i64>;
 template class Interp<u64, f64>;

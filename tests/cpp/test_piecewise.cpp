@@ -62,6 +62,35 @@ TEST(InterpFlags, NaturalOrderOfEachType) {
     EXPECT_TRUE(increasing<f64>({-1e308, -5e-324, 5e-324}));
 }
 
+// The blocked, vectorised scans against a plain loop: every length up to
+// past two blocks, one pair out of order at every position, values across
+// the signed and unsigned sign boundaries.
+TEST(InterpFlags, BlockedScanMatchesPlainLoop) {
+    auto check = [](auto make, auto breakers) {
+        using T = decltype(make(0));
+        for (std::size_t n = 0; n <= 200; ++n) {
+            std::vector<T> v(n);
+            for (std::size_t k = 0; k < n; ++k) v[k] = make(k);
+            ASSERT_TRUE(increasing<T>(v)) << n;
+            for (std::size_t p = 0; p + 1 < n; ++p)
+                for (auto broken : breakers) {
+                    std::vector<T> w = v;
+                    broken(w[p], w[p + 1]);
+                    bool plain = true;
+                    for (std::size_t k = 0; k + 1 < n; ++k) plain = plain && w[k] < w[k + 1];
+                    ASSERT_EQ(increasing<T>(w), plain) << n << " " << p;
+                }
+        }
+    };
+    auto equal = [](auto& a, auto& b) { b = a; };
+    auto swapped = [](auto& a, auto& b) { std::swap(a, b); };
+    check([](std::size_t k) { return kTop - 100 + 3 * static_cast<u64>(k); }, std::vector<void (*)(u64&, u64&)>{equal, swapped});
+    check([](std::size_t k) { return static_cast<i64>(k) * 3 - 100; }, std::vector<void (*)(i64&, i64&)>{equal, swapped});
+    check([](std::size_t k) { return static_cast<f64>(k) - 100.0; },
+          std::vector<void (*)(f64&, f64&)>{equal, swapped, [](f64& a, f64&) { a = kNaN; }, [](f64&, f64& b) { b = kNaN; },
+                                           [](f64& a, f64& b) { a = -0.0, b = 0.0; }});
+}
+
 TEST(InterpFlags, BothScansRunAndEmptyTableIsIncreasing) {
     const IntTable empty({}, {});
     EXPECT_TRUE(empty.xp_increasing());
