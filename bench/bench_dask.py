@@ -58,7 +58,7 @@ def main():
     n, xp, fp = args.elements, *table()
     local, expected = median_s(lambda: in_process(n, xp, fp), args.repeats)
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                      dashboard_address=None) as cluster, Client(cluster) as client:
+                      dashboard_address="127.0.0.1:0") as cluster, Client(cluster) as client:
         on_cluster(client, args.chunk, xp, fp, args.chunk)  # warm-up: workers import and receive the table
         distributed, value = median_s(lambda: on_cluster(client, n, xp, fp, args.chunk), args.repeats)
     # float64 sums of the same values in another order differ in the last places only

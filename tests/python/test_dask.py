@@ -47,7 +47,7 @@ CASES = [("forward_int", ()), ("forward_float", ()), ("inverse_int", ("nearest",
 @pytest.fixture(scope="module")
 def client():
     with LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address="127.0.0.1:0"
     ) as cluster, Client(cluster) as c:
         yield c
 
