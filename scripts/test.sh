@@ -6,11 +6,12 @@
 #      Clang, no hardware division, portable wide arithmetic) and, under
 #      qemu-user, aarch64, s390x, ppc64le, riscv64, armhf and i686, with the
 #      unit tests run on s390x and i686
-#   2. the Python suites against one stable-ABI wheel on CPython 3.10, 3.11,
-#      3.12 and 3.13 with NumPy 2.x and on CPython 3.10 with NumPy 1.26, and
-#      against a wheel with the portable wide arithmetic
-#   3. the type stubs under mypy --strict, the wheel and the sdist installed
-#      into fresh environments, and the Dask recipe
+#   2. the Python suites (exact_interp on a two-process Dask cluster included)
+#      against one stable-ABI wheel on CPython 3.10, 3.11, 3.12 and 3.13 with
+#      NumPy 2.x and on CPython 3.10 with NumPy 1.26, and against a wheel with
+#      the portable wide arithmetic
+#   3. the wheel (abi3 audit, manylinux repair) and the sdist installed into
+#      fresh environments, and the type stubs under mypy --strict
 #   4. both suites again under AddressSanitizer and UndefinedBehaviorSanitizer
 #   5. a short run of each fuzzer
 set -euo pipefail
