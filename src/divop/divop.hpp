@@ -14,24 +14,27 @@ namespace rust::divop {
 //   Nearest  nearest integer, a tie (2r = d) to the even one
 //   Ffill    floor
 //   Bfill    ceiling
-// The one place where a quotient is rounded.
-inline std::optional<u128> rounded(u128 q, u128 r, u128 d, InverseMethod method) {
+// The one place where a quotient is rounded; W is the word that holds q, r
+// and d (64 bits when the divisor and the quotient fit there, else 128), and
+// the rounded quotient is formed in 128 bits, so q = 2^64 - 1 rounds up to 2^64.
+template <class W>
+inline std::optional<u128> rounded(W q, W r, W d, InverseMethod method) {
     switch (method) {
         case InverseMethod::Exact:
             if (r != 0) return std::nullopt;
-            return q;
+            return u128(q);
         case InverseMethod::Nearest: {
             // 2r against d without forming 2r: r < d, so d - r does not wrap.
-            const u128 rest = d - r;
+            const W rest = d - r;
             const unsigned up = static_cast<unsigned>(r > rest) | (static_cast<unsigned>(r == rest) & static_cast<unsigned>(q & 1));
-            return q + up;
+            return u128(q) + up;
         }
         case InverseMethod::Ffill:
-            return q;
+            return u128(q);
         case InverseMethod::Bfill:
-            return q + (r != 0 ? 1 : 0);
+            return u128(q) + (r != 0 ? 1 : 0);
     }
-    return q;  // unreachable: every method is handled above
+    return u128(q);  // unreachable: every method is handled above
 }
 
 // The rounded quotient of n / d. A zero divisor is fatal: "attempt to divide
@@ -39,17 +42,26 @@ inline std::optional<u128> rounded(u128 q, u128 r, u128 d, InverseMethod method)
 inline std::optional<u128> div_round(u128 n, u128 d, InverseMethod method) {
     if (d == 0) [[unlikely]]
         panic("attempt to divide by zero");
-    u128 q, r;
     const u64 dlo = static_cast<u64>(d), nhi = static_cast<u64>(n >> 64);
     if ((d >> 64) == 0 && nhi < dlo) {
         const wide::QuotRem64 qr = wide::div(nhi, static_cast<u64>(n), dlo);
-        q = qr.q;
-        r = qr.r;
-    } else {
-        q = n / d;
-        r = n - q * d;
+        return rounded<u64>(qr.q, qr.r, dlo, method);
     }
-    return rounded(q, r, d, method);
+    const u128 q = n / d;
+    return rounded<u128>(q, n - q * d, d, method);
+}
+
+// The same for a divisor of 64 bits, as both integer schemes have: the
+// division and the rounding in 64-bit words when the quotient fits them.
+inline std::optional<u128> div_round(u128 n, u64 d, InverseMethod method) {
+    if (d == 0) [[unlikely]]
+        panic("attempt to divide by zero");
+    const u64 nhi = wide::high(n);
+    if (nhi < d) [[likely]] {
+        const wide::QuotRem64 qr = wide::div(nhi, wide::low(n), d);
+        return rounded<u64>(qr.q, qr.r, d, method);
+    }
+    return div_round(n, u128(d), method);
 }
 
 // The same for a divisor prepared for many divisions. Precondition: the
@@ -57,7 +69,7 @@ inline std::optional<u128> div_round(u128 n, u128 d, InverseMethod method) {
 // does in both integer schemes.
 inline std::optional<u128> div_round(u128 n, const wide::Divisor& d, InverseMethod method) {
     const wide::QuotRem64 qr = wide::div(d, wide::high(n), wide::low(n));
-    return rounded(qr.q, qr.r, d.d >> d.shift, method);
+    return rounded<u64>(qr.q, qr.r, d.d >> d.shift, method);
 }
 
 }  // namespace rust::divop

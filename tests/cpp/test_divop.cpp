@@ -48,13 +48,26 @@ TEST(DivRound, KnownAnswers) {
         EXPECT_EQ(div_round(c.n, c.d, InverseMethod::Nearest), c.nearest);
         EXPECT_EQ(div_round(c.n, c.d, InverseMethod::Ffill), c.ffill);
         EXPECT_EQ(div_round(c.n, c.d, InverseMethod::Bfill), c.bfill);
+        if ((c.d >> 64) == 0) {  // the 64-bit divisor's own path, and its fallback for wide quotients
+            const u64 d = static_cast<u64>(c.d);
+            EXPECT_EQ(div_round(c.n, d, InverseMethod::Exact), c.exact);
+            EXPECT_EQ(div_round(c.n, d, InverseMethod::Nearest), c.nearest);
+            EXPECT_EQ(div_round(c.n, d, InverseMethod::Ffill), c.ffill);
+            EXPECT_EQ(div_round(c.n, d, InverseMethod::Bfill), c.bfill);
+        }
     }
 }
 
 TEST(DivRound, ZeroDivisorIsFatal) {
     for (InverseMethod m : {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill, InverseMethod::Bfill}) {
         try {
-            (void)div_round(5, 0, m);
+            (void)div_round(u128{5}, u128{0}, m);
+            ADD_FAILURE() << "no panic";
+        } catch (const rust::Panic& p) {
+            EXPECT_STREQ(p.what(), "attempt to divide by zero");
+        }
+        try {
+            (void)div_round(u128{5}, u64{0}, m);
             ADD_FAILURE() << "no panic";
         } catch (const rust::Panic& p) {
             EXPECT_STREQ(p.what(), "attempt to divide by zero");
@@ -71,6 +84,7 @@ TEST(DivRound, RandomTiesAgainstDefinition) {
         const u128 n = static_cast<u128>(q) * d + d / 2;
         const u128 expected = u128{q} + (q & 1);
         ASSERT_EQ(div_round(n, d, InverseMethod::Nearest), expected) << q << " " << d;
+        ASSERT_EQ(div_round(n, u128{d}, InverseMethod::Nearest), expected);  // the general divisor's path
         ASSERT_EQ(div_round(n, d, InverseMethod::Ffill), u128{q});
         ASSERT_EQ(div_round(n, d, InverseMethod::Bfill), u128{q} + 1);
         ASSERT_EQ(div_round(n, d, InverseMethod::Exact), std::nullopt);
