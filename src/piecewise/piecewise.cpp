@@ -119,7 +119,10 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
     for (std::size_t start = 0; start < query.length; start += kBlock) {
         const std::size_t count = std::min(kBlock, query.length - start);
         K keys[kBlock];
-        for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
+        if (query.stride == static_cast<std::ptrdiff_t>(sizeof(K)))  // contiguous: one block copy
+            std::memcpy(keys, query.start + static_cast<std::ptrdiff_t>(start * sizeof(K)), count * sizeof(K));
+        else
+            for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
         SearchResult found[kBlock];
         const bool batched = locate.batch_next();
         if (batched) {
