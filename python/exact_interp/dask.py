@@ -60,7 +60,7 @@ def _block(name: str, method: Method, block: Any, table: tuple[Any, Any]) -> Any
     return fn(block, xp, fp)
 
 
-def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) -> Any:
+def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) -> dask.array.Array:
     want = _QUERY[name]
     if not isinstance(query, dask.array.Array) or query.ndim != 1 or query.dtype != want:
         got = (
@@ -73,7 +73,7 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) ->
     _block(name, method, numpy.empty(0, want), (xp, fp))
     # dask exports delayed without declaring it
     table = dask.delayed((xp, fp), pure=True, traverse=False)  # type: ignore[attr-defined]
-    return dask.array.map_blocks(
+    result: dask.array.Array = dask.array.map_blocks(
         partial(_block, name, method),
         query,
         table,
@@ -81,22 +81,21 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) ->
         chunks=query.chunks,
         meta=numpy.empty(0, _RESULT[name]),
     )
+    return result
 
 
 def forward_int(
     x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.int64]
 ) -> dask.array.Array:
     """Positions (uint64) to int64 values, block by block."""
-    result: dask.array.Array = _map("forward_int", x, xp, fp, None, "x")
-    return result
+    return _map("forward_int", x, xp, fp, None, "x")
 
 
 def forward_float(
     x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.float64]
 ) -> dask.array.Array:
     """Positions (uint64) to float64 values, block by block."""
-    result: dask.array.Array = _map("forward_float", x, xp, fp, None, "x")
-    return result
+    return _map("forward_float", x, xp, fp, None, "x")
 
 
 def inverse_int(
@@ -106,8 +105,7 @@ def inverse_int(
     method: Method = None,
 ) -> dask.array.Array:
     """int64 values to positions (uint64) under `method`, block by block."""
-    result: dask.array.Array = _map("inverse_int", f, xp, fp, method, "f")
-    return result
+    return _map("inverse_int", f, xp, fp, method, "f")
 
 
 def inverse_float(
@@ -117,5 +115,4 @@ def inverse_float(
     method: Method = None,
 ) -> dask.array.Array:
     """float64 values to positions (uint64) under `method`, block by block."""
-    result: dask.array.Array = _map("inverse_float", f, xp, fp, method, "f")
-    return result
+    return _map("inverse_float", f, xp, fp, method, "f")
