@@ -14,18 +14,230 @@
 
 namespace rust::extended {
 
-// Representation. A finite nonzero value is (-1)^neg · m · 2^(e - 64) with
-// 2^63 <= m < 2^64, so 2^(e-1) <= |v| < 2^e. There is one zero, unsigned.
-// Infinity (signed) and NaN exist only as results of division by zero and of
-// arithmetic on them.
-//
+// A finite nonzero magnitude m · 2^(e - 64) with 2^63 <= m < 2^64, so
+// 2^(e-1) <= v < 2^e: what the arithmetic below works on. F80 adds the sign,
+// zero and the special kinds around these operations; the float scheme calls
+// them directly where its operands are known to be finite and nonzero with
+// known signs. The exponent is 64-bit: the operations never check its range,
+// F80 does when it packs a result.
+struct Magnitude {
+    u64 m;
+    i64 e;
+};
+
 // The round/sticky word. An exact result in the making is a significand `sig`
 // (top bit set) followed by a 64-bit word `extra` of the bits below it: the top
 // bit of `extra` weighs one half unit in the last place (the round bit) and any
 // other set bit means "something nonzero below the round bit" (sticky). Where
 // bits are shifted out of `extra` they are OR-ed ("jammed") into its lowest
-// bit, which keeps the word's relation to one half exact. round_pack() is the
-// only place that rounds.
+// bit, which keeps the word's relation to one half exact.
+//
+// The one rounding step, to nearest with ties to even. All ones rounded up is
+// 2^64: significand 2^63, exponent one higher.
+constexpr Magnitude round(i64 e, u64 sig, u64 extra) {
+    assert((sig >> 63) != 0);
+    constexpr u64 half = u64{1} << 63;
+    // Up when extra + (sig & 1) > half: the carry out of extra + (half - 1) + (sig & 1).
+    const u64 bias = (half - 1) + (sig & 1);
+    const u64 up = static_cast<u64>(extra + bias < extra);
+    const u64 r = sig + up;
+    if (r == 0) [[unlikely]]  // all ones rounded up
+        return {half, e + 1};
+    return {r, e};
+}
+
+// n != 0, exactly.
+constexpr Magnitude magnitude(u64 n) {
+    const int lz = std::countl_zero(n);
+    return {n << lz, 64 - lz};
+}
+
+// The sign, exponent field and fraction field of a double.
+struct DoubleFields {
+    bool neg;
+    unsigned field;
+    u64 frac;
+};
+constexpr DoubleFields fields(f64 value) {
+    const u64 bits = std::bit_cast<u64>(value);
+    return {(bits >> 63) != 0, static_cast<unsigned>(bits >> 52) & 0x7FF, bits & ((u64{1} << 52) - 1)};
+}
+
+// A non-finite double (exponent field all ones) is fatal.
+inline void check_finite(DoubleFields d) {
+    if (d.field == 0x7FF) [[unlikely]]
+        panic("assertion failed: value.is_finite()");
+}
+
+// A finite nonzero double's magnitude, exactly (subnormals included).
+constexpr Magnitude magnitude(DoubleFields d) {
+    if (d.field != 0) [[likely]]
+        return {(u64{1} << 63) | (d.frac << 11), static_cast<i64>(d.field) - 1022};
+    const int k = 63 - std::countl_zero(d.frac);  // highest set bit, 0 … 51
+    return {d.frac << (63 - k), k - 1073};
+}
+
+// (hi, lo) = m·2^64 shifted right by count, the bits shifted out of lo
+// jammed into its lowest bit. Any count is allowed.
+constexpr void shift_right_jam(u64 m, u64 count, u64& hi, u64& lo) {
+    if (count < 64) [[likely]] {  // (m << 1) << (63 - count) is m << (64 - count), and 0 for count 0
+        hi = m >> count;
+        lo = (m << 1) << (63 - count);
+    } else if (count == 64) {
+        hi = 0;
+        lo = m;
+    } else if (count < 128) {
+        hi = 0;
+        lo = (m >> (count - 64)) | ((m << (128 - count)) != 0 ? 1 : 0);
+    } else {
+        hi = 0;
+        lo = 1;  // m is nonzero
+    }
+}
+
+// a and b in order of exponent, larger first when swap is false; with masks,
+// because the order depends on the data and a branch on it is mispredicted
+// half the time.
+constexpr void order(bool swap, Magnitude& a, Magnitude& b) {
+    const u64 mask = u64{0} - static_cast<u64>(swap);
+    const u64 dm = (a.m ^ b.m) & mask;
+    const u64 de = (static_cast<u64>(a.e) ^ static_cast<u64>(b.e)) & mask;
+    a = {a.m ^ dm, static_cast<i64>(static_cast<u64>(a.e) ^ de)};
+    b = {b.m ^ dm, static_cast<i64>(static_cast<u64>(b.e) ^ de)};
+}
+
+// a·b rounded. 2^126 <= ma·mb < 2^128: at most one normalising shift, no bit lost.
+constexpr Magnitude mul(Magnitude a, Magnitude b) {
+    const u128 p = wide::mul(a.m, b.m);
+    u64 hi = wide::high(p), lo = wide::low(p);
+    const unsigned below = static_cast<unsigned>(hi >> 63) ^ 1;  // 1 when p < 2^127
+    hi = (hi << below) | ((lo >> 63) & below);
+    lo <<= below;
+    return round(a.e + b.e - below, hi, lo);
+}
+
+// a + b rounded.
+constexpr Magnitude add(Magnitude a, Magnitude b) {
+    order(a.e < b.e, a, b);
+    u64 bhi, blo;
+    shift_right_jam(b.m, static_cast<u64>(a.e - b.e), bhi, blo);
+    u64 sig = a.m + bhi;
+    const bool carry = sig < a.m;  // the sum is in [2^64, 2^65): shift it right once
+    const u64 extra = carry ? (sig << 63) | (blo >> 1) | (blo & 1) : blo;
+    sig = carry ? (sig >> 1) | (u64{1} << 63) : sig;
+    return round(a.e + carry, sig, extra);
+}
+
+// |a - b| rounded; `swapped` when b is the larger, `zero` when they are equal
+// (then `value` is unspecified). With an exponent gap of at most 1 the
+// difference is exact in 128 bits however far it cancels; with a gap of 2 or
+// more it exceeds 2^126, so normalising shifts it left at most once and the
+// jammed bit stays far below the round bit.
+struct Difference {
+    Magnitude value;
+    bool swapped;
+    bool zero;
+};
+constexpr Difference sub(Magnitude a, Magnitude b) {
+    const bool swap = (a.e < b.e) | ((a.e == b.e) & (a.m < b.m));
+    order(swap, a, b);
+    if ((a.e == b.e) & (a.m == b.m)) return {{}, swap, true};
+    u64 bhi, blo;
+    shift_right_jam(b.m, static_cast<u64>(a.e - b.e), bhi, blo);
+    // (hi, lo) = (ma, 0) - (bhi, blo), nonzero
+    u64 lo = u64{0} - blo;
+    u64 hi = a.m - bhi - (blo != 0 ? 1 : 0);
+    int shift;
+    if (hi != 0) [[likely]] {
+        shift = std::countl_zero(hi);  // 0 … 63; (lo >> 1) >> (63 - shift) is lo >> (64 - shift), 0 for 0
+        hi = (hi << shift) | ((lo >> 1) >> (63 - shift));
+        lo <<= shift;
+    } else {  // cancellation below the high word: exact, no round bits
+        const int lz = std::countl_zero(lo);
+        shift = 64 + lz;
+        hi = lo << lz;
+        lo = 0;
+    }
+    return {round(a.e - shift, hi, lo), swap, false};
+}
+
+// a / b rounded. ma/mb lies in (1/2, 2). Numerator ma·2^64 when ma < mb, else
+// ma·2^63: its high word is below mb either way, so the quotient q has exactly
+// 64 bits (2^63 <= q < 2^64) and the remainder r < mb decides the rest.
+inline Magnitude div(Magnitude a, Magnitude b) {
+    const unsigned ge = a.m >= b.m ? 1 : 0;
+    const u64 hi = a.m >> ge, lo = (a.m << 63) & (u64{0} - ge);
+    const wide::QuotRem64 qr = wide::div(hi, lo, b.m);
+    // r/mb against one half, exactly, by comparing r with mb - r: the round
+    // bit is r >= mb - r, the sticky bit r != mb - r (below one half the
+    // sticky bit decides nothing, so it may stand for r = 0 too).
+    const u64 r = qr.r, rest = b.m - r;
+    const u64 extra = (static_cast<u64>(r >= rest) << 63) | static_cast<u64>(r != rest);
+    return round(a.e - b.e + ge, qr.q, extra);
+}
+
+// The double nearest to zero of (-1)^neg · v and v's neighbours: normal,
+// subnormal, +0.0 below 2^-1074 whatever the sign, signed infinity from
+// 2^1024 up.
+constexpr f64 truncated(bool neg, Magnitude v) {
+    const u64 sign = u64{neg} << 63;
+    u64 bits;
+    if (v.e >= 1025) [[unlikely]] {
+        bits = sign | 0x7FF0000000000000;
+    } else if (v.e >= -1021) [[likely]] {
+        bits = sign | (static_cast<u64>(v.e + 1022) << 52) | ((v.m >> 11) & ((u64{1} << 52) - 1));
+    } else if (v.e >= -1073) {
+        bits = sign | (v.m >> (-1010 - v.e));  // a shift of 12 … 63
+    } else {
+        bits = 0;
+    }
+    return std::bit_cast<f64>(bits);
+}
+
+// v truncated toward zero to a u64, clamped at 2^64 - 1.
+constexpr u64 truncated_u64(Magnitude v) {
+    if (v.e <= 0) return 0;
+    if (v.e >= 65) return ~u64{0};
+    return v.m >> (64 - v.e);
+}
+
+// The integer neighbours of (-1)^neg · v, exact, for e < 64 (from 2^63 up
+// every number is an integer). Below 1 in magnitude: floor gives 0 or -1,
+// ceil 1 or 0, round 0 up to one half inclusive and ±1 above; halves round to
+// even. The result's magnitude, or `zero`.
+enum class Direction : std::uint8_t { Floor, Ceil, Round };
+struct Whole {
+    Magnitude value;
+    bool zero;
+};
+constexpr Whole whole(bool neg, Magnitude v, Direction dir) {
+    assert(v.e < 64);
+    constexpr u64 top = u64{1} << 63;
+    const bool up_if_fraction = dir == Direction::Floor ? neg : !neg;  // away from zero
+    if (v.e <= 0) {
+        const bool away = dir == Direction::Round ? v.e == 0 && v.m != top : up_if_fraction;
+        return {{top, 1}, !away};
+    }
+    const unsigned fbits = 64 - static_cast<unsigned>(v.e);  // 1 … 63 fraction bits
+    const u64 unit = u64{1} << fbits;
+    const u64 frac = v.m & (unit - 1);
+    const u64 rest = v.m - frac;  // keeps the top bit: |v| >= 1
+    bool away;
+    if (dir == Direction::Round) {
+        const u64 half = unit >> 1;  // at least 1, so a zero fraction never rounds away
+        away = (frac > half) | ((frac == half) & ((rest & unit) != 0));
+    } else {
+        away = up_if_fraction & (frac != 0);
+    }
+    const u64 next = rest + (unit & (u64{0} - static_cast<u64>(away)));
+    if (next == 0) [[unlikely]]  // rounded away to 2^e
+        return {{top, v.e + 1}, false};
+    return {{next, v.e}, false};
+}
+
+// Representation of F80: a finite nonzero value is a sign and a Magnitude
+// whose exponent fits 32 bits. There is one zero, unsigned. Infinity (signed)
+// and NaN exist only as results of division by zero and of arithmetic on them.
 class F80 {
 public:
     enum class Kind : std::uint8_t { Finite = 0, Zero = 1, Inf = 2, NaN = 3 };
@@ -40,16 +252,11 @@ public:
 
     // Exact. A non-finite value is fatal: "assertion failed: value.is_finite()".
     static F80 from_f64(f64 value) {
-        const u64 bits = std::bit_cast<u64>(value);
-        const unsigned field = static_cast<unsigned>(bits >> 52) & 0x7FF;
-        const u64 frac = bits & ((u64{1} << 52) - 1);
-        const bool neg = (bits >> 63) != 0;
-        if (field == 0x7FF) [[unlikely]]
-            panic("assertion failed: value.is_finite()");
-        if (field != 0) return F80(neg, static_cast<std::int32_t>(field) - 1022, (u64{1} << 63) | (frac << 11));
-        if (frac == 0) return F80();
-        const int k = 63 - std::countl_zero(frac);  // highest set bit, 0 … 51
-        return F80(neg, k - 1073, frac << (63 - k));
+        const DoubleFields d = fields(value);
+        check_finite(d);
+        if ((d.field | d.frac) == 0) return F80();
+        const Magnitude v = extended::magnitude(d);
+        return F80(d.neg, static_cast<std::int32_t>(v.e), v.m);
     }
 
     // Any state, for tests and for the shared exits of the operations.
@@ -65,6 +272,15 @@ public:
     constexpr bool negative() const { return neg_; }
     constexpr std::int32_t exponent() const { return e_; }
     constexpr u64 significand() const { return m_; }
+    constexpr Magnitude magnitude() const { return {m_, e_}; }  // of a finite nonzero number
+
+    // A sign and a magnitude; an exponent beyond the 32-bit range (never
+    // reached by the system's values) saturates to infinity or zero.
+    static constexpr F80 pack(bool neg, Magnitude v) {
+        if (static_cast<u64>(v.e - INT32_MIN) > UINT32_MAX) [[unlikely]]
+            return v.e > 0 ? infinity(neg) : F80();
+        return F80(neg, static_cast<std::int32_t>(v.e), v.m);
+    }
 
     constexpr F80 operator-() const {
         F80 r = *this;
@@ -75,42 +291,22 @@ public:
     friend F80 operator+(F80 a, F80 b) {
         if ((static_cast<unsigned>(a.kind_) | static_cast<unsigned>(b.kind_)) != 0) [[unlikely]]
             return add_special(a, b);
-        return a.neg_ == b.neg_ ? add_magnitudes(a, b, a.neg_) : sub_magnitudes(a, b);
+        return a.neg_ == b.neg_ ? pack(a.neg_, add(a.magnitude(), b.magnitude())) : difference(a, b);
     }
     friend F80 operator-(F80 a, F80 b) {
         if ((static_cast<unsigned>(a.kind_) | static_cast<unsigned>(b.kind_)) != 0) [[unlikely]]
             return add_special(a, -b);
-        return a.neg_ != b.neg_ ? add_magnitudes(a, b, a.neg_) : sub_magnitudes(a, b);
+        return a.neg_ != b.neg_ ? pack(a.neg_, add(a.magnitude(), b.magnitude())) : difference(a, b);
     }
-
     friend F80 operator*(F80 a, F80 b) {
         if ((static_cast<unsigned>(a.kind_) | static_cast<unsigned>(b.kind_)) != 0) [[unlikely]]
             return mul_special(a, b);
-        // 2^126 <= ma·mb < 2^128: at most one normalising shift, no bit lost.
-        const u128 p = wide::mul(a.m_, b.m_);
-        u64 hi = wide::high(p), lo = wide::low(p);
-        const unsigned below = static_cast<unsigned>(hi >> 63) ^ 1;  // 1 when p < 2^127
-        hi = (hi << below) | ((lo >> 63) & below);
-        lo <<= below;
-        const std::int64_t e = std::int64_t{a.e_} + b.e_ - below;
-        return round_pack(a.neg_ != b.neg_, e, hi, lo);
+        return pack(a.neg_ != b.neg_, mul(a.magnitude(), b.magnitude()));
     }
-
     friend F80 operator/(F80 a, F80 b) {
         if ((static_cast<unsigned>(a.kind_) | static_cast<unsigned>(b.kind_)) != 0) [[unlikely]]
             return div_special(a, b);
-        // ma/mb lies in (1/2, 2). Numerator ma·2^64 when ma < mb, else ma·2^63:
-        // its high word is below mb either way, so the quotient q has exactly
-        // 64 bits (2^63 <= q < 2^64) and the remainder r < mb decides the rest.
-        const unsigned ge = a.m_ >= b.m_ ? 1 : 0;
-        const u64 hi = a.m_ >> ge, lo = (a.m_ << 63) & (u64{0} - ge);
-        const std::int64_t e = std::int64_t{a.e_} - b.e_ + ge;
-        const wide::QuotRem64 qr = wide::div(hi, lo, b.m_);
-        // r/mb against one half, exactly, by comparing r with mb - r: the round
-        // bit is r >= mb - r, the sticky bit r ∉ {0, mb - r}.
-        const u64 r = qr.r, rest = b.m_ - r;
-        const u64 extra = (static_cast<u64>(r >= rest) << 63) | (static_cast<u64>(r != 0) & static_cast<u64>(r != rest));
-        return round_pack(a.neg_ != b.neg_, e, qr.q, extra);
+        return pack(a.neg_ != b.neg_, div(a.magnitude(), b.magnitude()));
     }
 
     // Equality of values: zeros are equal, NaN equals nothing, infinities of
@@ -140,18 +336,7 @@ public:
         if (kind_ == Kind::Zero) return 0.0;
         if (kind_ != Kind::Finite) [[unlikely]]
             panic_non_finite();
-        const u64 sign = u64{neg_} << 63;
-        u64 bits;
-        if (e_ >= 1025) {
-            bits = sign | 0x7FF0000000000000;
-        } else if (e_ >= -1021) {
-            bits = sign | (static_cast<u64>(e_ + 1022) << 52) | ((m_ >> 11) & ((u64{1} << 52) - 1));
-        } else if (e_ >= -1073) {
-            bits = sign | (m_ >> (-1010 - e_));  // a shift of 12 … 63
-        } else {
-            bits = 0;
-        }
-        return std::bit_cast<f64>(bits);
+        return truncated(neg_, magnitude());
     }
 
     // Truncation toward zero, clamped to 0 … 2^64 - 1. Infinity and NaN are
@@ -160,9 +345,7 @@ public:
         if (kind_ == Kind::Zero) return 0;
         if (kind_ != Kind::Finite) [[unlikely]]
             panic_non_finite();
-        if (neg_ || e_ <= 0) return 0;
-        if (e_ >= 65) return ~u64{0};
-        return m_ >> (64 - e_);
+        return neg_ ? 0 : truncated_u64(magnitude());
     }
 
 private:
@@ -174,124 +357,16 @@ private:
         return r;
     }
 
-    // The one rounding step: sig (top bit set) followed by the round/sticky
-    // word extra, rounded to nearest, ties to even. An exponent beyond the
-    // 32-bit range (never reached by the system's values) saturates to
-    // infinity or zero.
-    static constexpr F80 round_pack(bool neg, std::int64_t e, u64 sig, u64 extra) {
-        assert((sig >> 63) != 0);
-        constexpr u64 half = u64{1} << 63;
-        sig += static_cast<u64>(extra > half) | (static_cast<u64>(extra == half) & sig & 1);
-        if (sig == 0) [[unlikely]] {  // all ones rounded up: 2^64
-            sig = half;
-            ++e;
-        }
-        if (static_cast<u64>(e - INT32_MIN) > UINT32_MAX) [[unlikely]]
-            return e > 0 ? infinity(neg) : F80();
-        return F80(neg, static_cast<std::int32_t>(e), sig);
+    // |a| - |b| with the sign of the larger, for operands of one sign.
+    static constexpr F80 difference(F80 a, F80 b) {
+        const Difference d = sub(a.magnitude(), b.magnitude());
+        return d.zero ? F80() : pack(a.neg_ != d.swapped, d.value);
     }
-
-    // (hi, lo) = m·2^64 shifted right by count, the bits shifted out of lo
-    // jammed into its lowest bit. Any count is allowed.
-    static constexpr void shift_right_jam(u64 m, u64 count, u64& hi, u64& lo) {
-        if (count < 64) {  // (m << 1) << (63 - count) is m << (64 - count), and 0 for count 0
-            hi = m >> count;
-            lo = (m << 1) << (63 - count);
-        } else if (count == 64) {
-            hi = 0;
-            lo = m;
-        } else if (count < 128) {
-            hi = 0;
-            lo = (m >> (count - 64)) | ((m << (128 - count)) != 0 ? 1 : 0);
-        } else {
-            hi = 0;
-            lo = 1;  // m is nonzero
-        }
-    }
-
-    // (ma, ea) from b and (mb, eb) from a when swap, else the other way round;
-    // with masks, because the order depends on the data and a branch on it
-    // is mispredicted half the time.
-    static constexpr void order(bool swap, F80 a, F80 b, u64& ma, std::int32_t& ea, u64& mb, std::int32_t& eb) {
-        const u64 m = u64{0} - static_cast<u64>(swap);
-        const std::uint32_t em = std::uint32_t{0} - static_cast<std::uint32_t>(swap);
-        const u64 dm = (a.m_ ^ b.m_) & m;
-        const std::uint32_t de = (static_cast<std::uint32_t>(a.e_) ^ static_cast<std::uint32_t>(b.e_)) & em;
-        ma = a.m_ ^ dm;
-        mb = b.m_ ^ dm;
-        ea = static_cast<std::int32_t>(static_cast<std::uint32_t>(a.e_) ^ de);
-        eb = static_cast<std::int32_t>(static_cast<std::uint32_t>(b.e_) ^ de);
-    }
-
-    static constexpr F80 add_magnitudes(F80 a, F80 b, bool neg) {
-        // Order by exponent on scalars (cheaper than swapping whole numbers).
-        const bool swap = a.e_ < b.e_;
-        u64 ma, mb;
-        std::int32_t ea, eb;
-        order(swap, a, b, ma, ea, mb, eb);
-        u64 bhi, blo;
-        shift_right_jam(mb, static_cast<u64>(std::int64_t{ea} - eb), bhi, blo);
-        u64 sig = ma + bhi;
-        const bool carry = sig < ma;  // the sum is in [2^64, 2^65): shift it right once
-        const u64 extra = carry ? (sig << 63) | (blo >> 1) | (blo & 1) : blo;
-        sig = carry ? (sig >> 1) | (u64{1} << 63) : sig;
-        return round_pack(neg, std::int64_t{ea} + carry, sig, extra);
-    }
-
-    // |a| - |b| with the sign of the larger. With an exponent gap of at most 1
-    // the difference is exact in 128 bits however far it cancels; with a gap
-    // of 2 or more it exceeds 2^126, so normalising shifts it left at most once
-    // and the jammed bit stays far below the round bit.
-    static constexpr F80 sub_magnitudes(F80 a, F80 b) {
-        const bool swap = (a.e_ < b.e_) | ((a.e_ == b.e_) & (a.m_ < b.m_));
-        const bool neg = a.neg_ != swap;
-        u64 ma, mb;
-        std::int32_t ea, eb;
-        order(swap, a, b, ma, ea, mb, eb);
-        if ((ea == eb) & (ma == mb)) return F80();
-        u64 bhi, blo;
-        shift_right_jam(mb, static_cast<u64>(std::int64_t{ea} - eb), bhi, blo);
-        // (hi, lo) = (ma, 0) - (bhi, blo), nonzero
-        u64 lo = u64{0} - blo;
-        u64 hi = ma - bhi - (blo != 0 ? 1 : 0);
-        int shift;
-        if (hi != 0) [[likely]] {
-            shift = std::countl_zero(hi);  // 0 … 63; (lo >> 1) >> (63 - shift) is lo >> (64 - shift), 0 for 0
-            hi = (hi << shift) | ((lo >> 1) >> (63 - shift));
-            lo <<= shift;
-        } else {  // cancellation below the high word: exact, no round bits
-            const int lz = std::countl_zero(lo);
-            shift = 64 + lz;
-            hi = lo << lz;
-            lo = 0;
-        }
-        return round_pack(neg, std::int64_t{ea} - shift, hi, lo);
-    }
-
-    enum class Direction : std::uint8_t { Floor, Ceil, Round };
 
     constexpr F80 to_integer(Direction dir) const {
         if (kind_ != Kind::Finite || e_ >= 64) return *this;
-        const bool up_if_fraction = dir == Direction::Floor ? neg_ : !neg_;  // away from zero
-        if (e_ <= 0) {
-            const bool away = dir == Direction::Round ? e_ == 0 && m_ != (u64{1} << 63) : up_if_fraction;
-            return away ? F80(neg_, 1, u64{1} << 63) : F80();
-        }
-        const unsigned fbits = 64 - static_cast<unsigned>(e_);  // 1 … 63 fraction bits
-        const u64 unit = u64{1} << fbits;
-        const u64 frac = m_ & (unit - 1);
-        const u64 whole = m_ - frac;  // keeps the top bit: |v| >= 1
-        bool away;
-        if (dir == Direction::Round) {
-            const u64 half = unit >> 1;  // at least 1, so a zero fraction never rounds away
-            away = (frac > half) | ((frac == half) & ((whole & unit) != 0));
-        } else {
-            away = up_if_fraction & (frac != 0);
-        }
-        const u64 next = whole + (unit & (u64{0} - static_cast<u64>(away)));
-        if (next == 0) [[unlikely]]  // rounded away to 2^e
-            return F80(neg_, e_ + 1, u64{1} << 63);
-        return F80(neg_, e_, next);
+        const Whole w = whole(neg_, magnitude(), dir);
+        return w.zero ? F80() : F80(neg_, static_cast<std::int32_t>(w.value.e), w.value.m);
     }
 
     static F80 add_special(F80 a, F80 b);
@@ -304,5 +379,36 @@ private:
     bool neg_ = false;
     Kind kind_ = Kind::Zero;
 };
+
+
+// A finite double as an integer on its own scale: v · 2^k with |v| < 2^53.
+struct Scaled {
+    i64 v;
+    i64 k;
+};
+constexpr Scaled scaled(f64 value) {
+    const DoubleFields d = fields(value);
+    const bool normal = d.field != 0;
+    const u64 m = d.frac | (static_cast<u64>(normal) << 52);
+    const i64 v = static_cast<i64>(d.neg ? u64{0} - m : m);
+    return {v, static_cast<i64>(normal ? d.field : 1) - 1075};
+}
+
+// hi - lo rounded, as F80 subtracts them, for finite doubles hi > lo given
+// with their scaled forms. When their scales differ by at most 10 (a zero
+// takes the other's scale), both are integers below 2^63 in magnitude on the
+// finer scale, and hi - lo, in (0, 2^64), is exact in one word: no rounding
+// is needed. Otherwise F80's subtraction.
+inline Magnitude difference(f64 hi, Scaled h, f64 lo, Scaled l) {
+    const i64 hk = h.v == 0 ? l.k : h.k, lk = l.v == 0 ? h.k : l.k;
+    const i64 k = hk < lk ? hk : lk;
+    const u64 sh = static_cast<u64>(hk - k), sl = static_cast<u64>(lk - k);
+    if ((sh | sl) <= 10) [[likely]] {
+        const u64 d = (static_cast<u64>(h.v) << sh) - (static_cast<u64>(l.v) << sl);
+        const int lz = std::countl_zero(d);
+        return {d << lz, k + 64 - lz};
+    }
+    return (F80::from_f64(hi) - F80::from_f64(lo)).magnitude();
+}
 
 }  // namespace rust::extended

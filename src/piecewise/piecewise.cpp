@@ -188,9 +188,20 @@ void forward_run_on(const S& s, const K* keys, std::size_t count, V* out) {
     for (; j < count; ++j) out[j] = Scheme::forward(s, keys[j]);
 }
 
+// A scheme with its own loop over keys inside one segment (the float scheme,
+// which picks its kernel once per segment).
+template <class Scheme, class K, class V>
+concept RunsForward = requires(const typename Scheme::Segment& s, const K* k, V* o) { Scheme::forward(s, k, 1, o); };
+template <class Scheme, class K, class X>
+concept RunsInverse = requires(const typename Scheme::Segment& s, const K* k, X* o) {
+    { Scheme::inverse(s, k, 1, InverseMethod::Exact, o) } -> std::same_as<std::size_t>;
+};
+
 template <class Scheme, class K, class V>
 void forward_run(const typename Scheme::Segment& s, const K* keys, std::size_t count, V* out) {
-    if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
+    if constexpr (RunsForward<Scheme, K, V>) {
+        return Scheme::forward(s, keys, count, out);
+    } else if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
         if (count >= kPrepareRun) return forward_run_on<Scheme>(Scheme::prepare(s), keys, count, out);
     }
     forward_run_on<Scheme>(s, keys, count, out);
@@ -242,7 +253,9 @@ std::size_t inverse_run_by(const S& s, const K* keys, std::size_t count, Inverse
 template <class Scheme, class K, class X>
 std::size_t inverse_run(const typename Scheme::Segment& s, const K* keys, std::size_t count, InverseMethod method,
                         X* out) {
-    if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
+    if constexpr (RunsInverse<Scheme, K, X>) {
+        return Scheme::inverse(s, keys, count, method, out);
+    } else if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
         if (count >= kPrepareRun) return inverse_run_by<Scheme>(Scheme::prepare(s), keys, count, method, out);
     }
     return inverse_run_by<Scheme>(s, keys, count, method, out);

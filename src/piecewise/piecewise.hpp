@@ -252,7 +252,10 @@ private:
     template <class Scheme, class Cache>
     const typename Scheme::Segment& segment_at(std::size_t i, Cache& cache) const {
         if (cache.index != i) {
-            cache.segment = Scheme::segment(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
+            // Built in place: a copy would read back, in wide loads, the
+            // narrow stores that just wrote it, which the processor cannot
+            // forward.
+            std::construct_at(&cache.segment, Scheme::segment(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
             cache.index = i;
         }
         return cache.segment;

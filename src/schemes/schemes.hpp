@@ -125,76 +125,209 @@ private:
 // is the same on every processor. The position differences are exact
 // integers; the products, the sum and the quotient round to 64 bits and the
 // conversion out truncates.
+//
+// The steps run on magnitudes, F80's own arithmetic without its sign and
+// special-kind dispatch: a segment's knots are converted (and checked) once,
+// and which terms are zero and how the signs combine is decided per segment.
+// Every operand inside is finite and nonzero, and every exponent stays far
+// inside 32 bits (products of doubles and 64-bit integers, and quotients by
+// them), so the results are those of the F80 operations step by step.
 template <>
 struct Forward<u64, f64> {
-    // The knots as they are: converting f0 and f1 at each element lets the
-    // compiler see that they are finite, which is worth more than the two
-    // conversions it would save.
+    // The nonzero terms of n = f0·(x1 - x) + f1·(x - x0), and how they combine.
+    enum class Terms : std::uint8_t { None, Left, Right, Sum, Difference };
     struct Segment {
         u64 x0, x1;
-        f64 f0, f1;
+        extended::Magnitude F0, F1, d;
+        bool neg0, neg1;
+        Terms terms;
     };
-    static Segment segment(u64 x0, f64 f0, u64 x1, f64 f1) { return {x0, x1, f0, f1}; }
+    static Segment segment(u64 x0, f64 f0, u64 x1, f64 f1) {
+        using namespace extended;
+        const DoubleFields d0 = fields(f0), d1 = fields(f1);
+        check_finite(d0);  // f0 before f1
+        check_finite(d1);
+        const bool zero0 = (d0.field | d0.frac) == 0, zero1 = (d1.field | d1.frac) == 0;
+        // One prvalue, so that the caller's storage is written directly.
+        const Terms terms = zero0   ? (zero1 ? Terms::None : Terms::Right)
+                            : zero1 ? Terms::Left
+                            : d0.neg == d1.neg ? Terms::Sum
+                                               : Terms::Difference;
+        return {x0,
+                x1,
+                zero0 ? Magnitude{} : magnitude(d0),
+                zero1 ? Magnitude{} : magnitude(d1),
+                magnitude(x1 - x0),
+                d0.neg,
+                d1.neg,
+                terms};
+    }
+
+private:
+    template <class Body>
+    static decltype(auto) with_terms(Terms terms, Body&& body) {
+        switch (terms) {
+            case Terms::None: return body.template operator()<Terms::None>();
+            case Terms::Left: return body.template operator()<Terms::Left>();
+            case Terms::Right: return body.template operator()<Terms::Right>();
+            case Terms::Sum: return body.template operator()<Terms::Sum>();
+            case Terms::Difference: break;
+        }
+        return body.template operator()<Terms::Difference>();
+    }
+
+    template <Terms T>
+    static f64 element(const Segment& s, u64 x) {
+        using namespace extended;
+        // a = X1 - X and b = X - X0 are integers in [1, 2^64): exact, the
+        // magnitudes of the u64 differences (x0 < x < x1). A zero knot value
+        // makes its product zero, and zero plus p is p.
+        Magnitude n;
+        bool neg;
+        if constexpr (T == Terms::None) {
+            return 0.0;
+        } else if constexpr (T == Terms::Left) {
+            n = mul(s.F0, magnitude(s.x1 - x));
+            neg = s.neg0;
+        } else if constexpr (T == Terms::Right) {
+            n = mul(s.F1, magnitude(x - s.x0));
+            neg = s.neg1;
+        } else if constexpr (T == Terms::Sum) {
+            n = add(mul(s.F0, magnitude(s.x1 - x)), mul(s.F1, magnitude(x - s.x0)));
+            neg = s.neg0;
+        } else {
+            const Difference r = sub(mul(s.F0, magnitude(s.x1 - x)), mul(s.F1, magnitude(x - s.x0)));
+            if (r.zero) return 0.0;  // q = 0
+            n = r.value;
+            neg = s.neg0 != r.swapped;
+        }
+        return truncated(neg, div(n, s.d));  // q = n / d, d = X1 - X0
+    }
+
+public:
 
     static f64 forward(const Segment& s, u64 x) {
-        using extended::F80;
-        const F80 F0 = F80::from_f64(s.f0);  // f0 is checked for finiteness before f1
-        const F80 F1 = F80::from_f64(s.f1);
-        // X1 - X, X - X0 and X1 - X0 are integers below 2^64, exact in F80:
-        // each equals the F80 of the u64 difference (x0 < x < x1).
-        const F80 a = F80::from_u64(s.x1 - x);
-        const F80 p0 = F0 * a;
-        const F80 b = F80::from_u64(x - s.x0);
-        const F80 p1 = F1 * b;
-        const F80 n = p0 + p1;
-        const F80 d = F80::from_u64(s.x1 - s.x0);
-        const F80 q = n / d;
-        return q.to_f64();
+        return with_terms(s.terms, [&]<Terms T>() { return element<T>(s, x); });
+    }
+    // Positions x[0 … count-1] all inside the segment, one kernel for all.
+    static void forward(const Segment& s, const u64* x, std::size_t count, f64* out) {
+        with_terms(s.terms, [&]<Terms T>() {
+            for (std::size_t j = 0; j < count; ++j) out[j] = element<T>(s, x[j]);
+        });
     }
     static f64 forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) { return forward(segment(x0, f0, x1, f1), x); }
+
 };
 
 template <>
 struct Inverse<f64, u64> {
+    // The nonzero terms of n = x0·(f1 - f) + x1·(f - f0).
+    enum class Terms : std::uint8_t { None, Left, Right, Sum };
     struct Segment {
-        extended::F80 X0, X1, F0, F1, d;
+        f64 f0, f1;
+        extended::Scaled s0, s1;
+        extended::Magnitude X0, X1, d;
+        Terms terms;
     };
     // The conversions of the knots, f0 checked for finiteness before f1, and
     // d = F1 - F0. Every finiteness check fails with the same message, and
     // inside a segment f is finite anyway (f0 < f < f1), so converting f
     // after the knots decides no outcome differently.
     static Segment segment(u64 x0, f64 f0, u64 x1, f64 f1) {
-        using extended::F80;
-        const F80 X0 = F80::from_u64(x0), X1 = F80::from_u64(x1);
-        const F80 F0 = F80::from_f64(f0);
-        const F80 F1 = F80::from_f64(f1);
-        return {X0, X1, F0, F1, F1 - F0};
+        using namespace extended;
+        check_finite(fields(f0));  // f0 before f1
+        check_finite(fields(f1));
+        const Scaled s0 = scaled(f0), s1 = scaled(f1);
+        const Terms terms = x0 == 0 ? (x1 == 0 ? Terms::None : Terms::Right) : (x1 == 0 ? Terms::Left : Terms::Sum);
+        return {f0,
+                f1,
+                s0,
+                s1,
+                x0 == 0 ? Magnitude{} : magnitude(x0),
+                x1 == 0 ? Magnitude{} : magnitude(x1),
+                difference(f1, s1, f0, s0),
+                terms};
     }
 
-    static std::optional<u64> inverse(const Segment& s, f64 f, InverseMethod method) {
-        using extended::F80;
-        const F80 F = F80::from_f64(f);
-        const F80 a = s.F1 - F;
-        const F80 p0 = s.X0 * a;
-        const F80 b = F - s.F0;
-        const F80 p1 = s.X1 * b;
-        const F80 n = p0 + p1;
-        const F80 q = n / s.d;  // d = F1 - F0
+private:
+    template <Terms T, class Body>
+    static decltype(auto) with_method(InverseMethod method, Body& body) {
         switch (method) {
-            case InverseMethod::Exact: {
-                const F80 g = q.floor();
-                if (!(g == q)) return std::nullopt;
-                return g.to_u64();
-            }
-            case InverseMethod::Nearest: return q.round().to_u64();
-            case InverseMethod::Ffill: return q.floor().to_u64();
-            case InverseMethod::Bfill: return q.ceil().to_u64();
+            case InverseMethod::Exact: return body.template operator()<T, InverseMethod::Exact>();
+            case InverseMethod::Nearest: return body.template operator()<T, InverseMethod::Nearest>();
+            case InverseMethod::Ffill: return body.template operator()<T, InverseMethod::Ffill>();
+            case InverseMethod::Bfill: break;
         }
-        return std::nullopt;  // unreachable: every method is handled above
+        return body.template operator()<T, InverseMethod::Bfill>();
+    }
+    template <class Body>
+    static decltype(auto) with_kernel(Terms terms, InverseMethod method, Body&& body) {
+        switch (terms) {
+            case Terms::None: return with_method<Terms::None>(method, body);
+            case Terms::Left: return with_method<Terms::Left>(method, body);
+            case Terms::Right: return with_method<Terms::Right>(method, body);
+            case Terms::Sum: break;
+        }
+        return with_method<Terms::Sum>(method, body);
+    }
+
+    template <Terms T, InverseMethod M>
+    static std::optional<u64> element(const Segment& s, f64 f) {
+        using namespace extended;
+        if (fields(f).field == 0x7FF) [[unlikely]]
+            panic("assertion failed: value.is_finite()");
+        // a = F1 - F and b = F - F0 are positive (f0 < f < f1); positions are
+        // never negative, so every term is a magnitude and n their sum. A zero
+        // position makes its product zero, and zero plus p is p.
+        const Scaled sf = scaled(f);
+        Magnitude n;
+        if constexpr (T == Terms::None) {
+            return 0;  // q = 0, an integer under every method
+        } else if constexpr (T == Terms::Left) {
+            n = mul(s.X0, difference(s.f1, s.s1, f, sf));
+        } else if constexpr (T == Terms::Right) {
+            n = mul(s.X1, difference(f, sf, s.f0, s.s0));
+        } else {
+            n = add(mul(s.X0, difference(s.f1, s.s1, f, sf)), mul(s.X1, difference(f, sf, s.f0, s.s0)));
+        }
+        const Magnitude m = div(n, s.d);  // q = n / d, d = F1 - F0
+        // q > 0; from 2^63 up it is an integer already.
+        if (m.e >= 64) return truncated_u64(m);
+        if constexpr (M == InverseMethod::Exact) {
+            const Whole g = whole(false, m, Direction::Floor);
+            if (g.zero || g.value.m != m.m || g.value.e != m.e) return std::nullopt;
+            return truncated_u64(m);
+        } else {
+            constexpr Direction dir = M == InverseMethod::Nearest ? Direction::Round
+                                      : M == InverseMethod::Ffill ? Direction::Floor
+                                                                  : Direction::Ceil;
+            const Whole w = whole(false, m, dir);
+            return w.zero ? 0 : truncated_u64(w.value);
+        }
+    }
+
+public:
+
+    static std::optional<u64> inverse(const Segment& s, f64 f, InverseMethod method) {
+        return with_kernel(s.terms, method, [&]<Terms T, InverseMethod M>() { return element<T, M>(s, f); });
+    }
+    // Values f[0 … count-1] all inside the segment, one kernel for all, up to
+    // the first without a whole position (Exact); returns how many were answered.
+    static std::size_t inverse(const Segment& s, const f64* f, std::size_t count, InverseMethod method, u64* out) {
+        return with_kernel(s.terms, method, [&]<Terms T, InverseMethod M>() {
+            for (std::size_t j = 0; j < count; ++j) {
+                const std::optional<u64> p = element<T, M>(s, f[j]);
+                if (!p) return j;
+                out[j] = *p;
+            }
+            return count;
+        });
     }
     static std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method) {
+        (void)extended::F80::from_f64(f);  // f is checked first of all
         return inverse(segment(x0, f0, x1, f1), f, method);
     }
+
 };
 
 }  // namespace rust::schemes
