@@ -4,7 +4,21 @@
 // core then compiles as standard C++20 on any compiler.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+
 namespace rust::platform {
+
+// The leading zero bits of a nonzero word: the instruction without the test
+// for zero that std::countl_zero adds where the instruction leaves it
+// undefined.
+inline int countl_zero_nonzero(std::uint64_t v) {
+#if !defined(RUST_PORTABLE) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_clzll(v);
+#else
+    return std::countl_zero(v);
+#endif
+}
 
 // A hint that *p is read soon; nothing where the compiler has no such hint.
 inline void prefetch(const void* p) {

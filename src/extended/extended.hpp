@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/base.hpp"
+#include "base/platform.hpp"
 
 namespace rust::extended {
 
@@ -37,9 +38,10 @@ struct Magnitude {
 constexpr Magnitude round(i64 e, u64 sig, u64 extra) {
     assert((sig >> 63) != 0);
     constexpr u64 half = u64{1} << 63;
-    // Up when extra + (sig & 1) > half: the carry out of extra + (half - 1) + (sig & 1).
-    const u64 bias = (half - 1) + (sig & 1);
-    const u64 up = static_cast<u64>(extra + bias < extra);
+    // Up above one half, and at one half when sig is odd: OR-ing sig's lowest
+    // bit into extra's lowest turns exactly that tie into "above" and moves
+    // nothing else across one half (below it, extra's lowest bit is free).
+    const u64 up = static_cast<u64>((extra | (sig & 1)) > half);
     const u64 r = sig + up;
     if (r == 0) [[unlikely]]  // all ones rounded up
         return {half, e + 1};
@@ -47,9 +49,16 @@ constexpr Magnitude round(i64 e, u64 sig, u64 extra) {
 }
 
 // n != 0, exactly.
-constexpr Magnitude magnitude(u64 n) {
-    const int lz = std::countl_zero(n);
+inline Magnitude magnitude(u64 n) {
+    assert(n != 0);
+    const int lz = platform::countl_zero_nonzero(n);
     return {n << lz, 64 - lz};
+}
+
+// d · 2^k for d != 0, exactly.
+inline Magnitude magnitude_scaled(u64 d, i64 k) {
+    const Magnitude v = magnitude(d);
+    return {v.m, v.e + k};
 }
 
 // The sign, exponent field and fraction field of a double.
@@ -95,15 +104,12 @@ constexpr void shift_right_jam(u64 m, u64 count, u64& hi, u64& lo) {
     }
 }
 
-// a and b in order of exponent, larger first when swap is false; with masks,
-// because the order depends on the data and a branch on it is mispredicted
-// half the time.
+// a and b exchanged when swap, by selection rather than a branch: the order
+// depends on the data, and a branch on it is mispredicted half the time.
 constexpr void order(bool swap, Magnitude& a, Magnitude& b) {
-    const u64 mask = u64{0} - static_cast<u64>(swap);
-    const u64 dm = (a.m ^ b.m) & mask;
-    const u64 de = (static_cast<u64>(a.e) ^ static_cast<u64>(b.e)) & mask;
-    a = {a.m ^ dm, static_cast<i64>(static_cast<u64>(a.e) ^ de)};
-    b = {b.m ^ dm, static_cast<i64>(static_cast<u64>(b.e) ^ de)};
+    const Magnitude first = swap ? b : a, second = swap ? a : b;
+    a = first;
+    b = second;
 }
 
 // a·b rounded. 2^126 <= ma·mb < 2^128: at most one normalising shift, no bit lost.
@@ -121,11 +127,14 @@ constexpr Magnitude add(Magnitude a, Magnitude b) {
     order(a.e < b.e, a, b);
     u64 bhi, blo;
     shift_right_jam(b.m, static_cast<u64>(a.e - b.e), bhi, blo);
-    u64 sig = a.m + bhi;
-    const bool carry = sig < a.m;  // the sum is in [2^64, 2^65): shift it right once
-    const u64 extra = carry ? (sig << 63) | (blo >> 1) | (blo & 1) : blo;
-    sig = carry ? (sig >> 1) | (u64{1} << 63) : sig;
-    return round(a.e + carry, sig, extra);
+    const u64 sum = a.m + bhi;
+    // A carry (the sum is in [2^64, 2^65)) shifts the sum right once, its
+    // lowest bit into the round bit; without a branch, since carries come and
+    // go with the data.
+    const u64 carry = static_cast<u64>(sum < a.m);
+    const u64 extra = (blo >> carry) | (blo & carry) | ((sum & carry) << 63);
+    const u64 sig = (sum >> carry) | (carry << 63);
+    return round(a.e + static_cast<i64>(carry), sig, extra);
 }
 
 // |a - b| rounded; `swapped` when b is the larger, `zero` when they are equal
@@ -403,12 +412,45 @@ inline Magnitude difference(f64 hi, Scaled h, f64 lo, Scaled l) {
     const i64 hk = h.v == 0 ? l.k : h.k, lk = l.v == 0 ? h.k : l.k;
     const i64 k = hk < lk ? hk : lk;
     const u64 sh = static_cast<u64>(hk - k), sl = static_cast<u64>(lk - k);
-    if ((sh | sl) <= 10) [[likely]] {
-        const u64 d = (static_cast<u64>(h.v) << sh) - (static_cast<u64>(l.v) << sl);
-        const int lz = std::countl_zero(d);
-        return {d << lz, k + 64 - lz};
-    }
+    if ((sh | sl) <= 10) [[likely]]
+        return magnitude_scaled((static_cast<u64>(h.v) << sh) - (static_cast<u64>(l.v) << sl), k);
     return (F80::from_f64(hi) - F80::from_f64(lo)).magnitude();
+}
+
+// Two finite doubles lo < hi, prepared for the differences hi - f and f - lo
+// of many f between them: both on the finer of their scales, when their
+// scales differ by at most 10 (`shared`).
+struct Bracket {
+    f64 lo, hi;
+    Scaled slo, shi;
+    i64 k;
+    u64 vlo, vhi;  // two's complement, below 2^63 in magnitude
+    bool shared;
+};
+constexpr Bracket bracket(f64 lo, f64 hi) {
+    const Scaled l = scaled(lo), h = scaled(hi);
+    const i64 lk = l.v == 0 ? h.k : l.k, hk = h.v == 0 ? l.k : h.k;  // a zero takes the other's scale
+    const i64 k = lk < hk ? lk : hk;
+    const bool shared = lk - k <= 10 && hk - k <= 10;
+    return {lo, hi, l, h, k, shared ? static_cast<u64>(l.v) << (lk - k) : 0, shared ? static_cast<u64>(h.v) << (hk - k) : 0,
+            shared};
+}
+
+// hi - f and f - lo for lo < f < hi, each rounded as F80 subtracts them.
+// When f's scale is at most 10 above the bracket's (or f is zero), all three
+// are integers below 2^63 in magnitude on the bracket's scale, and both
+// differences, in (0, 2^64), are exact in one word.
+struct Gaps {
+    Magnitude above, below;
+};
+inline Gaps gaps(const Bracket& b, f64 f) {
+    const Scaled s = scaled(f);
+    const u64 shift = static_cast<u64>(s.k - b.k);
+    if (b.shared & ((shift <= 10) | (s.v == 0))) [[likely]] {
+        const u64 v = static_cast<u64>(s.v) << (shift & 63);  // 0 for a zero f whatever the shift
+        return {magnitude_scaled(b.vhi - v, b.k), magnitude_scaled(v - b.vlo, b.k)};
+    }
+    return {difference(b.hi, b.shi, f, s), difference(f, s, b.lo, b.slo)};
 }
 
 }  // namespace rust::extended

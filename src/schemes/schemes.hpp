@@ -148,7 +148,8 @@ struct Forward<u64, f64> {
         check_finite(d0);  // f0 before f1
         check_finite(d1);
         const bool zero0 = (d0.field | d0.frac) == 0, zero1 = (d1.field | d1.frac) == 0;
-        // One prvalue, so that the caller's storage is written directly.
+        // One prvalue, so that the caller's storage is written directly (see
+        // the inverse).
         const Terms terms = zero0   ? (zero1 ? Terms::None : Terms::Right)
                             : zero1 ? Terms::Left
                             : d0.neg == d1.neg ? Terms::Sum
@@ -224,8 +225,7 @@ struct Inverse<f64, u64> {
     // The nonzero terms of n = x0·(f1 - f) + x1·(f - f0).
     enum class Terms : std::uint8_t { None, Left, Right, Sum };
     struct Segment {
-        f64 f0, f1;
-        extended::Scaled s0, s1;
+        extended::Bracket f;  // f0 and f1
         extended::Magnitude X0, X1, d;
         Terms terms;
     };
@@ -237,15 +237,14 @@ struct Inverse<f64, u64> {
         using namespace extended;
         check_finite(fields(f0));  // f0 before f1
         check_finite(fields(f1));
-        const Scaled s0 = scaled(f0), s1 = scaled(f1);
         const Terms terms = x0 == 0 ? (x1 == 0 ? Terms::None : Terms::Right) : (x1 == 0 ? Terms::Left : Terms::Sum);
-        return {f0,
-                f1,
-                s0,
-                s1,
+        // One prvalue, its parts too, so that the caller's storage is written
+        // directly: a copy would read back, in wide loads, the narrow stores
+        // that just wrote it, which the processor cannot forward.
+        return {bracket(f0, f1),
                 x0 == 0 ? Magnitude{} : magnitude(x0),
                 x1 == 0 ? Magnitude{} : magnitude(x1),
-                difference(f1, s1, f0, s0),
+                difference(f1, scaled(f1), f0, scaled(f0)),
                 terms};
     }
 
@@ -279,16 +278,16 @@ private:
         // a = F1 - F and b = F - F0 are positive (f0 < f < f1); positions are
         // never negative, so every term is a magnitude and n their sum. A zero
         // position makes its product zero, and zero plus p is p.
-        const Scaled sf = scaled(f);
         Magnitude n;
         if constexpr (T == Terms::None) {
             return 0;  // q = 0, an integer under every method
         } else if constexpr (T == Terms::Left) {
-            n = mul(s.X0, difference(s.f1, s.s1, f, sf));
+            n = mul(s.X0, gaps(s.f, f).above);
         } else if constexpr (T == Terms::Right) {
-            n = mul(s.X1, difference(f, sf, s.f0, s.s0));
+            n = mul(s.X1, gaps(s.f, f).below);
         } else {
-            n = add(mul(s.X0, difference(s.f1, s.s1, f, sf)), mul(s.X1, difference(f, sf, s.f0, s.s0)));
+            const Gaps g = gaps(s.f, f);
+            n = add(mul(s.X0, g.above), mul(s.X1, g.below));
         }
         const Magnitude m = div(n, s.d);  // q = n / d, d = F1 - F0
         // q > 0; from 2^63 up it is an integer already.
@@ -309,7 +308,9 @@ private:
 public:
 
     static std::optional<u64> inverse(const Segment& s, f64 f, InverseMethod method) {
-        return with_kernel(s.terms, method, [&]<Terms T, InverseMethod M>() { return element<T, M>(s, f); });
+        u64 x;  // through the loop of one, whose result is a plain count
+        if (inverse(s, &f, 1, method, &x) == 0) return std::nullopt;
+        return x;
     }
     // Values f[0 … count-1] all inside the segment, one kernel for all, up to
     // the first without a whole position (Exact); returns how many were answered.
