@@ -3,9 +3,12 @@
 // RUST_LONG_RUN=1. The seed is printed; RUST_TEST_SEED replays it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cinttypes>
 #include <cstdio>
+#include <tuple>
 
 #include "mpfr_ref.hpp"
 #include "operands.hpp"
@@ -167,6 +170,17 @@ TEST_F(F80VersusMpfr, SchemeShapedChains) {
         const F80 n = check(ref::Op::Add, check(ref::Op::Mul, f0, a), check(ref::Op::Mul, f1, b));
         const F80 dd = check(ref::Op::Sub, x1, x0);
         if (!dd.is_zero()) check(ref::Op::Div, n, dd);
+        // The inverse's differences hi - f and f - lo of doubles lo < f < hi,
+        // as the float scheme forms them on the knots' shared scale.
+        double v[3] = {g.any_double(), g.any_double(), g.any_double()};
+        if (g.coin()) v[g.below(3)] = std::bit_cast<double>(std::bit_cast<u64>(v[g.below(3)]) + g.below(3) - 1);
+        std::sort(v, v + 3);
+        if (!(v[0] < v[1] && v[1] < v[2]) || !std::isfinite(v[0]) || !std::isfinite(v[2])) continue;
+        const rust::extended::Gaps gaps = rust::extended::gaps(rust::extended::bracket(v[0], v[2]), v[1]);
+        const F80 lo = F80::from_f64(v[0]), f = F80::from_f64(v[1]), hi = F80::from_f64(v[2]);
+        for (auto [ours, a, b] : {std::tuple{gaps.above, hi, f}, std::tuple{gaps.below, f, lo}})
+            if (const F80 theirs = ref::binary(ref::Op::Sub, a, b); !ref::same(F80::pack(false, ours), theirs))
+                bad.report([&] { return ref::show(a) + " - " + ref::show(b) + ": " + ref::show(F80::pack(false, ours)) + " vs " + ref::show(theirs); });
     }
     EXPECT_EQ(bad.count(), 0u);
 }
