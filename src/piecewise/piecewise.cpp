@@ -268,7 +268,7 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const
     ForwardCache cache;
     return evaluate_all(
         xp_, fp_, xp_increasing_, query, out, [&](X x) { return forward(x); },
-        [&](X x, SearchResult s) { return forward_at(x, s, cache); },
+        [&](X x, SearchResult s) { return forward_at(x, s); },
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
             forward_run<ForwardScheme>(segment_at<ForwardScheme>(i, cache), keys, count, o);
             return count;
@@ -280,7 +280,7 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
     InverseCache cache;
     return evaluate_all(
         fp_, xp_, fp_increasing_, query, out, [&](F f) { return inverse(f, method); },
-        [&](F f, SearchResult s) { return inverse_at(f, method, s, cache); },
+        [&](F f, SearchResult s) { return inverse_at(f, method, s); },
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
             return inverse_run<InverseScheme>(segment_at<InverseScheme>(i, cache), keys, count, method, o);
         });

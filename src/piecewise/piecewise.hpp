@@ -240,7 +240,7 @@ public:
 
 private:
     // The prepared segment ending at knot `index` (0: none yet), kept by
-    // whole-array evaluation while consecutive elements fall into it.
+    // whole-array evaluation for runs of keys inside one segment.
     template <class Segment>
     struct SegmentCache {
         std::size_t index = 0;
@@ -262,24 +262,18 @@ private:
     }
 
     // The answer for a search result on a non-empty, strictly increasing xp.
-    Result<F> forward_at(X x, SearchResult s, ForwardCache& cache) const {
+    // A key inside a segment goes to the scheme with the segment's knots,
+    // prepared for this key alone (kept in registers, not stored).
+    Result<F> forward_at(X x, SearchResult s) const {
         using R = Result<F>;
         if (s.hit) return R::success(fp_[s.index]);
         const std::size_t i = s.index, n = xp_.size();
         if (i == 0 || i == n) return R::failure(InterpError::OutOfBounds);
-        return R::success(ForwardScheme::forward(segment_at<ForwardScheme>(i, cache), x));
-    }
-    Result<F> forward_at(X x, SearchResult s) const {
-        ForwardCache fresh;
-        return forward_at(x, s, fresh);
+        return R::success(ForwardScheme::forward(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
     }
 
     // The answer for a search result on a non-empty, strictly increasing fp.
     Result<X> inverse_at(F f, InverseMethod method, SearchResult s) const {
-        InverseCache fresh;
-        return inverse_at(f, method, s, fresh);
-    }
-    Result<X> inverse_at(F f, InverseMethod method, SearchResult s, InverseCache& cache) const {
         using R = Result<X>;
         const std::size_t n = fp_.size();
         if (s.hit) return R::success(xp_[s.index]);
@@ -292,7 +286,7 @@ private:
             if (method == InverseMethod::Nearest || method == InverseMethod::Ffill) return R::success(xp_[n - 1]);
             return R::failure(InterpError::OutOfBounds);
         }
-        const std::optional<X> p = InverseScheme::inverse(segment_at<InverseScheme>(i, cache), f, method);
+        const std::optional<X> p = InverseScheme::inverse(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
         if (!p) return R::failure(InterpError::NotFound);
         return R::success(*p);
     }

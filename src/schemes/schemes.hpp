@@ -224,6 +224,10 @@ template <>
 struct Inverse<f64, u64> {
     // The nonzero terms of n = x0·(f1 - f) + x1·(f - f0).
     enum class Terms : std::uint8_t { None, Left, Right, Sum };
+    static constexpr Terms terms_of(u64 x0, u64 x1) {
+        return x0 == 0 ? (x1 == 0 ? Terms::None : Terms::Right) : (x1 == 0 ? Terms::Left : Terms::Sum);
+    }
+
     struct Segment {
         extended::Bracket f;  // f0 and f1
         extended::Magnitude X0, X1, d;
@@ -237,18 +241,17 @@ struct Inverse<f64, u64> {
         using namespace extended;
         check_finite(fields(f0));  // f0 before f1
         check_finite(fields(f1));
-        const Terms terms = x0 == 0 ? (x1 == 0 ? Terms::None : Terms::Right) : (x1 == 0 ? Terms::Left : Terms::Sum);
         // One prvalue, its parts too, so that the caller's storage is written
         // directly: a copy would read back, in wide loads, the narrow stores
         // that just wrote it, which the processor cannot forward.
-        return {bracket(f0, f1),
-                x0 == 0 ? Magnitude{} : magnitude(x0),
-                x1 == 0 ? Magnitude{} : magnitude(x1),
-                difference(f1, scaled(f1), f0, scaled(f0)),
-                terms};
+        return {bracket(f0, f1), positive(x0), positive(x1), difference(f1, scaled(f1), f0, scaled(f0)),
+                terms_of(x0, x1)};
     }
 
 private:
+    // A position's magnitude, or nothing for 0 (its product is zero).
+    static extended::Magnitude positive(u64 x) { return x == 0 ? extended::Magnitude{} : extended::magnitude(x); }
+
     template <Terms T, class Body>
     static decltype(auto) with_method(InverseMethod method, Body& body) {
         switch (method) {
@@ -270,45 +273,50 @@ private:
         return with_method<Terms::Sum>(method, body);
     }
 
+    // The position for n = p0 + p1 from the differences a = F1 - F and
+    // b = F - F0, both positive (f0 < f < f1); positions are never negative,
+    // so every term is a magnitude and n their sum. A zero position makes its
+    // product zero, and zero plus p is p. False when absent (Exact). Steps
+    // 3 to 9 of the inverse.
     template <Terms T, InverseMethod M>
-    static std::optional<u64> element(const Segment& s, f64 f) {
+    static bool position(extended::Magnitude X0, extended::Magnitude X1, extended::Gaps g, extended::Magnitude d,
+                         u64& out) {
         using namespace extended;
-        if (fields(f).field == 0x7FF) [[unlikely]]
-            panic("assertion failed: value.is_finite()");
-        // a = F1 - F and b = F - F0 are positive (f0 < f < f1); positions are
-        // never negative, so every term is a magnitude and n their sum. A zero
-        // position makes its product zero, and zero plus p is p.
         Magnitude n;
         if constexpr (T == Terms::None) {
-            return 0;  // q = 0, an integer under every method
+            out = 0;  // q = 0, an integer under every method
+            return true;
         } else if constexpr (T == Terms::Left) {
-            n = mul(s.X0, gaps(s.f, f).above);
+            n = mul(X0, g.above);
         } else if constexpr (T == Terms::Right) {
-            n = mul(s.X1, gaps(s.f, f).below);
+            n = mul(X1, g.below);
         } else {
-            const Gaps g = gaps(s.f, f);
-            n = add(mul(s.X0, g.above), mul(s.X1, g.below));
+            n = add(mul(X0, g.above), mul(X1, g.below));
         }
-        const Magnitude m = div(n, s.d);  // q = n / d, d = F1 - F0
-        // q > 0; from 2^63 up it is an integer already.
-        if (m.e >= 64) return truncated_u64(m);
+        const Magnitude q = div(n, d);
+        if (q.e >= 64) {  // from 2^63 up q is an integer already
+            out = truncated_u64(q);
+            return true;
+        }
         if constexpr (M == InverseMethod::Exact) {
-            const Whole g = whole(false, m, Direction::Floor);
-            if (g.zero || g.value.m != m.m || g.value.e != m.e) return std::nullopt;
-            return truncated_u64(m);
+            const Whole w = whole(false, q, Direction::Floor);
+            out = truncated_u64(q);
+            return !w.zero && w.value.m == q.m && w.value.e == q.e;
         } else {
             constexpr Direction dir = M == InverseMethod::Nearest ? Direction::Round
                                       : M == InverseMethod::Ffill ? Direction::Floor
                                                                   : Direction::Ceil;
-            const Whole w = whole(false, m, dir);
-            return w.zero ? 0 : truncated_u64(w.value);
+            const Whole w = whole(false, q, dir);
+            out = w.zero ? 0 : truncated_u64(w.value);
+            return true;
         }
     }
 
-public:
+    static void check(f64 f) { extended::check_finite(extended::fields(f)); }
 
+public:
     static std::optional<u64> inverse(const Segment& s, f64 f, InverseMethod method) {
-        u64 x;  // through the loop of one, whose result is a plain count
+        u64 x;
         if (inverse(s, &f, 1, method, &x) == 0) return std::nullopt;
         return x;
     }
@@ -317,18 +325,30 @@ public:
     static std::size_t inverse(const Segment& s, const f64* f, std::size_t count, InverseMethod method, u64* out) {
         return with_kernel(s.terms, method, [&]<Terms T, InverseMethod M>() {
             for (std::size_t j = 0; j < count; ++j) {
-                const std::optional<u64> p = element<T, M>(s, f[j]);
-                if (!p) return j;
-                out[j] = *p;
+                check(f[j]);
+                u64 x;
+                if (!position<T, M>(s.X0, s.X1, gaps(s.f, f[j]), s.d, x)) return j;
+                out[j] = x;
             }
             return count;
         });
     }
+    // One value: the differences formed directly, nothing prepared.
     static std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method) {
-        (void)extended::F80::from_f64(f);  // f is checked first of all
-        return inverse(segment(x0, f0, x1, f1), f, method);
+        using namespace extended;
+        check(f);  // f first of all, then f0, then f1
+        check(f0);
+        check(f1);
+        const Scaled sf = scaled(f), s0 = scaled(f0), s1 = scaled(f1);
+        const Gaps g{difference(f1, s1, f, sf), difference(f, sf, f0, s0)};
+        const Magnitude d = difference(f1, s1, f0, s0), X0 = positive(x0), X1 = positive(x1);
+        u64 x = 0;
+        const bool found = with_kernel(terms_of(x0, x1), method, [&]<Terms T, InverseMethod M>() {
+            return position<T, M>(X0, X1, g, d, x);
+        });
+        if (!found) return std::nullopt;
+        return x;
     }
-
 };
 
 }  // namespace rust::schemes
