@@ -104,12 +104,15 @@ constexpr void shift_right_jam(u64 m, u64 count, u64& hi, u64& lo) {
     }
 }
 
-// a and b exchanged when swap, by selection rather than a branch: the order
-// depends on the data, and a branch on it is mispredicted half the time.
+// a and b exchanged when swap, with masks rather than a branch: the order
+// depends on the data, and a branch on it is mispredicted half the time
+// (compilers turn a selection of whole pairs into one).
 constexpr void order(bool swap, Magnitude& a, Magnitude& b) {
-    const Magnitude first = swap ? b : a, second = swap ? a : b;
-    a = first;
-    b = second;
+    const u64 mask = u64{0} - static_cast<u64>(swap);
+    const u64 dm = (a.m ^ b.m) & mask;
+    const u64 de = (static_cast<u64>(a.e) ^ static_cast<u64>(b.e)) & mask;
+    a = {a.m ^ dm, static_cast<i64>(static_cast<u64>(a.e) ^ de)};
+    b = {b.m ^ dm, static_cast<i64>(static_cast<u64>(b.e) ^ de)};
 }
 
 // a·b rounded. 2^126 <= ma·mb < 2^128: at most one normalising shift, no bit lost.
