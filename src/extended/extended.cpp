@@ -40,6 +40,13 @@ F80 F80::div_special(F80 a, F80 b) {
 
 void F80::panic_non_finite() { panic("conversion of an infinite or NaN F80"); }
 
+Magnitude difference_wide(f64 hi, f64 lo) { return (F80::from_f64(hi) - F80::from_f64(lo)).magnitude(); }
+
+Gaps gaps_apart(const Bracket& b, f64 f) {
+    const Scaled s = scaled(f);
+    return {difference(b.hi, b.shi, f, s), difference(f, s, b.lo, b.slo)};
+}
+
 // Known answers, checked at compile time.
 static_assert(F80::from_u64(1).exponent() == 1 && F80::from_u64(1).significand() == u64{1} << 63);
 static_assert(F80::from_u64(~u64{0}).exponent() == 64 && F80::from_u64(~u64{0}).significand() == ~u64{0});

@@ -411,13 +411,14 @@ constexpr Scaled scaled(f64 value) {
 // takes the other's scale), both are integers below 2^63 in magnitude on the
 // finer scale, and hi - lo, in (0, 2^64), is exact in one word: no rounding
 // is needed. Otherwise F80's subtraction.
+Magnitude difference_wide(f64 hi, f64 lo);  // F80's subtraction, out of line
 inline Magnitude difference(f64 hi, Scaled h, f64 lo, Scaled l) {
     const i64 hk = h.v == 0 ? l.k : h.k, lk = l.v == 0 ? h.k : l.k;
     const i64 k = hk < lk ? hk : lk;
     const u64 sh = static_cast<u64>(hk - k), sl = static_cast<u64>(lk - k);
     if ((sh | sl) <= 10) [[likely]]
         return magnitude_scaled((static_cast<u64>(h.v) << sh) - (static_cast<u64>(l.v) << sl), k);
-    return (F80::from_f64(hi) - F80::from_f64(lo)).magnitude();
+    return difference_wide(hi, lo);
 }
 
 // Two finite doubles lo < hi, prepared for the differences hi - f and f - lo
@@ -446,6 +447,7 @@ constexpr Bracket bracket(f64 lo, f64 hi) {
 struct Gaps {
     Magnitude above, below;
 };
+Gaps gaps_apart(const Bracket& b, f64 f);  // each difference on its own scales, out of line
 inline Gaps gaps(const Bracket& b, f64 f) {
     const Scaled s = scaled(f);
     const u64 shift = static_cast<u64>(s.k - b.k);
@@ -453,7 +455,7 @@ inline Gaps gaps(const Bracket& b, f64 f) {
         const u64 v = static_cast<u64>(s.v) << (shift & 63);  // 0 for a zero f whatever the shift
         return {magnitude_scaled(b.vhi - v, b.k), magnitude_scaled(v - b.vlo, b.k)};
     }
-    return {difference(b.hi, b.shi, f, s), difference(f, s, b.lo, b.slo)};
+    return gaps_apart(b, f);
 }
 
 }  // namespace rust::extended

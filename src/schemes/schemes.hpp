@@ -293,7 +293,13 @@ private:
         } else {
             n = add(mul(X0, g.above), mul(X1, g.below));
         }
-        const Magnitude q = div(n, d);
+        return place<M>(div(n, d), out);
+    }
+
+    // Step 9 for q > 0: the method's whole position, false when absent (Exact).
+    template <InverseMethod M>
+    static bool place(extended::Magnitude q, u64& out) {
+        using namespace extended;
         if (q.e >= 64) {  // from 2^63 up q is an integer already
             out = truncated_u64(q);
             return true;
