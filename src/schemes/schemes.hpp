@@ -206,7 +206,6 @@ private:
     }
 
 public:
-
     static f64 forward(const Segment& s, u64 x) {
         return with_terms(s.terms, [&]<Terms T>() { return element<T>(s, x); });
     }
@@ -217,7 +216,6 @@ public:
         });
     }
     static f64 forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) { return forward(segment(x0, f0, x1, f1), x); }
-
 };
 
 template <>
