@@ -1,11 +1,18 @@
 // libFuzzer target: F80 against MPFR at 64 bits for every operation and both
-// conversions, on operands read from arbitrary bytes.
+// conversions, and the float scheme against its steps in MPFR (one element and
+// a run of one, forward and every inverse method), on operands read from
+// arbitrary bytes.
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <type_traits>
 
 #include "mpfr_ref.hpp"
+#include "schemes/schemes.hpp"
 
 namespace {
 
@@ -30,6 +37,58 @@ F80 operand(const std::uint8_t*& p, const std::uint8_t* end) {
             return std::isfinite(d) ? F80::from_f64(d) : F80();
         }
         default: return F80::finite((kind & 16) != 0, e16, m | (u64{1} << 63));
+    }
+}
+
+u64 word(const std::uint8_t*& p, const std::uint8_t* end) {
+    u64 w = 0;
+    const std::size_t n = std::min<std::size_t>(8, static_cast<std::size_t>(end - p));
+    std::memcpy(&w, p, n);
+    p += n;
+    return w;
+}
+
+// Three finite values in strictly increasing order, or false.
+template <class T>
+bool increasing(T (&v)[3]) {
+    std::sort(v, v + 3);
+    if constexpr (std::is_floating_point_v<T>) {
+        if (!std::isfinite(v[0]) || !std::isfinite(v[2])) return false;
+    }
+    return v[0] < v[1] && v[1] < v[2];
+}
+
+[[noreturn]] void scheme_mismatch(const char* what, u64 x0, double f0, u64 x1, double f1, u64 at) {
+    std::fprintf(stderr, "%s over (%llu, %a) (%llu, %a) at %llu\n", what, static_cast<unsigned long long>(x0), f0,
+                 static_cast<unsigned long long>(x1), f1, static_cast<unsigned long long>(at));
+    std::abort();
+}
+
+// The float scheme inside a segment read from the bytes, against MPFR.
+void check_scheme(const std::uint8_t*& p, const std::uint8_t* end) {
+    using Forward = rust::schemes::Forward<u64, double>;
+    using Inverse = rust::schemes::Inverse<double, u64>;
+    static ref::Scheme steps;
+    u64 x[3] = {word(p, end), word(p, end), word(p, end)};
+    double f[3] = {std::bit_cast<double>(word(p, end)), std::bit_cast<double>(word(p, end)),
+                   std::bit_cast<double>(word(p, end))};
+    const bool flip = p < end && (*p++ & 1) != 0;  // positions may decrease in the inverse
+    if (!increasing(f)) return;
+    if (increasing(x)) {
+        const double theirs = steps.forward(x[1], x[0], f[0], x[2], f[2]);
+        double run;
+        Forward::forward(Forward::segment(x[0], f[0], x[2], f[2]), &x[1], 1, &run);
+        if (std::bit_cast<u64>(Forward::forward(x[1], x[0], f[0], x[2], f[2])) != std::bit_cast<u64>(theirs) ||
+            std::bit_cast<u64>(run) != std::bit_cast<u64>(theirs))
+            scheme_mismatch("forward", x[0], f[0], x[2], f[2], x[1]);
+    }
+    const u64 x0 = flip ? x[2] : x[0], x1 = flip ? x[0] : x[2];
+    for (rust::InverseMethod m : {rust::InverseMethod::Exact, rust::InverseMethod::Nearest,
+                                  rust::InverseMethod::Ffill, rust::InverseMethod::Bfill}) {
+        const std::optional<u64> theirs = steps.inverse(f[1], x0, f[0], x1, f[2], m);
+        const std::optional<u64> run = Inverse::inverse(Inverse::segment(x0, f[0], x1, f[2]), f[1], m);
+        if (Inverse::inverse(f[1], x0, f[0], x1, f[2], m) != theirs || run != theirs)
+            scheme_mismatch("inverse", x0, f[0], x1, f[2], std::bit_cast<u64>(f[1]));
     }
 }
 
@@ -76,5 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (std::bit_cast<u64>(a.to_f64()) != std::bit_cast<u64>(ref::to_f64(a))) mismatch("to_f64", a, a, a, a);
     if (a.to_u64() != ref::to_u64(a)) mismatch("to_u64", a, a, a, a);
+    check_scheme(p, end);
     return 0;
 }
