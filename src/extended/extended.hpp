@@ -190,16 +190,18 @@ inline Magnitude div(Magnitude a, Magnitude b) {
 
 // The double nearest to zero of (-1)^neg · v and v's neighbours: normal,
 // subnormal, +0.0 below 2^-1074 whatever the sign, signed infinity from
-// 2^1024 up.
+// 2^1024 up. v's exponent fits 32 bits (every F80's does, and every value the
+// float scheme forms), which is the width the comparisons use.
 constexpr f64 truncated(bool neg, Magnitude v) {
     const u64 sign = u64{neg} << 63;
+    const std::int32_t e = static_cast<std::int32_t>(v.e);
     u64 bits;
-    if (v.e >= 1025) [[unlikely]] {
+    if (e >= 1025) {
         bits = sign | 0x7FF0000000000000;
-    } else if (v.e >= -1021) [[likely]] {
-        bits = sign | (static_cast<u64>(v.e + 1022) << 52) | ((v.m >> 11) & ((u64{1} << 52) - 1));
-    } else if (v.e >= -1073) {
-        bits = sign | (v.m >> (-1010 - v.e));  // a shift of 12 … 63
+    } else if (e >= -1021) {
+        bits = sign | (static_cast<u64>(e + 1022) << 52) | ((v.m >> 11) & ((u64{1} << 52) - 1));
+    } else if (e >= -1073) {
+        bits = sign | (v.m >> (-1010 - e));  // a shift of 12 … 63
     } else {
         bits = 0;
     }
