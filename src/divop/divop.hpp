@@ -14,27 +14,29 @@ namespace rust::divop {
 //   Nearest  nearest integer, a tie (2r = d) to the even one
 //   Ffill    floor
 //   Bfill    ceiling
-// The one place where a quotient is rounded; W is the word that holds q, r
-// and d (64 bits when the divisor and the quotient fit there, else 128), and
-// the rounded quotient is formed in 128 bits, so q = 2^64 - 1 rounds up to 2^64.
+// round_up is the one place where a quotient is rounded: whether q moves up
+// by one. W is the word that holds q, r and d (64 bits when the divisor and
+// the quotient fit there, else 128).
 template <class W>
-inline std::optional<u128> rounded(W q, W r, W d, InverseMethod method) {
+constexpr unsigned round_up(W q, W r, W d, InverseMethod method) {
     switch (method) {
-        case InverseMethod::Exact:
-            if (r != 0) return std::nullopt;
-            return u128(q);
         case InverseMethod::Nearest: {
             // 2r against d without forming 2r: r < d, so d - r does not wrap.
             const W rest = d - r;
-            const unsigned up = static_cast<unsigned>(r > rest) | (static_cast<unsigned>(r == rest) & static_cast<unsigned>(q & 1));
-            return u128(q) + up;
+            return static_cast<unsigned>(r > rest) | (static_cast<unsigned>(r == rest) & static_cast<unsigned>(q & 1));
         }
-        case InverseMethod::Ffill:
-            return u128(q);
-        case InverseMethod::Bfill:
-            return u128(q) + (r != 0 ? 1 : 0);
+        case InverseMethod::Bfill: return r != 0 ? 1 : 0;
+        case InverseMethod::Exact:
+        case InverseMethod::Ffill: break;
     }
-    return u128(q);  // unreachable: every method is handled above
+    return 0;
+}
+
+// The rounded quotient in 128 bits, so q = 2^64 - 1 rounds up to 2^64.
+template <class W>
+inline std::optional<u128> rounded(W q, W r, W d, InverseMethod method) {
+    if (method == InverseMethod::Exact && r != 0) return std::nullopt;
+    return u128(q) + round_up(q, r, d, method);
 }
 
 // The rounded quotient of n / d. A zero divisor is fatal: "attempt to divide
@@ -64,12 +66,22 @@ inline std::optional<u128> div_round(u128 n, u64 d, InverseMethod method) {
     return div_round(n, u128(d), method);
 }
 
-// The same for a divisor prepared for many divisions. Precondition: the
-// quotient fits 64 bits (the high word of n is below the divisor), as it
-// does in both integer schemes.
-inline std::optional<u128> div_round(u128 n, const wide::Divisor& d, InverseMethod method) {
-    const wide::QuotRem64 qr = wide::div(d, wide::high(n), wide::low(n));
-    return rounded<u64>(qr.q, qr.r, d.d >> d.shift, method);
+// The same for a quotient that fits 64 bits rounded either way, as in both
+// integer schemes (it lies between two u64 knots): d is the divisor itself or
+// prepared for many divisions, and the high word of n is below it. The result
+// into out; false when absent (Exact). No optional on the way, so that the
+// word stays in a register.
+inline wide::QuotRem64 quot_rem(u128 n, u64 d) { return wide::div(wide::high(n), wide::low(n), d); }
+inline wide::QuotRem64 quot_rem(u128 n, const wide::Divisor& d) { return wide::div(d, wide::high(n), wide::low(n)); }
+inline u64 divisor(u64 d) { return d; }
+inline u64 divisor(const wide::Divisor& d) { return d.d >> d.shift; }
+
+template <class D>
+inline bool div_round_within(u128 n, const D& d, InverseMethod method, u64& out) {
+    assert(wide::high(n) < divisor(d));
+    const wide::QuotRem64 qr = quot_rem(n, d);
+    out = qr.q + round_up<u64>(qr.q, qr.r, divisor(d), method);
+    return method != InverseMethod::Exact || qr.r == 0;
 }
 
 }  // namespace rust::divop

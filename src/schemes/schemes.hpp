@@ -78,7 +78,9 @@ private:
         // quotient to even rounds the signed one to even.
         const u64 wl = x - s.x0, wr = s.x1 - x;
         const u128 n = wide::mul(wl, s.b1) + wide::mul(wr, s.b0);
-        return unbiased(static_cast<u64>(*divop::div_round(n, d, InverseMethod::Nearest)));
+        u64 q;
+        divop::div_round_within(n, d, InverseMethod::Nearest, q);
+        return unbiased(q);
     }
 };
 
@@ -115,9 +117,9 @@ private:
         const u64 b = biased(f);
         const u64 wl = b - s.b0, wr = s.b1 - b;
         const u128 n = wide::mul(s.x0, wr) + wide::mul(s.x1, wl);
-        const std::optional<u128> q = divop::div_round(n, d, method);
-        if (!q) return std::nullopt;
-        return static_cast<u64>(*q);
+        u64 q;
+        if (!divop::div_round_within(n, d, method, q)) return std::nullopt;
+        return q;
     }
 };
 

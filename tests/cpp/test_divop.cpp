@@ -54,6 +54,18 @@ TEST(DivRound, KnownAnswers) {
             EXPECT_EQ(div_round(c.n, d, InverseMethod::Nearest), c.nearest);
             EXPECT_EQ(div_round(c.n, d, InverseMethod::Ffill), c.ffill);
             EXPECT_EQ(div_round(c.n, d, InverseMethod::Bfill), c.bfill);
+            // quotients that fit a word rounded either way, by d and by d prepared
+            if (rust::wide::high(c.n) < d && c.bfill <= U128(0, kMax))
+                for (const auto& [m, want] : {std::pair{InverseMethod::Exact, c.exact}, std::pair{InverseMethod::Nearest, c.nearest},
+                                              std::pair{InverseMethod::Ffill, c.ffill}, std::pair{InverseMethod::Bfill, c.bfill}}) {
+                    u64 q = 0, p = 0;
+                    const bool found = rust::divop::div_round_within(c.n, d, m, q);
+                    EXPECT_EQ(rust::divop::div_round_within(c.n, rust::wide::prepare(d), m, p), found);
+                    EXPECT_EQ(found ? std::optional<u128>(q) : std::nullopt, want);
+                    if (found) {
+                        EXPECT_EQ(p, q);
+                    }
+                }
         }
     }
 }
@@ -90,6 +102,10 @@ TEST(DivRound, RandomTiesAgainstDefinition) {
         ASSERT_EQ(div_round(n, d, InverseMethod::Exact), std::nullopt);
         ASSERT_EQ(div_round(n - 1, d, InverseMethod::Nearest), u128{q});       // just below the tie
         ASSERT_EQ(div_round(n + 1, d, InverseMethod::Nearest), u128{q} + 1);   // just above
+        u64 w = 0;
+        if (q != kMax) {
+            ASSERT_TRUE(rust::divop::div_round_within(n, d, InverseMethod::Nearest, w) && u128{w} == expected);
+        }
     }
 }
 
