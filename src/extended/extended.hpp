@@ -188,25 +188,26 @@ inline Magnitude div(Magnitude a, Magnitude b) {
     return round(a.e - b.e + ge, qr.q, extra);
 }
 
-// The double nearest to zero of (-1)^neg · v and v's neighbours: normal,
-// subnormal, +0.0 below 2^-1074 whatever the sign, signed infinity from
-// 2^1024 up. v's exponent fits 32 bits (every F80's does, and every value the
-// float scheme forms), which is the width the comparisons use.
-constexpr f64 truncated(bool neg, Magnitude v) {
+// The double nearest to zero of (-1)^neg · m · 2^(e - 64) and its
+// neighbours: normal, subnormal, +0.0 below 2^-1074 whatever the sign, signed
+// infinity from 2^1024 up. E is the exponent's type: F80's own 32 bits, or a
+// magnitude's 64 (each compiles best in its own width).
+template <class E>
+constexpr f64 truncated(bool neg, u64 m, E e) {
     const u64 sign = u64{neg} << 63;
-    const std::int32_t e = static_cast<std::int32_t>(v.e);
     u64 bits;
     if (e >= 1025) {
         bits = sign | 0x7FF0000000000000;
     } else if (e >= -1021) {
-        bits = sign | (static_cast<u64>(e + 1022) << 52) | ((v.m >> 11) & ((u64{1} << 52) - 1));
+        bits = sign | (static_cast<u64>(e + 1022) << 52) | ((m >> 11) & ((u64{1} << 52) - 1));
     } else if (e >= -1073) {
-        bits = sign | (v.m >> (-1010 - e));  // a shift of 12 … 63
+        bits = sign | (m >> (-1010 - e));  // a shift of 12 … 63
     } else {
         bits = 0;
     }
     return std::bit_cast<f64>(bits);
 }
+constexpr f64 truncated(bool neg, Magnitude v) { return truncated(neg, v.m, v.e); }
 
 // v truncated toward zero to a u64, clamped at 2^64 - 1.
 constexpr u64 truncated_u64(Magnitude v) {
@@ -350,7 +351,7 @@ public:
         if (kind_ == Kind::Zero) return 0.0;
         if (kind_ != Kind::Finite) [[unlikely]]
             panic_non_finite();
-        return truncated(neg_, magnitude());
+        return truncated(neg_, m_, e_);
     }
 
     // Truncation toward zero, clamped to 0 … 2^64 - 1. Infinity and NaN are
