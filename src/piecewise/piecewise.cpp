@@ -162,11 +162,11 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
 
 // Keys inside one prepared segment. The integer schemes' elements are short
 // and end in a division: four at a time, independent of one another, let the
-// divisions overlap. A float element is long enough to fill the processor's
-// window by itself: one at a time, in one copy of the code, so that the F80
-// operations stay inlined. A scheme that can prepare a segment further for
-// many keys (the integer schemes' divisors, where the 128-by-64 division is
-// not a single instruction) does so for runs of kPrepareRun keys or more.
+// divisions overlap. The float scheme loops over the keys itself, with the
+// one kernel its segment calls for (RunsForward, RunsInverse below). A
+// scheme that can prepare a segment further for many keys (the integer
+// schemes' divisors, where the 128-by-64 division is not a single
+// instruction) does so for runs of kPrepareRun keys or more.
 constexpr std::size_t kPrepareRun = 4;
 
 template <class Scheme>
