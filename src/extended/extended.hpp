@@ -219,35 +219,29 @@ constexpr u64 truncated_u64(Magnitude v) {
 // The integer neighbours of (-1)^neg · v, exact, for e < 64 (from 2^63 up
 // every number is an integer). Below 1 in magnitude: floor gives 0 or -1,
 // ceil 1 or 0, round 0 up to one half inclusive and ±1 above; halves round to
-// even. The result's magnitude, or `zero`.
+// even. `whole` is the magnitude of that integer: v's integer part, plus one
+// when the direction moves away from zero.
 enum class Direction : std::uint8_t { Floor, Ceil, Round };
 struct Whole {
-    Magnitude value;
-    bool zero;
+    u64 whole;        // below 2^63 + 1
+    bool fractional;  // v was not an integer
 };
 constexpr Whole whole(bool neg, Magnitude v, Direction dir) {
     assert(v.e < 64);
-    constexpr u64 top = u64{1} << 63;
+    constexpr u64 half = u64{1} << 63;
     const bool up_if_fraction = dir == Direction::Floor ? neg : !neg;  // away from zero
     if (v.e <= 0) {
-        const bool away = dir == Direction::Round ? v.e == 0 && v.m != top : up_if_fraction;
-        return {{top, 1}, !away};
+        const bool away = dir == Direction::Round ? v.e == 0 && v.m != half : up_if_fraction;
+        return {static_cast<u64>(away), true};
     }
-    const unsigned fbits = 64 - static_cast<unsigned>(v.e);  // 1 … 63 fraction bits
-    const u64 unit = u64{1} << fbits;
-    const u64 frac = v.m & (unit - 1);
-    const u64 rest = v.m - frac;  // keeps the top bit: |v| >= 1
-    bool away;
-    if (dir == Direction::Round) {
-        const u64 half = unit >> 1;  // at least 1, so a zero fraction never rounds away
-        away = (frac > half) | ((frac == half) & ((rest & unit) != 0));
-    } else {
-        away = up_if_fraction & (frac != 0);
-    }
-    const u64 next = rest + (unit & (u64{0} - static_cast<u64>(away)));
-    if (next == 0) [[unlikely]]  // rounded away to 2^e
-        return {{top, v.e + 1}, false};
-    return {{next, v.e}, false};
+    // The integer part, and the fraction with its first bit on top (0 when
+    // there is none): above one half rounds away, and at one half when the
+    // integer part is odd (OR-ing its lowest bit in turns exactly that tie
+    // into "above", as the arithmetic's rounding step does).
+    const unsigned e = static_cast<unsigned>(v.e);  // 1 … 63
+    const u64 part = v.m >> (64 - e), fraction = v.m << e;
+    const bool away = dir == Direction::Round ? (fraction | (part & 1)) > half : up_if_fraction & (fraction != 0);
+    return {part + static_cast<u64>(away), fraction != 0};
 }
 
 // Representation of F80: a finite nonzero value is a sign and a Magnitude
@@ -380,8 +374,13 @@ private:
 
     constexpr F80 to_integer(Direction dir) const {
         if (kind_ != Kind::Finite || e_ >= 64) return *this;
-        const Whole w = whole(neg_, magnitude(), dir);
-        return w.zero ? F80() : F80(neg_, static_cast<std::int32_t>(w.value.e), w.value.m);
+        const u64 w = whole(neg_, magnitude(), dir).whole;
+        constexpr u64 top = u64{1} << 63;
+        if (e_ <= 0) return w == 0 ? F80() : F80(neg_, 1, top);  // 0 or ±1
+        const u64 m = w << (64 - e_);  // back in place: |w| >= 1
+        if (m == 0) [[unlikely]]       // rounded away to 2^e
+            return F80(neg_, e_ + 1, top);
+        return F80(neg_, e_, m);
     }
 
     static F80 add_special(F80 a, F80 b);

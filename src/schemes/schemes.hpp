@@ -304,18 +304,12 @@ private:
             out = truncated_u64(q);
             return true;
         }
-        if constexpr (M == InverseMethod::Exact) {
-            const Whole w = whole(false, q, Direction::Floor);
-            out = truncated_u64(q);
-            return !w.zero && w.value.m == q.m && w.value.e == q.e;
-        } else {
-            constexpr Direction dir = M == InverseMethod::Nearest ? Direction::Round
-                                      : M == InverseMethod::Ffill ? Direction::Floor
-                                                                  : Direction::Ceil;
-            const Whole w = whole(false, q, dir);
-            out = w.zero ? 0 : truncated_u64(w.value);
-            return true;
-        }
+        constexpr Direction dir = M == InverseMethod::Nearest ? Direction::Round
+                                  : M == InverseMethod::Bfill ? Direction::Ceil
+                                                              : Direction::Floor;
+        const Whole w = whole(false, q, dir);  // q < 2^63: the whole number fits
+        out = w.whole;
+        return M != InverseMethod::Exact || !w.fractional;
     }
 
     static void check(f64 f) { extended::check_finite(extended::fields(f)); }
