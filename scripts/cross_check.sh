@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The same bits on every processor. Builds the core for each target and runs
 #   - the digest program (a fixed stream of ~1.4·10^6 evaluations, hashed in a
-#     byte order of its own) natively with GCC and Clang, without the hardware
+#     byte order of its own, the whole-array ones split across two threads) natively with GCC and Clang, without the hardware
 #     division and with the portable wide arithmetic, and under qemu-user on
 #     aarch64, s390x (big-endian), ppc64le, riscv64, armhf and i686 (32-bit);
 #   - the C++ unit tests (those without MPFR) under qemu on s390x and i686.
@@ -19,7 +19,8 @@ packages=(clang qemu-user)
 for t in "${TARGETS[@]}"; do packages+=("g++-${t%%:*}"); done
 install_system_packages "${packages[@]}"
 
-CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/piecewise/piecewise.cpp)
+CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/piecewise/piecewise.cpp
+      src/parallel/parallel.cpp)
 ROUNDS=${RUST_DIGEST_ROUNDS:-1}
 out=build/cross
 mkdir -p "$out"
@@ -29,7 +30,7 @@ rm -f "$out"/*.digest
 digest() {
     local name=$1 runner=$2 cxx=$3
     shift 3
-    "$cxx" -std=c++20 -O2 -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" -o "$out/digest-$name"
+    "$cxx" -std=c++20 -O2 -pthread -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" -o "$out/digest-$name"
     $runner "$out/digest-$name" "$ROUNDS" > "$out/$name.digest"
 }
 

@@ -59,6 +59,11 @@ struct Strided {
         std::memcpy(&v, start + static_cast<std::ptrdiff_t>(i) * stride, sizeof v);
         return v;
     }
+
+    // Elements [begin, end), begin <= end <= length.
+    Strided slice(std::size_t begin, std::size_t end) const {
+        return {start + static_cast<std::ptrdiff_t>(begin) * stride, stride, end - begin};
+    }
 };
 
 // Comparisons of a search key with a probed knot, in the element type's

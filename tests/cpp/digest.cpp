@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "parallel/parallel.hpp"
 #include "piecewise/piecewise.hpp"
 
 namespace {
@@ -240,6 +241,10 @@ void evaluate(Digest& d, const std::vector<Q>& queries, One&& one, All&& all) {
     }
 }
 
+// Whole-array evaluations split across two threads in chunks of 150: short
+// queries in one pass, long ones in several, as the parallel entry runs them.
+constexpr rust::parallel::Split kSplit{2, 150};
+
 void one_table(Stream& s, Digest& d) {
     static constexpr std::size_t kSizes[] = {0, 1, 2, 2, 3, 5, 17, 64, 200};
     const std::size_t n = kSizes[s.below(std::size(kSizes))];
@@ -263,18 +268,18 @@ void one_table(Stream& s, Digest& d) {
     const Interp<u64, i64> ti(Knots<u64>(xp.begin(), xp.end()), Knots<i64>(fi.begin(), fi.end()));
     const Interp<u64, f64> tf(Knots<u64>(xp.begin(), xp.end()), Knots<f64>(ff.begin(), ff.end()));
     evaluate<u64, i64, u64, i64>(d, xq, [&](u64 x) { return ti.forward(x); },
-                                 [&](Strided<u64> q, i64* o) { return ti.forward_all(q, o); });
+                                 [&](Strided<u64> q, i64* o) { return rust::parallel::forward_all(ti, q, o, kSplit); });
     evaluate<u64, f64, u64, f64>(d, xq, [&](u64 x) { return tf.forward(x); },
-                                 [&](Strided<u64> q, f64* o) { return tf.forward_all(q, o); });
+                                 [&](Strided<u64> q, f64* o) { return rust::parallel::forward_all(tf, q, o, kSplit); });
 
     const std::vector<i64> iq = value_queries(s, fi);
     std::vector<f64> fq = double_queries(s, ff);
     if (s.one_in(8)) fq.insert(fq.begin() + static_cast<std::ptrdiff_t>(s.below(fq.size())), std::numeric_limits<f64>::quiet_NaN());
     for (InverseMethod m : kMethods) {
         evaluate<u64, i64, i64, u64>(d, iq, [&](i64 f) { return ti.inverse(f, m); },
-                                     [&](Strided<i64> q, u64* o) { return ti.inverse_all(q, m, o); });
+                                     [&](Strided<i64> q, u64* o) { return rust::parallel::inverse_all(ti, q, m, o, kSplit); });
         evaluate<u64, f64, f64, u64>(d, fq, [&](f64 f) { return tf.inverse(f, m); },
-                                     [&](Strided<f64> q, u64* o) { return tf.inverse_all(q, m, o); });
+                                     [&](Strided<f64> q, u64* o) { return rust::parallel::inverse_all(tf, q, m, o, kSplit); });
     }
 }
 

@@ -1,15 +1,19 @@
-// Whole-array evaluation (locality search, prefetching search) against the
-// plain element-by-element evaluation it replaces: same results bit for bit,
-// the same first failing element and error, the same fatal errors.
+// Whole-array evaluation (locality search, prefetching search, the query
+// split across threads) against the plain element-by-element evaluation it
+// replaces: same results bit for bit, the same first failing element and
+// error, the same fatal errors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "operands.hpp"
+#include "parallel/parallel.hpp"
 #include "piecewise/piecewise.hpp"
 
 namespace {
@@ -72,8 +76,12 @@ std::vector<F> increasing_values(std::size_t n, gen::Gen& g) {
     return v;
 }
 
+// One pass on the caller's thread, or chunks of a few hundred elements on
+// three threads: every chunk boundary a place where the first failure may be.
+enum class Pass { One, Threads };
+
 template <class F>
-void check_tables(u64 salt, bool inverse) {
+void check_tables(u64 salt, bool inverse, Pass pass) {
     gen::Gen g(salt);
     const std::size_t sizes[] = {1, 2, 3, 7, 64, 1000, 20'000, 40'000};
     u64 compared = 0;
@@ -92,6 +100,8 @@ void check_tables(u64 salt, bool inverse) {
         }
         const rust::piecewise::Interp<u64, F> table(xp, fp);
         const std::size_t m = 1 + g.below(3000);
+        const rust::parallel::Split split =
+            pass == Pass::One ? rust::parallel::Split{} : rust::parallel::Split{3, 1 + g.below(400)};
         for (Order order : {Order::Random, Order::Sorted, Order::Descending, Order::Clustered}) {
             for (InverseMethod method : {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill,
                                          InverseMethod::Bfill}) {
@@ -108,7 +118,8 @@ void check_tables(u64 salt, bool inverse) {
                     std::vector<F> out_plain(m), out_fast(m);
                     a = plain<decltype(table)>(q, out_plain, fatal_plain, [&](u64 x) { return table.forward(x); });
                     try {
-                        b = table.forward_all(view(q), out_fast.data());
+                        b = pass == Pass::One ? table.forward_all(view(q), out_fast.data())
+                                              : rust::parallel::forward_all(table, view(q), out_fast.data(), split);
                     } catch (const rust::Panic& p) {
                         fatal_fast = p.what();
                     }
@@ -132,7 +143,9 @@ void check_tables(u64 salt, bool inverse) {
                     a = plain<decltype(table)>(q, out_plain, fatal_plain,
                                                [&](F f) { return table.inverse(f, method); });
                     try {
-                        b = table.inverse_all(view(q), method, out_fast.data());
+                        b = pass == Pass::One
+                                ? table.inverse_all(view(q), method, out_fast.data())
+                                : rust::parallel::inverse_all(table, view(q), method, out_fast.data(), split);
                     } catch (const rust::Panic& p) {
                         fatal_fast = p.what();
                     }
@@ -155,10 +168,93 @@ void check_tables(u64 salt, bool inverse) {
                 static_cast<unsigned long long>(gen::seed()));
 }
 
-TEST(WholeArrayFastPaths, IntegerForwardMatchesPlainSearch) { check_tables<i64>(700, false); }
-TEST(WholeArrayFastPaths, FloatForwardMatchesPlainSearch) { check_tables<f64>(701, false); }
-TEST(WholeArrayFastPaths, IntegerInverseMatchesPlainSearch) { check_tables<i64>(702, true); }
-TEST(WholeArrayFastPaths, FloatInverseMatchesPlainSearch) { check_tables<f64>(703, true); }
+class WholeArrayPasses : public ::testing::TestWithParam<Pass> {};
+
+TEST_P(WholeArrayPasses, IntegerForwardMatchesPlainSearch) { check_tables<i64>(700, false, GetParam()); }
+TEST_P(WholeArrayPasses, FloatForwardMatchesPlainSearch) { check_tables<f64>(701, false, GetParam()); }
+TEST_P(WholeArrayPasses, IntegerInverseMatchesPlainSearch) { check_tables<i64>(702, true, GetParam()); }
+TEST_P(WholeArrayPasses, FloatInverseMatchesPlainSearch) { check_tables<f64>(703, true, GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Passes, WholeArrayPasses, ::testing::Values(Pass::One, Pass::Threads),
+                         [](const auto& info) { return info.param == Pass::One ? "OnePass" : "Threads"; });
+
+// What each chunk of a split run does, and which outcome must win: the
+// lowest chunk with a failure or an exception, whatever the others do and
+// whenever they finish.
+TEST(SplitRun, TheLowestFailingChunkWins) {
+    enum Does { Ok, Fails, Panics, RunsOutOfMemory };
+    struct Case {
+        std::vector<Does> chunks;
+        std::size_t threads;
+    };
+    const Case cases[] = {
+        {{Ok, Ok, Ok, Ok}, 2},
+        {{Ok, Fails, Panics, Fails}, 2},
+        {{Ok, Panics, Fails, RunsOutOfMemory}, 3},
+        {{RunsOutOfMemory, Panics, Fails}, 3},
+        {{Ok, Ok, Ok, Ok, Ok, Ok, Ok, Fails}, 4},
+        {{Fails, Ok, Ok, Ok, Ok, Ok, Ok, Panics}, 8},
+        {{Ok, Ok, Ok, Fails}, 64},  // more threads than chunks
+    };
+    constexpr std::size_t chunk = 10;
+    for (const Case& c : cases) {
+        const std::size_t length = c.chunks.size() * chunk - 3;  // a short last chunk
+        std::vector<int> done(length, 0);
+        std::string outcome;
+        try {
+            const auto f = rust::parallel::run(length, {c.threads, chunk}, [&](std::size_t begin, std::size_t end) {
+                std::this_thread::sleep_for(std::chrono::microseconds(100 * (c.chunks.size() - begin / chunk)));
+                for (std::size_t i = begin; i < end; ++i) ++done[i];
+                switch (c.chunks[begin / chunk]) {
+                    case Ok: return std::optional<Failure>{};
+                    case Fails: return std::optional<Failure>{Failure{begin + 1, rust::piecewise::InterpError::NotFound}};
+                    case Panics: rust::panic("chunk panics");
+                    case RunsOutOfMemory: throw std::bad_alloc();
+                }
+                return std::optional<Failure>{};
+            });
+            outcome = f ? "failure at " + std::to_string(f->index) : "ok";
+        } catch (const rust::Panic& p) {
+            outcome = p.what();
+        } catch (const std::bad_alloc&) {
+            outcome = "bad_alloc";
+        }
+        std::string expected = "ok";
+        std::size_t first = c.chunks.size();
+        for (std::size_t k = 0; k < c.chunks.size() && first == c.chunks.size(); ++k) {
+            if (c.chunks[k] == Ok) continue;
+            first = k;
+            expected = c.chunks[k] == Fails ? "failure at " + std::to_string(k * chunk + 1)
+                       : c.chunks[k] == Panics ? "chunk panics"
+                                               : "bad_alloc";
+        }
+        EXPECT_EQ(outcome, expected);
+        // every element below the winning chunk evaluated exactly once, none twice
+        for (std::size_t i = 0; i < length; ++i) {
+            ASSERT_LE(done[i], 1) << i;
+            if (i < first * chunk) {
+                ASSERT_EQ(done[i], 1) << i;
+            }
+        }
+    }
+}
+
+TEST(SplitRun, ThreadsOnlyWhereTheyPay) {
+    using rust::parallel::kGrain;
+    using rust::parallel::split_for;
+    EXPECT_EQ(split_for(0, 0).threads, 1u);
+    EXPECT_EQ(split_for(2 * kGrain - 1, 8).threads, 1u);
+    EXPECT_EQ(split_for(2 * kGrain - 1, 8).chunk, 2 * kGrain - 1);
+    EXPECT_EQ(split_for(10 * kGrain, 1).threads, 1u);
+    EXPECT_EQ(split_for(10 * kGrain, 3).threads, 3u);
+    EXPECT_EQ(split_for(3 * kGrain, 8).threads, 3u);
+    EXPECT_LE(split_for(10 * kGrain, 0).threads, rust::parallel::available_cores());
+    EXPECT_GE(rust::parallel::available_cores(), 1u);
+    for (std::size_t length : {2 * kGrain, 10 * kGrain + 7, std::size_t{1} << 30}) {
+        const auto s = split_for(length, 4);
+        EXPECT_GE(s.chunk * 4 * s.threads, length);  // about four chunks per thread
+        EXPECT_GE(s.chunk, kGrain / 4);
+    }
+}
 
 TEST(WholeArrayFastPaths, PrefetchingSearchMakesTheSameProbes) {
     gen::Gen g(704);
