@@ -34,4 +34,17 @@ PyObject* new_result(Element element, npy_intp length) {
     return result;
 }
 
+PyObject* read_only_view(Element element, const void* data, npy_intp length, PyObject* owner) {
+    static const unsigned char nothing[8] = {};  // an empty vector may have no storage: NumPy must not allocate any
+    PyArray_Descr* descr = descriptor(element);
+    Py_INCREF(descr);  // stolen
+    npy_intp dims[1] = {length};
+    void* start = const_cast<void*>(data != nullptr ? data : static_cast<const void*>(nothing));
+    Ref view(PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, nullptr, start, 0, nullptr));
+    if (!view) return nullptr;
+    Py_INCREF(owner);  // stolen, also on failure
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()), owner) < 0) return nullptr;
+    return view.release();
+}
+
 }  // namespace rust::module

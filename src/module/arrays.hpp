@@ -54,4 +54,9 @@ piecewise::Knots<T> copy(const View& v) {
 // printed and PanicException "Python API call failed" is raised.
 PyObject* new_result(Element element, npy_intp length);
 
+// A new one-dimensional, read-only array over `length` elements at `data`,
+// memory that `owner` keeps alive: the array holds a reference to it as its
+// base. Null with an exception set when NumPy fails.
+PyObject* read_only_view(Element element, const void* data, npy_intp length, PyObject* owner);
+
 }  // namespace rust::module

@@ -1,5 +1,6 @@
 #include "module/binding.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -22,13 +23,13 @@ std::string quoted_list(const char* const* names, const int* which, int n) {
 }  // namespace
 
 bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** bound) {
-    if (nargs > sig.count) {
-        if (sig.count == Signature::kRequired)
-            PyErr_Format(PyExc_TypeError, "%s() takes %d positional arguments but %zd were given", sig.function,
-                         sig.count, nargs);
+    if (nargs > sig.positional) {
+        if (sig.positional == sig.required)
+            PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd were given", sig.function,
+                         sig.positional, sig.positional == 1 ? "" : "s", nargs);
         else
             PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given",
-                         sig.function, Signature::kRequired, sig.count, nargs);
+                         sig.function, sig.required, sig.positional, nargs);
         return false;
     }
     for (int k = 0; k < sig.count; ++k) bound[k] = k < nargs ? args[k] : nullptr;
@@ -48,8 +49,8 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
         }
         bound[slot] = args[nargs + j];
     }
-    int missing[Signature::kRequired], n_missing = 0;
-    for (int k = 0; k < Signature::kRequired; ++k)
+    int missing[Signature::kMaxParams], n_missing = 0;
+    for (int k = 0; k < sig.required; ++k)
         if (bound[k] == nullptr) missing[n_missing++] = k;
     if (n_missing > 0) {
         const std::string list = quoted_list(sig.names, missing, n_missing);
@@ -100,6 +101,30 @@ bool parse_method(PyObject* value, InverseMethod& method) {
     }
     PyErr_SetString(PyExc_ValueError, "method must be either None, 'nearest', 'ffill' or 'bfill'");
     return false;
+}
+
+bool parse_workers(PyObject* value, std::size_t& workers) {
+    if (value == nullptr || value == Py_None) {
+        workers = 0;
+        return true;
+    }
+    if (PyBool_Check(value) || !PyIndex_Check(value)) {
+        Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__"));
+        if (!name) return false;
+        PyErr_Format(PyExc_TypeError, "workers must be None or an int, not '%S'", name.get());
+        return false;
+    }
+    const Ref index(PyNumber_Index(value));
+    if (!index) return false;
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (n == -1 && PyErr_Occurred()) return false;
+    if (overflow < 0 || (overflow == 0 && n < 1)) {
+        PyErr_Format(PyExc_ValueError, "workers must be None or at least 1, not %S", index.get());
+        return false;
+    }
+    workers = overflow > 0 || static_cast<unsigned long long>(n) > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(n);
+    return true;
 }
 
 }  // namespace rust::module

@@ -3,6 +3,7 @@
 // of `method`.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "base/base.hpp"
@@ -10,13 +11,15 @@
 
 namespace rust::module {
 
-// Every parameter may be given by position or by keyword; the first three
-// are required.
+// The parameters in order: the first `positional` may be given by position or
+// by keyword, the rest by keyword only; the first `required` must be given.
 struct Signature {
     const char* function;      // "forward_int"
     const char* const* names;  // parameter names in order
-    int count;                 // 3, or 4 with `method`
-    static constexpr int kRequired = 3;
+    int count;                 // parameters in all, at most kMaxParams
+    int positional;            // required <= positional <= count
+    int required;
+    static constexpr int kMaxParams = 8;
 };
 
 // Fills bound[0 … count-1] with borrowed references (null where an optional
@@ -27,6 +30,12 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
 // "nearest", "ffill", "bfill", compared byte for byte in UTF-8. Returns false
 // with TypeError, UnicodeEncodeError or ValueError set otherwise.
 bool parse_method(PyObject* value, InverseMethod& method);
+
+// `workers`: absent or None is 0 (as many threads as pay, up to the cores
+// available); an int (or an object with __index__, not a bool) of at least 1
+// is a bound on the threads, values beyond the address space meaning no
+// bound. Returns false with TypeError or ValueError set otherwise.
+bool parse_workers(PyObject* value, std::size_t& workers);
 
 // TypeError "argument '{param}': '{type}' object cannot be converted to
 // '{target}'", where {type} is the __qualname__ of the object's type, whole

@@ -4,26 +4,8 @@
 
 namespace rust::module {
 
-namespace {
-
-PyObject* panic_type = nullptr;  // created once, kept for the process
-
-constexpr const char* kPanicDoc =
-    "The exception raised when a call of the native module meets a violated invariant: "
-    "knot arrays of different lengths, a non-finite value where a finite one is required, "
-    "NaN in a float search, or NumPy that cannot be loaded.\n\n"
-    "Like SystemExit, it derives from BaseException and not from Exception, so that it "
-    "typically propagates through the whole stack and ends the interpreter instead of "
-    "being caught by an `except Exception` handler.";
-
-}  // namespace
-
 void raise_panic(const char* message) {
-    if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
-        if (panic_type == nullptr) return;  // the error of the type's creation stands
-    }
-    PyErr_SetString(panic_type, message);
+    if (PyObject* type = fatal_error_type()) PyErr_SetString(type, message);
 }
 
 std::string describe_pending_error() {

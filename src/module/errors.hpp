@@ -14,7 +14,12 @@
 
 namespace rust::module {
 
-// Raises PanicException(message), creating the type on first use.
+// The exception type of fatal errors, a borrowed reference, or null with an
+// exception set when it cannot be had. Each module defines its own: `rust`
+// its PanicException, exact_interp._native exact_interp.FatalError.
+PyObject* fatal_error_type();
+
+// Raises the module's fatal error with the message as its only argument.
 void raise_panic(const char* message);
 
 // "{type name}: {str(value)}" of the pending exception, which it clears.

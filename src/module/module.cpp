@@ -1,9 +1,8 @@
 // The module `rust`: its initialisation, its four functions and the call
 // driver they share.
-#include <optional>
-
 #include "module/arrays.hpp"
 #include "module/binding.hpp"
+#include "module/driver.hpp"
 #include "module/errors.hpp"
 #include "module/numpy_api.hpp"
 #include "module/python.hpp"
@@ -15,60 +14,43 @@ namespace {
 constexpr const char* kForwardParams[] = {"x", "xp", "fp"};
 constexpr const char* kInverseParams[] = {"f", "xp", "fp", "method"};
 
-// The element types of one function: the query's, fp's and the result's.
-template <Direction D, class F>
-struct Kind;
-template <class F>
-struct Kind<Direction::Forward, F> {
-    static constexpr Element query = Element::U64;
-    static constexpr Element result = std::is_same_v<F, i64> ? Element::I64 : Element::F64;
-};
-template <class F>
-struct Kind<Direction::Inverse, F> {
-    static constexpr Element query = std::is_same_v<F, i64> ? Element::I64 : Element::F64;
-    static constexpr Element result = Element::U64;
-};
+PyObject* panic_type = nullptr;  // created at the first fatal error, kept for the process
+
+constexpr const char* kPanicDoc =
+    "The exception raised when a call of the native module meets a violated invariant: "
+    "knot arrays of different lengths, a non-finite value where a finite one is required, "
+    "NaN in a float search, or NumPy that cannot be loaded.\n\n"
+    "Like SystemExit, it derives from BaseException and not from Exception, so that it "
+    "typically propagates through the whole stack and ends the interpreter instead of "
+    "being caught by an `except Exception` handler.";
 
 // Binds and accepts the arguments, builds the table from copies of xp and fp,
 // evaluates every query element in order into a new array, and maps the first
-// evaluation error to its exception. Every reference is released on every path.
+// evaluation error to its exception, all on the caller's thread with the GIL
+// held. Every reference is released on every path.
 template <Direction D, class F>
 PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    constexpr Element query_element = Kind<D, F>::query;
-    constexpr Element value_element = std::is_same_v<F, i64> ? Element::I64 : Element::F64;
     PyObject* bound[4] = {};
     if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
     if (!ensure_numpy_api()) return nullptr;
     View query, xp, fp;
-    if (!accept(bound[0], query_element, sig.names[0], query)) return nullptr;
+    if (!accept(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
     if (!accept(bound[1], Element::U64, "xp", xp)) return nullptr;
-    if (!accept(bound[2], value_element, "fp", fp)) return nullptr;
+    if (!accept(bound[2], value_element<F>, "fp", fp)) return nullptr;
     InverseMethod method = InverseMethod::Exact;
     if constexpr (D == Direction::Inverse) {
         if (!parse_method(bound[3], method)) return nullptr;
     }
-    const piecewise::Interp<u64, F> table(copy<u64>(xp), copy<F>(fp));
-    Ref result(new_result(Kind<D, F>::result, query.length));
-    if (!result) return nullptr;
-    void* out = PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get()));
-    std::optional<piecewise::Failure> failure;
-    if constexpr (D == Direction::Forward)
-        failure = table.forward_all(query.strided<u64>(), static_cast<F*>(out));
-    else
-        failure = table.inverse_all(query.strided<F>(), method, static_cast<u64*>(out));
-    if (failure) {
-        raise_interp_error(D, failure->error);
-        return nullptr;
-    }
-    return result.release();
+    const Threads held{};
+    return evaluate<D, F>(make_table<F>(xp, fp, held), query, method, held);
 }
 
 template <Direction D, class F>
 PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr Signature forward_int{"forward_int", kForwardParams, 3};
-    static constexpr Signature forward_float{"forward_float", kForwardParams, 3};
-    static constexpr Signature inverse_int{"inverse_int", kInverseParams, 4};
-    static constexpr Signature inverse_float{"inverse_float", kInverseParams, 4};
+    static constexpr Signature forward_int{"forward_int", kForwardParams, 3, 3, 3};
+    static constexpr Signature forward_float{"forward_float", kForwardParams, 3, 3, 3};
+    static constexpr Signature inverse_int{"inverse_int", kInverseParams, 4, 4, 3};
+    static constexpr Signature inverse_float{"inverse_float", kInverseParams, 4, 4, 3};
     constexpr bool is_int = std::is_same_v<F, i64>;
     const Signature& sig = D == Direction::Forward ? (is_int ? forward_int : forward_float)
                                                    : (is_int ? inverse_int : inverse_float);
@@ -129,6 +111,12 @@ PyObject* initialise() {
 }
 
 }  // namespace
+
+PyObject* fatal_error_type() {
+    if (panic_type == nullptr)
+        panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+    return panic_type;  // null: the error of the type's creation stands
+}
 
 }  // namespace rust::module
 

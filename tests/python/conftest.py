@@ -79,3 +79,68 @@ def rust():
     import rust as module
 
     return module
+
+
+class Tiled:
+    """Calls with the query repeated until it is long enough to be split
+    across threads (workers=4): the result must repeat the short call's
+    result, and a failing element fails in the first copy, as in the short
+    call."""
+
+    LONG = 2**17
+
+    def __init__(self, module):
+        self.module = module
+
+    def __getattr__(self, name):
+        fn = getattr(self.module, name)
+
+        def call(q, *args, **kwargs):
+            if not isinstance(q, np.ndarray) or q.ndim != 1 or not 0 < len(q) < self.LONG:
+                return fn(q, *args, workers=4, **kwargs)
+            copies = -(-self.LONG // len(q))
+            long = fn(np.tile(q, copies), *args, workers=4, **kwargs)
+            short = long[: len(q)]
+            assert long.tobytes() == np.tile(short, copies).tobytes()
+            return short
+
+        return call
+
+
+class ViaInterpolator:
+    """The four functions as an Interpolator built from xp and fp and called
+    once: for arguments of the right types (the table is built before the
+    query is looked at)."""
+
+    def __getattr__(self, name):
+        import exact_interp
+
+        def call(q, xp, fp, method=None):
+            table = exact_interp.Interpolator(xp, fp)
+            return table.forward(q) if name.startswith("forward") else table.inverse(q, method)
+
+        return call
+
+
+def implementation(kind):
+    """The four functions through one entry: the module rust, the GIL-free
+    functions of exact_interp on one thread or split across threads, or an
+    Interpolator."""
+    import exact_interp
+    import rust as module
+
+    return {"rust": module, "native": exact_interp, "threads": Tiled(exact_interp), "Interpolator": ViaInterpolator()}[
+        kind
+    ]
+
+
+@pytest.fixture(scope="session", params=["rust", "native", "threads", "Interpolator"])
+def impl(request):
+    """Every entry, for behaviour that all of them share."""
+    return implementation(request.param)
+
+
+@pytest.fixture(scope="session", params=["rust", "native"])
+def functions(request):
+    """Both modules' functions, for behaviour of the arguments themselves."""
+    return implementation(request.param)

@@ -15,7 +15,7 @@ FP_F = f64(0.0, 1.5, 2.0)
 _DEFAULT = object()
 
 
-def call(rust, name, q=_DEFAULT, xp=_DEFAULT, fp=_DEFAULT):
+def call(functions, name, q=_DEFAULT, xp=_DEFAULT, fp=_DEFAULT):
     """One of the four functions with defaults for the arguments not given."""
     is_int = name.endswith("_int")
     if q is _DEFAULT:
@@ -25,8 +25,8 @@ def call(rust, name, q=_DEFAULT, xp=_DEFAULT, fp=_DEFAULT):
     if fp is _DEFAULT:
         fp = FP_I if is_int else FP_F
     if name.startswith("inverse"):
-        return getattr(rust, name)(q, xp, fp, "nearest")
-    return getattr(rust, name)(q, xp, fp)
+        return getattr(functions, name)(q, xp, fp, "nearest")
+    return getattr(functions, name)(q, xp, fp)
 
 
 NAMES = ["forward_int", "forward_float", "inverse_int", "inverse_float"]
@@ -56,12 +56,12 @@ class Sub(np.ndarray):
         (Nul(), "a\x00b"),
     ],
 )
-def test_non_arrays_and_wrong_dimensions(rust, name, value, type_name):
+def test_non_arrays_and_wrong_dimensions(functions, name, value, type_name):
     query = "x" if name.startswith("forward") else "f"
     for param in (query, "xp", "fp"):
         kwargs = {"q" if param == query else param: value}
         with pytest.raises(TypeError, match=message(param, type_name)):
-            call(rust, name, **kwargs)
+            call(functions, name, **kwargs)
 
 
 @pytest.mark.parametrize(
@@ -83,41 +83,41 @@ def test_non_arrays_and_wrong_dimensions(rust, name, value, type_name):
         ("forward_int", "xp", np.object_),
     ],
 )
-def test_dtype_must_be_equivalent(rust, name, param, dtype):
+def test_dtype_must_be_equivalent(functions, name, param, dtype):
     value = np.zeros(2, dtype=dtype)
     key = "q" if param in ("x", "f") else param
     with pytest.raises(TypeError, match=message(param, "ndarray")):
-        call(rust, name, **{key: value})
+        call(functions, name, **{key: value})
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_strided_views_read_like_contiguous_copies(rust, name):
+def test_strided_views_read_like_contiguous_copies(functions, name):
     is_int = name.endswith("_int")
     forward = name.startswith("forward")
     base_q = u64(*range(0, 21, 2)) if forward else (i64(*range(0, 401, 40)) if is_int else f64(*np.linspace(0, 2, 11)))
-    expected = call(rust, name, q=base_q.copy())
+    expected = call(functions, name, q=base_q.copy())
     reversed_q = base_q[::-1].copy()[::-1]  # a reversed view of a reversed copy reads in the original order
-    assert call(rust, name, q=reversed_q).tolist() == expected.tolist()
+    assert call(functions, name, q=reversed_q).tolist() == expected.tolist()
     doubled = np.repeat(base_q, 2)[::2]
-    assert call(rust, name, q=doubled).tolist() == expected.tolist()
+    assert call(functions, name, q=doubled).tolist() == expected.tolist()
     backwards = base_q[::-1]
-    assert call(rust, name, q=backwards).tolist() == call(rust, name, q=backwards.copy()).tolist()
+    assert call(functions, name, q=backwards).tolist() == call(functions, name, q=backwards.copy()).tolist()
     # reversed and strided knots
     xp_view = XP[::-1].copy()[::-1]
     fp = FP_I if is_int else FP_F
     fp_view = np.repeat(fp, 3)[::3]
-    assert call(rust, name, q=base_q, xp=xp_view, fp=fp_view).tolist() == expected.tolist()
+    assert call(functions, name, q=base_q, xp=xp_view, fp=fp_view).tolist() == expected.tolist()
 
 
-def test_stride_zero_query_and_knots(rust):
+def test_stride_zero_query_and_knots(functions):
     one = np.lib.stride_tricks.as_strided(u64(7), shape=(5,), strides=(0,))
-    assert rust.forward_int(one, XP, FP_I).tolist() == [70] * 5
+    assert functions.forward_int(one, XP, FP_I).tolist() == [70] * 5
     same = np.lib.stride_tricks.as_strided(u64(3), shape=(2,), strides=(0,))
     with pytest.raises(ValueError, match="xp must be strictly increasing"):
-        rust.forward_int(u64(3), same, i64(1, 2))
+        functions.forward_int(u64(3), same, i64(1, 2))
     # a single-element stride-0 table is fine
     single = np.lib.stride_tricks.as_strided(u64(3), shape=(1,), strides=(0,))
-    assert rust.forward_int(u64(3), single, i64(9)).tolist() == [9]
+    assert functions.forward_int(u64(3), single, i64(9)).tolist() == [9]
 
 
 def packed(values, dtype):
@@ -129,7 +129,7 @@ def packed(values, dtype):
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_packed_structured_field(rust, name):
+def test_packed_structured_field(functions, name):
     forward = name.startswith("forward")
     is_int = name.endswith("_int")
     q = [1, 9, 10, 19] if forward else ([1, 99, 150, 399] if is_int else [0.25, 1.25, 1.6, 1.99])
@@ -138,45 +138,45 @@ def test_packed_structured_field(rust, name):
     xp_field = packed(XP.tolist(), np.uint64)
     fp = FP_I if is_int else FP_F
     fp_field = packed(fp.tolist(), fp.dtype)
-    got = call(rust, name, q=field, xp=xp_field, fp=fp_field)
-    want = call(rust, name, q=np.array(q, dtype=dtype))
+    got = call(functions, name, q=field, xp=xp_field, fp=fp_field)
+    want = call(functions, name, q=np.array(q, dtype=dtype))
     assert got.tobytes() == want.tobytes()
 
 
-def test_misaligned_buffer(rust):
+def test_misaligned_buffer(functions):
     raw = np.zeros(8 * 4 + 1, dtype=np.uint8)
     q = np.frombuffer(raw.data, dtype=np.uint64, count=4, offset=1)
     assert not q.flags.aligned
     raw[1:] = u64(0, 5, 10, 20).view(np.uint8)
-    assert rust.forward_int(q, XP, FP_I).tolist() == [0, 50, 100, 400]
+    assert functions.forward_int(q, XP, FP_I).tolist() == [0, 50, 100, 400]
 
 
-def test_subclass_and_read_only_are_accepted(rust):
+def test_subclass_and_read_only_are_accepted(functions):
     q = u64(5, 15).view(Sub)
     xp = XP.copy()
     xp.flags.writeable = False
-    assert rust.forward_int(q, xp, FP_I).tolist() == [50, 250]
+    assert functions.forward_int(q, xp, FP_I).tolist() == [50, 250]
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_empty_arguments(rust, name):
+def test_empty_arguments(functions, name):
     forward = name.startswith("forward")
     is_int = name.endswith("_int")
     empty_q = np.array([], dtype=np.uint64 if forward else (np.int64 if is_int else np.float64))
-    r = call(rust, name, q=empty_q)
+    r = call(functions, name, q=empty_q)
     want = np.int64 if name == "forward_int" else np.float64 if name == "forward_float" else np.uint64
     assert r.dtype == want and r.shape == (0,)
     empty_fp = np.array([], dtype=np.int64 if is_int else np.float64)
-    r = call(rust, name, q=empty_q, xp=u64(), fp=empty_fp)
+    r = call(functions, name, q=empty_q, xp=u64(), fp=empty_fp)
     assert r.shape == (0,)
     # a non-increasing table is not consulted when there is nothing to evaluate
     bad_fp = np.array([3, 3, 3], dtype=empty_fp.dtype)
-    assert call(rust, name, q=empty_q, xp=u64(5, 5, 5), fp=bad_fp).shape == (0,)
+    assert call(functions, name, q=empty_q, xp=u64(5, 5, 5), fp=bad_fp).shape == (0,)
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_result_array(rust, name):
-    r = call(rust, name)
+def test_result_array(functions, name):
+    r = call(functions, name)
     want = np.int64 if name == "forward_int" else np.float64 if name == "forward_float" else np.uint64
     assert r.dtype == np.dtype(want)
     assert r.ndim == 1 and r.shape == (2,)
@@ -190,19 +190,19 @@ def snapshot(*arrays):
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_results_are_independent_and_arguments_untouched(rust, name):
+def test_results_are_independent_and_arguments_untouched(functions, name):
     is_int = name.endswith("_int")
     q = u64(0, 5, 20) if name.startswith("forward") else (i64(0, 50, 400) if is_int else f64(0.0, 0.75, 2.0))
     xp, fp = XP.copy(), (FP_I if is_int else FP_F).copy()
     before = snapshot(q, xp, fp)
-    r = call(rust, name, q, xp, fp)
+    r = call(functions, name, q, xp, fp)
     assert not np.shares_memory(r, q) and not np.shares_memory(r, xp) and not np.shares_memory(r, fp)
     r[:] = 0
     assert snapshot(q, xp, fp) == before
     # and after failing calls
     for bad in (u64(99) if name.startswith("forward") else np.array([10**6], dtype=q.dtype),):
         with pytest.raises((IndexError, KeyError)):
-            getattr(rust, name)(bad, xp, fp)
+            getattr(functions, name)(bad, xp, fp)
     with pytest.raises(BaseException):
-        getattr(rust, name)(q, xp, fp[:2])
+        getattr(functions, name)(q, xp, fp[:2])
     assert snapshot(q, xp, fp) == before

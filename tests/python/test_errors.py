@@ -51,17 +51,17 @@ def test_panic_is_not_caught_by_except_exception(rust):
         (lambda r: r.inverse_float(f64(0.5), u64(0, 1), f64(0.0, np.inf), "nearest"), "assertion failed: value.is_finite()"),
     ],
 )
-def test_fatal_errors_carry_the_invariant(rust, call, message):
-    with pytest.raises(panic_type(rust)) as info:
-        call(rust)
+def test_fatal_errors_carry_the_invariant(impl, call, message):
+    with pytest.raises(panic_type(impl)) as info:
+        call(impl)
     assert info.value.args == (message,)
 
 
-def test_inf_knots_answer_without_the_scheme(rust):
-    assert rust.forward_float(u64(0, 2), u64(0, 2), f64(0.0, np.inf)).tolist() == [0.0, np.inf]
-    assert rust.inverse_float(f64(np.inf, -np.inf), u64(0, 1), f64(0.0, 1.0), "nearest").tolist() == [1, 0]
+def test_inf_knots_answer_without_the_scheme(impl):
+    assert impl.forward_float(u64(0, 2), u64(0, 2), f64(0.0, np.inf)).tolist() == [0.0, np.inf]
+    assert impl.inverse_float(f64(np.inf, -np.inf), u64(0, 1), f64(0.0, 1.0), "nearest").tolist() == [1, 0]
     with pytest.raises(KeyError, match="f out of bounds"):
-        rust.inverse_float(f64(np.nan), u64(), f64())
+        impl.inverse_float(f64(np.nan), u64(), f64())
 
 
 @pytest.mark.parametrize(
@@ -82,51 +82,106 @@ def test_inf_knots_answer_without_the_scheme(rust):
         (lambda r: r.inverse_float(f64(np.nan), u64(1, 2), f64(np.nan, 0.0)), ValueError, "fp must be strictly increasing"),
     ],
 )
-def test_evaluation_errors(rust, call, exc, message):
+def test_evaluation_errors(impl, call, exc, message):
     with pytest.raises(exc) as info:
-        call(rust)
+        call(impl)
     assert type(info.value) is exc
     assert info.value.args == (message,)
     assert str(info.value) == (repr(message) if exc is KeyError else message)
 
 
-def test_first_failing_element_wins(rust):
+def test_first_failing_element_wins(impl):
     xp, fp = u64(0, 10), f64(0.0, 1.0)
     # element 1 is out of bounds; element 2 would be a fatal NaN and is never evaluated
     with pytest.raises(KeyError):
-        rust.inverse_float(f64(0.5, 5.0, np.nan), xp, fp, "bfill")
-    with pytest.raises(panic_type(rust)):
-        rust.inverse_float(f64(0.5, np.nan, 5.0), xp, fp, "bfill")
+        impl.inverse_float(f64(0.5, 5.0, np.nan), xp, fp, "bfill")
+    with pytest.raises(panic_type(impl)):
+        impl.inverse_float(f64(0.5, np.nan, 5.0), xp, fp, "bfill")
     # a non-increasing axis fails at element 0 whatever its value
     with pytest.raises(ValueError):
-        rust.forward_int(u64(10**6, 1), u64(5, 5), i64(1, 2))
+        impl.forward_int(u64(10**6, 1), u64(5, 5), i64(1, 2))
 
 
-def test_error_precedence(rust):
+# Queries long enough to be split into chunks on several threads, with
+# failing elements planted in several chunks: the error raised is that of the
+# lowest failing index, as one pass in index order gives it, whatever
+# `workers` is and whichever chunk fails first in time.
+LONG = 400_000
+# planted element: (value, the error it raises)
+PLANTS = {
+    "nan": (np.nan, "fatal"),  # inverse_float: NaN in the search
+    "outside": (-1.0, KeyError),  # inverse_float: below the table
+    "not whole": (0.5, KeyError),  # inverse_float: between whole positions
+    "infinite segment": (2**20 - 1, "fatal"),  # forward_float: inside the segment of an infinite knot
+    "beyond": (2**63, IndexError),  # forward_float: above the table
+}
+
+
+@pytest.mark.parametrize("workers", [None, 1, 2, 3, 8])
+@pytest.mark.parametrize(
+    "name, planted",
+    [
+        ("inverse_float", []),
+        ("inverse_float", [(350_000, "nan"), (150_000, "outside"), (250_000, "not whole")]),
+        ("inverse_float", [(LONG - 1, "outside"), (LONG // 2, "nan"), (LONG // 2 + 1, "not whole")]),
+        ("inverse_float", [(399_000, "outside"), (300_000, "not whole"), (3, "nan")]),
+        ("forward_float", [(390_000, "infinite segment"), (120_000, "beyond")]),
+        ("forward_float", [(390_000, "beyond"), (120_000, "infinite segment")]),
+    ],
+)
+def test_lowest_failing_index_wins_across_chunks(rust, name, planted, workers):
+    import exact_interp
+
+    xp = np.arange(0, 2**20 + 1, 2**10, dtype=np.uint64)
+    if name == "inverse_float":
+        fp = xp.astype(np.float64)
+        q = np.random.default_rng(LONG).integers(0, 2**20, LONG).astype(np.float64)
+    else:
+        fp = np.arange(len(xp), dtype=np.float64)
+        fp[-1] = np.inf
+        q = np.random.default_rng(LONG).integers(2**10, 2**20 - 2**10, LONG, dtype=np.uint64)
+    for index, plant in planted:
+        q[index] = PLANTS[plant][0]
+
+    def outcome(call):
+        try:
+            return "ok", call().tobytes()
+        except BaseException as e:  # noqa: B036 - the fatal error of each module is compared by name
+            kind = "fatal" if isinstance(e, exact_interp.FatalError) or type(e).__name__ == "PanicException" else type(e)
+            return kind, e.args
+
+    expected = outcome(lambda: getattr(rust, name)(q, xp, fp))
+    assert expected[0] == (PLANTS[min(planted)[1]][1] if planted else "ok")
+    assert outcome(lambda: getattr(exact_interp, name)(q, xp, fp, workers=workers)) == expected
+    table = exact_interp.Interpolator(xp, fp)
+    assert outcome(lambda: getattr(table, name.split("_")[0])(q, workers=workers)) == expected
+
+
+def test_error_precedence(functions):
     # a bad array before a bad method
     with pytest.raises(TypeError, match="argument 'fp'"):
-        rust.inverse_int(i64(1), u64(1, 2), f64(1, 2), "sideways")
+        functions.inverse_int(i64(1), u64(1, 2), f64(1, 2), "sideways")
     # a bad method before a length mismatch
     with pytest.raises(ValueError, match="method must be"):
-        rust.inverse_int(i64(1), u64(1, 2, 3), i64(1, 2), "sideways")
+        functions.inverse_int(i64(1), u64(1, 2, 3), i64(1, 2), "sideways")
     # arrays in the order query, xp, fp
     with pytest.raises(TypeError, match="argument 'x'"):
-        rust.forward_int([1], [2], [3])
+        functions.forward_int([1], [2], [3])
     with pytest.raises(TypeError, match="argument 'xp'"):
-        rust.forward_int(u64(1), [2], [3])
+        functions.forward_int(u64(1), [2], [3])
     # binding before arrays
     with pytest.raises(TypeError, match="missing 1 required"):
-        rust.forward_int([1], [2])
+        functions.forward_int([1], [2])
     # an empty query with mismatched lengths still fails
-    with pytest.raises(panic_type(rust), match="same length"):
-        rust.inverse_int(i64(), u64(1, 2, 3), i64(1, 2))
+    with pytest.raises(panic_type(functions), match="same length"):
+        functions.inverse_int(i64(), u64(1, 2, 3), i64(1, 2))
     # non-increasing xp before out of bounds
     with pytest.raises(ValueError):
-        rust.forward_int(u64(100), u64(3, 2), i64(1, 2))
+        functions.forward_int(u64(100), u64(3, 2), i64(1, 2))
 
 
 @pytest.mark.parametrize("name", ["forward_int", "forward_float", "inverse_int", "inverse_float"])
-def test_impossible_allocation_is_memory_error(rust, name):
+def test_impossible_allocation_is_memory_error(impl, name):
     # 2^59 elements of 8 bytes is the largest view NumPy can describe; no
     # machine can hold a result or a copy of it.
     is_int = name.endswith("_int")
@@ -134,12 +189,12 @@ def test_impossible_allocation_is_memory_error(rust, name):
     huge = np.lib.stride_tricks.as_strided(np.zeros(1, qdtype), shape=(2**59,), strides=(0,))
     fp = i64(0, 1) if is_int else f64(0.0, 1.0)
     with pytest.raises(MemoryError):
-        getattr(rust, name)(huge, u64(0, 1), fp)
+        getattr(impl, name)(huge, u64(0, 1), fp)
     # knots that cannot be copied
     huge_xp = np.lib.stride_tricks.as_strided(u64(1), shape=(2**59,), strides=(0,))
     huge_fp = np.lib.stride_tricks.as_strided(fp[:1], shape=(2**59,), strides=(0,))
     q = np.zeros(1, qdtype)
     with pytest.raises(MemoryError):
-        getattr(rust, name)(q, huge_xp, huge_fp)
+        getattr(impl, name)(q, huge_xp, huge_fp)
     # the interpreter and the module go on
-    assert getattr(rust, name)(q[:0], u64(0, 1), fp).shape == (0,)
+    assert getattr(impl, name)(q[:0], u64(0, 1), fp).shape == (0,)

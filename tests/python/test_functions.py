@@ -8,19 +8,19 @@ from conftest import Outside, bits, f64, i64, ref_forward_int, ref_inverse_int, 
 METHODS = [None, "nearest", "ffill", "bfill"]
 
 
-def test_typical_call(rust):
-    r = rust.inverse_int(i64(14, 25), u64(100, 200, 300), i64(0, 10, 20), method="ffill")
+def test_typical_call(impl):
+    r = impl.inverse_int(i64(14, 25), u64(100, 200, 300), i64(0, 10, 20), method="ffill")
     assert r.dtype == np.uint64
     assert r.tolist() == [240, 300]
 
 
-def test_nanosecond_timestamps_above_2_53_are_exact(rust):
+def test_nanosecond_timestamps_above_2_53_are_exact(impl):
     t0 = 1_700_000_000_000_000_000
     xp = u64(t0, t0 + 10**9)
     fp = i64(0, 1000)
     x = u64(t0 + 1, t0 + 999_999_999, t0 + 500_000_000)
-    assert rust.forward_int(x, xp, fp).tolist() == [0, 1000, 500]
-    back = rust.inverse_int(i64(1, 999), xp, fp)
+    assert impl.forward_int(x, xp, fp).tolist() == [0, 1000, 500]
+    back = impl.inverse_int(i64(1, 999), xp, fp)
     assert back.tolist() == [t0 + 1_000_000, t0 + 999_000_000]
 
 
@@ -28,8 +28,8 @@ def test_nanosecond_timestamps_above_2_53_are_exact(rust):
     "x, expected",
     [(1, 0), (2, 1), (3, 2), (5, 2), (7, 4), (9, 4), (0, 0), (10, 5)],
 )
-def test_forward_int_ties_to_even(rust, x, expected):
-    assert rust.forward_int(u64(x), u64(0, 10), i64(0, 5)).tolist() == [expected]
+def test_forward_int_ties_to_even(impl, x, expected):
+    assert impl.forward_int(u64(x), u64(0, 10), i64(0, 5)).tolist() == [expected]
 
 
 @pytest.mark.parametrize(
@@ -42,24 +42,24 @@ def test_forward_int_ties_to_even(rust, x, expected):
         (5, [KeyError, 10, 10, KeyError]),
     ],
 )
-def test_inverse_int_methods(rust, f, expected):
+def test_inverse_int_methods(impl, f, expected):
     for method, want in zip(METHODS, expected):
         if want is KeyError:
             with pytest.raises(KeyError):
-                rust.inverse_int(i64(f), u64(0, 10), i64(0, 4), method)
+                impl.inverse_int(i64(f), u64(0, 10), i64(0, 4), method)
         else:
-            assert rust.inverse_int(i64(f), u64(0, 10), i64(0, 4), method).tolist() == [want]
+            assert impl.inverse_int(i64(f), u64(0, 10), i64(0, 4), method).tolist() == [want]
 
 
-def test_forward_float_truncates_to_double(rust):
-    r = rust.forward_float(u64(1, 3, 5, 7), u64(0, 10), f64(0.0, 1.0))
+def test_forward_float_truncates_to_double(impl):
+    r = impl.forward_float(u64(1, 3, 5, 7), u64(0, 10), f64(0.0, 1.0))
     assert bits(r) == bits([np.nextafter(0.1, 0.0), 0.3, 0.5, 0.7])
-    flat = rust.forward_float(u64(1, 5), u64(0, 10**9), f64(0.3, 0.3))
+    flat = impl.forward_float(u64(1, 5), u64(0, 10**9), f64(0.3, 0.3))
     assert bits(flat) == bits([0.29999999999999993, 0.3])
 
 
-def test_forward_float_knots_are_returned_bit_for_bit(rust):
-    r = rust.forward_float(u64(0, 2), u64(0, 2), f64(np.nan, -0.0))
+def test_forward_float_knots_are_returned_bit_for_bit(impl):
+    r = impl.forward_float(u64(0, 2), u64(0, 2), f64(np.nan, -0.0))
     assert np.isnan(r[0])
     assert bits(r[1:]) == bits([-0.0])
 
@@ -79,13 +79,13 @@ def test_forward_float_knots_are_returned_bit_for_bit(rust):
         ((0, 10), (0.0, 1.0), -0.0, [0, 0, 0, 0]),
     ],
 )
-def test_inverse_float_methods(rust, xp, fp, f, expected):
+def test_inverse_float_methods(impl, xp, fp, f, expected):
     for method, want in zip(METHODS, expected):
         if want is KeyError:
             with pytest.raises(KeyError):
-                rust.inverse_float(f64(f), u64(*xp), f64(*fp), method)
+                impl.inverse_float(f64(f), u64(*xp), f64(*fp), method)
         else:
-            assert rust.inverse_float(f64(f), u64(*xp), f64(*fp), method).tolist() == [want]
+            assert impl.inverse_float(f64(f), u64(*xp), f64(*fp), method).tolist() == [want]
 
 
 TABLES = [
@@ -111,55 +111,55 @@ def queries(values, lo, hi):
 
 
 @pytest.mark.parametrize("xp, fp", TABLES)
-def test_forward_int_against_fractions(rust, xp, fp):
+def test_forward_int_against_fractions(impl, xp, fp):
     for x in queries(list(xp), 0, 2**64 - 1):
         try:
             expected = ref_forward_int(x, xp, fp)
         except Outside as e:
             exc = ValueError if "increasing" in str(e) else IndexError
             with pytest.raises(exc, match=str(e)):
-                rust.forward_int(u64(x), u64(*xp), i64(*fp))
+                impl.forward_int(u64(x), u64(*xp), i64(*fp))
         else:
-            assert rust.forward_int(u64(x), u64(*xp), i64(*fp)).tolist() == [expected], x
+            assert impl.forward_int(u64(x), u64(*xp), i64(*fp)).tolist() == [expected], x
 
 
 @pytest.mark.parametrize("xp, fp", TABLES)
 @pytest.mark.parametrize("method", METHODS)
-def test_inverse_int_against_fractions(rust, xp, fp, method):
+def test_inverse_int_against_fractions(impl, xp, fp, method):
     for f in queries(list(fp), -(2**63), 2**63 - 1):
         try:
             expected = ref_inverse_int(f, xp, fp, method)
         except Outside as e:
             exc = ValueError if "increasing" in str(e) else KeyError
             with pytest.raises(exc, match=str(e)):
-                rust.inverse_int(i64(f), u64(*xp), i64(*fp), method)
+                impl.inverse_int(i64(f), u64(*xp), i64(*fp), method)
         else:
-            assert rust.inverse_int(i64(f), u64(*xp), i64(*fp), method).tolist() == [expected], f
+            assert impl.inverse_int(i64(f), u64(*xp), i64(*fp), method).tolist() == [expected], f
 
 
-def test_many_elements_are_evaluated_in_order(rust):
+def test_many_elements_are_evaluated_in_order(impl):
     xp = u64(*range(0, 1000, 10))
     fp = i64(*range(0, 100))
     x = np.arange(0, 991, dtype=np.uint64)
     expected = [ref_forward_int(int(v), xp, fp) for v in x]
-    assert rust.forward_int(x, xp, fp).tolist() == expected
+    assert impl.forward_int(x, xp, fp).tolist() == expected
 
 
-def test_readme_example(rust):
+def test_readme_example(impl):
     t0 = 1_733_600_000_000_000_000
     xp = u64(t0, t0 + 1_000_000_000)
     fp = i64(0, 1_000_000_000)
     x = u64(t0 + 1, t0 + 255, t0 + 777_777_777)
-    assert rust.forward_int(x, xp, fp).tolist() == [1, 255, 777_777_777]
-    assert rust.inverse_int(i64(1, 255), xp, fp).tolist() == [t0 + 1, t0 + 255]
+    assert impl.forward_int(x, xp, fp).tolist() == [1, 255, 777_777_777]
+    assert impl.inverse_int(i64(1, 255), xp, fp).tolist() == [t0 + 1, t0 + 255]
     assert np.interp(x.astype(float), xp.astype(float), fp.astype(float)).tolist() == [0.0, 256.0, 777777664.0]
 
 
-def test_datetime64_timestamps_through_uint64_views(rust):
+def test_datetime64_timestamps_through_uint64_views(impl):
     clock = np.array(["2026-12-08T03:00:00", "2026-12-08T03:00:10"], dtype="datetime64[ns]")
     samples = i64(0, 480_000)
     t = np.array(["2026-12-08T03:00:00.000000001", "2026-12-08T03:00:01"], dtype="datetime64[ns]")
-    counts = rust.forward_int(t.view(np.uint64), clock.view(np.uint64), samples)
+    counts = impl.forward_int(t.view(np.uint64), clock.view(np.uint64), samples)
     assert counts.tolist() == [0, 48_000]
-    back = rust.inverse_int(counts, clock.view(np.uint64), samples, "ffill").view("datetime64[ns]")
+    back = impl.inverse_int(counts, clock.view(np.uint64), samples, "ffill").view("datetime64[ns]")
     assert back.tolist() == np.array(["2026-12-08T03:00:00", "2026-12-08T03:00:01"], dtype="datetime64[ns]").tolist()

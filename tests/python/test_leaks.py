@@ -33,11 +33,9 @@ FI = np.arange(0, 189, 12, dtype=np.int64)
 FF = FI.astype(np.float64) / 4
 
 
-def panic_type():
-    import rust
-
+def panic_type(module):
     try:
-        rust.forward_int(u64(), u64(1), i64())
+        module.forward_int(u64(), u64(1), i64())
     except BaseException as e:  # noqa: B036
         return type(e)
 
@@ -68,6 +66,27 @@ CASES = [
     ("Panic nan", "inverse_float", (f64(np.nan), XP, FPF), {}, "panic"),
     ("MemoryError", "forward_int", (HUGE_Q, XP, FPI), {}, MemoryError),
 ]
+LONG = np.repeat(X, 2**13)  # split across threads
+TABLE = "table"  # exact_interp.Interpolator(XP, FPF), made in the test
+# exact_interp only: the keyword workers, threads, and Interpolator
+NATIVE_CASES = [
+    ("threads ok", "forward_float", (LONG, XP, FPF), {"workers": 3}, None),
+    ("threads KeyError", "inverse_float", (np.repeat(f64(0.3, 1.0), 2**16), XP, FPF), {"workers": 2}, KeyError),
+    ("threads Panic", "inverse_float", (np.repeat(f64(0.75, np.nan), 2**16), XP, FPF), {"workers": 2}, "panic"),
+    ("TypeError workers", "forward_int", (X, XP, FPI), {"workers": "2"}, TypeError),
+    ("ValueError workers", "forward_int", (X, XP, FPI), {"workers": -(10**30)}, ValueError),
+    ("Interpolator", "Interpolator", (XP, FPF), {}, None),
+    ("Interpolator TypeError", "Interpolator", (XP, FPF.astype(np.float32)), {}, TypeError),
+    ("Interpolator Panic", "Interpolator", (XP, FPF[:-1]), {}, "panic"),
+    ("Interpolator MemoryError", "Interpolator", (np.broadcast_to(XP[:1], (2**59,)), FPF), {}, MemoryError),
+    ("table forward", "table.forward", (X,), {}, None),
+    ("table inverse", "table.inverse", (FF, "nearest"), {"workers": 2}, None),
+    ("table KeyError", "table.inverse", (f64(0.3),), {}, KeyError),
+    ("table threads", "table.forward", (LONG,), {"workers": 2}, None),
+    ("table views", "table.xp", (), {}, None),
+    ("table pickle", "table.__reduce__", (), {}, None),
+    ("table repr", "table.__repr__", (), {}, None),
+]
 
 
 NOT_NUMPY = [tracemalloc.DomainFilter(inclusive=False, domain=np.lib.tracemalloc_domain)]
@@ -83,11 +102,22 @@ def rss_kib():
         return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
-@pytest.mark.parametrize("label, name, args, kwargs, expected", CASES, ids=[c[0] for c in CASES])
-def test_no_reference_or_memory_leak(rust, label, name, args, kwargs, expected):
-    fn = getattr(rust, name)
-    exc = panic_type() if expected == "panic" else expected
+@pytest.mark.parametrize(
+    "module_name, label, name, args, kwargs, expected",
+    [("rust", *c) for c in CASES] + [("exact_interp", *c) for c in CASES + NATIVE_CASES],
+    ids=[f"rust {c[0]}" for c in CASES] + [f"exact_interp {c[0]}" for c in CASES + NATIVE_CASES],
+)
+def test_no_reference_or_memory_leak(module_name, label, name, args, kwargs, expected):
+    module = __import__(module_name)
+    if name.startswith(TABLE):
+        table = module.Interpolator(XP, FPF)
+        attribute = getattr(table, name.split(".")[1])
+        fn = attribute if callable(attribute) else lambda: getattr(table, name.split(".")[1])
+    else:
+        fn = getattr(module, name)
+    exc = panic_type(module) if expected == "panic" else expected
     objects = list(args) + list(kwargs.values())
+    loops = LOOPS // 100 if "threads" in label else LOOPS
 
     def call():
         if exc is None:
@@ -107,7 +137,7 @@ def test_no_reference_or_memory_leak(rust, label, name, args, kwargs, expected):
     tracemalloc.start()
     traced_before = python_traced()
     rss_before = rss_kib()
-    for _ in range(LOOPS):
+    for _ in range(loops):
         call()
     gc.collect()
     traced_growth = python_traced() - traced_before

@@ -1,0 +1,104 @@
+// The call driver shared by both modules: the element types of each
+// function, the table built from copies of the knots, and the evaluation of
+// a query into a new result array, with the GIL held throughout (`rust`) or
+// released while the work runs, on one thread or several (exact_interp).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <type_traits>
+
+#include "module/arrays.hpp"
+#include "module/errors.hpp"
+#include "module/python.hpp"
+#include "parallel/parallel.hpp"
+#include "piecewise/piecewise.hpp"
+
+namespace rust::module {
+
+template <class F>
+inline constexpr Element value_element = std::is_same_v<F, i64> ? Element::I64 : Element::F64;
+
+// The element types of one function: the query's and the result's.
+template <Direction D, class F>
+struct Kind;
+template <class F>
+struct Kind<Direction::Forward, F> {
+    static constexpr Element query = Element::U64;
+    static constexpr Element result = value_element<F>;
+    using Out = F;
+};
+template <class F>
+struct Kind<Direction::Inverse, F> {
+    static constexpr Element query = value_element<F>;
+    static constexpr Element result = Element::U64;
+    using Out = u64;
+};
+
+// How the work of a call runs.
+struct Threads {
+    bool release_gil = false;  // false: the caller's thread, GIL held from entry to return
+    std::size_t workers = 1;   // with the GIL released: at most this many threads; 0 the cores available
+};
+
+// Work on fewer elements than this keeps the GIL: releasing and taking it
+// back costs more than the work.
+inline constexpr npy_intp kReleaseGil = 512;
+
+// The GIL released for the scope, taken back on every way out of it
+// (exceptions included), before anything touches Python again.
+class WithoutGil {
+public:
+    WithoutGil() : state_(PyEval_SaveThread()) {}
+    WithoutGil(const WithoutGil&) = delete;
+    WithoutGil& operator=(const WithoutGil&) = delete;
+    ~WithoutGil() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+// body(), with the GIL released when `release` holds.
+template <class Body>
+decltype(auto) maybe_without_gil(bool release, Body&& body) {
+    if (release) {
+        WithoutGil unlocked;
+        return body();
+    }
+    return body();
+}
+
+// The table from copies of the accepted knots. Lengths that differ are fatal
+// (Panic), even where the query is empty.
+template <class F>
+piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads threads) {
+    const bool release = threads.release_gil && xp.length + fp.length >= kReleaseGil;
+    return maybe_without_gil(release, [&] { return piecewise::Interp<u64, F>(copy<u64>(xp), copy<F>(fp)); });
+}
+
+// Evaluates every query element in order into a new array, and maps the first
+// evaluation error to its exception: a new reference, or null with an
+// exception set. The query stays referenced by its view for the whole call.
+template <Direction D, class F>
+PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, InverseMethod method, Threads threads) {
+    Ref result(new_result(Kind<D, F>::result, query.length));
+    if (!result) return nullptr;
+    auto* out = static_cast<typename Kind<D, F>::Out*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
+    const bool release = threads.release_gil && query.length >= kReleaseGil;
+    const std::optional<piecewise::Failure> failure = maybe_without_gil(release, [&] {
+        if (!threads.release_gil) {
+            if constexpr (D == Direction::Forward) return table.forward_all(query.strided<u64>(), out);
+            else return table.inverse_all(query.strided<F>(), method, out);
+        }
+        const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
+        if constexpr (D == Direction::Forward) return parallel::forward_all(table, query.strided<u64>(), out, split);
+        else return parallel::inverse_all(table, query.strided<F>(), method, out, split);
+    });
+    if (failure) {
+        raise_interp_error(D, failure->error);
+        return nullptr;
+    }
+    return result.release();
+}
+
+}  // namespace rust::module

@@ -1,0 +1,171 @@
+"""exact_interp on every core: the keyword `workers`, Interpolator as an
+object (construction, views, pickling, immutability), Python threads sharing
+one table, and the GIL released while a call works. Results and errors
+against `rust` are in the shared suites, over every entry (conftest `impl`)."""
+
+import copy
+import pickle
+import threading
+import time
+
+import numpy as np
+import pytest
+from conftest import f64, i64, u64
+
+import exact_interp
+
+XP = np.cumsum(np.random.default_rng(5).integers(1, 10**12, 1000, dtype=np.uint64), dtype=np.uint64)
+FPI = np.cumsum(np.random.default_rng(6).integers(1, 10**6, 1000)).astype(np.int64)
+FPF = FPI / 7.0
+
+
+def calls(workers):
+    """Every entry that takes `workers`, on a valid query."""
+    t, tf = exact_interp.Interpolator(XP, FPI), exact_interp.Interpolator(XP, FPF)
+    x, f = XP[:3], FPI[:3]
+    return [
+        lambda: exact_interp.forward_int(x, XP, FPI, workers=workers),
+        lambda: exact_interp.forward_float(x, XP, FPF, workers=workers),
+        lambda: exact_interp.inverse_int(f, XP, FPI, "nearest", workers=workers),
+        lambda: exact_interp.inverse_float(f / 7.0, XP, FPF, workers=workers),
+        lambda: t.forward(x, workers=workers),
+        lambda: tf.inverse(f / 7.0, "bfill", workers=workers),
+    ]
+
+
+@pytest.mark.parametrize(
+    "workers, error, message",
+    [
+        (None, None, None),
+        (1, None, None),
+        (np.int8(3), None, None),
+        (2**100, None, None),
+        (0, ValueError, "workers must be None or at least 1, not 0"),
+        (-(2**100), ValueError, "workers must be None or at least 1, not -1267650600228229401496703205376"),
+        (True, TypeError, "workers must be None or an int, not 'bool'"),
+        (2.0, TypeError, "workers must be None or an int, not 'float'"),
+        ("2", TypeError, "workers must be None or an int, not 'str'"),
+    ],
+)
+def test_workers(workers, error, message):
+    for call in calls(workers):
+        if error is None:
+            assert len(call()) == 3
+        else:
+            with pytest.raises(error) as info:
+                call()
+            assert info.value.args == (message,)
+
+
+def test_workers_is_keyword_only_and_rust_has_none(rust):
+    with pytest.raises(TypeError, match=r"forward_int\(\) takes 3 positional arguments but 4 were given"):
+        exact_interp.forward_int(XP, XP, FPI, 2)
+    with pytest.raises(TypeError, match=r"inverse\(\) takes from 1 to 2 positional arguments but 3 were given"):
+        exact_interp.Interpolator(XP, FPI).inverse(FPI, None, 2)
+    with pytest.raises(TypeError, match="unexpected keyword argument 'workers'"):
+        rust.forward_int(XP, XP, FPI, workers=1)
+
+
+@pytest.mark.parametrize("fp, values", [(FPI, "int64"), (FPF, "float64")])
+def test_interpolator_object(fp, values):
+    xp_in, fp_in = XP.copy(), fp.copy()
+    t = exact_interp.Interpolator(xp=xp_in, fp=fp_in)
+    xp_in[:] = 0  # the table holds copies
+    fp_in[:] = 0
+    assert repr(t) == f"<exact_interp.Interpolator: 1000 knots of {values} values, xp from {XP[0]} to {XP[-1]}, " \
+                      f"fp from {fp[0].item()!r} to {fp[-1].item()!r}>"
+    for view, original in ((t.xp, XP), (t.fp, fp)):
+        assert view.tobytes() == original.tobytes() and view.dtype == original.dtype
+        assert not view.flags.writeable
+        with pytest.raises(ValueError):
+            view.flags.writeable = True
+    view = t.xp
+    for other in (pickle.loads(pickle.dumps(t)), copy.deepcopy(t)):
+        assert type(other) is exact_interp.Interpolator and repr(other) == repr(t)
+        assert other.forward(XP[::7]).tobytes() == t.forward(XP[::7]).tobytes()
+    del t  # a view keeps the table's memory
+    assert view.tobytes() == XP.tobytes()
+    with pytest.raises(AttributeError):
+        exact_interp.Interpolator(XP, fp).xp = XP  # type: ignore[misc]
+    assert "2 knots" in repr(exact_interp.Interpolator(u64(1, 2), f64(0.5, 1.5)))
+    assert repr(exact_interp.Interpolator(u64(7), i64(-1))) == "<exact_interp.Interpolator: 1 knot of int64 values, " \
+                                                              "xp 7, fp -1>"
+    assert repr(exact_interp.Interpolator(u64(), f64())) == "<exact_interp.Interpolator: 0 knots of float64 values>"
+
+
+def test_interpolator_arguments():
+    with pytest.raises(TypeError, match="argument 'xp': 'list' object cannot be converted to 'PyArray<T, D>'"):
+        exact_interp.Interpolator([1], FPI)
+    with pytest.raises(TypeError, match="argument 'fp': 'ndarray' object cannot be converted"):
+        exact_interp.Interpolator(XP, XP)
+    with pytest.raises(TypeError, match=r"Interpolator\(\) missing 1 required positional argument: 'fp'"):
+        exact_interp.Interpolator(XP)  # type: ignore[call-overload]
+    with pytest.raises(exact_interp.FatalError, match="^xp and fp must have same length$"):
+        exact_interp.Interpolator(XP, FPI[:-1])
+    t = exact_interp.Interpolator(XP, FPI)
+    with pytest.raises(TypeError, match="argument 'f': 'ndarray' object cannot be converted"):
+        t.inverse(FPF)  # the query has the table's dtype
+    with pytest.raises(TypeError, match="argument 'x'"):
+        t.forward(FPI)  # type: ignore[arg-type]
+    with pytest.raises(ValueError, match="xp must be strictly increasing"):
+        exact_interp.Interpolator(XP[::-1], FPI).forward(XP)  # checked once, reported where needed
+    assert exact_interp.Interpolator(XP[::-1], FPI).inverse(FPI[:2]).tolist() == XP[::-1][:2].tolist()
+
+
+def test_threads_share_one_interpolator(rust):
+    ti, tf = exact_interp.Interpolator(XP, FPI), exact_interp.Interpolator(XP, FPF)
+    rng = np.random.default_rng(9)
+    x = rng.integers(int(XP[0]), int(XP[-1]), 200_000, dtype=np.uint64)
+    f = rng.uniform(FPF[0], FPF[-1], 200_000)
+    jobs = [
+        (lambda w: ti.forward(x, workers=w), rust.forward_int(x, XP, FPI)),
+        (lambda w: tf.forward(x[::-3], workers=w), rust.forward_float(x[::-3], XP, FPF)),
+        (lambda w: tf.inverse(f, "nearest", workers=w), rust.inverse_float(f, XP, FPF, "nearest")),
+    ]
+    failures = []
+
+    def worker(k):
+        for r in range(6):
+            run, expected = jobs[(k + r) % len(jobs)]
+            if run([1, 2, 3, None][(k + r) % 4]).tobytes() != expected.tobytes():
+                failures.append(k)
+        try:
+            tf.inverse(np.array([FPF[5], np.nan] * 100_000), workers=3)  # errors in every chunk at once
+        except exact_interp.FatalError as e:
+            if e.args != ("nan or inf encountered",):
+                failures.append(k)
+
+    threads = [threading.Thread(target=worker, args=(k,)) for k in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=120)
+    assert not any(t.is_alive() for t in threads) and failures == []
+
+
+@pytest.mark.parametrize("entry", ["rust", "exact_interp"])
+def test_the_gil_is_released_while_a_call_works(rust, entry):
+    # Another Python thread ticks while one call runs. rust holds the GIL from
+    # entry to return: the ticks stop for the whole call (the longest pause is
+    # most of it). exact_interp releases it while it works: they go on.
+    x = np.repeat(XP[1:-1], 10_000)  # 10^7 sorted positions
+    call = {"rust": lambda: rust.forward_float(x, XP, FPF),
+            "exact_interp": lambda: exact_interp.forward_float(x, XP, FPF, workers=1)}[entry]
+    stop, ticks = threading.Event(), []
+
+    def tick():
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+
+    thread = threading.Thread(target=tick)
+    thread.start()
+    while not ticks:
+        time.sleep(0.001)
+    start = time.perf_counter()
+    call()
+    end = time.perf_counter()
+    stop.set()
+    thread.join()
+    times = [start] + [t for t in ticks if start < t < end] + [end]
+    longest_pause = max(b - a for a, b in zip(times, times[1:])) / (end - start)
+    assert longest_pause > 0.5 if entry == "rust" else longest_pause < 0.5, longest_pause
