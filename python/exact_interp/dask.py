@@ -1,17 +1,19 @@
 """The four functions over a chunked Dask array.
 
-Each takes a one-dimensional Dask array as the query and NumPy arrays as the
-table, and returns a lazy Dask array of the result's dtype with the query's
-chunks; computed, it is identical bit for bit to one call on the whole query.
-Each block is one call of the native module, made through the wrappers of
-``exact_interp``, so a fatal error arrives as :class:`exact_interp.FatalError`.
+Each takes a one-dimensional Dask array as the query and the table as NumPy
+arrays ``xp, fp`` or as one :class:`exact_interp.Interpolator`, and returns a
+lazy Dask array of the result's dtype with the query's chunks; computed, it is
+identical bit for bit to one call on the whole query. Each block is one call
+of the GIL-free native functions on one thread (``workers=1``): the threaded
+scheduler runs blocks in parallel, one per thread, and a fatal error arrives
+as :class:`exact_interp.FatalError`.
 
-The table (``xp`` and ``fp``) is one key of the graph, on which every block
-depends: the scheduler ships it to each worker once and every block on that
-worker reads the same arrays, however many blocks there are. The arguments are
-checked when the graph is built (the table by one call on an empty query), so
-a wrong dtype, a wrong method or tables of different lengths fail at once;
-what depends on the data (a query outside the table, a table that is not
+The table is an Interpolator, one key of the graph on which every block
+depends: it is copied and checked once, the scheduler ships it to each worker
+once, and every block on that worker reads the same copy, however many blocks
+there are. The arguments are checked when the graph is built, so a wrong
+dtype, a wrong method or tables of different lengths fail at once; what
+depends on the data (a query outside the table, a table that is not
 increasing) fails when a block is computed, with the native module's message.
 Which block's error is seen depends on the order in which blocks run.
 """
@@ -19,7 +21,7 @@ Which block's error is seen depends on the order in which blocks run.
 from __future__ import annotations
 
 from functools import partial
-from typing import Any
+from typing import Any, overload
 
 import numpy
 import numpy.typing
@@ -27,13 +29,14 @@ import numpy.typing
 try:
     import dask
     import dask.array
+    import dask.base
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise ImportError(
         "exact_interp.dask needs Dask: pip install 'exact-interp[dask]' (or 'dask[array]')"
     ) from error
 
 import exact_interp
-from exact_interp import Method
+from exact_interp import Interpolator, Method
 
 __all__ = ["forward_int", "forward_float", "inverse_int", "inverse_float"]
 
@@ -51,13 +54,31 @@ _QUERY = {
 }
 
 
-def _block(name: str, method: Method, block: Any, table: tuple[Any, Any]) -> Any:
-    """One block: the wrapped call on the table's arrays, as they are."""
-    xp, fp = table
-    fn = getattr(exact_interp, name)
+def _block(name: str, method: Method, block: Any, table: Interpolator[Any]) -> Any:
+    """One block on the caller's thread: Dask runs blocks in parallel."""
     if name.startswith("inverse"):
-        return fn(block, xp, fp, method)
-    return fn(block, xp, fp)
+        return table.inverse(block, method, workers=1)
+    return table.forward(block, workers=1)
+
+
+def _table(name: str, xp: Any, fp: Any, method: Method) -> Interpolator[Any]:
+    """The table of the call, checked as the native call checks it."""
+    if isinstance(xp, Interpolator):
+        values = _QUERY[name] if name.startswith("inverse") else _RESULT[name]
+        if fp is not None or xp.fp.dtype != values:
+            raise TypeError(f"{name}() takes an Interpolator of {values} values alone, not {xp!r} with fp={fp!r}")
+        table = xp
+    else:
+        # the arguments' messages, and a fatal error for lengths that differ
+        fn = getattr(exact_interp, name)
+        empty = numpy.empty(0, _QUERY[name])
+        if name.startswith("inverse"):
+            fn(empty, xp, fp, method)
+        else:
+            fn(empty, xp, fp)
+        table = Interpolator(xp, fp)
+    _block(name, method, numpy.empty(0, _QUERY[name]), table)  # the method, once
+    return table
 
 
 def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) -> dask.array.Array:
@@ -69,14 +90,14 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) ->
             else f"'{type(query).__qualname__}'"
         )
         raise TypeError(f"argument '{param}': a one-dimensional dask array of {want} is required, not {got}")
-    # Checks the table and the method as the native call does, once.
-    _block(name, method, numpy.empty(0, want), (xp, fp))
+    table = _table(name, xp, fp, method)
+    key = "exact-interp-table-" + dask.base.tokenize(table.xp, table.fp)
     # dask exports delayed without declaring it
-    table = dask.delayed((xp, fp), pure=True, traverse=False)  # type: ignore[attr-defined]
+    graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
     result: dask.array.Array = dask.array.map_blocks(
         partial(_block, name, method),
         query,
-        table,
+        graph_table,
         dtype=_RESULT[name],
         chunks=query.chunks,
         meta=numpy.empty(0, _RESULT[name]),
@@ -84,35 +105,55 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) ->
     return result
 
 
+@overload
+def forward_int(x: dask.array.Array, xp: Interpolator[numpy.int64]) -> dask.array.Array: ...
+@overload
 def forward_int(
     x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.int64]
-) -> dask.array.Array:
+) -> dask.array.Array: ...
+def forward_int(x: dask.array.Array, xp: Any, fp: Any = None) -> dask.array.Array:
     """Positions (uint64) to int64 values, block by block."""
     return _map("forward_int", x, xp, fp, None, "x")
 
 
+@overload
+def forward_float(x: dask.array.Array, xp: Interpolator[numpy.float64]) -> dask.array.Array: ...
+@overload
 def forward_float(
     x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.float64]
-) -> dask.array.Array:
+) -> dask.array.Array: ...
+def forward_float(x: dask.array.Array, xp: Any, fp: Any = None) -> dask.array.Array:
     """Positions (uint64) to float64 values, block by block."""
     return _map("forward_float", x, xp, fp, None, "x")
 
 
+@overload
+def inverse_int(
+    f: dask.array.Array, xp: Interpolator[numpy.int64], fp: None = None, method: Method = None
+) -> dask.array.Array: ...
+@overload
 def inverse_int(
     f: dask.array.Array,
     xp: numpy.typing.NDArray[numpy.uint64],
     fp: numpy.typing.NDArray[numpy.int64],
     method: Method = None,
-) -> dask.array.Array:
+) -> dask.array.Array: ...
+def inverse_int(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None) -> dask.array.Array:
     """int64 values to positions (uint64) under `method`, block by block."""
     return _map("inverse_int", f, xp, fp, method, "f")
 
 
+@overload
+def inverse_float(
+    f: dask.array.Array, xp: Interpolator[numpy.float64], fp: None = None, method: Method = None
+) -> dask.array.Array: ...
+@overload
 def inverse_float(
     f: dask.array.Array,
     xp: numpy.typing.NDArray[numpy.uint64],
     fp: numpy.typing.NDArray[numpy.float64],
     method: Method = None,
-) -> dask.array.Array:
+) -> dask.array.Array: ...
+def inverse_float(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None) -> dask.array.Array:
     """float64 values to positions (uint64) under `method`, block by block."""
     return _map("inverse_float", f, xp, fp, method, "f")

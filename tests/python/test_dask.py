@@ -60,12 +60,14 @@ def compute(request):
     return lambda lazy: c.compute(lazy).result(timeout=TIMEOUT)
 
 
+@pytest.mark.parametrize("given", ["arrays", "Interpolator"])
 @pytest.mark.parametrize("name, args", CASES)
 @pytest.mark.parametrize("chunks, size", [(1, 40), (777, 20_000), (50_000, 50_000), (10, 0)])
-def test_matches_one_call(rust, compute, name, args, chunks, size):
+def test_matches_one_call(rust, compute, name, args, chunks, size, given):
     q = query(name, size)
     whole = getattr(rust, name)(q, *table(name), *args)
-    lazy = getattr(ed, name)(da.from_array(q, chunks=chunks), *table(name), *args)
+    knots = table(name) if given == "arrays" else (exact_interp.Interpolator(*table(name)), None)
+    lazy = getattr(ed, name)(da.from_array(q, chunks=chunks), *knots, *args)
     assert lazy.dtype == whole.dtype and lazy.chunks == da.from_array(q, chunks=chunks).chunks
     result = compute(lazy)
     assert result.dtype == whole.dtype
@@ -129,6 +131,13 @@ def test_arguments_are_checked_when_the_graph_is_built():
         ed.inverse_int(da.from_array(query("inverse_int", 10), chunks=5), XP, FPI, "nearer")  # type: ignore[arg-type]
     with pytest.raises(exact_interp.FatalError, match="^xp and fp must have same length$"):
         ed.forward_int(x, XP, FPI[:-1])
+    with pytest.raises(TypeError, match=r"forward_int\(\) takes an Interpolator of int64 values alone"):
+        ed.forward_int(x, exact_interp.Interpolator(XP, FPF))
+    with pytest.raises(TypeError, match="Interpolator of float64 values alone"):
+        ed.forward_float(x, exact_interp.Interpolator(XP, FPF), FPF)  # type: ignore[call-overload]
+    with pytest.raises(ValueError, match="method must be either"):
+        ed.inverse_int(da.from_array(query("inverse_int", 10), chunks=5), exact_interp.Interpolator(XP, FPI),
+                       method="nearer")  # type: ignore[call-overload]
 
 
 def test_the_table_is_one_key_of_the_graph():
