@@ -9,7 +9,9 @@
 #include <type_traits>
 
 #include "module/arrays.hpp"
+#include "module/binding.hpp"
 #include "module/errors.hpp"
+#include "module/numpy_api.hpp"
 #include "module/python.hpp"
 #include "parallel/parallel.hpp"
 #include "piecewise/piecewise.hpp"
@@ -99,6 +101,34 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
         return nullptr;
     }
     return result.release();
+}
+
+// A call of one of the four functions: binds and accepts the arguments (query,
+// xp, fp, then method for the inverse functions), builds the table from
+// copies of xp and fp, evaluates every query element in order into a new
+// array and maps the first evaluation error to its exception. `rust` runs it
+// with the GIL held throughout; the GIL-free entry (gil_free) releases it
+// while it works and reads the signature's last parameter as `workers`.
+// Every reference is released on every path.
+template <Direction D, class F>
+PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, bool gil_free) {
+    PyObject* bound[Signature::kMaxParams] = {};
+    if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
+    if (!ensure_numpy_api()) return nullptr;
+    View query, xp, fp;
+    if (!accept(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
+    if (!accept(bound[1], Element::U64, "xp", xp)) return nullptr;
+    if (!accept(bound[2], value_element<F>, "fp", fp)) return nullptr;
+    InverseMethod method = InverseMethod::Exact;
+    if constexpr (D == Direction::Inverse) {
+        if (!parse_method(bound[3], method)) return nullptr;
+    }
+    Threads threads{};
+    if (gil_free) {
+        threads = {true, 0};
+        if (!parse_workers(bound[sig.count - 1], threads.workers)) return nullptr;
+    }
+    return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);
 }
 
 }  // namespace rust::module

@@ -1,5 +1,5 @@
-// The module `rust`: its initialisation, its four functions and the call
-// driver they share.
+// The module `rust`: its initialisation and its four functions, each a call
+// of the shared driver on the caller's thread with the GIL held.
 #include "module/arrays.hpp"
 #include "module/binding.hpp"
 #include "module/driver.hpp"
@@ -24,27 +24,6 @@ constexpr const char* kPanicDoc =
     "typically propagates through the whole stack and ends the interpreter instead of "
     "being caught by an `except Exception` handler.";
 
-// Binds and accepts the arguments, builds the table from copies of xp and fp,
-// evaluates every query element in order into a new array, and maps the first
-// evaluation error to its exception, all on the caller's thread with the GIL
-// held. Every reference is released on every path.
-template <Direction D, class F>
-PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* bound[4] = {};
-    if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
-    if (!ensure_numpy_api()) return nullptr;
-    View query, xp, fp;
-    if (!accept(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
-    if (!accept(bound[1], Element::U64, "xp", xp)) return nullptr;
-    if (!accept(bound[2], value_element<F>, "fp", fp)) return nullptr;
-    InverseMethod method = InverseMethod::Exact;
-    if constexpr (D == Direction::Inverse) {
-        if (!parse_method(bound[3], method)) return nullptr;
-    }
-    const Threads held{};
-    return evaluate<D, F>(make_table<F>(xp, fp, held), query, method, held);
-}
-
 template <Direction D, class F>
 PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr Signature forward_int{"forward_int", kForwardParams, 3, 3, 3};
@@ -54,7 +33,7 @@ PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, P
     constexpr bool is_int = std::is_same_v<F, i64>;
     const Signature& sig = D == Direction::Forward ? (is_int ? forward_int : forward_float)
                                                    : (is_int ? inverse_int : inverse_float);
-    return guarded([&] { return call<D, F>(sig, args, nargs, kwnames); });
+    return guarded([&] { return call<D, F>(sig, args, nargs, kwnames, false); });
 }
 
 template <Direction D, class F>

@@ -24,25 +24,6 @@ namespace {
 constexpr const char* kForwardParams[] = {"x", "xp", "fp", "workers"};
 constexpr const char* kInverseParams[] = {"f", "xp", "fp", "method", "workers"};
 
-// The driver of `rust`, with the GIL released while it works and `workers`.
-template <Direction D, class F>
-PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* bound[5] = {};
-    if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
-    if (!ensure_numpy_api()) return nullptr;
-    View query, xp, fp;
-    if (!accept(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
-    if (!accept(bound[1], Element::U64, "xp", xp)) return nullptr;
-    if (!accept(bound[2], value_element<F>, "fp", fp)) return nullptr;
-    InverseMethod method = InverseMethod::Exact;
-    if constexpr (D == Direction::Inverse) {
-        if (!parse_method(bound[3], method)) return nullptr;
-    }
-    Threads threads{true, 0};
-    if (!parse_workers(bound[sig.count - 1], threads.workers)) return nullptr;
-    return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);
-}
-
 template <Direction D, class F>
 PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr Signature forward_int{"forward_int", kForwardParams, 4, 3, 3};
@@ -52,7 +33,7 @@ PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, P
     constexpr bool is_int = std::is_same_v<F, i64>;
     const Signature& sig = D == Direction::Forward ? (is_int ? forward_int : forward_float)
                                                    : (is_int ? inverse_int : inverse_float);
-    return guarded([&] { return call<D, F>(sig, args, nargs, kwnames); });
+    return guarded([&] { return call<D, F>(sig, args, nargs, kwnames, true); });
 }
 
 template <class Fn>

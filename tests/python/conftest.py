@@ -87,7 +87,7 @@ class Tiled:
     result, and a failing element fails in the first copy, as in the short
     call."""
 
-    LONG = 2**17
+    LONG = 2**16
 
     def __init__(self, module):
         self.module = module
