@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The core and the module built with AddressSanitizer and
+# The core and both modules built with AddressSanitizer and
 # UndefinedBehaviorSanitizer; the whole C++ suite and the whole Python suite
-# run under them (the runtimes preloaded into the interpreter). Any report
-# fails the run.
+# run under them (the runtimes preloaded into the interpreter). Then the same
+# built with ThreadSanitizer, under which the threaded tests run: evaluations
+# split across threads, Python threads sharing one Interpolator, errors in
+# several chunks at once. Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -20,10 +22,24 @@ ctest --test-dir build/asan --output-on-failure -j "$(nproc)"
 echo "== Python suite under ASan+UBSan"
 preload="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
 ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$PWD/build/asan" build/venv-np2/bin/python \
-    -c 'import rust; assert "build/asan" in rust.__file__, rust.__file__'  # the instrumented module is the one tested
+    -c 'import rust, exact_interp._native as n; assert "build/asan" in rust.__file__ and "build/asan" in n.__file__'  # the instrumented modules are the ones tested
 # The interpreter keeps objects alive until exit by design; leaks are checked
 # by the reference and memory tests instead.
-# exact_interp (pure Python) from the source tree, over the instrumented module.
+# The build tree holds exact_interp: its Python files beside its instrumented native part.
 (cd tests/python && RUST_SANITIZED=1 ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" \
-    PYTHONPATH="$PWD/../../build/asan:$PWD/../../python" \
-    ../../build/venv-np2/bin/python -m pytest -q -p no:cacheprovider .)
+    PYTHONPATH="$PWD/../../build/asan" ../../build/venv-np2/bin/python -m pytest -q -p no:cacheprovider .)
+
+configure_and_build build/tsan -DRUST_TSAN=ON -DRUST_TESTS=ON -DRUST_MODULE=ON -DRUST_WERROR=ON \
+    -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
+report=$PWD/build/tsan-report
+rm -f "$report".*
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:log_path=$report"
+tsan_failed() { cat "$report".* 2>/dev/null; echo "ThreadSanitizer: $1" >&2; exit 1; }
+echo "== Threaded C++ tests under TSan"
+build/tsan/core_tests --gtest_brief=1 --gtest_filter='SplitRun.*:Passes/WholeArrayPasses.*' || tsan_failed "C++ tests"
+echo "== Threaded Python tests under TSan"
+(cd tests/python && LD_PRELOAD="$(g++ -print-file-name=libtsan.so)" PYTHONPATH="$PWD/../../build/tsan" \
+    ../../build/venv-np2/bin/python -m pytest -q -p no:cacheprovider test_parallel.py \
+    test_errors.py::test_lowest_failing_index_wins_across_chunks \
+    test_robustness.py::test_concurrent_threads_give_single_threaded_results) || tsan_failed "Python tests"
+if ls "$report".* >/dev/null 2>&1; then tsan_failed "reports"; fi
