@@ -37,10 +37,12 @@ struct Kind<Direction::Inverse, F> {
     using Out = u64;
 };
 
-// How the work of a call runs.
+// How the work of a call runs: `rust`'s way (GilFree false), on the caller's
+// thread with the GIL held from entry to return, or with the GIL released
+// while it works, on at most `workers` threads (0: the cores available).
+template <bool GilFree>
 struct Threads {
-    bool release_gil = false;  // false: the caller's thread, GIL held from entry to return
-    std::size_t workers = 1;   // with the GIL released: at most this many threads; 0 the cores available
+    std::size_t workers = 1;
 };
 
 // Work on fewer elements than this keeps the GIL: releasing and taking it
@@ -60,7 +62,7 @@ private:
     PyThreadState* state_;
 };
 
-// body(), with the GIL released when `release` holds.
+// body(), with the GIL released where `release` holds.
 template <class Body>
 decltype(auto) maybe_without_gil(bool release, Body&& body) {
     if (release) {
@@ -72,29 +74,31 @@ decltype(auto) maybe_without_gil(bool release, Body&& body) {
 
 // The table from copies of the accepted knots. Lengths that differ are fatal
 // (Panic), even where the query is empty.
-template <class F>
-piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads threads) {
-    const bool release = threads.release_gil && xp.length + fp.length >= kReleaseGil;
+template <class F, bool GilFree>
+piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<GilFree>) {
+    const bool release = GilFree && xp.length + fp.length >= kReleaseGil;
     return maybe_without_gil(release, [&] { return piecewise::Interp<u64, F>(copy<u64>(xp), copy<F>(fp)); });
 }
 
 // Evaluates every query element in order into a new array, and maps the first
 // evaluation error to its exception: a new reference, or null with an
 // exception set. The query stays referenced by its view for the whole call.
-template <Direction D, class F>
-PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, InverseMethod method, Threads threads) {
+template <Direction D, class F, bool GilFree>
+PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, InverseMethod method,
+                   Threads<GilFree> threads) {
     Ref result(new_result(Kind<D, F>::result, query.length));
     if (!result) return nullptr;
     auto* out = static_cast<typename Kind<D, F>::Out*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
-    const bool release = threads.release_gil && query.length >= kReleaseGil;
+    const bool release = GilFree && query.length >= kReleaseGil;
     const std::optional<piecewise::Failure> failure = maybe_without_gil(release, [&] {
-        if (!threads.release_gil) {
+        if constexpr (!GilFree) {
             if constexpr (D == Direction::Forward) return table.forward_all(query.strided<u64>(), out);
             else return table.inverse_all(query.strided<F>(), method, out);
+        } else {
+            const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
+            if constexpr (D == Direction::Forward) return parallel::forward_all(table, query.strided<u64>(), out, split);
+            else return parallel::inverse_all(table, query.strided<F>(), method, out, split);
         }
-        const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
-        if constexpr (D == Direction::Forward) return parallel::forward_all(table, query.strided<u64>(), out, split);
-        else return parallel::inverse_all(table, query.strided<F>(), method, out, split);
     });
     if (failure) {
         raise_interp_error(D, failure->error);
@@ -107,11 +111,11 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
 // xp, fp, then method for the inverse functions), builds the table from
 // copies of xp and fp, evaluates every query element in order into a new
 // array and maps the first evaluation error to its exception. `rust` runs it
-// with the GIL held throughout; the GIL-free entry (gil_free) releases it
+// with the GIL held throughout; the GIL-free entry (GilFree) releases it
 // while it works and reads the signature's last parameter as `workers`.
 // Every reference is released on every path.
-template <Direction D, class F>
-PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, bool gil_free) {
+template <Direction D, class F, bool GilFree>
+PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* bound[Signature::kMaxParams] = {};
     if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
     if (!ensure_numpy_api()) return nullptr;
@@ -123,9 +127,8 @@ PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
     if constexpr (D == Direction::Inverse) {
         if (!parse_method(bound[3], method)) return nullptr;
     }
-    Threads threads{};
-    if (gil_free) {
-        threads = {true, 0};
+    Threads<GilFree> threads{};
+    if constexpr (GilFree) {
         if (!parse_workers(bound[sig.count - 1], threads.workers)) return nullptr;
     }
     return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);

@@ -33,7 +33,7 @@ PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, P
     constexpr bool is_int = std::is_same_v<F, i64>;
     const Signature& sig = D == Direction::Forward ? (is_int ? forward_int : forward_float)
                                                    : (is_int ? inverse_int : inverse_float);
-    return guarded([&] { return call<D, F>(sig, args, nargs, kwnames, false); });
+    return guarded([&] { return call<D, F, false>(sig, args, nargs, kwnames); });
 }
 
 template <Direction D, class F>

@@ -33,7 +33,7 @@ PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, P
     constexpr bool is_int = std::is_same_v<F, i64>;
     const Signature& sig = D == Direction::Forward ? (is_int ? forward_int : forward_float)
                                                    : (is_int ? inverse_int : inverse_float);
-    return guarded([&] { return call<D, F>(sig, args, nargs, kwnames, true); });
+    return guarded([&] { return call<D, F, true>(sig, args, nargs, kwnames); });
 }
 
 template <class Fn>
@@ -101,7 +101,7 @@ PyObject* interpolator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
                               PyArray_EquivTypes(PyArray_DESCR(reinterpret_cast<PyArrayObject*>(bound[1])),
                                                  descriptor(Element::F64));
         if (!accept(bound[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
-        const Threads threads{true, 0};
+        const Threads<true> threads{0};
         std::unique_ptr<Table> table(is_float ? new Table(make_table<f64>(xp, fp, threads))
                                               : new Table(make_table<i64>(xp, fp, threads)));
         Ref self(PyType_GenericAlloc(type, 0));
@@ -139,7 +139,7 @@ PyObject* interpolator_call(PyObject* self, PyObject* const* args, Py_ssize_t na
                 if constexpr (D == Direction::Inverse) {
                     if (!parse_method(bound[1], method)) return nullptr;
                 }
-                Threads threads{true, 0};
+                Threads<true> threads{0};
                 if (!parse_workers(bound[sig.count - 1], threads.workers)) return nullptr;
                 return evaluate<D, F>(table, query, method, threads);
             },

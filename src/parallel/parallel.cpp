@@ -21,6 +21,16 @@ std::size_t available_cores() {
     return std::max<std::size_t>(std::thread::hardware_concurrency(), 1);
 }
 
+void Thrown::rethrow() const {
+    switch (kind) {
+        case Kind::Panic: throw Panic(message);
+        case Kind::OutOfMemory: throw std::bad_alloc();
+        case Kind::None:
+        case Kind::Other: break;
+    }
+    throw std::runtime_error(message);
+}
+
 Split split_for(std::size_t length, std::size_t workers) {
     const std::size_t most = length / kGrain;  // threads that pay
     if (most < 2) return {1, std::max<std::size_t>(length, 1)};

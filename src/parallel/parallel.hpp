@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
-#include <exception>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -48,6 +51,30 @@ Split split_for(std::size_t length, std::size_t workers);
 // above a known failure are skipped. Every thread is joined before it
 // returns or throws; a thread that cannot be started leaves its chunks to
 // the others.
+// What a chunk threw, kept as a value so that the caller's thread throws it
+// again: fatal errors with their message (cut to the buffer), exhausted
+// memory, anything else as a fatal error with its message. (Not a
+// std::exception_ptr: copying one needs a C++ runtime newer than the oldest
+// the wheel supports.)
+struct Thrown {
+    enum class Kind : std::uint8_t { None, Panic, OutOfMemory, Other } kind = Kind::None;
+    char message[200] = {};
+
+    void keep(Kind k, const char* what) noexcept {
+        kind = k;
+        std::strncpy(message, what, sizeof message - 1);
+    }
+    [[noreturn]] void rethrow() const;
+};
+
+// evaluate(begin, end) evaluates elements [begin, end) in increasing order
+// and returns the first failure among them (its index absolute), or nullopt;
+// it may throw. Returns what evaluate(0, length) would: chunk by chunk, the
+// failure or exception of the lowest chunk that has one, whose elements
+// before it were all evaluated, exactly as one pass would stop there. Chunks
+// above a known failure are skipped. Every thread is joined before it
+// returns or throws; a thread that cannot be started leaves its chunks to
+// the others.
 template <class Evaluate>
 std::optional<Failure> run(std::size_t length, Split split, Evaluate&& evaluate) {
     const std::size_t chunk = std::max<std::size_t>(split.chunk, 1);
@@ -57,7 +84,7 @@ std::optional<Failure> run(std::size_t length, Split split, Evaluate&& evaluate)
 
     struct Outcome {
         std::optional<Failure> failure;
-        std::exception_ptr error;
+        Thrown thrown;
     };
     std::vector<Outcome> outcomes(tasks);
     std::atomic<std::size_t> next{0};
@@ -71,10 +98,16 @@ std::optional<Failure> run(std::size_t length, Split split, Evaluate&& evaluate)
             Outcome& o = outcomes[t];
             try {
                 o.failure = evaluate(begin, end);
+            } catch (const Panic& p) {
+                o.thrown.keep(Thrown::Kind::Panic, p.what());
+            } catch (const std::bad_alloc&) {
+                o.thrown.keep(Thrown::Kind::OutOfMemory, "");
+            } catch (const std::exception& e) {
+                o.thrown.keep(Thrown::Kind::Other, e.what());
             } catch (...) {
-                o.error = std::current_exception();
+                o.thrown.keep(Thrown::Kind::Other, "unknown C++ exception");
             }
-            if (o.failure || o.error) {
+            if (o.failure || o.thrown.kind != Thrown::Kind::None) {
                 std::size_t seen = first_failed.load(std::memory_order_relaxed);
                 while (t < seen && !first_failed.compare_exchange_weak(seen, t, std::memory_order_relaxed)) {
                 }
@@ -82,19 +115,26 @@ std::optional<Failure> run(std::size_t length, Split split, Evaluate&& evaluate)
         }
     };
     {
-        std::vector<std::jthread> helpers;
-        helpers.reserve(threads - 1);  // may throw before any thread starts
+        // Joined on every way out of this scope: every outcome below was
+        // written before its thread ended.
+        struct Joined {
+            std::vector<std::thread> threads;
+            ~Joined() {
+                for (std::thread& t : threads) t.join();
+            }
+        } helpers;
+        helpers.threads.reserve(threads - 1);  // may throw before any thread starts
         for (std::size_t k = 1; k < threads; ++k) {
             try {
-                helpers.emplace_back(work);
+                helpers.threads.emplace_back(work);
             } catch (const std::system_error&) {
                 break;  // no more threads to be had: the others take the chunks
             }
         }
         work();
-    }  // joined here: every outcome below was written before its thread ended
+    }
     for (const Outcome& o : outcomes) {
-        if (o.error) std::rethrow_exception(o.error);
+        if (o.thrown.kind != Thrown::Kind::None) o.thrown.rethrow();
         if (o.failure) return o.failure;
     }
     return std::nullopt;
