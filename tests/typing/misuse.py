@@ -27,3 +27,13 @@ exact_interp.dask.forward_float(x, xp, fpf)  # error
 exact_interp.dask.inverse_float(da.from_array(fpf), xp, fpf, method="up")  # error
 y: np.ndarray[tuple[int], np.dtype[np.uint64]] = exact_interp.dask.forward_int(da.from_array(x), xp, fpi)  # error
 ok2 = exact_interp.dask.inverse_float(da.from_array(fpf), xp, fpf, "nearest").compute()
+
+f64s = np.array([0.0, 5.0], dtype=np.float64)
+exact_interp.forward_int(x, xp, fpi, 2)  # error
+exact_interp.inverse_float(fpf, xp, fpf, workers="all")  # error
+table = exact_interp.Interpolator(xp, fpi)
+table.inverse(f64s)  # error
+z: np.ndarray[tuple[int], np.dtype[np.float64]] = table.forward(x)  # error
+exact_interp.dask.forward_int(da.from_array(x), exact_interp.Interpolator(xp, f64s))  # error
+ok3 = exact_interp.Interpolator(xp, f64s).forward(x, workers=2)
+ok4 = exact_interp.dask.inverse_float(da.from_array(f64s), exact_interp.Interpolator(xp, f64s), method="ffill")
