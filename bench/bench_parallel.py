@@ -1,0 +1,178 @@
+"""exact_interp on every core, measured side by side in one run:
+
+  - workers=2 against workers=1 on 10^7 sorted queries over 1,000 knots, each
+    of the four functions (and workers=None, the cores available);
+  - one-element calls of Interpolator over 1,000 and 10^6 knots against
+    numpy.interp's one-element call over the same table (float64 arrays), with
+    the functions of rust and exact_interp, which copy and scan the table;
+  - exact_interp.dask on the threaded scheduler with 2 threads against one
+    workers=1 call on the same 4·10^7 elements, each giving the whole result
+    in a new array;
+  - a Python thread counting in a loop: its speed while another thread runs
+    workers=1 calls, against its speed alone (and while rust runs, for scale).
+
+    python bench/bench_parallel.py [--quick] [--readme README.md]
+"""
+
+import argparse
+import os
+import platform
+import re
+import statistics
+import threading
+import time
+
+import dask
+import dask.array as da
+import numpy as np
+from bench_numpy import FUNCTIONS, median_ns, queries, table
+
+import exact_interp
+import exact_interp.dask as ed
+import rust
+
+
+def call(module, name, q, xp, fp, **kwargs):
+    fn = getattr(module, name)
+    return (lambda: fn(q, xp, fp, **kwargs)) if name.startswith("forward") else (
+        lambda: fn(q, xp, fp, "nearest", **kwargs))
+
+
+def scaling(m, repeats):
+    rng = np.random.default_rng(1)
+    xp, fpi, fpf = table(1000, rng)
+    rows = []
+    for name in FUNCTIONS:
+        fp = fpi if name.endswith("_int") else fpf
+        q = queries(name, xp, fpi, fpf, m, "sorted", rng)
+        one = median_ns(call(exact_interp, name, q, xp, fp, workers=1), m, repeats)
+        two = median_ns(call(exact_interp, name, q, xp, fp, workers=2), m, repeats)
+        auto = median_ns(call(exact_interp, name, q, xp, fp), m, repeats)
+        held = median_ns(call(rust, name, q, xp, fp), m, repeats)
+        rows.append((name, held, one, two, auto))
+    return rows
+
+
+def one_element(repeats):
+    rng = np.random.default_rng(2)
+    rows = []
+    for n in (1000, 10**6):
+        xp, fpi, fpf = table(n, rng)
+        xf = xp.astype(np.float64)
+        q = xp[n // 3: n // 3 + 1] + np.uint64(1)
+        qf = q.astype(np.float64)
+        t = exact_interp.Interpolator(xp, fpf)
+        inner = 20_000 if n <= 1000 else 10  # the functions copy and scan 16 MB of knots per call at 10^6
+        theirs = median_ns(lambda: np.interp(qf, xf, fpf), 1, repeats, 20_000)
+        prepared = median_ns(lambda: t.forward(q), 1, repeats, 20_000)
+        functions = median_ns(lambda: exact_interp.forward_float(q, xp, fpf), 1, repeats, inner)
+        held = median_ns(lambda: rust.forward_float(q, xp, fpf), 1, repeats, inner)
+        rows.append((n, theirs, prepared, functions, held))
+    return rows
+
+
+def dask_threads(m, repeats):
+    """The whole result in a new array: one call, or the blocks stored into it
+    as they are computed (no concatenation afterwards)."""
+    rng = np.random.default_rng(3)
+    xp, _, fpf = table(1000, rng)
+    q = queries("forward_float", xp, None, fpf, m, "sorted", rng)
+    t = exact_interp.Interpolator(xp, fpf)
+    lazy = ed.forward_float(da.from_array(q, chunks=m // 10), t)
+
+    def stored():
+        out = np.empty(m, np.float64)
+        da.store(lazy, out, lock=False)
+        return out
+
+    one = median_ns(lambda: t.forward(q, workers=1), m, repeats)
+    with dask.config.set(scheduler="threads", num_workers=2):
+        assert stored().tobytes() == t.forward(q, workers=1).tobytes()
+        threaded = median_ns(stored, m, repeats)
+    return one, threaded
+
+
+def other_thread(seconds):
+    """Counts of a Python loop per second, alone and while calls run."""
+    rng = np.random.default_rng(4)
+    xp, _, fpf = table(1000, rng)
+    q = queries("forward_float", xp, None, fpf, 10**7, "sorted", rng)
+    stop = threading.Event()
+
+    def rate(work):
+        counts = []
+
+        def count():
+            n = 0
+            while not stop.is_set():
+                n += 1
+            counts.append(n)
+
+        thread = threading.Thread(target=count)
+        start = time.perf_counter()
+        thread.start()
+        while time.perf_counter() - start < seconds:
+            work()
+        stop.set()
+        thread.join()
+        stop.clear()
+        return counts[0] / (time.perf_counter() - start)
+
+    alone = rate(lambda: time.sleep(0.01))
+    during = rate(lambda: exact_interp.forward_float(q, xp, fpf, workers=1))
+    during_rust = rate(lambda: rust.forward_float(q, xp, fpf))
+    return alone, during, during_rust
+
+
+def markdown(scale, single, dask_pair, thread_rates, machine):
+    lines = [f"Machine: {machine}. ns per element (median); 10^7 sorted queries over 1,000 knots.", "",
+             "| function | rust (GIL held) | workers=1 | workers=2 | workers=None | workers=2 / workers=1 |",
+             "|---|---|---|---|---|---|"]
+    for name, held, one, two, auto in scale:
+        lines.append(f"| {name} | {held:.2f} | {one:.2f} | {two:.2f} | {auto:.2f} | **{one / two:.2f}× faster** |")
+    lines += ["", "One-element call, ns (ratio to numpy.interp's one-element call over the same float64 table):", "",
+              "| knots | numpy.interp | Interpolator.forward | exact_interp.forward_float | rust.forward_float |",
+              "|---|---|---|---|---|"]
+    for n, theirs, prepared, functions, held in single:
+        lines.append(f"| {n:,} | {theirs:.0f} | {prepared:.0f} ({prepared / theirs:.2f}×) | "
+                     f"{functions:.0f} ({functions / theirs:.2f}×) | {held:.0f} ({held / theirs:.2f}×) |")
+    one, threaded = dask_pair
+    alone, during, during_rust = thread_rates
+    lines += ["", f"`exact_interp.dask` (`forward_float`, 4·10^7 sorted positions in 10 blocks, stored into a new "
+              f"array with `dask.array.store`) on the threaded scheduler with 2 threads: {threaded:.2f} ns per "
+              f"element against {one:.2f} for one `workers=1` call: **{one / threaded:.2f}× faster**.", "",
+              f"A Python thread counting in a loop keeps **{during / alone:.0%}** of its solo speed while another "
+              f"thread runs `workers=1` calls ({during_rust / alone:.0%} while it runs `rust`'s, which hold the GIL)."]
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--readme")
+    args = parser.parse_args()
+    repeats = 3 if args.quick else 7
+    m = 10**6 if args.quick else 10**7
+    machine = (f"{platform.processor() or platform.machine()}, {os.cpu_count()} cores, NumPy {np.__version__}, "
+               f"Python {platform.python_version()}")
+    try:
+        with open("/proc/cpuinfo") as f:
+            machine = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name")) + \
+                machine[machine.index(","):]
+    except (OSError, StopIteration):
+        pass
+    text = markdown(scaling(m, repeats), one_element(repeats), dask_threads(4 * m, 3 if args.quick else 5),
+                    other_thread(1.0 if args.quick else 3.0), machine)
+    print(text)
+    if args.readme:
+        begin, end = "<!-- parallel-benchmark:begin -->", "<!-- parallel-benchmark:end -->"
+        with open(args.readme) as f:
+            readme = f.read()
+        readme = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: f"{begin}\n{text}\n{end}", readme,
+                        flags=re.S)
+        with open(args.readme, "w") as f:
+            f.write(readme)
+
+
+if __name__ == "__main__":
+    main()
