@@ -36,7 +36,7 @@ Split split_for(std::size_t length, std::size_t workers) {
     if (most < 2) return {1, std::max<std::size_t>(length, 1)};
     const std::size_t threads = std::min(most, workers == 0 ? available_cores() : workers);
     if (threads == 1) return {1, std::max<std::size_t>(length, 1)};
-    const std::size_t pieces = 4 * threads;
+    const std::size_t pieces = 16 * threads;
     return {threads, std::max(kGrain / 4, (length + pieces - 1) / pieces)};
 }
 

@@ -39,7 +39,7 @@ inline constexpr std::size_t kGrain = std::size_t{1} << 15;
 
 // The split of a query of `length` elements over at most `workers` threads
 // (0: the cores available, asked only when the query is long enough for
-// two): one thread per kGrain elements at most, and about four chunks per
+// two): one thread per kGrain elements at most, and about sixteen chunks per
 // thread, so that a thread that finishes early takes over work.
 Split split_for(std::size_t length, std::size_t workers);
 

@@ -251,7 +251,7 @@ TEST(SplitRun, ThreadsOnlyWhereTheyPay) {
     EXPECT_GE(rust::parallel::available_cores(), 1u);
     for (std::size_t length : {2 * kGrain, 10 * kGrain + 7, std::size_t{1} << 30}) {
         const auto s = split_for(length, 4);
-        EXPECT_GE(s.chunk * 4 * s.threads, length);  // about four chunks per thread
+        EXPECT_GE(s.chunk * 16 * s.threads, length);  // about sixteen chunks per thread
         EXPECT_GE(s.chunk, kGrain / 4);
     }
 }
