@@ -1,7 +1,7 @@
 """Exact interpolation on every core, in threads, processes and clusters.
 
 The four functions of the module ``rust`` with the same arguments, results and
-errors, bit for bit, built from the same core, with two differences: they
+errors, bit for bit, built from the same core, with these differences: they
 release the GIL while they work, and a keyword ``workers`` splits one query
 across threads (``None``, the default: the cores available to the process,
 where the query is long enough to pay for them; ``1``: the caller's thread
