@@ -101,7 +101,7 @@ void check_tables(u64 salt, bool inverse, Pass pass) {
         const rust::piecewise::Interp<u64, F> table(xp, fp);
         const std::size_t m = 1 + g.below(3000);
         const rust::parallel::Split split =
-            pass == Pass::One ? rust::parallel::Split{} : rust::parallel::Split{3, 1 + g.below(400)};
+            pass == Pass::One ? rust::parallel::Split{} : rust::parallel::Split{3, static_cast<std::size_t>(1 + g.below(400))};
         for (Order order : {Order::Random, Order::Sorted, Order::Descending, Order::Clustered}) {
             for (InverseMethod method : {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill,
                                          InverseMethod::Bfill}) {
