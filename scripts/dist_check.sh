@@ -24,7 +24,7 @@ import sys, tarfile
 names = {n.split("/", 1)[1] for n in tarfile.open(sys.argv[1]).getnames() if "/" in n}
 needed = {"pyproject.toml", "CMakeLists.txt", "README.md", "python/rust.pyi", "src/extended/extended.hpp",
           "src/module/module.cpp", "src/module/native.cpp", "src/piecewise/piecewise.cpp", "src/parallel/parallel.cpp",
-          "python/exact_interp/__init__.py", "python/exact_interp/_native.pyi", "python/exact_interp/dask.py",
+          "python/exact_interp/__init__.py", "python/exact_interp/_native.pyi", "python/exact_interp/_convert.py", "python/exact_interp/dask.py",
           "python/exact_interp/py.typed"}
 missing = needed - names
 unwanted = sorted(n for n in names if n.split("/")[0] in {"tests", "bench", "fuzz", "scripts", "examples", "docs",

@@ -30,7 +30,8 @@ from __future__ import annotations
 
 from typing import Literal
 
-__all__ = ["FatalError", "Interpolator", "forward_int", "forward_float", "inverse_int", "inverse_float"]
+__all__ = ["FatalError", "Interpolator", "forward", "inverse", "forward_int", "forward_float", "inverse_int",
+           "inverse_float"]
 
 Method = Literal["nearest", "ffill", "bfill"] | None
 
@@ -54,8 +55,10 @@ class FatalError(RuntimeError):
 # the module ``rust``. It raises FatalError, defined above, for fatal errors.
 from exact_interp._native import (  # noqa: E402
     Interpolator,
+    forward,
     forward_float,
     forward_int,
+    inverse,
     inverse_float,
     inverse_int,
 )

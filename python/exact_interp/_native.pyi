@@ -1,7 +1,7 @@
 """The native part of exact_interp: the four functions of ``rust`` that release
 the GIL and take ``workers``, and Interpolator."""
 
-from typing import Generic, Literal, TypeVar, overload
+from typing import Any, Generic, Literal, TypeVar, overload
 
 import numpy
 import numpy.typing
@@ -40,7 +40,49 @@ def inverse_float(
     workers: int | None = None,
 ) -> numpy.typing.NDArray[numpy.uint64]: ...
 
+# Positions and values of every kind the front end converts exactly: arrays,
+# scalars, lists, pandas, Arrow and Polars objects.
+_Data = numpy.typing.ArrayLike | Any
+
+@overload
+def forward(
+    x: _Data, xp: _Data, fp: numpy.typing.NDArray[numpy.int64], *, workers: int | None = None
+) -> numpy.typing.NDArray[numpy.int64]: ...
+@overload
+def forward(
+    x: _Data, xp: _Data, fp: numpy.typing.NDArray[numpy.float64], *, workers: int | None = None
+) -> numpy.typing.NDArray[numpy.float64]: ...
+@overload
+def forward(
+    x: _Data, xp: _Data, fp: numpy.typing.NDArray[numpy.datetime64], *, workers: int | None = None
+) -> numpy.typing.NDArray[numpy.datetime64]: ...
+@overload
+def forward(x: _Data, xp: _Data, fp: _Data, *, workers: int | None = None) -> Any: ...
+@overload
+def inverse(
+    f: _Data, xp: numpy.typing.NDArray[numpy.uint64], fp: _Data, method: Method = None, *, workers: int | None = None
+) -> numpy.typing.NDArray[numpy.uint64]: ...
+@overload
+def inverse(
+    f: _Data, xp: numpy.typing.NDArray[numpy.int64], fp: _Data, method: Method = None, *, workers: int | None = None
+) -> numpy.typing.NDArray[numpy.int64]: ...
+@overload
+def inverse(
+    f: _Data,
+    xp: numpy.typing.NDArray[numpy.datetime64],
+    fp: _Data,
+    method: Method = None,
+    *,
+    workers: int | None = None,
+) -> numpy.typing.NDArray[numpy.datetime64]: ...
+@overload
+def inverse(f: _Data, xp: _Data, fp: _Data, method: Method = None, *, workers: int | None = None) -> Any: ...
+
 class Interpolator(Generic[_Value]):
+    """Typed knots (uint64 positions, int64 or float64 values) give
+    Interpolator[int64] or Interpolator[float64]; knots of other kinds
+    Interpolator[Any], whose results are in the kinds of its knots."""
+
     @overload
     def __new__(
         cls, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.int64]
@@ -49,13 +91,20 @@ class Interpolator(Generic[_Value]):
     def __new__(
         cls, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.float64]
     ) -> Interpolator[numpy.float64]: ...
-    def forward(
-        self, x: numpy.typing.NDArray[numpy.uint64], *, workers: int | None = None
-    ) -> numpy.typing.NDArray[_Value]: ...
+    @overload
+    def __new__(cls, xp: _Data, fp: _Data) -> Interpolator[Any]: ...
+    def forward(self, x: _Data, *, workers: int | None = None) -> numpy.typing.NDArray[_Value]: ...
     def inverse(
         self, f: numpy.typing.NDArray[_Value], method: Method = None, *, workers: int | None = None
-    ) -> numpy.typing.NDArray[numpy.uint64]: ...
+    ) -> numpy.typing.NDArray[Any]: ...
     @property
-    def xp(self) -> numpy.typing.NDArray[numpy.uint64]: ...
+    def xp(self) -> numpy.typing.NDArray[Any]: ...
     @property
     def fp(self) -> numpy.typing.NDArray[_Value]: ...
+    # the typed knots, and what the caller's were (None: the typed dtypes)
+    @property
+    def _xp(self) -> numpy.typing.NDArray[numpy.uint64]: ...
+    @property
+    def _fp(self) -> numpy.typing.NDArray[_Value]: ...
+    @property
+    def _kinds(self) -> Any: ...

@@ -107,7 +107,8 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
     return result.release();
 }
 
-// A call of one of the four functions: binds and accepts the arguments (query,
+// A call of one of the four functions (call_bound: with its arguments bound
+// in the order query, xp, fp, [method,] [workers]): binds and accepts the arguments (query,
 // xp, fp, then method for the inverse functions), builds the table from
 // copies of xp and fp, evaluates every query element in order into a new
 // array and maps the first evaluation error to its exception. `rust` runs it
@@ -115,10 +116,7 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
 // while it works and reads the signature's last parameter as `workers`.
 // Every reference is released on every path.
 template <Direction D, class F, bool GilFree>
-PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* bound[Signature::kMaxParams] = {};
-    if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
-    if (!ensure_numpy_api()) return nullptr;
+PyObject* call_bound(const Signature& sig, PyObject* const* bound) {
     View query, xp, fp;
     if (!accept(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
     if (!accept(bound[1], Element::U64, "xp", xp)) return nullptr;
@@ -132,6 +130,14 @@ PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
         if (!parse_workers(bound[sig.count - 1], threads.workers)) return nullptr;
     }
     return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);
+}
+
+template <Direction D, class F, bool GilFree>
+PyObject* call(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* bound[Signature::kMaxParams] = {};
+    if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
+    if (!ensure_numpy_api()) return nullptr;
+    return call_bound<D, F, GilFree>(sig, bound);
 }
 
 }  // namespace rust::module

@@ -24,15 +24,17 @@ namespace {
 constexpr const char* kForwardParams[] = {"x", "xp", "fp", "workers"};
 constexpr const char* kInverseParams[] = {"f", "xp", "fp", "method", "workers"};
 
+// forward_int, forward_float, inverse_int, inverse_float
+constexpr Signature kSignatures[] = {
+    {"forward_int", kForwardParams, 4, 3, 3},
+    {"forward_float", kForwardParams, 4, 3, 3},
+    {"inverse_int", kInverseParams, 5, 4, 3},
+    {"inverse_float", kInverseParams, 5, 4, 3},
+};
+
 template <Direction D, class F>
 PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr Signature forward_int{"forward_int", kForwardParams, 4, 3, 3};
-    static constexpr Signature forward_float{"forward_float", kForwardParams, 4, 3, 3};
-    static constexpr Signature inverse_int{"inverse_int", kInverseParams, 5, 4, 3};
-    static constexpr Signature inverse_float{"inverse_float", kInverseParams, 5, 4, 3};
-    constexpr bool is_int = std::is_same_v<F, i64>;
-    const Signature& sig = D == Direction::Forward ? (is_int ? forward_int : forward_float)
-                                                   : (is_int ? inverse_int : inverse_float);
+    const Signature& sig = kSignatures[(D == Direction::Forward ? 0 : 2) + (std::is_same_v<F, i64> ? 0 : 1)];
     return guarded([&] { return call<D, F, true>(sig, args, nargs, kwnames); });
 }
 
@@ -40,6 +42,65 @@ template <class Fn>
 constexpr PyCFunction function(Fn* fn) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
 }
+
+// ---- the front end ------------------------------------------------------------
+
+// Whether obj is an array the typed functions take as it is.
+bool is_typed(PyObject* obj, Element element) {
+    if (!PyArray_Check(obj)) return false;
+    PyArrayObject* a = reinterpret_cast<PyArrayObject*>(obj);
+    PyArray_Descr* want = descriptor(element);
+    return PyArray_NDIM(a) == 1 && (PyArray_DESCR(a) == want || PyArray_EquivTypes(PyArray_DESCR(a), want));
+}
+
+// exact_interp._convert.<name>(*args), the conversions of every other kind of
+// argument; a null argument passes as None.
+PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
+    static PyObject* module = nullptr;  // kept for the process
+    if (module == nullptr) {
+        module = PyImport_ImportModule("exact_interp._convert");
+        if (module == nullptr) return nullptr;
+    }
+    const Ref fn(PyObject_GetAttrString(module, name));
+    if (!fn) return nullptr;
+    const Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
+    if (!tuple) return nullptr;
+    Py_ssize_t k = 0;
+    for (PyObject* a : args) {
+        PyObject* item = a != nullptr ? a : Py_None;
+        Py_INCREF(item);
+        PyTuple_SetItem(tuple.get(), k++, item);  // steals the new reference
+    }
+    return PyObject_CallObject(fn.get(), tuple.get());
+}
+
+constexpr const char* kFrontForwardParams[] = {"x", "xp", "fp", "workers"};
+constexpr const char* kFrontInverseParams[] = {"f", "xp", "fp", "method", "workers"};
+
+// forward(x, xp, fp) and inverse(f, xp, fp, method) of any accepted kinds:
+// arrays of the typed functions' own dtypes go to them directly, everything
+// else through the conversions.
+template <Direction D>
+PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        static constexpr Signature forward{"forward", kFrontForwardParams, 4, 3, 3};
+        static constexpr Signature inverse{"inverse", kFrontInverseParams, 5, 4, 3};
+        const Signature& sig = D == Direction::Forward ? forward : inverse;
+        PyObject* bound[5] = {};
+        if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
+        if (!ensure_numpy_api()) return nullptr;
+        if (is_typed(bound[1], Element::U64)) {
+            const Element query = D == Direction::Forward ? Element::U64 : Element::I64;
+            if (is_typed(bound[2], Element::I64) && is_typed(bound[0], query))
+                return call_bound<D, i64, true>(sig, bound);
+            if (is_typed(bound[2], Element::F64) && is_typed(bound[0], D == Direction::Forward ? query : Element::F64))
+                return call_bound<D, f64, true>(sig, bound);
+        }
+        if constexpr (D == Direction::Forward) return convert("forward", {bound[0], bound[1], bound[2], bound[3]});
+        else return convert("inverse", {bound[0], bound[1], bound[2], bound[3], bound[4]});
+    });
+}
+
 
 PyMethodDef functions[] = {
     {"forward_int", function(&entry<Direction::Forward, i64>), METH_FASTCALL | METH_KEYWORDS,
@@ -50,6 +111,12 @@ PyMethodDef functions[] = {
      "inverse_int(f, xp, fp, method=None, *, workers=None)\n--\n\n"},
     {"inverse_float", function(&entry<Direction::Inverse, f64>), METH_FASTCALL | METH_KEYWORDS,
      "inverse_float(f, xp, fp, method=None, *, workers=None)\n--\n\n"},
+    {"forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
+     "forward(x, xp, fp, *, workers=None)\n--\n\n"
+     "Positions to values, for positions and values of every kind the library converts exactly."},
+    {"inverse", function(&front_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
+     "inverse(f, xp, fp, method=None, *, workers=None)\n--\n\n"
+     "Values to positions, for positions and values of every kind the library converts exactly."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -61,7 +128,8 @@ using Table = std::variant<piecewise::Interp<u64, i64>, piecewise::Interp<u64, f
 
 struct Interpolator {
     PyObject_HEAD
-    Table* table;  // owned; never null once tp_new has returned the object
+    Table* table;    // owned; never null once tp_new has returned the object
+    PyObject* kinds;  // owned: what the caller's knots were (exact_interp._convert), null for the typed dtypes
 };
 
 Table& table_of(PyObject* self) { return *reinterpret_cast<Interpolator*>(self)->table; }
@@ -95,24 +163,37 @@ PyObject* interpolator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
         PyObject* bound[2] = {};
         if (!bind(sig, flat.get(), nargs, kwnames.get(), bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
+        // Knots of other kinds become typed arrays first: (keys, values, kinds).
+        PyObject* knots[2] = {bound[0], bound[1]};
+        Ref converted, kinds;
+        if (!is_typed(bound[0], Element::U64) || !(is_typed(bound[1], Element::I64) || is_typed(bound[1], Element::F64))) {
+            converted = Ref(convert("table", {bound[0], bound[1]}));
+            if (!converted) return nullptr;
+            knots[0] = PyTuple_GetItem(converted.get(), 0);
+            knots[1] = PyTuple_GetItem(converted.get(), 1);
+            kinds = Ref::borrow(PyTuple_GetItem(converted.get(), 2));
+            if (!knots[0] || !knots[1] || !kinds) return nullptr;
+        }
         View xp, fp;
-        if (!accept(bound[0], Element::U64, "xp", xp)) return nullptr;
-        const bool is_float = PyArray_Check(bound[1]) && PyArray_NDIM(reinterpret_cast<PyArrayObject*>(bound[1])) == 1 &&
-                              PyArray_EquivTypes(PyArray_DESCR(reinterpret_cast<PyArrayObject*>(bound[1])),
-                                                 descriptor(Element::F64));
-        if (!accept(bound[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
+        if (!accept(knots[0], Element::U64, "xp", xp)) return nullptr;
+        const bool is_float = is_typed(knots[1], Element::F64);
+        if (!accept(knots[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
         const Threads<true> threads{0};
         std::unique_ptr<Table> table(is_float ? new Table(make_table<f64>(xp, fp, threads))
                                               : new Table(make_table<i64>(xp, fp, threads)));
         Ref self(PyType_GenericAlloc(type, 0));
         if (!self) return nullptr;
         reinterpret_cast<Interpolator*>(self.get())->table = table.release();
+        reinterpret_cast<Interpolator*>(self.get())->kinds = kinds.release();
         return self.release();
     });
 }
 
+PyObject* kinds_of(PyObject* self) { return reinterpret_cast<Interpolator*>(self)->kinds; }
+
 void interpolator_dealloc(PyObject* self) {
     delete reinterpret_cast<Interpolator*>(self)->table;
+    Py_XDECREF(kinds_of(self));
     PyTypeObject* type = Py_TYPE(self);
     auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free(self);
@@ -120,17 +201,28 @@ void interpolator_dealloc(PyObject* self) {
 }
 
 // The call of one method on the table, holding a reference to the object for
-// the whole call, as the GIL is released while it runs.
-template <Direction D>
+// the whole call, as the GIL is released while it runs. `typed`: the query
+// is taken as the typed functions take it (the private _forward, _inverse);
+// otherwise a query of another kind, or any query of a table of other kinds,
+// goes through the conversions.
+template <Direction D, bool Typed>
 PyObject* interpolator_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        static constexpr Signature forward{"forward", kForwardMethodParams, 2, 1, 1};
-        static constexpr Signature inverse{"inverse", kInverseMethodParams, 3, 2, 1};
+        static constexpr Signature forward{Typed ? "_forward" : "forward", kForwardMethodParams, 2, 1, 1};
+        static constexpr Signature inverse{Typed ? "_inverse" : "inverse", kInverseMethodParams, 3, 2, 1};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
         PyObject* bound[3] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         const Ref keep = Ref::borrow(self);
+        if constexpr (!Typed) {
+            const bool is_int = std::holds_alternative<piecewise::Interp<u64, i64>>(table_of(self));
+            const Element query = D == Direction::Forward ? Element::U64 : (is_int ? Element::I64 : Element::F64);
+            if (kinds_of(self) != nullptr || !is_typed(bound[0], query)) {
+                if constexpr (D == Direction::Forward) return convert("interpolator_forward", {self, bound[0], bound[1]});
+                else return convert("interpolator_inverse", {self, bound[0], bound[1], bound[2]});
+            }
+        }
         return std::visit(
             [&]<class F>(const piecewise::Interp<u64, F>& table) -> PyObject* {
                 View query;
@@ -156,12 +248,26 @@ PyObject* knots_view(PyObject* self, const piecewise::Knots<T>& knots) {
     return read_only_view(element, knots.data(), static_cast<npy_intp>(knots.size()), self);
 }
 
-PyObject* interpolator_xp(PyObject* self, void*) {
+PyObject* typed_xp(PyObject* self, void*) {
     return guarded([&] { return std::visit([&](const auto& t) { return knots_view(self, t.xp()); }, table_of(self)); });
 }
 
-PyObject* interpolator_fp(PyObject* self, void*) {
+PyObject* typed_fp(PyObject* self, void*) {
     return guarded([&] { return std::visit([&](const auto& t) { return knots_view(self, t.fp()); }, table_of(self)); });
+}
+
+// The knots in the caller's terms: the typed views, or converted back.
+PyObject* caller_knots(PyObject* self, int which) {
+    if (kinds_of(self) == nullptr) return which == 0 ? typed_xp(self, nullptr) : typed_fp(self, nullptr);
+    const Ref pair(convert("knots", {self}));
+    if (!pair) return nullptr;
+    return Ref::borrow(PyTuple_GetItem(pair.get(), which)).release();
+}
+
+PyObject* interpolator_xp(PyObject* self, void*) { return caller_knots(self, 0); }
+PyObject* interpolator_fp(PyObject* self, void*) { return caller_knots(self, 1); }
+PyObject* interpolator_kinds(PyObject* self, void*) {
+    return Ref::borrow(kinds_of(self) != nullptr ? kinds_of(self) : Py_None).release();
 }
 
 // Pickled as the call that rebuilds it: Interpolator(xp, fp).
@@ -176,6 +282,7 @@ PyObject* interpolator_reduce(PyObject* self, PyObject*) {
 // <exact_interp.Interpolator: 3 knots of int64 values, xp from 100 to 300, fp from 0 to 20>
 PyObject* interpolator_repr(PyObject* self) {
     return guarded([&]() -> PyObject* {
+        if (kinds_of(self) != nullptr) return convert("describe", {self});
         return std::visit(
             [&]<class F>(const piecewise::Interp<u64, F>& t) -> PyObject* {
                 const char* kind = std::is_same_v<F, i64> ? "int64" : "float64";
@@ -202,19 +309,22 @@ PyObject* interpolator_repr(PyObject* self) {
     });
 }
 
-template <Direction D>
+template <Direction D, bool Typed>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return interpolator_call<D>(self, args, nargs, kwnames);
+    return interpolator_call<D, Typed>(self, args, nargs, kwnames);
 }
 
 PyMethodDef interpolator_methods[] = {
-    {"forward", function(&method_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
+    {"forward", function(&method_entry<Direction::Forward, false>), METH_FASTCALL | METH_KEYWORDS,
      "forward($self, x, *, workers=None)\n--\n\n"
-     "Positions (uint64) to values (the table's dtype), as forward_int or forward_float with these knots."},
-    {"inverse", function(&method_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
+     "Positions to values in the kind of the table's values, as forward with these knots."},
+    {"inverse", function(&method_entry<Direction::Inverse, false>), METH_FASTCALL | METH_KEYWORDS,
      "inverse($self, f, method=None, *, workers=None)\n--\n\n"
-     "Values (the table's dtype) to positions (uint64) under `method`, as inverse_int or inverse_float with "
-     "these knots."},
+     "Values to positions in the kind of the table's positions under `method`, as inverse with these knots."},
+    {"_forward", function(&method_entry<Direction::Forward, true>), METH_FASTCALL | METH_KEYWORDS,
+     "_forward($self, x, *, workers=None)\n--\n\nforward_int or forward_float on the typed knots."},
+    {"_inverse", function(&method_entry<Direction::Inverse, true>), METH_FASTCALL | METH_KEYWORDS,
+     "_inverse($self, f, method=None, *, workers=None)\n--\n\ninverse_int or inverse_float on the typed knots."},
     {"__reduce__", interpolator_reduce, METH_NOARGS, nullptr},
     // Interpolator[numpy.int64] in annotations, as the type stubs write it
     {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS, nullptr},
@@ -222,10 +332,15 @@ PyMethodDef interpolator_methods[] = {
 };
 
 PyGetSetDef interpolator_getset[] = {
-    {"xp", interpolator_xp, nullptr, "The positions of the knots: a read-only uint64 view of the table's copy.",
+    {"xp", interpolator_xp, nullptr,
+     "The positions of the knots in the caller's kind: for uint64 knots a read-only view of the table's copy.",
      nullptr},
-    {"fp", interpolator_fp, nullptr, "The values of the knots: a read-only int64 or float64 view of the table's copy.",
+    {"fp", interpolator_fp, nullptr,
+     "The values of the knots in the caller's kind: for int64 or float64 knots a read-only view of the table's copy.",
      nullptr},
+    {"_xp", typed_xp, nullptr, "The typed positions (uint64 keys) of the table's copy.", nullptr},
+    {"_fp", typed_fp, nullptr, "The typed values (int64 or float64) of the table's copy.", nullptr},
+    {"_kinds", interpolator_kinds, nullptr, "What the caller's knots were, or None for the typed dtypes.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,359 @@
+"""Exact conversions between the data people hold and the typed functions.
+
+Positions (``x``, ``xp``) become uint64 keys in an order-preserving way that
+keeps every difference: unsigned integers as they are; signed integers,
+``datetime64`` and ``timedelta64`` counts with the top bit flipped (the
+signed order onto the unsigned one). Values (``fp``, ``f``) become int64
+(integers, and the counts of ``datetime64`` and ``timedelta64``) or float64
+(floats, widened exactly). Every conversion is exact or refused with an
+error that names the argument; nothing here rounds.
+
+Inputs: NumPy arrays of any layout and scalars, Python ints (beyond 2^63
+too), floats, lists and tuples, and objects that convert to NumPy arrays
+(pandas, Arrow, Polars, anything with ``__array__``), recognised without
+importing their libraries. A pandas Series query gives a Series with the same
+index and name.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any
+
+import numpy
+
+_U64 = numpy.dtype(numpy.uint64)
+_I64 = numpy.dtype(numpy.int64)
+_F64 = numpy.dtype(numpy.float64)
+_FLIP = numpy.uint64(1 << 63)
+_NAT = numpy.iinfo(numpy.int64).min
+
+
+@dataclass(frozen=True)
+class Kind:
+    """How a caller's array maps onto the typed functions' arrays.
+
+    ``name`` is "uint", "int", "float", "datetime64" or "timedelta64";
+    ``unit`` the time unit of the last two ("ns", "s", ...), else "".
+    """
+
+    name: str
+    unit: str = ""
+
+    @property
+    def is_time(self) -> bool:
+        return self.name in ("datetime64", "timedelta64")
+
+    @property
+    def dtype(self) -> numpy.dtype[Any]:
+        """The dtype of results of this kind."""
+        if self.is_time:
+            return numpy.dtype(f"{'M8' if self.name == 'datetime64' else 'm8'}[{self.unit}]")
+        return {"uint": _U64, "int": _I64, "float": _F64}[self.name]
+
+    def describe(self) -> str:
+        return str(self.dtype)
+
+
+def _kind_of(a: numpy.ndarray[Any, Any], param: str) -> Kind:
+    k = a.dtype.kind
+    if k == "u":
+        return Kind("uint")
+    if k == "i":
+        return Kind("int")
+    if k == "f":
+        return Kind("float")
+    if k in "Mm":
+        unit, count = numpy.datetime_data(a.dtype)
+        if count != 1 or unit == "generic":
+            raise TypeError(f"argument '{param}': {a.dtype} has no plain time unit")
+        return Kind("datetime64" if k == "M" else "timedelta64", unit)
+    raise TypeError(f"argument '{param}': {a.dtype} is not a kind of position or value this library converts "
+                    f"(integers, floats, datetime64, timedelta64)")
+
+
+def _python_ints(values: list[Any], param: str) -> numpy.ndarray[Any, Any]:
+    """Python ints, exactly: int64 where they all fit, else uint64."""
+    lo, hi = min(values, default=0), max(values, default=0)
+    if lo >= -(1 << 63) and hi < (1 << 63):
+        return numpy.array(values, dtype=_I64)
+    if lo >= 0 and hi < (1 << 64):
+        return numpy.array(values, dtype=_U64)
+    raise OverflowError(f"argument '{param}': {hi if hi >= (1 << 63) else lo} does not fit 64 bits")
+
+
+def _is_int(v: Any) -> bool:
+    return isinstance(v, int) and not isinstance(v, bool)
+
+
+@dataclass
+class Taken:
+    """An argument as a one-dimensional NumPy array, with what it came from."""
+
+    array: numpy.ndarray[Any, Any]
+    scalar: bool = False  # a scalar query: the result is a scalar
+    series: Any = None  # a pandas Series query: the result is a Series like it
+
+
+def take(obj: Any, param: str) -> Taken:
+    """Any accepted argument as a one-dimensional NumPy array, without a copy
+    where its library allows one."""
+    if isinstance(obj, numpy.ndarray):
+        if obj.ndim == 0:
+            return Taken(obj.reshape(1), scalar=True)
+        if obj.ndim != 1:
+            raise TypeError(f"argument '{param}': a one-dimensional array is required, not {obj.ndim} dimensions")
+        if obj.dtype == object:
+            items = obj.tolist()
+            if not all(_is_int(v) for v in items):
+                raise TypeError(f"argument '{param}': an object array converts only when all its elements are ints")
+            return Taken(_python_ints(items, param))
+        return Taken(obj)
+    if isinstance(obj, numpy.generic):
+        return take(numpy.asarray(obj), param)
+    if isinstance(obj, bool):
+        raise TypeError(f"argument '{param}': a bool is not a position or a value")
+    if _is_int(obj):
+        return Taken(_python_ints([obj], param), scalar=True)
+    if isinstance(obj, float):
+        return Taken(numpy.array([obj], dtype=_F64), scalar=True)
+    if isinstance(obj, (list, tuple)):
+        if obj and all(_is_int(v) for v in obj):
+            return Taken(_python_ints(list(obj), param))
+        return take(numpy.asarray(obj), param)
+    module = type(obj).__module__.split(".")[0]
+    if module == "pandas":
+        return _take_pandas(obj, param)
+    if module in ("pyarrow", "polars"):
+        nulls = obj.null_count() if module == "polars" else obj.null_count
+        if nulls:
+            raise ValueError(f"argument '{param}': {nulls} null values have no position or value")
+        array = obj.to_numpy() if module == "polars" else obj.to_numpy(zero_copy_only=False)
+        return take(numpy.asarray(array), param)
+    if hasattr(obj, "__array__"):
+        return take(numpy.asarray(obj), param)
+    raise TypeError(f"argument '{param}': '{type(obj).__qualname__}' object is not an array, a sequence or a number")
+
+
+def _take_pandas(obj: Any, param: str) -> Taken:
+    dtype = obj.dtype
+    if getattr(dtype, "tz", None) is not None:  # tz-aware: the UTC instants
+        array = obj.to_numpy(dtype=f"datetime64[{dtype.unit}]")
+    elif obj.hasnans if hasattr(obj, "hasnans") else False:
+        if dtype.kind in "Mm" or not isinstance(dtype, numpy.dtype):
+            raise ValueError(f"argument '{param}': missing values (NaT or NA) have no position or value")
+        array = obj.to_numpy()
+    else:
+        array = obj.to_numpy()
+    taken = take(numpy.asarray(array), param)
+    if type(obj).__name__ == "Series":
+        taken.series = obj
+    return taken
+
+
+def _as_signed_keys(counts: numpy.ndarray[Any, Any]) -> numpy.ndarray[Any, Any]:
+    """int64 counts to uint64 keys in the same order, every difference kept."""
+    return counts.astype(_I64, copy=False).view(_U64) ^ _FLIP
+
+
+def _from_signed_keys(keys: numpy.ndarray[Any, Any]) -> numpy.ndarray[Any, Any]:
+    return (keys ^ _FLIP).view(_I64)
+
+
+def _no_nat(counts: numpy.ndarray[Any, Any], param: str) -> None:
+    if counts.size and (counts == _NAT).any():
+        raise ValueError(f"argument '{param}': NaT has no position or value")
+
+
+_CALENDAR = ("Y", "M")  # units of no fixed length: convertible to no other
+
+
+def _to_unit(a: numpy.ndarray[Any, Any], have: Kind, want: Kind, param: str) -> numpy.ndarray[Any, Any]:
+    """Time counts of unit have.unit as counts of want.unit, exactly."""
+    counts = a.view(_I64) if a.dtype.kind in "Mm" else a
+    _no_nat(counts, param)
+    if have.unit == want.unit:
+        return counts
+    if have.unit in _CALENDAR or want.unit in _CALENDAR:
+        raise ValueError(f"argument '{param}': {have.describe()} does not convert exactly to {want.describe()}")
+    finer = _units_in(have.unit, want.unit)
+    out: numpy.ndarray[Any, Any]
+    if finer > 0:  # have is the coarser: multiply, within int64 and short of NaT
+        lo, hi = int(counts.min(initial=0)), int(counts.max(initial=0))
+        if lo * finer <= _NAT or hi * finer >= (1 << 63):
+            raise OverflowError(f"argument '{param}': {have.describe()} outside the range of {want.describe()}")
+        out = counts * numpy.int64(finer)
+        return out
+    per = numpy.int64(_units_in(want.unit, have.unit))
+    if (counts % per).any():
+        raise ValueError(f"argument '{param}': {have.describe()} that are not whole units of {want.describe()}")
+    out = counts // per
+    return out
+
+
+def _units_in(coarse: str, fine: str) -> int:
+    """How many units `fine` make one unit `coarse` (0 where `fine` is the coarser)."""
+    return int(numpy.array(1, f"m8[{coarse}]").astype(f"m8[{fine}]").astype(_I64))
+
+
+def positions_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], Kind]:
+    """xp as uint64 keys, and its kind."""
+    a = taken.array
+    kind = _kind_of(a, param)
+    if kind.name == "float":
+        raise TypeError(f"argument '{param}': float positions are not exact; pass integers, datetime64 or timedelta64")
+    if kind.name == "uint":
+        return a.astype(_U64, copy=False), kind
+    if kind.name == "int":
+        return _as_signed_keys(a), kind
+    _no_nat(a.view(_I64), param)
+    return _as_signed_keys(a.view(_I64)), kind
+
+
+def positions(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
+    """A query of positions as keys on an axis of the given kind, exactly."""
+    a = taken.array
+    kind = _kind_of(a, param)
+    if kind.name == "float":
+        raise TypeError(f"argument '{param}': float positions are not exact; pass integers, datetime64 or timedelta64")
+    if kind.is_time != axis.is_time or (kind.is_time and kind.name != axis.name):
+        raise TypeError(f"argument '{param}': {a.dtype} positions cannot be ordered with {axis.describe()} knots")
+    if axis.is_time:
+        return _as_signed_keys(_to_unit(a, kind, axis, param))
+    if axis.name == "uint":
+        if kind.name == "int" and a.size and a.min() < 0:
+            raise ValueError(f"argument '{param}': negative positions cannot be ordered with unsigned integer knots")
+        return a.astype(_U64, copy=False)
+    if kind.name == "uint" and a.size and a.max() > numpy.iinfo(numpy.int64).max:
+        raise ValueError(f"argument '{param}': positions above 2^63 - 1 cannot be ordered with signed integer knots")
+    return _as_signed_keys(a)
+
+
+def values_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], Kind]:
+    """fp as int64 or float64, and its kind."""
+    a = taken.array
+    kind = _kind_of(a, param)
+    if kind.name == "float":
+        return a.astype(_F64, copy=False), kind
+    if kind.is_time:
+        counts = a.view(_I64)
+        _no_nat(counts, param)
+        return counts, kind
+    if kind.name == "uint" and a.dtype.itemsize == 8 and a.size and a.max() > numpy.iinfo(numpy.int64).max:
+        raise OverflowError(f"argument '{param}': values above 2^63 - 1 do not fit int64")
+    return a.astype(_I64, copy=False), Kind("int")
+
+
+def values(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
+    """A query of values in fp's terms, exactly."""
+    a = taken.array
+    kind = _kind_of(a, param)
+    if axis.is_time or kind.is_time:
+        if kind.name != axis.name:
+            raise TypeError(f"argument '{param}': {a.dtype} values cannot be ordered with {axis.describe()} values")
+        return _to_unit(a, kind, axis, param)
+    if axis.name == "float":
+        if kind.name == "float":
+            return a.astype(_F64, copy=False)
+        converted = a.astype(_F64)
+        limit = 2.0**64 if kind.name == "uint" else 2.0**63  # where a rounded-up integer would leave the type
+        if not ((converted < limit).all() and (converted.astype(a.dtype) == a).all()):
+            raise ValueError(f"argument '{param}': integers that float64 does not hold exactly cannot be compared "
+                             f"with float values")
+        return converted
+    if kind.name == "float":
+        raise TypeError(f"argument '{param}': float values cannot be compared exactly with integer values")
+    if kind.name == "uint" and a.size and a.max() > numpy.iinfo(numpy.int64).max:
+        raise OverflowError(f"argument '{param}': values above 2^63 - 1 do not fit int64")
+    return a.astype(_I64, copy=False)
+
+
+def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
+    """A typed result in the caller's terms: kind's dtype; a scalar for a
+    scalar query, a Series like a Series query."""
+    if kind.name == "int" and typed.dtype == _U64:
+        out = _from_signed_keys(typed)
+    elif kind.is_time:
+        out = (_from_signed_keys(typed) if typed.dtype == _U64 else typed).view(kind.dtype)
+    else:
+        out = typed
+    if query.scalar:
+        return out[0]
+    if query.series is not None:
+        return type(query.series)(out, index=query.series.index, name=query.series.name, copy=False)
+    return out
+
+
+# ---- the entries of exact_interp._native that take every kind --------------
+
+
+def forward(x: Any, xp: Any, fp: Any, workers: Any) -> Any:
+    """exact_interp.forward for arguments of other kinds than the typed ones."""
+    from exact_interp import _native
+
+    query, knots_x, knots_f = take(x, "x"), take(xp, "xp"), take(fp, "fp")
+    keys, axis = positions_axis(knots_x, "xp")
+    typed_fp, kind = values_axis(knots_f, "fp")
+    fn = _native.forward_int if typed_fp.dtype == _I64 else _native.forward_float
+    return result(fn(positions(query, axis, "x"), keys, typed_fp, workers=workers), kind, query)
+
+
+def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any) -> Any:
+    """exact_interp.inverse for arguments of other kinds than the typed ones."""
+    from exact_interp import _native
+
+    query, knots_x, knots_f = take(f, "f"), take(xp, "xp"), take(fp, "fp")
+    keys, axis = positions_axis(knots_x, "xp")
+    typed_fp, kind = values_axis(knots_f, "fp")
+    fn = _native.inverse_int if typed_fp.dtype == _I64 else _native.inverse_float
+    return result(fn(values(query, kind, "f"), keys, typed_fp, method, workers=workers), axis, query)
+
+
+def table(xp: Any, fp: Any) -> tuple[Any, Any, tuple[Kind, Kind]]:
+    """Interpolator(xp, fp) for knots of other kinds: the typed knots and the kinds."""
+    keys, axis = positions_axis(take(xp, "xp"), "xp")
+    typed_fp, kind = values_axis(take(fp, "fp"), "fp")
+    return keys, typed_fp, (axis, kind)
+
+
+def _kinds(table: Any) -> tuple[Kind, Kind]:
+    kinds: tuple[Kind, Kind] | None = table._kinds
+    if kinds is None:  # typed knots
+        return Kind("uint"), Kind("int" if table._fp.dtype == _I64 else "float")
+    return kinds
+
+
+def interpolator_forward(table: Any, x: Any, workers: Any) -> Any:
+    axis, kind = _kinds(table)
+    query = take(x, "x")
+    return result(table._forward(positions(query, axis, "x"), workers=workers), kind, query)
+
+
+def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any) -> Any:
+    axis, kind = _kinds(table)
+    query = take(f, "f")
+    return result(table._inverse(values(query, kind, "f"), method, workers=workers), axis, query)
+
+
+def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> numpy.ndarray[Any, Any]:
+    out = typed if typed.dtype != _U64 or kind.name == "uint" else _from_signed_keys(typed)
+    out = out.view(kind.dtype) if kind.is_time else out
+    out.flags.writeable = False
+    return out
+
+
+def knots(table: Any) -> tuple[Any, Any]:
+    """The knots of a table in the caller's terms (read-only)."""
+    axis, kind = _kinds(table)
+    return _caller(table._xp, axis), _caller(table._fp, kind)
+
+
+def describe(table: Any) -> str:
+    xp, fp = knots(table)
+    axis, kind = _kinds(table)
+    head = f"<exact_interp.Interpolator: {len(xp)} knot{'s' if len(xp) != 1 else ''} of {kind.describe()} values"
+    if len(xp) == 0:
+        return head + ">"
+    if len(xp) == 1:
+        return f"{head}, {axis.describe()} xp {xp[0]!s}, fp {fp[0]!s}>"
+    return f"{head}, {axis.describe()} xp from {xp[0]!s} to {xp[-1]!s}, fp from {fp[0]!s} to {fp[-1]!s}>"

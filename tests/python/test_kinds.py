@@ -1,0 +1,283 @@
+"""exact_interp.forward, inverse and Interpolator over the data people hold:
+every kind of position and value against exact integer arithmetic (Python
+ints and Fractions), in every layout, pandas, Arrow and Polars inputs, and
+the refusals with their messages."""
+
+import numpy as np
+import pandas as pd
+import polars as pl
+import pyarrow as pa
+import pytest
+from conftest import Outside, ref_forward_int, ref_inverse_int
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import exact_interp
+
+METHODS = [None, "nearest", "ffill", "bfill"]
+I64 = (-(2**63), 2**63 - 1)
+# kind: (dtype, lowest and highest count it holds); NaT, the lowest int64, is no count
+POSITIONS = {
+    "uint64": (np.uint64, (0, 2**64 - 1)),
+    "int64": (np.int64, I64),
+    "int32": (np.int32, (-(2**31), 2**31 - 1)),
+    "uint16": (np.uint16, (0, 2**16 - 1)),
+    "datetime64[ns]": ("M8[ns]", (I64[0] + 1, I64[1])),
+    "datetime64[s]": ("M8[s]", (-(2**40), 2**40)),
+    "timedelta64[us]": ("m8[us]", (I64[0] + 1, I64[1])),
+}
+VALUES = {
+    "int64": (np.int64, I64),
+    "int8": (np.int8, (-128, 127)),
+    "uint32": (np.uint32, (0, 2**32 - 1)),
+    "uint64": (np.uint64, (0, 2**63 - 1)),  # values must fit int64
+    "datetime64[ns]": ("M8[ns]", (I64[0] + 1, I64[1])),
+    "timedelta64[ms]": ("m8[ms]", (-(2**50), 2**50)),
+    "float64": (np.float64, None),
+    "float32": (np.float32, None),
+}
+
+
+def counts(a):
+    """The integers behind an array of any kind, as Python ints."""
+    return [int(v) for v in (a.view(np.int64) if a.dtype.kind in "Mm" else a)]
+
+
+def key(v, dtype):
+    """The uint64 key of a position, as the typed functions see it."""
+    return v if np.dtype(dtype).kind == "u" else v + 2**63
+
+
+@st.composite
+def tables(draw, sort_f):
+    pkind, vkind = draw(st.sampled_from(sorted(POSITIONS))), draw(st.sampled_from(sorted(VALUES)))
+    pdtype, (plo, phi) = POSITIONS[pkind]
+    vdtype, vrange = VALUES[vkind]
+    edges = st.sampled_from([plo, phi, plo + 1, phi - 1, 0 if plo <= 0 <= phi else plo])
+    xs = draw(st.lists(st.one_of(st.integers(plo, phi), edges), min_size=1, max_size=8, unique=True))
+    xs.sort()
+    if vrange is None:
+        fs = draw(st.lists(st.floats(-(2.0**100), 2.0**100, width=32 if vkind == "float32" else 64), min_size=len(xs),
+                           max_size=len(xs), unique=True))
+    else:
+        vedges = st.sampled_from([vrange[0], vrange[1], 0 if vrange[0] <= 0 <= vrange[1] else vrange[0]])
+        fs = draw(st.lists(st.one_of(st.integers(*vrange), vedges), min_size=len(xs), max_size=len(xs), unique=True))
+    if sort_f:
+        fs.sort()
+    return of_dtype(xs, pdtype), of_dtype(fs, vdtype)
+
+
+def of_dtype(values, dtype):
+    """Python numbers as an array of dtype, exactly (time kinds from their counts)."""
+    dtype = np.dtype(dtype)
+    return np.array(values, np.int64).view(dtype) if dtype.kind in "Mm" else np.array(values, dtype)
+
+
+def layout(a, draw):
+    """The same elements as a strided, reversed-twice, list or tuple argument."""
+    how = draw(st.sampled_from(["array", "strided", "list", "tuple", "read-only"]))
+    if how == "strided":
+        b = np.empty(2 * len(a), a.dtype)
+        b[::2] = a
+        return b[::2]
+    if how == "read-only":
+        b = a.copy()
+        b.flags.writeable = False
+        return b
+    if how in ("list", "tuple") and a.dtype.kind in "iu":
+        return (list if how == "list" else tuple)(int(v) for v in a)
+    return a
+
+
+SETTINGS = settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+
+@SETTINGS
+@given(data=st.data())
+def test_forward_of_every_kind(data):
+    xp, fp = data.draw(tables(sort_f=False))
+    lo, hi = counts(xp)[0], counts(xp)[-1]
+    qs = data.draw(st.lists(st.one_of(st.sampled_from(counts(xp)), st.integers(lo, hi)), min_size=1, max_size=6))
+    x = of_dtype(qs, xp.dtype)
+    got = exact_interp.forward(layout(x, data.draw), layout(xp, data.draw), layout(fp, data.draw))
+    table = exact_interp.Interpolator(layout(xp, data.draw), fp)
+    assert got.tobytes() == table.forward(x).tobytes()
+    want_dtype = fp.dtype if fp.dtype.kind in "Mm" else (np.float64 if fp.dtype.kind == "f" else np.int64)
+    assert got.dtype == want_dtype
+    if fp.dtype.kind == "f":  # the float scheme on the keys
+        keys = np.array([key(v, xp.dtype) for v in counts(xp)], np.uint64)
+        qkeys = np.array([key(v, xp.dtype) for v in qs], np.uint64)
+        assert got.tobytes() == exact_interp.forward_float(qkeys, keys, fp.astype(np.float64)).tobytes()
+    else:
+        assert counts(got) == [ref_forward_int(q, counts(xp), counts(fp)) for q in qs]
+
+
+@SETTINGS
+@given(data=st.data())
+def test_inverse_of_every_kind(data):
+    xp, fp = data.draw(tables(sort_f=True))
+    method = data.draw(st.sampled_from(METHODS))
+    if fp.dtype.kind == "f":
+        f = np.array(data.draw(st.lists(st.floats(-(2.0**100), 2.0**100, width=32 if fp.dtype == np.float32 else 64),
+                                        min_size=1, max_size=6)), fp.dtype)
+    else:
+        vs = counts(fp)
+        lo, hi = count_range(fp.dtype)
+        lo, hi = max(vs[0] - 2, lo), min(vs[-1] + 2, hi)
+        fs = data.draw(st.lists(st.one_of(st.sampled_from(vs), st.integers(lo, hi)), min_size=1, max_size=6))
+        f = of_dtype(fs, fp.dtype)
+    try:
+        got = exact_interp.inverse(layout(f, data.draw), xp, layout(fp, data.draw), method)
+    except KeyError as e:
+        got = e
+    try:
+        by_table = exact_interp.Interpolator(xp, fp).inverse(f, method)
+    except KeyError as e:
+        by_table = e
+    if isinstance(got, KeyError):
+        assert isinstance(by_table, KeyError) and by_table.args == got.args
+    else:
+        assert got.tobytes() == by_table.tobytes()
+        assert got.dtype == {"u": np.dtype(np.uint64), "i": np.dtype(np.int64)}.get(xp.dtype.kind, xp.dtype)
+    if fp.dtype.kind == "f":
+        return
+    expected = []
+    for v in counts(f):
+        try:
+            expected.append(ref_inverse_int(v, counts(xp), counts(fp), method))
+        except Outside as e:
+            assert isinstance(got, KeyError) and got.args == (str(e),)
+            return
+    assert counts(got) == expected
+
+
+def count_range(dtype):
+    """The counts a value query of this dtype may hold: its own range, within int64 and short of NaT."""
+    if dtype.kind in "Mm":
+        return I64[0] + 1, I64[1]
+    info = np.iinfo(dtype)
+    return max(int(info.min), I64[0]), min(int(info.max), I64[1])
+
+
+def test_a_clock_table_before_and_after_1970():
+    clock = np.array(["1969-12-31T23:59:59.999999999", "1970-01-01T00:00:00.000000001", "2262-04-11"], "M8[ns]")
+    samples = np.array([0, 2, 2 + 2**62], np.int64)
+    x = np.array(["1970-01-01", "1969-12-31T23:59:59.999999999"], "M8[ns]")
+    assert exact_interp.forward(x, clock, samples).tolist() == [1, 0]
+    assert exact_interp.forward(np.array(["1970-01-01"], "M8[D]"), clock, samples).tolist() == [1]  # days in ns
+    back = exact_interp.inverse(np.array([1, 2**61]), clock, samples, "nearest")
+    assert back.dtype == np.dtype("M8[ns]")
+    assert counts(back) == [ref_inverse_int(v, counts(clock), counts(samples), "nearest") for v in (1, 2**61)]
+    assert counts(back)[0] == 0  # the epoch itself, between the two knots around it
+    # a timestamp column as values: a sample counter to instants and back
+    at = exact_interp.forward(np.array([0, 1, 2, 4], np.uint64), np.array([0, 4], np.uint64), clock[:2])
+    assert at.dtype == clock.dtype and counts(at) == [-1, 0, 0, 1]  # -1/2 to even
+    assert exact_interp.inverse(at, np.array([0, 4], np.uint64), clock[:2], "nearest").tolist() == [0, 2, 2, 4]
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda v, dt: pd.Series(v.astype(dt), index=[f"r{i}" for i in range(len(v))], name="when"),
+        lambda v, dt: pd.Index(v.astype(dt)),
+        lambda v, dt: pa.array(v.astype(dt)),
+        lambda v, dt: pa.chunked_array([v[:1].astype(dt), v[1:].astype(dt)]),
+        lambda v, dt: pl.Series(v.astype(dt)),
+    ],
+    ids=["Series", "Index", "Arrow", "Arrow chunked", "Polars"],
+)
+@pytest.mark.parametrize("dtype", ["M8[ns]", "M8[us]", "int64"])
+def test_pandas_arrow_polars(make, dtype):
+    base = np.array(["1950-01-01", "2000-01-01", "2100-01-01"], "M8[ns]").astype(dtype) if dtype != "int64" else \
+        np.array([-(10**15), 0, 10**17], np.int64)
+    xp, fp = make(base, dtype), np.array([0.0, 1.0, 3.0])
+    below = base[1:] - (1 if dtype == "int64" else np.timedelta64(1, dtype[3:-1]))  # just below the knots
+    x = make(below, dtype)
+    got = exact_interp.forward(x, xp, fp)
+    want = exact_interp.forward(below, base, fp)
+    if isinstance(x, pd.Series):
+        assert isinstance(got, pd.Series) and list(got.index) == list(x.index) and got.name == "when"
+        got = got.to_numpy()
+    assert isinstance(got, np.ndarray) and got.tobytes() == want.tobytes()
+    back = exact_interp.inverse(fp, xp, fp)
+    assert back.dtype == base.dtype and back.tobytes() == base.tobytes()
+
+
+def test_tz_aware_instants_are_their_utc_instants():
+    utc = pd.date_range("2026-03-29T00:30", periods=4, freq="30min", tz="UTC")
+    local = utc.tz_convert("Europe/Berlin")  # a daylight-saving change inside
+    fp = np.arange(4, dtype=np.int64) * 30
+    assert exact_interp.forward(local, utc, fp).tolist() == fp.tolist()
+    assert exact_interp.inverse(fp, local, fp).tolist() == utc.tz_localize(None).to_numpy().tolist()
+
+
+def test_scalars_and_python_ints():
+    r = exact_interp.forward(2**64 - 2, [0, 2**64 - 1], [-(2**63), 2**63 - 1])
+    assert np.ndim(r) == 0 and int(r) == ref_forward_int(2**64 - 2, [0, 2**64 - 1], [-(2**63), 2**63 - 1])
+    assert exact_interp.forward(np.datetime64("2000-01-01"), np.array(["1999", "2001"], "M8[D]"), [0, 731]) == 365
+    assert exact_interp.inverse(-1, [-(2**63), 2**63 - 1], [-(2**63), 2**63 - 1]) == -1
+    assert exact_interp.inverse([5.5], [0, 10], [0.0, 11.0]).tolist() == [5]
+
+
+@pytest.mark.parametrize(
+    "call, exc, message",
+    [
+        (lambda: exact_interp.forward([1.5], [0, 2], [0, 1]), TypeError, "argument 'x': float positions are not exact"),
+        (lambda: exact_interp.forward([1], [0.0, 2.0], [0, 1]), TypeError, "argument 'xp': float positions"),
+        (lambda: exact_interp.forward([1], [0, 2], [0, 2**63]), OverflowError, "argument 'fp': values above 2^63 - 1"),
+        (lambda: exact_interp.forward([2**64], [0, 2], [0, 1]), OverflowError, "argument 'x': 18446744073709551616"),
+        (lambda: exact_interp.forward([-1, 2**64 - 1], [0, 2], [0, 1]), OverflowError, "argument 'x'"),
+        (lambda: exact_interp.forward(np.array(["NaT"], "M8[ns]"), np.array([0, 1], "M8[ns]"), [0, 1]), ValueError,
+         "argument 'x': NaT"),
+        (lambda: exact_interp.forward([1], np.array([0, 1], "M8[ns]"), [0, 1]), TypeError,
+         "argument 'x': int64 positions cannot be ordered with datetime64[ns] knots"),
+        (lambda: exact_interp.forward(np.array([1], "M8[s]"), [0, 2], [0, 1]), TypeError, "argument 'x': datetime64"),
+        (lambda: exact_interp.forward(np.array([1], "m8[s]"), np.array([0, 2], "M8[s]"), [0, 1]), TypeError,
+         "argument 'x': timedelta64[s] positions"),
+        (lambda: exact_interp.forward(np.array([1], "M8[ns]"), np.array([0, 2], "M8[s]"), [0, 1]), ValueError,
+         "argument 'x': datetime64[ns] that are not whole units of datetime64[s]"),
+        (lambda: exact_interp.forward(np.array([2**62], "M8[s]"), np.array([0, 2], "M8[ns]"), [0, 1]),
+         OverflowError, "argument 'x': datetime64[s] outside the range of datetime64[ns]"),
+        (lambda: exact_interp.forward(np.array([1], "M8[M]"), np.array([0, 2], "M8[D]"), [0, 1]), ValueError,
+         "argument 'x': datetime64[M] does not convert exactly"),
+        (lambda: exact_interp.forward([-1], np.array([0, 2], np.uint64), [0, 1]), ValueError,
+         "argument 'x': negative positions"),
+        (lambda: exact_interp.forward(np.array([2**63], np.uint64), [-1, 2], [0, 1]), ValueError,
+         "argument 'x': positions above 2^63 - 1"),
+        (lambda: exact_interp.forward(np.array(["a"], object), [0, 2], [0, 1]), TypeError,
+         "argument 'x': an object array converts only when all its elements are ints"),
+        (lambda: exact_interp.forward([[1]], [0, 2], [0, 1]), TypeError, "argument 'x': a one-dimensional array"),
+        (lambda: exact_interp.forward(True, [0, 2], [0, 1]), TypeError, "argument 'x': a bool"),
+        (lambda: exact_interp.forward({}, [0, 2], [0, 1]), TypeError, "argument 'x': 'dict' object is not an array"),
+        (lambda: exact_interp.inverse([0.5], [0, 2], [0, 1]), TypeError,
+         "argument 'f': float values cannot be compared exactly with integer values"),
+        (lambda: exact_interp.inverse([2**53 + 1], [0, 2], [0.0, 1.0]), ValueError,
+         "argument 'f': integers that float64 does not hold exactly"),
+        (lambda: exact_interp.inverse(np.array([1], "M8[s]"), [0, 2], [0, 1]), TypeError,
+         "argument 'f': datetime64[s] values cannot be ordered with int64 values"),
+        (lambda: exact_interp.inverse([1], [0, 2], np.array(["NaT", "2000"], "M8[ns]")), ValueError,
+         "argument 'fp': NaT"),
+        (lambda: exact_interp.forward(pd.Series([1, None], dtype="Int64"), [0, 2], [0, 1]), (TypeError, ValueError),
+         "argument 'x'"),
+        (lambda: exact_interp.forward(pa.array([1, None]), [0, 2], [0, 1]), ValueError,
+         "argument 'x': 1 null values"),
+        (lambda: exact_interp.forward(pd.Series(pd.to_datetime(["2000", None])), pd.to_datetime(["1999", "2001"]),
+                                      [0, 1]), ValueError, "argument 'x': missing values"),
+    ],
+)
+def test_refusals_name_the_argument(call, exc, message):
+    with pytest.raises(exc) as info:
+        call()
+    assert message in str(info.value), str(info.value)
+
+
+def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
+    u, i = np.array([0, 10], np.uint64), np.array([0, 5], np.int64)
+    with pytest.raises(IndexError, match="x out of bounds"):
+        exact_interp.forward(np.array([11], np.uint64), u, i)
+    with pytest.raises(exact_interp.FatalError, match="xp and fp must have same length"):
+        exact_interp.forward(np.array([1], np.uint64), u, i[:1])
+    with pytest.raises(TypeError, match=r"forward\(\) takes 3 positional arguments"):
+        exact_interp.forward(u, u, i, 1)
+    with pytest.raises(ValueError, match="workers must be None or at least 1"):
+        exact_interp.inverse([1], [0, 10], [0, 5], workers=0)
