@@ -3,7 +3,10 @@
 Each takes a one-dimensional Dask array as the query and the table as NumPy
 arrays ``xp, fp`` or as one :class:`exact_interp.Interpolator`, and returns a
 lazy Dask array of the result's dtype with the query's chunks; computed, it is
-identical bit for bit to one call on the whole query. Each block is one call
+identical bit for bit to one call on the whole query. ``forward`` and
+``inverse`` take positions and values of every kind that
+``exact_interp.forward`` and ``inverse`` take (``datetime64`` chunks
+included); the typed four take the typed dtypes. Each block is one call
 of the GIL-free native functions on one thread (``workers=1``): the threaded
 scheduler runs blocks in parallel, one per thread, and a fatal error arrives
 as :class:`exact_interp.FatalError`.
@@ -38,7 +41,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
 import exact_interp
 from exact_interp import Interpolator, Method
 
-__all__ = ["forward_int", "forward_float", "inverse_int", "inverse_float"]
+__all__ = ["forward", "inverse", "forward_int", "forward_float", "inverse_int", "inverse_float"]
 
 _RESULT = {
     "forward_int": numpy.dtype(numpy.int64),
@@ -52,6 +55,37 @@ _QUERY = {
     "inverse_int": numpy.dtype(numpy.int64),
     "inverse_float": numpy.dtype(numpy.float64),
 }
+
+
+def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param: str) -> dask.array.Array:
+    """forward or inverse of any kinds: the table an Interpolator of the
+    knots' kinds, the result's dtype that of an empty block."""
+    if not isinstance(query, dask.array.Array) or query.ndim != 1:
+        raise TypeError(f"argument '{param}': a one-dimensional dask array is required, not '{type(query).__qualname__}'")
+    if isinstance(xp, Interpolator):
+        if fp is not None:
+            raise TypeError(f"{direction}() takes an Interpolator alone, not with fp={fp!r}")
+        table = xp
+    else:
+        table = Interpolator(xp, fp)
+    name = f"{direction}_"  # _block tells the directions apart by the prefix
+    meta = _block(name, method, numpy.empty(0, query.dtype), table)  # checks the query's kind and the method
+    key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds))
+    graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
+    result: dask.array.Array = dask.array.map_blocks(
+        partial(_block, name, method), query, graph_table, dtype=meta.dtype, chunks=query.chunks, meta=meta
+    )
+    return result
+
+
+def forward(x: dask.array.Array, xp: Any, fp: Any = None) -> dask.array.Array:
+    """Positions of any kind to values in the kind of fp, block by block."""
+    return _map_any("forward", x, xp, fp, None, "x")
+
+
+def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None) -> dask.array.Array:
+    """Values of any kind to positions in the kind of xp under `method`, block by block."""
+    return _map_any("inverse", f, xp, fp, method, "f")
 
 
 def _block(name: str, method: Method, block: Any, table: Interpolator[Any]) -> Any:
@@ -91,7 +125,7 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) ->
         )
         raise TypeError(f"argument '{param}': a one-dimensional dask array of {want} is required, not {got}")
     table = _table(name, xp, fp, method)
-    key = "exact-interp-table-" + dask.base.tokenize(table.xp, table.fp)
+    key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds))
     # dask exports delayed without declaring it
     graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
     result: dask.array.Array = dask.array.map_blocks(

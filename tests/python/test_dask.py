@@ -80,6 +80,21 @@ def with_element(name, index, value, size=1000):
     return q
 
 
+def test_any_kinds_block_by_block(compute):
+    # timestamps before and after 1970 to a sample counter and back, queries in another unit
+    clock = np.array(["1969-07-20T20:17:40", "1970-01-01", "2026-12-08T12:00:00.000000001"], "M8[ns]")
+    samples = np.array([-(10**15), 0, 10**15], np.int64)
+    q = np.sort(RNG.integers(clock[0].astype(np.int64) // 1000, clock[-1].astype(np.int64) // 1000, 5000)).view("M8[us]")
+    lazy = ed.forward(da.from_array(q, chunks=777), clock, samples)
+    whole = exact_interp.forward(q, clock, samples)
+    assert lazy.dtype == whole.dtype and compute(lazy).tobytes() == whole.tobytes()
+    back = ed.inverse(lazy, exact_interp.Interpolator(clock, samples), method="nearest")
+    assert back.dtype == clock.dtype
+    assert compute(back).tobytes() == exact_interp.inverse(whole, clock, samples, "nearest").tobytes()
+    with pytest.raises(TypeError, match="argument 'x': int64 positions cannot be ordered with datetime64"):
+        ed.forward(da.from_array(samples), clock, samples)
+
+
 ERRORS = [
     ("forward_int", (), lambda: with_element("forward_int", 250, XP[-1] + np.uint64(1)), IndexError, "x out of bounds"),
     ("inverse_int", ("ffill",), lambda: with_element("inverse_int", 250, FPI[0] - 1), KeyError, "f out of bounds"),
