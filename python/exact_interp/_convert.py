@@ -136,6 +136,8 @@ def take(obj: Any, param: str) -> Taken:
 
 
 def _take_pandas(obj: Any, param: str) -> Taken:
+    if not hasattr(obj, "dtype"):  # a scalar: Timestamp (by its UTC instant), Timedelta
+        return take(obj.to_numpy(), param)
     dtype = obj.dtype
     if getattr(dtype, "tz", None) is not None:  # tz-aware: the UTC instants
         array = obj.to_numpy(dtype=f"datetime64[{dtype.unit}]")

@@ -215,6 +215,8 @@ def test_scalars_and_python_ints():
     r = exact_interp.forward(2**64 - 2, [0, 2**64 - 1], [-(2**63), 2**63 - 1])
     assert np.ndim(r) == 0 and int(r) == ref_forward_int(2**64 - 2, [0, 2**64 - 1], [-(2**63), 2**63 - 1])
     assert exact_interp.forward(np.datetime64("2000-01-01"), np.array(["1999", "2001"], "M8[D]"), [0, 731]) == 365
+    days = np.array(["1999", "2001"], "M8[D]")
+    assert exact_interp.forward(pd.Timestamp("2000-01-01T01:00", tz="Europe/Paris"), days, [0, 731 * 24]) == 365 * 24
     assert exact_interp.inverse(-1, [-(2**63), 2**63 - 1], [-(2**63), 2**63 - 1]) == -1
     assert exact_interp.inverse([5.5], [0, 10], [0.0, 11.0]).tolist() == [5]
 
