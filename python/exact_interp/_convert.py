@@ -118,7 +118,7 @@ def take(obj: Any, param: str) -> Taken:
     if isinstance(obj, float):
         return Taken(numpy.array([obj], dtype=_F64), scalar=True)
     if isinstance(obj, (list, tuple)):
-        if obj and all(_is_int(v) for v in obj):
+        if all(_is_int(v) for v in obj):  # empty too: as no integers
             return Taken(_python_ints(list(obj), param))
         return take(numpy.asarray(obj), param)
     module = type(obj).__module__.split(".")[0]
