@@ -1,9 +1,11 @@
 // The module exact_interp._native: the four functions of `rust` with the same
 // arguments, results and messages, which release the GIL while they copy the
 // knots and evaluate and can split one query across threads (keyword
-// `workers`), and Interpolator, a table copied and checked once. Fatal errors
-// are exact_interp.FatalError, an ordinary exception.
-#include <cinttypes>
+// `workers`); forward and inverse, which take positions and values of other
+// kinds too; and Interpolator, a table copied and checked once. Fatal errors
+// are exact_interp.FatalError, an ordinary exception. Arguments of other
+// kinds than the typed ones are converted by exact_interp._convert.
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <variant>
@@ -74,17 +76,14 @@ PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
     return PyObject_CallObject(fn.get(), tuple.get());
 }
 
-constexpr const char* kFrontForwardParams[] = {"x", "xp", "fp", "workers"};
-constexpr const char* kFrontInverseParams[] = {"f", "xp", "fp", "method", "workers"};
-
 // forward(x, xp, fp) and inverse(f, xp, fp, method) of any accepted kinds:
 // arrays of the typed functions' own dtypes go to them directly, everything
 // else through the conversions.
 template <Direction D>
 PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        static constexpr Signature forward{"forward", kFrontForwardParams, 4, 3, 3};
-        static constexpr Signature inverse{"inverse", kFrontInverseParams, 5, 4, 3};
+        static constexpr Signature forward{"forward", kForwardParams, 4, 3, 3};
+        static constexpr Signature inverse{"inverse", kInverseParams, 5, 4, 3};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
         PyObject* bound[5] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
@@ -100,7 +99,6 @@ PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
         else return convert("inverse", {bound[0], bound[1], bound[2], bound[3], bound[4]});
     });
 }
-
 
 PyMethodDef functions[] = {
     {"forward_int", function(&entry<Direction::Forward, i64>), METH_FASTCALL | METH_KEYWORDS,
@@ -138,8 +136,10 @@ constexpr const char* kInterpolatorParams[] = {"xp", "fp"};
 constexpr const char* kForwardMethodParams[] = {"x", "workers"};
 constexpr const char* kInverseMethodParams[] = {"f", "method", "workers"};
 
-// Interpolator(xp, fp): fp's dtype chooses the scheme (int64 or float64); the
-// messages are those of the functions.
+// Interpolator(xp, fp): typed knots are taken as the typed functions take
+// them (fp's dtype chooses the scheme, with their messages); knots of other
+// kinds are converted first, as forward and inverse convert them, and their
+// kinds kept for the results.
 PyObject* interpolator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         static constexpr Signature sig{"Interpolator", kInterpolatorParams, 2, 2, 2};
@@ -346,10 +346,10 @@ PyGetSetDef interpolator_getset[] = {
 
 constexpr const char* kInterpolatorDoc =
     "Interpolator(xp, fp)\n--\n\n"
-    "The table of knots (xp, fp), copied and checked once: positions uint64, values int64 (the integer scheme) "
-    "or float64 (the float scheme), accepted as the functions accept them. Immutable and safe to share between "
-    "threads; each call costs the same whatever the table's size. forward(x) and inverse(f, method) give the "
-    "results and errors of the functions with these knots.";
+    "The table of knots (xp, fp), copied and checked once: positions and values of every kind that "
+    "exact_interp.forward and inverse take (uint64 positions with int64 or float64 values as they are). "
+    "Immutable and safe to share between threads; each call costs the same whatever the table's size. "
+    "forward(x) and inverse(f, method) give the results and errors of forward and inverse with these knots.";
 
 PyType_Slot interpolator_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(interpolator_new)},
