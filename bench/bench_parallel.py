@@ -4,7 +4,8 @@
     of the four functions (and workers=None, the cores available);
   - one-element calls of Interpolator over 1,000 and 10^6 knots against
     numpy.interp's one-element call over the same table (float64 arrays), with
-    the functions of rust and exact_interp, which copy and scan the table;
+    the functions of rust and exact_interp, which copy and scan the table; and
+    exact_interp.forward on typed arrays against exact_interp.forward_float;
   - exact_interp.dask on the threaded scheduler with 2 threads against one
     workers=1 call on the same 4·10^7 elements, each giving the whole result
     in a new array;
@@ -86,6 +87,20 @@ def one_element(repeats):
     return rows
 
 
+def front_end_cost(repeats):
+    """One-element calls of exact_interp.forward on arrays of the typed dtypes
+    against exact_interp.forward_float on the same, timed in turn."""
+    rng = np.random.default_rng(5)
+    rows = []
+    for n in (2, 1000):
+        xp, _, fpf = table(n, rng)
+        q = xp[:1] + np.uint64(1)
+        ratios = [median_ns(lambda: exact_interp.forward(q, xp, fpf), 1, 3, 5000)
+                  / median_ns(lambda: exact_interp.forward_float(q, xp, fpf), 1, 3, 5000) for _ in range(repeats)]
+        rows.append((n, statistics.median(ratios)))
+    return rows
+
+
 def dask_threads(m, repeats):
     """The whole result in a new array: one call, or the blocks stored into it
     as they are computed (no concatenation afterwards)."""
@@ -137,7 +152,7 @@ def other_thread(seconds):
     return alone, during, during_rust
 
 
-def markdown(scale, single, dask_pair, thread_rates, machine):
+def markdown(scale, single, front, dask_pair, thread_rates, machine):
     lines = [f"Machine: {machine}. ns per element (median); 10^7 sorted queries over 1,000 knots; the speed-up is "
              "the median over runs timed in turn.", "",
              "| function | rust (GIL held) | workers=1 | workers=2 | workers=None | workers=2 against workers=1 |",
@@ -150,6 +165,8 @@ def markdown(scale, single, dask_pair, thread_rates, machine):
     for n, theirs, prepared, functions, held in single:
         lines.append(f"| {n:,} | {theirs:.0f} | {prepared:.0f} ({prepared / theirs:.2f}×) | "
                      f"{functions:.0f} ({functions / theirs:.2f}×) | {held:.0f} ({held / theirs:.2f}×) |")
+    lines += ["", "`exact_interp.forward` on arrays of the typed dtypes, one-element calls: " + ", ".join(
+        f"{ratio:.2f}× `exact_interp.forward_float`'s over {n:,} knots" for n, ratio in front) + "."]
     one, threaded, dask_ratio = dask_pair
     alone, during, during_rust = thread_rates
     lines += ["", f"`exact_interp.dask` (`forward_float`, 4·10^7 sorted positions in 10 blocks, stored into a new "
@@ -175,7 +192,8 @@ def main():
                 machine[machine.index(","):]
     except (OSError, StopIteration):
         pass
-    text = markdown(scaling(m, repeats), one_element(repeats), dask_threads(4 * m, 3 if args.quick else 5),
+    text = markdown(scaling(m, repeats), one_element(repeats), front_end_cost(repeats),
+                    dask_threads(4 * m, 3 if args.quick else 5),
                     other_thread(1.0 if args.quick else 3.0), machine)
     print(text)
     if args.readme:
