@@ -108,6 +108,8 @@ def take(obj: Any, param: str) -> Taken:
             if not all(_is_int(v) for v in items):
                 raise TypeError(f"argument '{param}': an object array converts only when all its elements are ints")
             return Taken(_python_ints(items, param))
+        if not obj.dtype.isnative:  # the other byte order: the same values in this machine's
+            return Taken(obj.astype(obj.dtype.newbyteorder("=")))
         return Taken(obj)
     if isinstance(obj, numpy.generic):
         return take(numpy.asarray(obj), param)

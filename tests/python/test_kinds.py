@@ -74,8 +74,10 @@ def of_dtype(values, dtype):
 
 
 def layout(a, draw):
-    """The same elements as a strided, reversed-twice, list or tuple argument."""
-    how = draw(st.sampled_from(["array", "strided", "list", "tuple", "read-only"]))
+    """The same elements as a strided, read-only, byte-swapped, list or tuple argument."""
+    how = draw(st.sampled_from(["array", "strided", "list", "tuple", "read-only", "byte-swapped"]))
+    if how == "byte-swapped":
+        return a.astype(a.dtype.newbyteorder())
     if how == "strided":
         b = np.empty(2 * len(a), a.dtype)
         b[::2] = a
