@@ -70,7 +70,14 @@ def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param
         table = Interpolator(xp, fp)
     name = f"{direction}_"  # _block tells the directions apart by the prefix
     meta = _block(name, method, numpy.empty(0, query.dtype), table)  # checks the query's kind and the method
+    return _graph(name, method, query, table, meta)
+
+
+def _graph(name: str, method: Method, query: Any, table: Interpolator[Any], meta: Any) -> dask.array.Array:
+    """The blocks of the query mapped through the table, which is one key of
+    the graph; the result's dtype that of meta, an empty result."""
     key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds))
+    # dask exports delayed without declaring it
     graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
     result: dask.array.Array = dask.array.map_blocks(
         partial(_block, name, method), query, graph_table, dtype=meta.dtype, chunks=query.chunks, meta=meta
@@ -124,19 +131,7 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) ->
             else f"'{type(query).__qualname__}'"
         )
         raise TypeError(f"argument '{param}': a one-dimensional dask array of {want} is required, not {got}")
-    table = _table(name, xp, fp, method)
-    key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds))
-    # dask exports delayed without declaring it
-    graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
-    result: dask.array.Array = dask.array.map_blocks(
-        partial(_block, name, method),
-        query,
-        graph_table,
-        dtype=_RESULT[name],
-        chunks=query.chunks,
-        meta=numpy.empty(0, _RESULT[name]),
-    )
-    return result
+    return _graph(name, method, query, _table(name, xp, fp, method), numpy.empty(0, _RESULT[name]))
 
 
 @overload
