@@ -4,7 +4,11 @@
 #     byte order of its own, the whole-array ones split across two threads) natively with GCC and Clang, without the hardware
 #     division and with the portable wide arithmetic, and under qemu-user on
 #     aarch64, s390x (big-endian), ppc64le, riscv64, armhf and i686 (32-bit);
-#   - the C++ unit tests (those without MPFR) under qemu on s390x and i686.
+#   - the C++ unit tests (those without MPFR) under qemu on s390x, i686 and
+#     aarch64 (its NEON kernels as well as the scalar ones).
+# Each digest is taken on every kernel target the build holds and the
+# processor runs (x86-64: scalar, AVX2, AVX-512 where present; aarch64:
+# scalar, NEON).
 # Fails unless every digest equals tests/cpp/digest.expected.
 #   RUST_DIGEST_ROUNDS=N   a stream N times as long (compared across targets only)
 set -euo pipefail
@@ -14,24 +18,37 @@ source scripts/lib.sh
 # target triple : qemu name
 TARGETS=(aarch64-linux-gnu:aarch64 s390x-linux-gnu:s390x powerpc64le-linux-gnu:ppc64le riscv64-linux-gnu:riscv64
          arm-linux-gnueabihf:arm i686-linux-gnu:i386)
-UNIT_TARGETS=(s390x-linux-gnu:s390x i686-linux-gnu:i386)
+UNIT_TARGETS=(s390x-linux-gnu:s390x i686-linux-gnu:i386 aarch64-linux-gnu:aarch64)
 packages=(clang qemu-user)
 for t in "${TARGETS[@]}"; do packages+=("g++-${t%%:*}"); done
 install_system_packages "${packages[@]}"
 
 CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/piecewise/piecewise.cpp
-      src/parallel/parallel.cpp)
+      src/parallel/parallel.cpp src/kernels/kernels.cpp src/kernels/kernels_neon.cpp)
+# The x86-64 kernel files, each with its instruction set's flags (empty elsewhere).
+X86_KERNELS=("src/kernels/kernels_avx2.cpp|-mavx2"
+             "src/kernels/kernels_avx512.cpp|-mavx512f -mavx512cd -mavx512dq -mavx512bw -mavx512vl")
 ROUNDS=${RUST_DIGEST_ROUNDS:-1}
 out=build/cross
 mkdir -p "$out"
 rm -f "$out"/*.digest
 
 # digest NAME RUNNER COMPILER FLAGS…: builds the digest program and records its line.
+# The digest is taken on every kernel target the build holds and the
+# processor (or qemu's) runs; their names go to NAME.targets.
 digest() {
-    local name=$1 runner=$2 cxx=$3
+    local name=$1 runner=$2 cxx=$3 objects=() k file flags
     shift 3
-    "$cxx" -std=c++20 -O2 -pthread -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" -o "$out/digest-$name"
-    $runner "$out/digest-$name" "$ROUNDS" > "$out/$name.digest"
+    for k in "${X86_KERNELS[@]}"; do
+        IFS='|' read -r file flags <<< "$k"
+        [[ $name == x86-64* ]] || flags=""
+        # shellcheck disable=SC2086
+        "$cxx" -std=c++20 -O2 -Wall -Wextra -Werror "$@" $flags -Isrc -c "$file" -o "$out/$name-$(basename "$file" .cpp).o"
+        objects+=("$out/$name-$(basename "$file" .cpp).o")
+    done
+    "$cxx" -std=c++20 -O2 -pthread -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" "${objects[@]}" \
+        -o "$out/digest-$name"
+    $runner "$out/digest-$name" "$ROUNDS" > "$out/$name.digest" 2> "$out/$name.targets"
 }
 
 start=$SECONDS
@@ -60,7 +77,7 @@ failed=0
 for b in "${builds[@]}"; do
     name=${b%%|*}
     line=$(cat "$out/$name.digest")
-    printf '%-18s %s\n' "$name" "$line"
+    printf '%-18s %s  (%s)\n' "$name" "$line" "$(sed -n 's/^kernel targets: //p' "$out/$name.targets")"
     [ "$line" = "$(cat "$out/x86-64-gcc.digest")" ] || failed=1
 done
 if [ "$ROUNDS" = 1 ] && [ "$(cat "$out/x86-64-gcc.digest")" != "$reference" ]; then

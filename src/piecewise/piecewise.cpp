@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "kernels/kernels.hpp"
+
 namespace rust::piecewise {
 
 namespace {
@@ -160,107 +162,6 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
     return std::nullopt;
 }
 
-// Keys inside one prepared segment. The integer schemes' elements are short
-// and end in a division: four at a time, independent of one another, let the
-// divisions overlap. The float scheme loops over the keys itself, with the
-// one kernel its segment calls for (RunsForward, RunsInverse below). A
-// scheme that can prepare a segment further for many keys (the integer
-// schemes' divisors, where the 128-by-64 division is not a single
-// instruction) does so for runs of kPrepareRun keys or more.
-constexpr std::size_t kPrepareRun = 4;
-
-template <class Scheme>
-concept Preparable = requires(const typename Scheme::Segment& s) { Scheme::prepare(s); };
-
-template <class Scheme, class S, class K, class V>
-void forward_run_on(const S& s, const K* keys, std::size_t count, V* out) {
-    std::size_t j = 0;
-    if constexpr (std::is_integral_v<V>) {
-        for (; j + 4 <= count; j += 4) {
-            const V v0 = Scheme::forward(s, keys[j]), v1 = Scheme::forward(s, keys[j + 1]);
-            const V v2 = Scheme::forward(s, keys[j + 2]), v3 = Scheme::forward(s, keys[j + 3]);
-            out[j] = v0;
-            out[j + 1] = v1;
-            out[j + 2] = v2;
-            out[j + 3] = v3;
-        }
-    }
-    for (; j < count; ++j) out[j] = Scheme::forward(s, keys[j]);
-}
-
-// A scheme with its own loop over keys inside one segment (the float scheme,
-// which picks its kernel once per segment).
-template <class Scheme, class K, class V>
-concept RunsForward = requires(const typename Scheme::Segment& s, const K* k, V* o) { Scheme::forward(s, k, 1, o); };
-template <class Scheme, class K, class X>
-concept RunsInverse = requires(const typename Scheme::Segment& s, const K* k, X* o) {
-    { Scheme::inverse(s, k, 1, InverseMethod::Exact, o) } -> std::same_as<std::size_t>;
-};
-
-template <class Scheme, class K, class V>
-void forward_run(const typename Scheme::Segment& s, const K* keys, std::size_t count, V* out) {
-    if constexpr (RunsForward<Scheme, K, V>) {
-        return Scheme::forward(s, keys, count, out);
-    } else if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
-        if (count >= kPrepareRun) return forward_run_on<Scheme>(Scheme::prepare(s), keys, count, out);
-    }
-    forward_run_on<Scheme>(s, keys, count, out);
-}
-
-// The same for the inverse, stopping at the first key without a whole
-// position (Exact); M is the method (the integer schemes get one copy of the
-// loop per method, with the method's rounding folded in).
-template <class Scheme, class S, class K, class X, class M>
-std::size_t inverse_run_on(const S& s, const K* keys, std::size_t count, M method, X* out) {
-    std::size_t j = 0;
-    if constexpr (std::is_integral_v<K>) {
-        for (; j + 4 <= count; j += 4) {
-            const std::optional<X> p0 = Scheme::inverse(s, keys[j], method), p1 = Scheme::inverse(s, keys[j + 1], method);
-            const std::optional<X> p2 = Scheme::inverse(s, keys[j + 2], method),
-                                   p3 = Scheme::inverse(s, keys[j + 3], method);
-            if (!(p0 && p1 && p2 && p3)) break;  // the scalar loop finds which
-            out[j] = *p0;
-            out[j + 1] = *p1;
-            out[j + 2] = *p2;
-            out[j + 3] = *p3;
-        }
-    }
-    for (; j < count; ++j) {
-        const std::optional<X> p = Scheme::inverse(s, keys[j], method);
-        if (!p) return j;
-        out[j] = *p;
-    }
-    return count;
-}
-
-template <class Scheme, class S, class K, class X>
-std::size_t inverse_run_by(const S& s, const K* keys, std::size_t count, InverseMethod method, X* out) {
-    if constexpr (std::is_integral_v<K>) {
-        using E = std::integral_constant<InverseMethod, InverseMethod::Exact>;
-        using N = std::integral_constant<InverseMethod, InverseMethod::Nearest>;
-        using Fl = std::integral_constant<InverseMethod, InverseMethod::Ffill>;
-        using B = std::integral_constant<InverseMethod, InverseMethod::Bfill>;
-        switch (method) {
-            case InverseMethod::Exact: return inverse_run_on<Scheme>(s, keys, count, E{}, out);
-            case InverseMethod::Nearest: return inverse_run_on<Scheme>(s, keys, count, N{}, out);
-            case InverseMethod::Ffill: return inverse_run_on<Scheme>(s, keys, count, Fl{}, out);
-            case InverseMethod::Bfill: return inverse_run_on<Scheme>(s, keys, count, B{}, out);
-        }
-    }
-    return inverse_run_on<Scheme>(s, keys, count, method, out);
-}
-
-template <class Scheme, class K, class X>
-std::size_t inverse_run(const typename Scheme::Segment& s, const K* keys, std::size_t count, InverseMethod method,
-                        X* out) {
-    if constexpr (RunsInverse<Scheme, K, X>) {
-        return Scheme::inverse(s, keys, count, method, out);
-    } else if constexpr (Preparable<Scheme> && !RUST_HW_DIVQ) {
-        if (count >= kPrepareRun) return inverse_run_by<Scheme>(Scheme::prepare(s), keys, count, method, out);
-    }
-    return inverse_run_by<Scheme>(s, keys, count, method, out);
-}
-
 }  // namespace
 
 template <class X, class F>
@@ -270,7 +171,7 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const
         xp_, fp_, xp_increasing_, query, out, [&](X x) { return forward(x); },
         [&](X x, SearchResult s) { return forward_at(x, s); },
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            forward_run<ForwardScheme>(segment_at<ForwardScheme>(i, cache), keys, count, o);
+            kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, o);
             return count;
         });
 }
@@ -282,7 +183,7 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
         fp_, xp_, fp_increasing_, query, out, [&](F f) { return inverse(f, method); },
         [&](F f, SearchResult s) { return inverse_at(f, method, s); },
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
-            return inverse_run<InverseScheme>(segment_at<InverseScheme>(i, cache), keys, count, method, o);
+            return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
         });
 }
 

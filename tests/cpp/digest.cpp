@@ -4,7 +4,8 @@
 // errors, element by element and whole-array. The stream depends only on its
 // own generator and every answer is fed to the hash byte by byte, least
 // significant first, so the digest is the same on every processor whose
-// results are the same.
+// results are the same. It is taken on every kernel target the processor
+// runs, and must be the same on each.
 //
 //   core_digest [rounds]     prints "digest <16 hex digits> answers <count>"
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "kernels/kernels.hpp"
 #include "parallel/parallel.hpp"
 #include "piecewise/piecewise.hpp"
 
@@ -287,10 +289,29 @@ void one_table(Stream& s, Digest& d) {
 
 int main(int argc, char** argv) {
     const long rounds = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1;
-    Stream s;
-    Digest d;
-    for (long r = 0; r < rounds; ++r)
-        for (int t = 0; t < 600; ++t) one_table(s, d);
-    std::printf("digest %016" PRIx64 " answers %" PRIu64 "\n", d.hash(), d.answers());
-    return 0;
+    // The stream once on every kernel target the processor runs: one line
+    // when all agree (the targets named on stderr), every line otherwise.
+    std::vector<std::string> lines;
+    std::string targets;
+    for (const rust::kernels::Target target : rust::kernels::compiled()) {
+        if (!rust::kernels::supported(target)) continue;
+        rust::kernels::force(target);
+        Stream s;
+        Digest d;
+        for (long r = 0; r < rounds; ++r)
+            for (int t = 0; t < 600; ++t) one_table(s, d);
+        char line[96];
+        std::snprintf(line, sizeof line, "digest %016" PRIx64 " answers %" PRIu64, d.hash(), d.answers());
+        lines.emplace_back(line);
+        targets += std::string(targets.empty() ? "" : " ") + rust::kernels::name(target);
+    }
+    if (std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == lines.front(); })) {
+        std::printf("%s\n", lines.front().c_str());
+        std::fprintf(stderr, "kernel targets: %s\n", targets.c_str());
+        return 0;
+    }
+    std::size_t k = 0;
+    for (const rust::kernels::Target target : rust::kernels::compiled())
+        if (rust::kernels::supported(target)) std::printf("%s: %s\n", rust::kernels::name(target), lines[k++].c_str());
+    return 1;
 }

@@ -2,7 +2,9 @@
 // scheme code: exact rationals (GMP) for integer tables, and the float
 // scheme's steps carried out in MPFR at 64 bits for float tables. The
 // reference finds the segment by a linear scan. Results are compared bit for
-// bit, error kinds and fatal messages exactly.
+// bit, error kinds and fatal messages exactly: element by element, and as
+// whole arrays whose keys come in runs inside one segment (the run kernels),
+// on every kernel target the processor runs.
 #include <gmp.h>
 #include <gtest/gtest.h>
 
@@ -14,8 +16,10 @@
 #include <vector>
 
 #include "mpfr_ref.hpp"
+#include "kernels/kernels.hpp"
 #include "operands.hpp"
 #include "piecewise/piecewise.hpp"
+#include "targets.hpp"
 
 namespace {
 
@@ -320,6 +324,68 @@ struct Tables {
     }
 };
 
+// A run of keys strictly inside one segment of a strictly increasing axis
+// (1 to a few hundred, lengths that leave a partial vector, keys at both ends
+// of the segment), sorted, as sorted queries reach the run kernels.
+template <class T>
+std::vector<T> run_inside(const std::vector<T>& axis, gen::Gen& g) {
+    std::vector<T> run;
+    if (axis.size() < 2) return run;
+    const std::size_t i = 1 + g.below(axis.size() - 1);
+    const T lo = axis[i - 1], hi = axis[i];
+    if (!(lo < hi)) return run;
+    const std::size_t length = g.below(4) == 0 ? 1 + g.below(300) : 1 + g.below(20);
+    for (std::size_t k = 0; k < length; ++k) {
+        T v;
+        if constexpr (std::is_same_v<T, f64>) {
+            const f64 a = std::nextafter(lo, hi), b = std::nextafter(hi, lo);
+            if (!(a < hi) || !(lo < b)) return {};  // no double inside
+            switch (g.below(4)) {
+                case 0: v = g.coin() ? a : b; break;
+                case 1: v = lo / 2 + hi / 2; break;
+                default: v = lo + (hi - lo) * (static_cast<f64>(g.below(1 << 20)) / (1 << 20)); break;
+            }
+            if (!(lo < v && v < hi)) v = a;
+        } else {
+            using W = std::make_unsigned_t<T>;
+            const W span = static_cast<W>(hi) - static_cast<W>(lo);  // >= 1
+            if (span < 2) return {};
+            const W offset = g.below(3) == 0 ? (g.coin() ? 1 : span - 1) : 1 + g.below(span - 1);
+            v = static_cast<T>(static_cast<W>(lo) + offset);
+        }
+        run.push_back(v);
+    }
+    std::sort(run.begin(), run.end());
+    return run;
+}
+
+// The keys through whole-array evaluation, resumed after each element that
+// has no answer, every answer and error compared with the reference's.
+template <class K, class V, class Eval, class Ref>
+u64 compare_whole_array(const std::vector<K>& keys, Eval&& all, Ref&& reference, const char* what) {
+    std::vector<V> out(keys.size());
+    u64 mismatches = 0;
+    for (std::size_t start = 0; start < keys.size();) {
+        const rust::piecewise::Strided<K> view{reinterpret_cast<const unsigned char*>(keys.data() + start), sizeof(K),
+                                               keys.size() - start};
+        const std::optional<rust::piecewise::Failure> f = all(view, out.data() + start);
+        const std::size_t end = f ? start + f->index : keys.size();
+        for (std::size_t i = start; i < end; ++i) {
+            const Outcome a = value(out[i]), b = reference(keys[i]);
+            if (!(a == b) && ++mismatches <= 5)
+                ADD_FAILURE() << what << " whole array, key " << i << " of " << keys.size() << ": " << a.show()
+                              << " vs " << b.show() << " (" << rust::kernels::name(rust::kernels::active())
+                              << ", seed " << gen::seed() << ")";
+        }
+        if (!f) break;
+        const Outcome a = error(f->error), b = reference(keys[end]);
+        if (!(a == b) && ++mismatches <= 5)
+            ADD_FAILURE() << what << " whole array, key " << end << ": " << a.show() << " vs " << b.show();
+        start = end + 1;
+    }
+    return mismatches;
+}
+
 template <class F>
 void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluations, u64& interior) {
     ref::widen_exponent_range();
@@ -336,6 +402,24 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
         xp.resize(fp.size());
         const Reference<F> reference{xp, fp, mp, interior};
         const rust::piecewise::Interp<u64, F> table(xp, fp);
+        // Runs inside a segment, whole arrays: the reference has no fatal
+        // outcome for them where the knots are finite.
+        if (table.xp_increasing() && std::all_of(fp.begin(), fp.end(), [](F f) { return MpfrScheme::finite(f); })) {
+            const std::vector<u64> xs = run_inside(xp, t.g);
+            mismatches += compare_whole_array<u64, F>(
+                xs, [&](auto view, F* out) { return table.forward_all(view, out); },
+                [&](u64 x) { return reference.forward(x); }, "forward");
+            evaluations += xs.size();
+        }
+        if (table.fp_increasing() && std::all_of(fp.begin(), fp.end(), [](F f) { return MpfrScheme::finite(f); })) {
+            const std::vector<F> fs = run_inside(fp, t.g);
+            for (InverseMethod m : kMethods) {
+                mismatches += compare_whole_array<F, u64>(
+                    fs, [&](auto view, u64* out) { return table.inverse_all(view, m, out); },
+                    [&](F f) { return reference.inverse(f, m); }, "inverse");
+                evaluations += fs.size();
+            }
+        }
         for (u64 q = 0; q < queries_per_table; ++q) {
             const u64 x = t.position_query(xp);
             const Outcome a = ours([&] { return table.forward(x); }), b = reference.forward(x);
@@ -357,18 +441,29 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
     EXPECT_GT(interior, evaluations / 5) << "too few queries reached the schemes";
 }
 
-TEST(EvaluationDifferential, IntegerTablesAgainstExactRationals) {
+// Every kernel target the processor runs, forced in turn.
+class EvaluationDifferential : public ::testing::TestWithParam<rust::kernels::Target> {
+protected:
+    void SetUp() override { rust::kernels::force(GetParam()); }
+    void TearDown() override { rust::kernels::force(best_); }
+    const rust::kernels::Target best_ = rust::kernels::active();
+};
+
+TEST_P(EvaluationDifferential, IntegerTablesAgainstExactRationals) {
     u64 evaluations = 0, interior = 0;
     run_differential<i64>(500, gen::count(20'000, 2'000'000), 20, evaluations, interior);
     std::printf("integer tables: %" PRIu64 " evaluations, %" PRIu64 " inside a segment, seed %" PRIu64 "\n",
                 evaluations, interior, gen::seed());
 }
 
-TEST(EvaluationDifferential, FloatTablesAgainstMpfrSteps) {
+TEST_P(EvaluationDifferential, FloatTablesAgainstMpfrSteps) {
     u64 evaluations = 0, interior = 0;
     run_differential<f64>(501, gen::count(20'000, 2'000'000), 20, evaluations, interior);
     std::printf("float tables: %" PRIu64 " evaluations, %" PRIu64 " inside a segment, seed %" PRIu64 "\n",
                 evaluations, interior, gen::seed());
 }
+
+INSTANTIATE_TEST_SUITE_P(Targets, EvaluationDifferential, ::testing::ValuesIn(kernel_targets::supported()),
+                         [](const auto& info) { return std::string(rust::kernels::name(info.param)); });
 
 }  // namespace

@@ -10,11 +10,13 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "operands.hpp"
 #include "parallel/parallel.hpp"
 #include "piecewise/piecewise.hpp"
+#include "targets.hpp"
 
 namespace {
 
@@ -168,14 +170,26 @@ void check_tables(u64 salt, bool inverse, Pass pass) {
                 static_cast<unsigned long long>(gen::seed()));
 }
 
-class WholeArrayPasses : public ::testing::TestWithParam<Pass> {};
+// Each pass on every kernel target the processor runs.
+class WholeArrayPasses : public ::testing::TestWithParam<std::tuple<Pass, rust::kernels::Target>> {
+protected:
+    void SetUp() override { rust::kernels::force(std::get<1>(GetParam())); }
+    void TearDown() override { rust::kernels::force(best_); }
+    Pass pass() const { return std::get<0>(GetParam()); }
+    const rust::kernels::Target best_ = rust::kernels::active();
+};
 
-TEST_P(WholeArrayPasses, IntegerForwardMatchesPlainSearch) { check_tables<i64>(700, false, GetParam()); }
-TEST_P(WholeArrayPasses, FloatForwardMatchesPlainSearch) { check_tables<f64>(701, false, GetParam()); }
-TEST_P(WholeArrayPasses, IntegerInverseMatchesPlainSearch) { check_tables<i64>(702, true, GetParam()); }
-TEST_P(WholeArrayPasses, FloatInverseMatchesPlainSearch) { check_tables<f64>(703, true, GetParam()); }
-INSTANTIATE_TEST_SUITE_P(Passes, WholeArrayPasses, ::testing::Values(Pass::One, Pass::Threads),
-                         [](const auto& info) { return info.param == Pass::One ? "OnePass" : "Threads"; });
+TEST_P(WholeArrayPasses, IntegerForwardMatchesPlainSearch) { check_tables<i64>(700, false, pass()); }
+TEST_P(WholeArrayPasses, FloatForwardMatchesPlainSearch) { check_tables<f64>(701, false, pass()); }
+TEST_P(WholeArrayPasses, IntegerInverseMatchesPlainSearch) { check_tables<i64>(702, true, pass()); }
+TEST_P(WholeArrayPasses, FloatInverseMatchesPlainSearch) { check_tables<f64>(703, true, pass()); }
+INSTANTIATE_TEST_SUITE_P(Passes, WholeArrayPasses,
+                         ::testing::Combine(::testing::Values(Pass::One, Pass::Threads),
+                                            ::testing::ValuesIn(kernel_targets::supported())),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == Pass::One ? "OnePass_" : "Threads_") +
+                                    rust::kernels::name(std::get<1>(info.param));
+                         });
 
 // What each chunk of a split run does, and which outcome must win: the
 // lowest chunk with a failure or an exception, whatever the others do and

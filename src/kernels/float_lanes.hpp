@@ -1,0 +1,150 @@
+// The F80 magnitude arithmetic lane by lane: each function is the scalar
+// operation of extended.hpp with its branches turned into selections, so
+// every lane gets the bits the scalar operation gives. Operands are finite
+// and nonzero (normalised significands), as in the float scheme.
+#pragma once
+
+#include "kernels/lanes.hpp"
+
+namespace rust::kernels::RUST_KERNEL_NS {
+
+struct Mags {
+    U m;  // 2^63 <= m < 2^64
+    I e;  // value m · 2^(e - 64)
+};
+
+constexpr std::uint64_t kHalf = std::uint64_t{1} << 63;
+
+// The one rounding step, to nearest with ties to even; all ones rounded up
+// is 2^64, significand 2^63 with the exponent one higher.
+RUST_LANES_INLINE Mags round(I e, U sig, U extra) {
+    const U up = mask((extra | (sig & 1)) > splat(kHalf));
+    const U r = sig - up;  // up is -1 where the significand moves up
+    const U wrapped = equal(r, U{});
+    return {select(wrapped, splat(kHalf), r), e - as_signed(wrapped)};
+}
+
+// An integer n != 0, exactly.
+RUST_LANES_INLINE Mags magnitude(U n) {
+    const U lz = countl_zero(n);
+    return {n << lz, as_signed(splat(64) - lz)};
+}
+
+// a·b rounded, b the same in every lane.
+RUST_LANES_INLINE Mags mul(Mags a, U bm, std::int64_t be) {
+    U hi, lo;
+    mul_wide(a.m, bm, hi, lo);
+    const U below = (hi >> 63) ^ 1;  // 1 where the product is below 2^127
+    hi = (hi << below) | ((lo >> 63) & below);
+    lo <<= below;
+    return round(a.e + be - as_signed(below), hi, lo);
+}
+
+// (hi, lo) = m·2^64 shifted right by count >= 0, the bits shifted out of lo
+// jammed into its lowest bit. Counts of 128 and more act as 127: m's top bit
+// set, both leave lo = 1 and hi = 0.
+RUST_LANES_INLINE void shift_right_jam(U m, U count, U& hi, U& lo) {
+    const U c = select(less(count, splat(128)), count, splat(127));
+    const U narrow = less(c, splat(64));
+    const U s = c & 63;  // the count, or the count beyond 64
+    // below 64: hi = m >> s, lo = m << (64 - s) (0 for s = 0)
+    // from 64:  hi = 0, lo = m >> s with the bits below jammed
+    const U out = (m << 1) << (63 - s);
+    hi = m >> s & narrow;
+    lo = select(narrow, out, (m >> s) | bit(nonzero(out)));
+}
+
+// a and b exchanged where swap is set.
+RUST_LANES_INLINE void order(U swap, Mags& a, Mags& b) {
+    const U dm = (a.m ^ b.m) & swap;
+    const I de = (a.e ^ b.e) & as_signed(swap);
+    a.m ^= dm;
+    b.m ^= dm;
+    a.e ^= de;
+    b.e ^= de;
+}
+
+// a + b rounded.
+RUST_LANES_INLINE Mags add(Mags a, Mags b) {
+    order(less(a.e, b.e), a, b);
+    U bhi, blo;
+    shift_right_jam(b.m, as_unsigned(a.e - b.e), bhi, blo);
+    const U sum = a.m + bhi;
+    const U carry = bit(less(sum, a.m));  // the sum reached 2^64: shift it right once
+    const U extra = (blo >> carry) | (blo & carry) | ((sum & carry) << 63);
+    const U sig = (sum >> carry) | (carry << 63);
+    return round(a.e + as_signed(carry), sig, extra);
+}
+
+// |a - b| rounded; swapped where b is the larger, zero where they are equal
+// (value unspecified there).
+struct Differences {
+    Mags value;
+    U swapped, zero;
+};
+RUST_LANES_INLINE Differences sub(Mags a, Mags b) {
+    const U swap = less(a.e, b.e) | (mask(a.e == b.e) & less(a.m, b.m));
+    order(swap, a, b);
+    const U zero = mask(a.e == b.e) & equal(a.m, b.m);
+    U bhi, blo;
+    shift_right_jam(b.m, as_unsigned(a.e - b.e), bhi, blo);
+    const U lo = U{} - blo;
+    const U hi = a.m - bhi - bit(nonzero(blo));
+    // Normalised from the high word, or (cancellation below it, exact) from the low.
+    const U high = nonzero(hi);
+    const U top = select(high, hi, lo);
+    const U lz = countl_zero(top) & 63;
+    const U sig = select(high, (hi << lz) | ((lo >> 1) >> (63 - lz)), lo << lz);
+    const U rest = lo << lz & high;
+    const U shift = lz + (~high & 64);
+    return {round(a.e - as_signed(shift), sig, rest), swap, zero};
+}
+
+// A divisor, the same in every lane, with the reciprocal of its normalised
+// significand: v = floor((2^128 - 1) / m) - 2^64.
+struct Divisor {
+    std::uint64_t m, v;
+    std::int64_t e;
+};
+
+// (hi·2^64 + lo) / d for hi < d, d normalised: quotient and remainder, by the
+// prepared reciprocal (the estimate, then at most one correction each way).
+RUST_LANES_INLINE void div_normalised(U hi, U lo, std::uint64_t d, std::uint64_t v, U& q, U& r) {
+    U phi, plo;
+    mul_wide(hi, splat(v), phi, plo);
+    const U sum_lo = plo + lo;
+    const U sum_hi = phi + hi + bit(less(sum_lo, plo));
+    q = sum_hi + 1;
+    r = lo - mul_low(q, splat(d));
+    const U over = less(sum_lo, r);  // the estimate was one too large
+    q += over;
+    r += over & d;
+    const U under = ~less(r, splat(d));  // rarely: one too small
+    q -= under;
+    r -= under & d;
+}
+
+// a / d rounded.
+RUST_LANES_INLINE Mags div(Mags a, const Divisor& d) {
+    const U ge = ~less(a.m, splat(d.m));
+    const U hi = a.m >> bit(ge), lo = (a.m << 63) & ge;
+    U q, r;
+    div_normalised(hi, lo, d.m, d.v, q, r);
+    const U rest = splat(d.m) - r;
+    const U extra = (~less(r, rest) & kHalf) | bit(~equal(r, rest));
+    return round(a.e - d.e + as_signed(bit(ge)), q, extra);
+}
+
+// The double nearest to zero of ±m · 2^(e - 64): normal, subnormal, +0.0
+// below 2^-1074, infinity from 2^1024 up. sign holds the sign bit.
+RUST_LANES_INLINE U truncated(U sign, Mags v) {
+    const I e = v.e;
+    const U normal = sign | (as_unsigned(e + 1022) << 52) | ((v.m >> 11) & ((std::uint64_t{1} << 52) - 1));
+    const U shift = as_unsigned(splat_signed(-1010) - e) & 63;
+    const U subnormal = sign | (v.m >> shift);
+    U bits = select(mask(e >= 1025), sign | 0x7FF0000000000000, normal);
+    bits = select(mask(e < -1021), subnormal, bits);
+    return select(mask(e < -1073), U{}, bits);
+}
+
+}  // namespace rust::kernels::RUST_KERNEL_NS

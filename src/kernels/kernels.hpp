@@ -1,0 +1,45 @@
+// Run kernels: the evaluation of keys that lie strictly inside one segment,
+// for each of the four schemes, and the choice among the instruction sets
+// they are compiled for. Every target gives the scalar schemes' bits; the
+// best one the processor runs is chosen once, at load. Tests may force any
+// target the processor supports.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "base/base.hpp"
+#include "schemes/schemes.hpp"
+
+namespace rust::kernels {
+
+enum class Target : std::uint8_t {
+    Scalar,  // the schemes' own loops: the portable reference
+    Avx2,    // x86-64: 4 lanes (AVX2, BMI2)
+    Avx512,  // x86-64: 8 lanes (AVX-512 F, CD, DQ, BW, VL)
+    Neon,    // aarch64: 2 lanes
+};
+
+const char* name(Target target);
+// The targets this build holds, scalar first.
+std::span<const Target> compiled();
+// Whether the processor runs it.
+bool supported(Target target);
+// The target in use: the best supported one unless a test forced another.
+Target active();
+// Test hook: use this target (it must be supported) from now on, for every
+// thread. Not for concurrent use with evaluations.
+void force(Target target);
+
+// Keys x[0 … count-1] (values f[…] for the inverse) all strictly inside the
+// segment, results into out. The inverses stop at the first value without a
+// whole position (Exact) and return how many were answered.
+void forward(const schemes::Forward<u64, i64>::Segment& s, const u64* x, std::size_t count, i64* out);
+void forward(const schemes::Forward<u64, f64>::Segment& s, const u64* x, std::size_t count, f64* out);
+std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, std::size_t count,
+                    InverseMethod method, u64* out);
+std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count,
+                    InverseMethod method, u64* out);
+
+}  // namespace rust::kernels

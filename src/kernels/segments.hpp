@@ -1,0 +1,50 @@
+// A segment as the run kernels take it: plain data, prepared once per run by
+// the dispatching code (the float scheme's converted knots, every divisor with
+// its reciprocal), so that the kernel files, each compiled for one
+// instruction set, share no inline function with the rest of the core.
+#pragma once
+
+#include <cstdint>
+
+namespace rust::kernels {
+
+// A divisor normalised to 2^63 <= m, with v = floor((2^128 - 1) / m) - 2^64.
+struct Reciprocal {
+    std::uint64_t m, v;
+};
+
+// The float forward scheme's segment. terms: 0 none, 1 left, 2 right, 3 sum,
+// 4 difference (of the nonzero products f0·(x1 - x) and f1·(x - x0)).
+struct FloatForward {
+    std::uint64_t x0, x1;
+    std::uint64_t m0, m1;  // |f0|, |f1| as magnitudes m · 2^(e - 64)
+    std::int64_t e0, e1;
+    Reciprocal d;  // X1 - X0
+    std::int64_t de;
+    bool neg0, neg1;
+    std::uint8_t terms;
+};
+
+// The float inverse scheme's segment, for values whose differences with the
+// knots are exact on a scale 2^k shared with the knots: the knots as
+// integers on that scale, and which positions are nonzero (terms: 0 none,
+// 1 left, 2 right, 3 sum).
+struct FloatInverse {
+    std::int64_t k;
+    std::uint64_t vlo, vhi;  // f0, f1 on the scale, two's complement
+    std::uint64_t m0, m1;    // X0, X1 as magnitudes
+    std::int64_t e0, e1;
+    Reciprocal d;  // F1 - F0
+    std::int64_t de;
+    std::uint8_t terms;
+};
+
+// The integer schemes' segment: the positions, the biased values and the
+// divisor (x1 - x0 forward, b1 - b0 inverse) as (d << shift) normalised.
+struct Integer {
+    std::uint64_t x0, x1, b0, b1;
+    Reciprocal d;
+    unsigned shift;
+};
+
+}  // namespace rust::kernels
