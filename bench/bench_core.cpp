@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "divop/divop.hpp"
+#include "kernels/kernels.hpp"
 #include "mpfr_ref.hpp"
 #include "piecewise/piecewise.hpp"
 
@@ -198,8 +199,16 @@ std::vector<u64> positions(std::size_t n) {
     return xp;
 }
 
+// The kernel target of a run (third argument), named in its label.
+void use_target(benchmark::State& state) {
+    const auto target = static_cast<rust::kernels::Target>(state.range(2));
+    rust::kernels::force(target);
+    state.SetLabel(rust::kernels::name(target));
+}
+
 template <class F>
 void BM_Forward(benchmark::State& state) {
+    use_target(state);
     const std::size_t n = static_cast<std::size_t>(state.range(0));
     const rust::piecewise::Interp<u64, F> t(positions(n), values<F>(n));
     std::mt19937_64 rng(4);
@@ -216,6 +225,7 @@ void BM_Forward(benchmark::State& state) {
 
 template <class F>
 void BM_Inverse(benchmark::State& state) {
+    use_target(state);
     const std::size_t n = static_cast<std::size_t>(state.range(0));
     const rust::piecewise::Interp<u64, F> t(positions(n), values<F>(n));
     std::mt19937_64 rng(5);
@@ -231,8 +241,18 @@ void BM_Inverse(benchmark::State& state) {
                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-// Arguments: knots, and whether the queries are sorted.
-#define TABLE_SIZES ->ArgsProduct({{2, 16, 1000, 1'000'000}, {0, 1}})->Unit(benchmark::kMicrosecond)
+// Every kernel target the processor runs.
+std::vector<std::int64_t> targets() {
+    std::vector<std::int64_t> v;
+    for (const rust::kernels::Target t : rust::kernels::compiled())
+        if (rust::kernels::supported(t)) v.push_back(static_cast<std::int64_t>(t));
+    return v;
+}
+
+// Arguments: knots, whether the queries are sorted, the kernel target. Two
+// knots with sorted or random queries: one segment, every key in a run of 64
+// (the kernels alone, per target, ns per element).
+#define TABLE_SIZES ->ArgsProduct({{2, 16, 1000, 1'000'000}, {0, 1}, targets()})->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_Forward<i64>) TABLE_SIZES;
 BENCHMARK(BM_Inverse<i64>) TABLE_SIZES;
 BENCHMARK(BM_Forward<f64>) TABLE_SIZES;

@@ -3,7 +3,9 @@
 // that integer results lie inside the range their segment guarantees, that
 // float results lie within a few units in the last place of it, that a second
 // evaluation gives the same result, and that the whole-array path agrees
-// with element-by-element evaluation.
+// with element-by-element evaluation, on a kernel target drawn from the
+// input among those the processor runs (queries sorted now and then, so that
+// keys come in runs inside one segment, as the run kernels take them).
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "kernels/kernels.hpp"
 #include "piecewise/piecewise.hpp"
 
 namespace {
@@ -99,6 +102,11 @@ void run(Bytes& in) {
         if constexpr (std::is_same_v<F, i64>) {
             if (mode & 2) fs[k] %= 4096;
         }
+    }
+
+    if (mode & 16) {
+        std::sort(xs.begin(), xs.end());
+        std::sort(fs.begin(), fs.end(), [](F a, F b) { return a < b; });
     }
 
     // forward, element by element
@@ -200,7 +208,14 @@ void run(Bytes& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::vector<rust::kernels::Target> targets = [] {
+        std::vector<rust::kernels::Target> v;
+        for (const rust::kernels::Target t : rust::kernels::compiled())
+            if (rust::kernels::supported(t)) v.push_back(t);
+        return v;
+    }();
     Bytes in(data, size);
+    rust::kernels::force(targets[in.byte() % targets.size()]);
     if (in.byte() & 1) run<f64>(in);
     else run<i64>(in);
     return 0;

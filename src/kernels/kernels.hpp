@@ -1,7 +1,7 @@
 // Run kernels: the evaluation of keys that lie strictly inside one segment,
 // for each of the four schemes, and the choice among the instruction sets
 // they are compiled for. Every target gives the scalar schemes' bits; the
-// best one the processor runs is chosen once, at load. Tests may force any
+// best one the processor runs is chosen once per kernel. Tests may force any
 // target the processor supports.
 #pragma once
 
@@ -26,11 +26,16 @@ const char* name(Target target);
 std::span<const Target> compiled();
 // Whether the processor runs it.
 bool supported(Target target);
-// The target in use: the best supported one unless a test forced another.
+// The target of each kernel is chosen once: the widest the processor runs
+// where it pays, else the scalar kernels. active() names the widest in use;
+// active(float_values, inverse) the one kernel's.
 Target active();
-// Test hook: use this target (it must be supported) from now on, for every
-// thread. Not for concurrent use with evaluations.
+Target active(bool float_values, bool inverse);
+// Test hook: use this target (it must be supported) for every kernel from
+// now on, on every thread. Not for concurrent use with evaluations.
 void force(Target target);
+// Back to the choice made at load.
+void choose_automatically();
 
 // Keys x[0 … count-1] (values f[…] for the inverse) all strictly inside the
 // segment, results into out. The inverses stop at the first value without a

@@ -445,8 +445,7 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
 class EvaluationDifferential : public ::testing::TestWithParam<rust::kernels::Target> {
 protected:
     void SetUp() override { rust::kernels::force(GetParam()); }
-    void TearDown() override { rust::kernels::force(best_); }
-    const rust::kernels::Target best_ = rust::kernels::active();
+    void TearDown() override { rust::kernels::choose_automatically(); }
 };
 
 TEST_P(EvaluationDifferential, IntegerTablesAgainstExactRationals) {

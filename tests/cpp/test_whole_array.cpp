@@ -174,9 +174,8 @@ void check_tables(u64 salt, bool inverse, Pass pass) {
 class WholeArrayPasses : public ::testing::TestWithParam<std::tuple<Pass, rust::kernels::Target>> {
 protected:
     void SetUp() override { rust::kernels::force(std::get<1>(GetParam())); }
-    void TearDown() override { rust::kernels::force(best_); }
+    void TearDown() override { rust::kernels::choose_automatically(); }
     Pass pass() const { return std::get<0>(GetParam()); }
-    const rust::kernels::Target best_ = rust::kernels::active();
 };
 
 TEST_P(WholeArrayPasses, IntegerForwardMatchesPlainSearch) { check_tables<i64>(700, false, pass()); }
