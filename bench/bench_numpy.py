@@ -204,6 +204,11 @@ def main():
         machine = f"{model}, {os.cpu_count()} cores, NumPy {np.__version__}, Python {platform.python_version()}"
     except (OSError, StopIteration):
         pass
+    # rust and exact_interp share their core: the same run kernels, chosen at load
+    from exact_interp import _native
+
+    kernels = ", ".join(f"{name} {target}" for name, target in _native._kernel_targets().items())
+    machine += f"; run kernels: {kernels}"
     rows = measure(args.quick)
     mem = {} if args.quick else memory()
     text = markdown(rows, mem, machine)

@@ -9,6 +9,7 @@ import numpy.typing
 Method = Literal["nearest", "ffill", "bfill"] | None
 _Value = TypeVar("_Value", numpy.int64, numpy.float64)
 
+def _kernel_targets() -> dict[str, str]: ...
 def forward_int(
     x: numpy.typing.NDArray[numpy.uint64],
     xp: numpy.typing.NDArray[numpy.uint64],

@@ -10,6 +10,7 @@
 #include <new>
 #include <variant>
 
+#include "kernels/kernels.hpp"
 #include "module/arrays.hpp"
 #include "module/binding.hpp"
 #include "module/driver.hpp"
@@ -103,7 +104,33 @@ PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
     });
 }
 
+// The instruction set each function's run kernels use on this processor,
+// chosen at load (for benchmarks and bug reports).
+PyObject* kernel_targets(PyObject*, PyObject*) {
+    PyObject* d = PyDict_New();
+    if (d == nullptr) return nullptr;
+    const struct {
+        const char* function;
+        bool float_values, inverse;
+    } kernels[] = {{"forward_int", false, false},
+                   {"inverse_int", false, true},
+                   {"forward_float", true, false},
+                   {"inverse_float", true, true}};
+    for (const auto& k : kernels) {
+        PyObject* name = PyUnicode_FromString(rust::kernels::name(rust::kernels::active(k.float_values, k.inverse)));
+        if (name == nullptr || PyDict_SetItemString(d, k.function, name) < 0) {
+            Py_XDECREF(name);
+            Py_DECREF(d);
+            return nullptr;
+        }
+        Py_DECREF(name);
+    }
+    return d;
+}
+
 PyMethodDef functions[] = {
+    {"_kernel_targets", kernel_targets, METH_NOARGS,
+     "_kernel_targets()\n--\n\nThe instruction set of each function's run kernels on this processor."},
     {"forward_int", function(&entry<Direction::Forward, i64>), METH_FASTCALL | METH_KEYWORDS,
      "forward_int(x, xp, fp, *, workers=None)\n--\n\n"},
     {"forward_float", function(&entry<Direction::Forward, f64>), METH_FASTCALL | METH_KEYWORDS,

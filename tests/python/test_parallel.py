@@ -64,6 +64,11 @@ def test_workers_is_keyword_only_and_rust_has_none(rust):
         exact_interp.Interpolator(XP, FPI).inverse(FPI, None, 2)
     with pytest.raises(TypeError, match="unexpected keyword argument 'workers'"):
         rust.forward_int(XP, XP, FPI, workers=1)
+    # what goes beyond rust lives in exact_interp: the kernels each function runs on
+    assert not hasattr(rust, "_kernel_targets")
+    targets = exact_interp._native._kernel_targets()
+    assert set(targets) == {"forward_int", "inverse_int", "forward_float", "inverse_float"}
+    assert set(targets.values()) <= {"scalar", "avx2", "avx512", "neon"}
 
 
 @pytest.mark.parametrize("fp, values", [(FPI, "int64"), (FPF, "float64")])
