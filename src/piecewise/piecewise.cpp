@@ -51,16 +51,12 @@ public:
         std::size_t base[kBatch] = {};
         for (std::size_t size = n_; size > 1;) {
             const std::size_t half = size / 2;
-            for (std::size_t k = 0; k < count; ++k) {
-                const std::size_t mid = base[k] + half;
-                base[k] = a_[mid] > keys[k] ? base[k] : mid;
-            }
+            for (std::size_t k = 0; k < count; ++k) base[k] = bisect_step<Unchecked<T>>(a_, base[k], half, keys[k]);
             size -= half;
         }
         std::size_t lo = n_, hi = 0;
         for (std::size_t k = 0; k < count; ++k) {
-            const T v = a_[base[k]];
-            out[k] = v == keys[k] ? SearchResult{base[k], true} : SearchResult{base[k] + (v < keys[k] ? 1 : 0), false};
+            out[k] = settle<Unchecked<T>>(a_, base[k], keys[k]);
             lo = std::min(lo, out[k].index);
             hi = std::max(hi, out[k].index);
         }

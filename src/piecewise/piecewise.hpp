@@ -96,40 +96,57 @@ struct SearchResult {
     bool hit;
 };
 
-// Segment search over a[0 … n-1], n >= 1. Fixed-step: ceil(log2 n) probes
-// with a conditional select and no early exit, then one final comparison.
+// The bisection every segment search shares: over a[0 … n-1], n >= 1,
+// ceil(log2 n) probes with a conditional select and no early exit (each
+// step below: the window [base, base + size) halves), then one final
+// comparison. Order decides the comparisons (with or without the NaN check).
 // On a strictly increasing axis an exact hit is the unique k with a[k] = key;
 // otherwise the insertion index i counts the knots below key: 0 when key is
 // below a[0], n when above a[n-1], else a[i-1] < key < a[i].
+template <class Order, class T>
+std::size_t bisect_step(const T* a, std::size_t base, std::size_t half, T key) {
+    return Order::greater(a[base + half], key) ? base : base + half;
+}
+template <class Order, class T>
+SearchResult settle(const T* a, std::size_t base, T key) {
+    if (Order::equal(a[base], key)) return {base, true};
+    return {base + (a[base] < key ? 1 : 0), false};
+}
+
+// Comparisons without the NaN check, for callers that guarantee an ordered
+// key and a strictly increasing axis.
+template <class T>
+struct Unchecked {
+    static bool greater(T probe, T key) { return probe > key; }
+    static bool equal(T probe, T key) { return probe == key; }
+};
+
+// Segment search: the bisection with the fatal NaN check.
 template <class T>
 SearchResult search(const T* a, std::size_t n, T key) {
     std::size_t base = 0, size = n;
     while (size > 1) {
-        const std::size_t half = size / 2, mid = base + half;
-        base = Order<T>::greater(a[mid], key) ? base : mid;
+        const std::size_t half = size / 2;
+        base = bisect_step<Order<T>>(a, base, half, key);
         size -= half;
     }
-    if (Order<T>::equal(a[base], key)) return {base, true};
-    return {base + (a[base] < key ? 1 : 0), false};
+    return settle<Order<T>>(a, base, key);
 }
 
-// The same probes as search() without the fatal NaN check, with the two
-// possible next probes prefetched: for tables larger than the caches, where
-// each probe would otherwise wait for memory. Callers guarantee an ordered
-// key and a strictly increasing axis.
+// The same probes without the NaN check, with the two possible next probes
+// prefetched: for tables larger than the caches, where each probe would
+// otherwise wait for memory.
 template <class T>
 SearchResult search_prefetch(const T* a, std::size_t n, T key) {
     std::size_t base = 0, size = n;
     while (size > 1) {
-        const std::size_t half = size / 2, mid = base + half;
-        const std::size_t next = size - half;  // the size after this step
+        const std::size_t half = size / 2, next = size - half;  // the size after this step
         platform::prefetch(a + base + next / 2);
-        platform::prefetch(a + mid + next / 2);
-        base = a[mid] > key ? base : mid;
+        platform::prefetch(a + base + half + next / 2);
+        base = bisect_step<Unchecked<T>>(a, base, half, key);
         size = next;
     }
-    if (a[base] == key) return {base, true};
-    return {base + (a[base] < key ? 1 : 0), false};
+    return settle<Unchecked<T>>(a, base, key);
 }
 
 // Where the previous element's segment also holds this key, the answer
