@@ -18,10 +18,9 @@ constexpr std::uint64_t kHalf = std::uint64_t{1} << 63;
 // The one rounding step, to nearest with ties to even; all ones rounded up
 // is 2^64, significand 2^63 with the exponent one higher.
 RUST_LANES_INLINE Mags round(I e, U sig, U extra) {
-    const U up = mask((extra | (sig & 1)) > splat(kHalf));
-    const U r = sig - up;  // up is -1 where the significand moves up
-    const U wrapped = equal(r, U{});
-    return {select(wrapped, splat(kHalf), r), e - as_signed(wrapped)};
+    const U r = select((extra | (sig & 1)) > splat(kHalf), sig + 1, sig);
+    const M wrapped = equal(r, U{});
+    return {select(wrapped, splat(kHalf), r), select(wrapped, e + 1, e)};
 }
 
 // An integer n != 0, exactly.
@@ -45,23 +44,20 @@ RUST_LANES_INLINE Mags mul(Mags a, U bm, std::int64_t be) {
 // set, both leave lo = 1 and hi = 0.
 RUST_LANES_INLINE void shift_right_jam(U m, U count, U& hi, U& lo) {
     const U c = select(less(count, splat(128)), count, splat(127));
-    const U narrow = less(c, splat(64));
+    const M narrow = less(c, splat(64));
     const U s = c & 63;  // the count, or the count beyond 64
     // below 64: hi = m >> s, lo = m << (64 - s) (0 for s = 0)
     // from 64:  hi = 0, lo = m >> s with the bits below jammed
     const U out = (m << 1) << (63 - s);
-    hi = m >> s & narrow;
+    hi = select(narrow, m >> s, U{});
     lo = select(narrow, out, (m >> s) | bit(nonzero(out)));
 }
 
 // a and b exchanged where swap is set.
-RUST_LANES_INLINE void order(U swap, Mags& a, Mags& b) {
-    const U dm = (a.m ^ b.m) & swap;
-    const I de = (a.e ^ b.e) & as_signed(swap);
-    a.m ^= dm;
-    b.m ^= dm;
-    a.e ^= de;
-    b.e ^= de;
+RUST_LANES_INLINE void order(M swap, Mags& a, Mags& b) {
+    const Mags x = a;
+    a = {select(swap, b.m, a.m), select(swap, b.e, a.e)};
+    b = {select(swap, x.m, b.m), select(swap, x.e, b.e)};
 }
 
 // a + b rounded.
@@ -80,23 +76,23 @@ RUST_LANES_INLINE Mags add(Mags a, Mags b) {
 // (value unspecified there).
 struct Differences {
     Mags value;
-    U swapped, zero;
+    M swapped, zero;
 };
 RUST_LANES_INLINE Differences sub(Mags a, Mags b) {
-    const U swap = less(a.e, b.e) | (mask(a.e == b.e) & less(a.m, b.m));
+    const M swap = less(a.e, b.e) | ((a.e == b.e) & less(a.m, b.m));
     order(swap, a, b);
-    const U zero = mask(a.e == b.e) & equal(a.m, b.m);
+    const M zero = (a.e == b.e) & equal(a.m, b.m);
     U bhi, blo;
     shift_right_jam(b.m, as_unsigned(a.e - b.e), bhi, blo);
     const U lo = U{} - blo;
     const U hi = a.m - bhi - bit(nonzero(blo));
     // Normalised from the high word, or (cancellation below it, exact) from the low.
-    const U high = nonzero(hi);
+    const M high = nonzero(hi);
     const U top = select(high, hi, lo);
     const U lz = countl_zero(top) & 63;
     const U sig = select(high, (hi << lz) | ((lo >> 1) >> (63 - lz)), lo << lz);
-    const U rest = lo << lz & high;
-    const U shift = lz + (~high & 64);
+    const U rest = select(high, lo << lz, U{});
+    const U shift = select(high, lz, lz + 64);
     return {round(a.e - as_signed(shift), sig, rest), swap, zero};
 }
 
@@ -116,23 +112,23 @@ RUST_LANES_INLINE void div_normalised(U hi, U lo, std::uint64_t d, std::uint64_t
     const U sum_hi = phi + hi + bit(less(sum_lo, plo));
     q = sum_hi + 1;
     r = lo - mul_low(q, splat(d));
-    const U over = less(sum_lo, r);  // the estimate was one too large
-    q += over;
-    r += over & d;
-    const U under = ~less(r, splat(d));  // rarely: one too small
-    q -= under;
-    r -= under & d;
+    const M over = less(sum_lo, r);  // the estimate was one too large
+    q = select(over, q - 1, q);
+    r = select(over, r + d, r);
+    const M under = ~less(r, splat(d));  // rarely: one too small
+    q = select(under, q + 1, q);
+    r = select(under, r - d, r);
 }
 
 // a / d rounded.
 RUST_LANES_INLINE Mags div(Mags a, const Divisor& d) {
-    const U ge = ~less(a.m, splat(d.m));
-    const U hi = a.m >> bit(ge), lo = (a.m << 63) & ge;
+    const M ge = ~less(a.m, splat(d.m));
+    const U hi = select(ge, a.m >> 1, a.m), lo = select(ge, a.m << 63, U{});
     U q, r;
     div_normalised(hi, lo, d.m, d.v, q, r);
     const U rest = splat(d.m) - r;
-    const U extra = (~less(r, rest) & kHalf) | bit(~equal(r, rest));
-    return round(a.e - d.e + as_signed(bit(ge)), q, extra);
+    const U extra = select(less(r, rest), U{}, splat(kHalf)) | bit(~equal(r, rest));
+    return round(select(ge, a.e - d.e + 1, a.e - d.e), q, extra);
 }
 
 // The double nearest to zero of ±m · 2^(e - 64): normal, subnormal, +0.0
@@ -142,9 +138,9 @@ RUST_LANES_INLINE U truncated(U sign, Mags v) {
     const U normal = sign | (as_unsigned(e + 1022) << 52) | ((v.m >> 11) & ((std::uint64_t{1} << 52) - 1));
     const U shift = as_unsigned(splat_signed(-1010) - e) & 63;
     const U subnormal = sign | (v.m >> shift);
-    U bits = select(mask(e >= 1025), sign | 0x7FF0000000000000, normal);
-    bits = select(mask(e < -1021), subnormal, bits);
-    return select(mask(e < -1073), U{}, bits);
+    U bits = select(e >= 1025, sign | 0x7FF0000000000000, normal);
+    bits = select(e < -1021, subnormal, bits);
+    return select(e < -1073, U{}, bits);
 }
 
 }  // namespace rust::kernels::RUST_KERNEL_NS

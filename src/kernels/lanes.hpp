@@ -27,18 +27,21 @@ using F = double __attribute__((vector_size(8 * RUST_KERNEL_LANES)));
 RUST_LANES_INLINE U splat(std::uint64_t v) { return U{} + v; }
 RUST_LANES_INLINE I splat_signed(std::int64_t v) { return I{} + v; }
 
-// Masks are lanes of all ones or all zeros.
-RUST_LANES_INLINE U mask(I comparison) { return reinterpret_cast<U&>(comparison); }
-RUST_LANES_INLINE U less(U a, U b) { return mask(a < b); }
-RUST_LANES_INLINE U less(I a, I b) { return mask(a < b); }
-RUST_LANES_INLINE U equal(U a, U b) { return mask(a == b); }
-RUST_LANES_INLINE U nonzero(U a) { return mask(a != U{}); }
-RUST_LANES_INLINE U select(U m, U a, U b) { return (a & m) | (b & ~m); }
-RUST_LANES_INLINE U bit(U m) { return m & 1; }  // 1 where the mask is set
-RUST_LANES_INLINE bool any(U m) {
-    std::uint64_t lanes[kLanes];
+// A mask: a comparison's result, all ones or all zeros per lane. Kept as
+// comparisons and consumed by selections (the vector conditional operator),
+// so that a processor with mask registers keeps them there.
+using M = I;
+RUST_LANES_INLINE M less(U a, U b) { return a < b; }
+RUST_LANES_INLINE M less(I a, I b) { return a < b; }
+RUST_LANES_INLINE M equal(U a, U b) { return a == b; }
+RUST_LANES_INLINE M nonzero(U a) { return a != U{}; }
+RUST_LANES_INLINE U select(M m, U a, U b) { return m ? a : b; }
+RUST_LANES_INLINE I select(M m, I a, I b) { return m ? a : b; }
+RUST_LANES_INLINE U bit(M m) { return m ? splat(1) : U{}; }  // 1 where the mask is set
+RUST_LANES_INLINE bool any(M m) {
+    std::int64_t lanes[kLanes];
     __builtin_memcpy(lanes, &m, sizeof lanes);
-    std::uint64_t all = 0;
+    std::int64_t all = 0;
     for (int j = 0; j < kLanes; ++j) all |= lanes[j];
     return all != 0;
 }
@@ -73,7 +76,11 @@ RUST_LANES_INLINE void mul_wide(U a, U b, U& hi, U& lo) {
 
 // The low word of a·b.
 RUST_LANES_INLINE U mul_low(U a, U b) {
+#if defined(__AVX512DQ__) && RUST_KERNEL_LANES == 8
+    return a * b;  // one instruction (three micro-operations at most)
+#else
     return mul32(a, b) + ((mul32(a >> 32, b) + mul32(a, b >> 32)) << 32);
+#endif
 }
 
 // Leading zero bits of each lane (64 for a zero lane).
@@ -87,11 +94,11 @@ RUST_LANES_INLINE U countl_zero(U v) {
     // count it and shift it out.
     U n{};
     for (int width = 32; width >= 1; width /= 2) {
-        const U s = mask((v >> (64 - width)) == U{}) & static_cast<std::uint64_t>(width);
+        const U s = select((v >> (64 - width)) == U{}, splat(static_cast<std::uint64_t>(width)), U{});
         v <<= s;
         n += s;
     }
-    return n + (mask(v == U{}) & 1);
+    return n + bit(v == U{});
 #endif
 }
 

@@ -29,9 +29,17 @@ RUST_LANES_INLINE V load(const T* p, size_t count) {
     }
     return v;
 }
+// Lanes [0, count) of v into p: a whole vector in one store (a copy of a
+// varying size would be a slow string copy), a part lane by lane.
 template <class V, class T>
 RUST_LANES_INLINE void store(T* p, V v, size_t count) {
-    __builtin_memcpy(p, &v, (count < static_cast<size_t>(kLanes) ? count : kLanes) * sizeof(T));
+    if (count >= static_cast<size_t>(kLanes)) {
+        __builtin_memcpy(p, &v, sizeof v);
+    } else {
+        T lanes[kLanes];
+        __builtin_memcpy(lanes, &v, sizeof v);
+        for (size_t j = 0; j < count; ++j) p[j] = lanes[j];
+    }
 }
 
 // Forward, float values: (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0).
@@ -51,13 +59,17 @@ RUST_LANES_INLINE U forward_float_lanes(const FloatForward& s, U x) {
         const Mags p0 = mul(magnitude(splat(s.x1) - x), splat(s.m0), s.e0);
         const Mags p1 = mul(magnitude(x - s.x0), splat(s.m1), s.e1);
         const Differences r = sub(p0, p1);
-        const U bits = truncated(sign0 ^ (r.swapped & kHalf), div(r.value, d));
-        return bits & ~r.zero;  // an exact cancellation is +0.0
+        const U bits = truncated(select(r.swapped, sign0 ^ kHalf, sign0), div(r.value, d));
+        return select(r.zero, U{}, bits);  // an exact cancellation is +0.0
     }
 }
 
+// Each kernel copies its segment into locals first: the stores of results
+// could otherwise alias it, and every field would be read and broadcast again
+// for every vector.
 template <int Terms>
-void forward_float_terms(const FloatForward& s, const u64* x, size_t count, double* out) {
+void forward_float_terms(const FloatForward& segment, const u64* x, size_t count, double* out) {
+    const FloatForward s = segment;
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
         store(out + j, forward_float_lanes<Terms>(s, load<U>(x + j, left)), left);
@@ -78,23 +90,23 @@ void forward_float(const FloatForward& s, const u64* x, size_t count, double* ou
 // The whole position of q > 0 by the method (0 Exact, 1 Nearest, 2 Ffill,
 // 3 Bfill); `fractional` where q was not an integer.
 template <int Method>
-RUST_LANES_INLINE U place(Mags q, U& fractional) {
+RUST_LANES_INLINE U place(Mags q, M& fractional) {
     const I e = q.e;
-    const U big = mask(e >= 64), small = mask(e <= 0);
+    const M big = e >= 64, small = e <= 0;
     const U whole_from = as_unsigned(e) & 63;
     const U part = select(small, U{}, q.m >> ((splat(64) - whole_from) & 63));
     const U fraction = select(small, U{}, q.m << whole_from);
-    U away;
+    M away;
     if constexpr (Method == 1) {
-        const U below_one = mask(e == 0) & ~equal(q.m, splat(kHalf));  // in (1/2, 1): up to 1
-        away = select(small, below_one, mask((fraction | (part & 1)) > splat(kHalf)));
+        const M below_one = (e == 0) & ~equal(q.m, splat(kHalf));  // in (1/2, 1): up to 1
+        away = select(small, below_one, (fraction | (part & 1)) > splat(kHalf));
     } else if constexpr (Method == 3) {
         away = small | nonzero(fraction);
     } else {
-        away = U{};
+        away = M{};
     }
     fractional = ~big & (small | nonzero(fraction));
-    const U top = select(mask(e >= 65), splat(~u64{0}), q.m);
+    const U top = select(e >= 65, splat(~u64{0}), q.m);
     return select(big, top, part + bit(away));
 }
 
@@ -103,17 +115,17 @@ RUST_LANES_INLINE U place(Mags q, U& fractional) {
 // Stops before the first vector holding a value off that scale (answered by
 // the caller) or, under Exact, at the first value without a whole position.
 template <int Terms, int Method>
-size_t inverse_float_terms(const FloatInverse& s, const double* f, size_t count, u64* out) {
+size_t inverse_float_terms(const FloatInverse& segment, const double* f, size_t count, u64* out) {
+    const FloatInverse s = segment;
     const Divisor d{s.d.m, s.d.v, s.de};
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
         const U bits = load<U>(reinterpret_cast<const u64*>(f + j), left);
         // f as v · 2^k with |v| < 2^53, then on the knots' scale
         const U field = (bits >> 52) & 0x7FF, frac = bits & ((u64{1} << 52) - 1);
-        const U normal = nonzero(field);
-        const U m = frac | (normal & (u64{1} << 52));
-        const U negative = mask(as_signed(bits) < 0);
-        const U v = select(negative, U{} - m, m);
+        const M normal = nonzero(field);
+        const U m = select(normal, frac | (u64{1} << 52), frac);
+        const U v = select(as_signed(bits) < 0, U{} - m, m);
         const U k = select(normal, field, splat(1)) - 1075;
         const U shift = k - static_cast<u64>(s.k);
         if (any(less(splat(10), shift) & nonzero(v))) return j;  // some lane needs the general difference
@@ -121,10 +133,10 @@ size_t inverse_float_terms(const FloatInverse& s, const double* f, size_t count,
         const Mags above = magnitude(splat(s.vhi) - on_scale), below = magnitude(on_scale - s.vlo);
         const Mags ga{above.m, above.e + s.k}, gb{below.m, below.e + s.k};
         U q;
-        U fractional;
+        M fractional;
         if constexpr (Terms == 0) {
             q = U{};
-            fractional = U{};
+            fractional = M{};
         } else if constexpr (Terms == 1) {
             q = place<Method>(div(mul(ga, splat(s.m0), s.e0), d), fractional);
         } else if constexpr (Terms == 2) {
@@ -133,14 +145,16 @@ size_t inverse_float_terms(const FloatInverse& s, const double* f, size_t count,
             q = place<Method>(div(add(mul(ga, splat(s.m0), s.e0), mul(gb, splat(s.m1), s.e1)), d), fractional);
         }
         if constexpr (Method == 0) {
-            u64 lanes[kLanes];
-            __builtin_memcpy(lanes, &fractional, sizeof lanes);
-            const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
-            for (size_t l = 0; l < n; ++l)
-                if (lanes[l] != 0) {
-                    store(out + j, q, l);
-                    return j + l;
-                }
+            if (any(fractional)) {
+                i64 lanes[kLanes];
+                __builtin_memcpy(lanes, &fractional, sizeof lanes);
+                const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
+                for (size_t l = 0; l < n; ++l)
+                    if (lanes[l] != 0) {
+                        store(out + j, q, l);
+                        return j + l;
+                    }
+            }
         }
         store(out + j, q, left);
     }
@@ -168,23 +182,13 @@ size_t inverse_float(const FloatInverse& s, const double* f, size_t count, int m
     return inverse_float_method<3>(s, f, count, method, out);
 }
 
-// n / d for n = (hi, lo) with hi below the segment's divisor: quotient and
-// remainder, the numerator shifted with the divisor.
-RUST_LANES_INLINE void div_shifted(const Integer& s, U hi, U lo, U& q, U& r) {
-    const unsigned sh = s.shift;
-    const U u1 = (hi << sh) | ((lo >> 1) >> (63 - sh));
-    const U u0 = lo << sh;
-    div_normalised(u1, u0, s.d.m, s.d.v, q, r);
-    r >>= sh;
-}
-
 // The rounding of a quotient q with remainder r by a divisor d: whether it
 // moves up by one (Nearest: ties to even; Bfill: any remainder).
 template <int Method>
 RUST_LANES_INLINE U round_up(U q, U r, u64 d) {
     if constexpr (Method == 1) {
         const U rest = splat(d) - r;
-        return bit(less(rest, r) | (equal(r, rest) & mask(as_signed(q & 1) != 0)));
+        return bit(less(rest, r) | (equal(r, rest) & ((q & 1) != U{})));
     } else if constexpr (Method == 3) {
         return bit(nonzero(r));
     } else {
@@ -192,53 +196,61 @@ RUST_LANES_INLINE U round_up(U q, U r, u64 d) {
     }
 }
 
-// Forward, integer values: the nearest integer to (B0·(x1 - x) + B1·(x - x0))
-// / (x1 - x0) in biased form, unbiased.
-void forward_int(const Integer& s, const u64* x, size_t count, i64* out) {
-    const u64 d = s.d.m >> s.shift;
+// The quotient and remainder of base·d + w·D by d, for the keys of a run:
+// base + w·Q + floor(w·rm / d), with floor(w·rm / d) estimated from the
+// reciprocal m (at most one too small) and corrected by its remainder, exact
+// in one word since d <= 2^63.
+RUST_LANES_INLINE void affine_quot_rem(const Affine& s, U key, U& q, U& r) {
+    const U w = s.rising ? key - s.k0 : splat(s.k1) - key;
+    U hi, lo;
+    mul_wide(w, splat(s.m), hi, lo);
+    U t = hi;
+    r = mul_low(w, splat(s.rm)) - mul_low(t, splat(s.d));
+    const M over = ~less(r, splat(s.d));
+    t = select(over, t + 1, t);
+    r = select(over, r - s.d, r);
+    q = splat(s.base) + mul_low(w, splat(s.q)) + t;
+}
+
+// Forward, integer values: the nearest integer to the biased quotient,
+// unbiased.
+void forward_int(const Affine& segment, const u64* x, size_t count, i64* out) {
+    const Affine s = segment;
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
-        const U xv = load<U>(x + j, left);
-        U h1, l1, h0, l0;
-        mul_wide(xv - s.x0, splat(s.b1), h1, l1);
-        mul_wide(splat(s.x1) - xv, splat(s.b0), h0, l0);
-        const U lo = l1 + l0, hi = h1 + h0 + bit(less(lo, l1));
         U q, r;
-        div_shifted(s, hi, lo, q, r);
-        store(out + j, (q + round_up<1>(q, r, d)) ^ kHalf, left);
+        affine_quot_rem(s, load<U>(x + j, left), q, r);
+        store(out + j, (q + round_up<1>(q, r, s.d)) ^ kHalf, left);
     }
 }
 
-// Inverse, integer values: (x0·(B1 - b) + x1·(b - B0)) / (B1 - B0) rounded by
-// the method; under Exact stops at the first value without a whole position.
+// Inverse, integer values: the position rounded by the method; under Exact
+// stops at the first value without a whole position.
 template <int Method>
-size_t inverse_int_method(const Integer& s, const i64* f, size_t count, u64* out) {
-    const u64 d = s.d.m >> s.shift;
+size_t inverse_int_method(const Affine& segment, const i64* f, size_t count, u64* out) {
+    const Affine s = segment;
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
-        const U b = load<U>(reinterpret_cast<const u64*>(f + j), left) ^ kHalf;
-        U h1, l1, h0, l0;
-        mul_wide(splat(s.x1), b - s.b0, h1, l1);
-        mul_wide(splat(s.x0), splat(s.b1) - b, h0, l0);
-        const U lo = l1 + l0, hi = h1 + h0 + bit(less(lo, l1));
         U q, r;
-        div_shifted(s, hi, lo, q, r);
+        affine_quot_rem(s, load<U>(reinterpret_cast<const u64*>(f + j), left) ^ kHalf, q, r);
         if constexpr (Method == 0) {
-            u64 lanes[kLanes];
-            __builtin_memcpy(lanes, &r, sizeof lanes);
-            const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
-            for (size_t l = 0; l < n; ++l)
-                if (lanes[l] != 0) {
-                    store(out + j, q, l);
-                    return j + l;
-                }
+            if (any(nonzero(r))) {
+                u64 lanes[kLanes];
+                __builtin_memcpy(lanes, &r, sizeof lanes);
+                const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
+                for (size_t l = 0; l < n; ++l)
+                    if (lanes[l] != 0) {
+                        store(out + j, q, l);
+                        return j + l;
+                    }
+            }
         }
-        store(out + j, q + round_up<Method>(q, r, d), left);
+        store(out + j, q + round_up<Method>(q, r, s.d), left);
     }
     return count;
 }
 
-size_t inverse_int(const Integer& s, const i64* f, size_t count, int method, u64* out) {
+size_t inverse_int(const Affine& s, const i64* f, size_t count, int method, u64* out) {
     switch (method) {
         case 0: return inverse_int_method<0>(s, f, count, out);
         case 1: return inverse_int_method<1>(s, f, count, out);

@@ -39,12 +39,16 @@ struct FloatInverse {
     std::uint8_t terms;
 };
 
-// The integer schemes' segment: the positions, the biased values and the
-// divisor (x1 - x0 forward, b1 - b0 inverse) as (d << shift) normalised.
-struct Integer {
-    std::uint64_t x0, x1, b0, b1;
-    Reciprocal d;
-    unsigned shift;
+// The integer schemes' segment. Both divide base·d + w·D by d, with
+// w + w' = d the key's distances from the segment's ends: forward, d = x1 - x0
+// and D the difference of the biased values, base the smaller one, w the
+// position's distance from its knot; inverse, d = B1 - B0 and D the
+// difference of the positions, base the smaller one, w the biased value's
+// distance from its knot. D = q·d + rm, m = floor(rm·2^64 / d), and d <= 2^63.
+struct Affine {
+    std::uint64_t k0, k1;  // the segment's ends on the keys' axis (inverse: biased)
+    std::uint64_t base, q, rm, m, d;
+    bool rising;  // w = key - k0, else k1 - key
 };
 
 }  // namespace rust::kernels

@@ -30,7 +30,7 @@
     void forward_float(const FloatForward& s, const std::uint64_t* x, std::size_t count, double* out);              \
     std::size_t inverse_float(const FloatInverse& s, const double* f, std::size_t count, int method,                \
                               std::uint64_t* out);                                                                  \
-    void forward_int(const Integer& s, const std::uint64_t* x, std::size_t count, std::int64_t* out);               \
-    std::size_t inverse_int(const Integer& s, const std::int64_t* f, std::size_t count, int method,                 \
+    void forward_int(const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out);                \
+    std::size_t inverse_int(const Affine& s, const std::int64_t* f, std::size_t count, int method,                  \
                             std::uint64_t* out);                                                                    \
     }
