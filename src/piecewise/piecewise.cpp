@@ -18,7 +18,7 @@ constexpr std::size_t kPrefetchKnots = 1 << 14;
 constexpr std::size_t kBatch = 16;
 // Keys read from the query at a time: runs of sorted keys in one segment
 // reach this length.
-constexpr std::size_t kBlock = 64;
+constexpr std::size_t kBlock = 256;
 
 // The search of element after element over one strictly increasing axis of
 // n >= 2 knots: first the previous element's segment and the one after it,
