@@ -17,8 +17,10 @@ constexpr std::size_t kBatchKnots = 64;
 constexpr std::size_t kPrefetchKnots = 1 << 14;
 constexpr std::size_t kBatch = 16;
 // Keys read from the query at a time: runs of sorted keys in one segment
-// reach this length.
+// reach kBlock; keys searched in lockstep come kBatchBlock at a time (a
+// longer block only costs them cache).
 constexpr std::size_t kBlock = 256;
+constexpr std::size_t kBatchBlock = 64;
 
 // The search of element after element over one strictly increasing axis of
 // n >= 2 knots: first the previous element's segment and the one after it,
@@ -114,15 +116,15 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
         return std::nullopt;
     }
     Locator<K> locate(axis.data(), n);
-    for (std::size_t start = 0; start < query.length; start += kBlock) {
-        const std::size_t count = std::min(kBlock, query.length - start);
+    for (std::size_t start = 0, count = 0; start < query.length; start += count) {
+        const bool batched = locate.batch_next();
+        count = std::min(batched ? kBatchBlock : kBlock, query.length - start);
         K keys[kBlock];
         if (query.stride == static_cast<std::ptrdiff_t>(sizeof(K)))  // contiguous: one block copy
             std::memcpy(keys, query.start + static_cast<std::ptrdiff_t>(start * sizeof(K)), count * sizeof(K));
         else
             for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
-        SearchResult found[kBlock];
-        const bool batched = locate.batch_next();
+        SearchResult found[kBatchBlock];
         if (batched) {
             for (std::size_t b = 0; b < count; b += kBatch) locate.batch(keys + b, std::min(kBatch, count - b), found + b);
             // Large tables: the other axis's knots of every key's segment are
