@@ -89,6 +89,15 @@ RUST_LANES_INLINE U countl_zero(U v) {
     return reinterpret_cast<U>(_mm512_lzcnt_epi64(reinterpret_cast<__m512i>(v)));
 #elif defined(__AVX512CD__) && defined(__AVX512VL__) && RUST_KERNEL_LANES == 4
     return reinterpret_cast<U>(_mm256_lzcnt_epi64(reinterpret_cast<__m256i>(v)));
+#elif defined(__AVX2__) && RUST_KERNEL_LANES == 4
+    // The highest set bit read from a double's exponent: the 32-bit half of v
+    // that holds it, x in [1, 2^32), becomes the double x exactly (the bits of
+    // 2^52 + x, less 2^52: both exact), whose exponent is floor(log2 x).
+    const M high = (v >> 32) != U{};
+    const U x = select(high, v >> 32, v & 0xFFFFFFFF);
+    const F f = reinterpret_cast<F>(x | 0x4330000000000000) - 4503599627370496.0;
+    const U top = (reinterpret_cast<U>(f) >> 52) - 1023;
+    return select(v == U{}, splat(64), select(high, splat(31), splat(63)) - top);
 #else
     // Six halving steps: where the top half of the remaining width is zero,
     // count it and shift it out.
