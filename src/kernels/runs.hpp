@@ -42,6 +42,18 @@ RUST_LANES_INLINE void store(T* p, V v, size_t count) {
     }
 }
 
+// The first of lanes [0, count) where the mask is set; count or more where
+// there is none.
+RUST_LANES_INLINE size_t first_set(M m, size_t count) {
+    if (!any(m)) return count;
+    i64 lanes[kLanes];
+    __builtin_memcpy(lanes, &m, sizeof lanes);
+    const size_t n = count < static_cast<size_t>(kLanes) ? count : kLanes;
+    for (size_t l = 0; l < n; ++l)
+        if (lanes[l] != 0) return l;
+    return count;
+}
+
 // Forward, float values: (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0).
 template <int Terms>
 RUST_LANES_INLINE U forward_float_lanes(const FloatForward& s, U x) {
@@ -145,15 +157,9 @@ size_t inverse_float_terms(const FloatInverse& segment, const double* f, size_t 
             q = place<Method>(div(add(mul(ga, splat(s.m0), s.e0), mul(gb, splat(s.m1), s.e1)), d), fractional);
         }
         if constexpr (Method == 0) {
-            if (any(fractional)) {
-                i64 lanes[kLanes];
-                __builtin_memcpy(lanes, &fractional, sizeof lanes);
-                const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
-                for (size_t l = 0; l < n; ++l)
-                    if (lanes[l] != 0) {
-                        store(out + j, q, l);
-                        return j + l;
-                    }
+            if (const size_t l = first_set(fractional, left); l < left) {
+                store(out + j, q, l);
+                return j + l;
             }
         }
         store(out + j, q, left);
@@ -234,15 +240,9 @@ size_t inverse_int_method(const Affine& segment, const i64* f, size_t count, u64
         U q, r;
         affine_quot_rem(s, load<U>(reinterpret_cast<const u64*>(f + j), left) ^ kHalf, q, r);
         if constexpr (Method == 0) {
-            if (any(nonzero(r))) {
-                u64 lanes[kLanes];
-                __builtin_memcpy(lanes, &r, sizeof lanes);
-                const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
-                for (size_t l = 0; l < n; ++l)
-                    if (lanes[l] != 0) {
-                        store(out + j, q, l);
-                        return j + l;
-                    }
+            if (const size_t l = first_set(nonzero(r), left); l < left) {
+                store(out + j, q, l);
+                return j + l;
             }
         }
         store(out + j, q + round_up<Method>(q, r, s.d), left);
