@@ -30,12 +30,3 @@ inline void prefetch(const void* p) {
 }
 
 }  // namespace rust::platform
-
-// A function compiled for AVX2 and for the baseline, the version chosen at
-// load time by the processor (GCC on x86-64 only).
-#if !defined(RUST_PORTABLE) && !defined(RUST_NO_TARGET_CLONES) && defined(__x86_64__) && defined(__GNUC__) && \
-    !defined(__clang__)
-#define RUST_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define RUST_TARGET_CLONES
-#endif

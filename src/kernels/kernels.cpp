@@ -8,6 +8,10 @@
 
 #include "kernels/target.hpp"
 
+#define RUST_KERNEL_NS baseline  // the scan compiled for the baseline instruction set
+#include "kernels/scan.hpp"
+#undef RUST_KERNEL_NS
+
 #if RUST_KERNELS_X86
 RUST_KERNEL_DECLARE(avx2)
 RUST_KERNEL_DECLARE(avx512)
@@ -56,7 +60,7 @@ bool processor_runs(Target target) {
 // 16.5 / 12.7 / 7.7. Every x86-64 kernel pays; where one would not, a
 // narrower target that does would be used, or the scalar kernels. NEON is
 // proven under emulation, not timed: unused.
-enum Kernel { kForwardFloat, kInverseFloat, kForwardInt, kInverseInt, kKernels };
+enum Kernel { kForwardFloat, kInverseFloat, kForwardInt, kInverseInt, kScan, kKernels };
 
 constexpr bool pays(Target target, [[maybe_unused]] Kernel kernel) {
     return target == Target::Avx2 || target == Target::Avx512;
@@ -206,13 +210,19 @@ struct Table {
     std::size_t (*inverse_float)(const FloatInverse&, const f64*, std::size_t, int, u64*);
     void (*forward_int)(const Affine&, const u64*, std::size_t, i64*);
     std::size_t (*inverse_int)(const Affine&, const i64*, std::size_t, int, u64*);
+    bool (*increasing_u64)(const u64*, std::size_t);
+    bool (*increasing_i64)(const i64*, std::size_t);
+    bool (*increasing_f64)(const f64*, std::size_t);
 };
 #if RUST_KERNELS_X86
-constexpr Table kAvx2{avx2::forward_float, avx2::inverse_float, avx2::forward_int, avx2::inverse_int};
-constexpr Table kAvx512{avx512::forward_float, avx512::inverse_float, avx512::forward_int, avx512::inverse_int};
+constexpr Table kAvx2{avx2::forward_float, avx2::inverse_float, avx2::forward_int, avx2::inverse_int,
+                      avx2::increasing_u64, avx2::increasing_i64, avx2::increasing_f64};
+constexpr Table kAvx512{avx512::forward_float, avx512::inverse_float, avx512::forward_int, avx512::inverse_int,
+                      avx512::increasing_u64, avx512::increasing_i64, avx512::increasing_f64};
 #endif
 #if RUST_KERNELS_NEON
-constexpr Table kNeon{neon::forward_float, neon::inverse_float, neon::forward_int, neon::inverse_int};
+constexpr Table kNeon{neon::forward_float, neon::inverse_float, neon::forward_int, neon::inverse_int,
+                      neon::increasing_u64, neon::increasing_i64, neon::increasing_f64};
 #endif
 
 // The vector kernels of the target chosen for a kernel, for a run of count
@@ -316,6 +326,21 @@ std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, 
         ++done;
     }
     return count;
+}
+
+bool strictly_increasing(const u64* v, std::size_t n) {
+    if (const Table* t = vector_kernels(kScan, n)) return t->increasing_u64(v, n);
+    return baseline::increasing_u64(v, n);
+}
+
+bool strictly_increasing(const i64* v, std::size_t n) {
+    if (const Table* t = vector_kernels(kScan, n)) return t->increasing_i64(v, n);
+    return baseline::increasing_i64(v, n);
+}
+
+bool strictly_increasing(const f64* v, std::size_t n) {
+    if (const Table* t = vector_kernels(kScan, n)) return t->increasing_f64(v, n);
+    return baseline::increasing_f64(v, n);
 }
 
 }  // namespace rust::kernels

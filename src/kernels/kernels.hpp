@@ -1,6 +1,6 @@
 // Run kernels: the evaluation of keys that lie strictly inside one segment,
-// for each of the four schemes, and the choice among the instruction sets
-// they are compiled for. Every target gives the scalar schemes' bits; the
+// for each of the four schemes, the monotonicity scans, and the choice among
+// the instruction sets they are compiled for. Every target gives the scalar schemes' bits; the
 // best one the processor runs is chosen once per kernel. Tests may force any
 // target the processor supports.
 #pragma once
@@ -46,5 +46,13 @@ std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, 
                     InverseMethod method, u64* out);
 std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count,
                     InverseMethod method, u64* out);
+
+// Whether v[k] < v[k+1] for every adjacent pair, in the natural order:
+// unsigned for u64, signed for i64, IEEE ordered less-than for f64 (false for
+// NaN and for the pair -0.0, +0.0). Stops at the first block that holds a
+// pair out of order.
+bool strictly_increasing(const u64* v, std::size_t n);
+bool strictly_increasing(const i64* v, std::size_t n);
+bool strictly_increasing(const f64* v, std::size_t n);
 
 }  // namespace rust::kernels

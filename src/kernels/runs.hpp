@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "kernels/float_lanes.hpp"
+#include "kernels/scan.hpp"
 #include "kernels/segments.hpp"
 
 namespace rust::kernels::RUST_KERNEL_NS {

@@ -33,4 +33,7 @@
     void forward_int(const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out);                \
     std::size_t inverse_int(const Affine& s, const std::int64_t* f, std::size_t count, int method,                  \
                             std::uint64_t* out);                                                                    \
+    bool increasing_u64(const std::uint64_t* v, std::size_t n);                                                     \
+    bool increasing_i64(const std::int64_t* v, std::size_t n);                                                      \
+    bool increasing_f64(const double* v, std::size_t n);                                                            \
     }

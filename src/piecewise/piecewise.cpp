@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "kernels/kernels.hpp"
-
 namespace rust::piecewise {
 
 namespace {
@@ -184,35 +182,6 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
             return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
         });
 }
-
-// Blocks of 64 pairs without a branch, which the compiler turns into vector
-// compares (with AVX2 where the processor has it); the verdicts accumulate in
-// a 64-bit word, as wide as a vector lane, and the first block with a pair out
-// of order ends the scan. key() maps an element to one compared in the same
-// order by the vector unit's own comparison.
-template <class T, class Key>
-static bool increasing_blocks(const T* v, std::size_t n, Key key) {
-    constexpr std::size_t kBlock = 64;
-    std::size_t k = 0;
-    for (; k + kBlock < n; k += kBlock) {
-        std::uint64_t bad = 0;
-        for (std::size_t j = 0; j < kBlock; ++j) bad |= static_cast<std::uint64_t>(!(key(v[k + j]) < key(v[k + j + 1])));
-        if (bad != 0) return false;
-    }
-    for (; k + 1 < n; ++k)
-        if (!(v[k] < v[k + 1])) return false;
-    return true;
-}
-
-// Vector units compare 64-bit integers as signed: flipping the top bit maps
-// the unsigned order onto the signed one.
-constexpr i64 signed_order(u64 v) { return static_cast<i64>(v ^ (u64{1} << 63)); }
-template <class T>
-constexpr T same(T v) { return v; }
-
-RUST_TARGET_CLONES bool strictly_increasing(const u64* v, std::size_t n) { return increasing_blocks(v, n, signed_order); }
-RUST_TARGET_CLONES bool strictly_increasing(const i64* v, std::size_t n) { return increasing_blocks(v, n, same<i64>); }
-RUST_TARGET_CLONES bool strictly_increasing(const f64* v, std::size_t n) { return increasing_blocks(v, n, same<f64>); }
 
 template class Interp<u64, i64>;
 template class Interp<u64, f64>;

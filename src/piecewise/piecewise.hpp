@@ -16,6 +16,7 @@
 
 #include "base/base.hpp"
 #include "base/platform.hpp"
+#include "kernels/kernels.hpp"
 #include "schemes/schemes.hpp"
 
 namespace rust::piecewise {
@@ -167,13 +168,8 @@ std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::s
     return std::nullopt;
 }
 
-// Whether v[k] < v[k+1] for every adjacent pair, in the natural order:
-// unsigned for u64, signed for i64, IEEE ordered less-than for f64 (false for
-// NaN and for the pair -0.0, +0.0). Stops at the first block that holds a
-// pair out of order.
-bool strictly_increasing(const u64* v, std::size_t n);
-bool strictly_increasing(const i64* v, std::size_t n);
-bool strictly_increasing(const f64* v, std::size_t n);
+// The monotonicity scans, one per element type (see kernels.hpp).
+using kernels::strictly_increasing;
 
 // Storage of knots: a vector whose new elements are left uninitialised, for
 // they are always overwritten by a copy of the caller's array.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "piecewise/piecewise.hpp"
+#include "targets.hpp"
 
 namespace {
 
@@ -62,10 +63,17 @@ TEST(InterpFlags, NaturalOrderOfEachType) {
     EXPECT_TRUE(increasing<f64>({-1e308, -5e-324, 5e-324}));
 }
 
-// The blocked, vectorised scans against a plain loop: every length up to
-// past two blocks, one pair out of order at every position, values across
-// the signed and unsigned sign boundaries.
-TEST(InterpFlags, BlockedScanMatchesPlainLoop) {
+// The blocked, vectorised scans against a plain loop, on every kernel target
+// the processor runs: every length up to past two blocks, one pair out of
+// order at every position, values across the signed and unsigned sign
+// boundaries.
+class ScanTargets : public ::testing::TestWithParam<rust::kernels::Target> {
+protected:
+    void SetUp() override { rust::kernels::force(GetParam()); }
+    void TearDown() override { rust::kernels::choose_automatically(); }
+};
+
+TEST_P(ScanTargets, BlockedScanMatchesPlainLoop) {
     auto check = [](auto make, auto breakers) {
         using T = decltype(make(0));
         for (std::size_t n = 0; n <= 200; ++n) {
@@ -90,6 +98,9 @@ TEST(InterpFlags, BlockedScanMatchesPlainLoop) {
           std::vector<void (*)(f64&, f64&)>{equal, swapped, [](f64& a, f64&) { a = kNaN; }, [](f64&, f64& b) { b = kNaN; },
                                            [](f64& a, f64& b) { a = -0.0, b = 0.0; }});
 }
+
+INSTANTIATE_TEST_SUITE_P(Targets, ScanTargets, ::testing::ValuesIn(kernel_targets::supported()),
+                         [](const auto& info) { return std::string(rust::kernels::name(info.param)); });
 
 TEST(InterpFlags, BothScansRunAndEmptyTableIsIncreasing) {
     const IntTable empty({}, {});
