@@ -8,7 +8,8 @@
 #     aarch64 (its NEON kernels as well as the scalar ones).
 # Each digest is taken on every kernel target the build holds and the
 # processor runs (x86-64: scalar, AVX2, AVX-512 where present; aarch64:
-# scalar, NEON).
+# scalar, NEON). The x86-64 kernel objects are checked to define nothing
+# outside their target's namespace.
 # Fails unless every digest equals tests/cpp/digest.expected.
 #   RUST_DIGEST_ROUNDS=N   a stream N times as long (compared across targets only)
 set -euo pipefail
@@ -86,6 +87,18 @@ if [ "$ROUNDS" = 1 ] && [ "$(cat "$out/x86-64-gcc.digest")" != "$reference" ]; t
 fi
 ((failed == 0)) || { echo "digests differ"; exit 1; }
 echo "one digest on ${#builds[@]} builds ($((SECONDS - start)) s)"
+
+# A kernel file compiled with wider instructions must define nothing another
+# file could link to instead of its own copy: every global or weak symbol in
+# its target's namespace (inline functions shared with the baseline code
+# would be merged, and might run on a processor without those instructions).
+for c in gcc clang; do
+    for k in avx2 avx512; do
+        leaked=$(nm -C --defined-only "$out/x86-64-$c-kernels_$k.o" | awk '$2 ~ /^[TWVuBDR]$/' | grep -v "rust::kernels::$k::" || true)
+        [ -z "$leaked" ] || { echo "kernels_$k.o ($c) defines symbols outside its namespace:"; echo "$leaked"; exit 1; }
+    done
+done
+echo "kernel objects: every symbol in its target's namespace"
 
 echo "== Unit tests under qemu"
 for t in "${UNIT_TARGETS[@]}"; do
