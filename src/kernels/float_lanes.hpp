@@ -30,9 +30,18 @@ RUST_LANES_INLINE Mags magnitude(U n) {
 }
 
 // a·b rounded, b the same in every lane.
+// Narrow: a's significand has its low 32 bits zero (an integer below 2^32,
+// normalised), so two of the four partial products vanish.
+template <bool Narrow = false>
 RUST_LANES_INLINE Mags mul(Mags a, U bm, std::int64_t be) {
     U hi, lo;
-    mul_wide(a.m, bm, hi, lo);
+    if constexpr (Narrow) {
+        const U a1 = a.m >> 32, p10 = mul32(a1, bm);
+        hi = mul32(a1, bm >> 32) + (p10 >> 32);
+        lo = p10 << 32;
+    } else {
+        mul_wide(a.m, bm, hi, lo);
+    }
     const U below = (hi >> 63) ^ 1;  // 1 where the product is below 2^127
     hi = (hi << below) | ((lo >> 63) & below);
     lo <<= below;

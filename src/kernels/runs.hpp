@@ -55,22 +55,23 @@ RUST_LANES_INLINE size_t first_set(M m, size_t count) {
     return count;
 }
 
-// Forward, float values: (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0).
-template <int Terms>
+// Forward, float values: (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0). Narrow:
+// the segment is shorter than 2^32, so are both position differences.
+template <int Terms, bool Narrow>
 RUST_LANES_INLINE U forward_float_lanes(const FloatForward& s, U x) {
     const Divisor d{s.d.m, s.d.v, s.de};
     const U sign0 = splat(u64{s.neg0} << 63), sign1 = splat(u64{s.neg1} << 63);
     if constexpr (Terms == 1) {
-        return truncated(sign0, div(mul(magnitude(splat(s.x1) - x), splat(s.m0), s.e0), d));
+        return truncated(sign0, div(mul<Narrow>(magnitude(splat(s.x1) - x), splat(s.m0), s.e0), d));
     } else if constexpr (Terms == 2) {
-        return truncated(sign1, div(mul(magnitude(x - s.x0), splat(s.m1), s.e1), d));
+        return truncated(sign1, div(mul<Narrow>(magnitude(x - s.x0), splat(s.m1), s.e1), d));
     } else if constexpr (Terms == 3) {
-        const Mags p0 = mul(magnitude(splat(s.x1) - x), splat(s.m0), s.e0);
-        const Mags p1 = mul(magnitude(x - s.x0), splat(s.m1), s.e1);
+        const Mags p0 = mul<Narrow>(magnitude(splat(s.x1) - x), splat(s.m0), s.e0);
+        const Mags p1 = mul<Narrow>(magnitude(x - s.x0), splat(s.m1), s.e1);
         return truncated(sign0, div(add(p0, p1), d));
     } else {
-        const Mags p0 = mul(magnitude(splat(s.x1) - x), splat(s.m0), s.e0);
-        const Mags p1 = mul(magnitude(x - s.x0), splat(s.m1), s.e1);
+        const Mags p0 = mul<Narrow>(magnitude(splat(s.x1) - x), splat(s.m0), s.e0);
+        const Mags p1 = mul<Narrow>(magnitude(x - s.x0), splat(s.m1), s.e1);
         const Differences r = sub(p0, p1);
         const U bits = truncated(select(r.swapped, sign0 ^ kHalf, sign0), div(r.value, d));
         return select(r.zero, U{}, bits);  // an exact cancellation is +0.0
@@ -80,13 +81,19 @@ RUST_LANES_INLINE U forward_float_lanes(const FloatForward& s, U x) {
 // Each kernel copies its segment into locals first: the stores of results
 // could otherwise alias it, and every field would be read and broadcast again
 // for every vector.
-template <int Terms>
+template <int Terms, bool Narrow>
 void forward_float_terms(const FloatForward& segment, const u64* x, size_t count, double* out) {
     const FloatForward s = segment;
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
-        store(out + j, forward_float_lanes<Terms>(s, load<U>(x + j, left)), left);
+        store(out + j, forward_float_lanes<Terms, Narrow>(s, load<U>(x + j, left)), left);
     }
+}
+
+template <int Terms>
+void forward_float_terms(const FloatForward& s, const u64* x, size_t count, double* out) {
+    if (s.x1 - s.x0 <= 0xFFFFFFFF) return forward_float_terms<Terms, true>(s, x, count, out);
+    forward_float_terms<Terms, false>(s, x, count, out);
 }
 
 void forward_float(const FloatForward& s, const u64* x, size_t count, double* out) {
