@@ -4,8 +4,10 @@
 // released while the work runs, on one thread or several (exact_interp).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
+#include <thread>
 #include <type_traits>
 
 #include "module/arrays.hpp"
@@ -49,14 +51,35 @@ struct Threads {
 // back costs more than the work.
 inline constexpr npy_intp kReleaseGil = 512;
 
+// The calling thread, asleep until the process ends.
+[[noreturn]] inline void park_forever() noexcept {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 // The GIL released for the scope, taken back on every way out of it
 // (exceptions included), before anything touches Python again.
+//
+// A thread that asks for the GIL back while the interpreter finalises is
+// never given it: CPython 3.14 parks the thread for good, 3.10-3.13 end it
+// with pthread_exit, which on glibc unwinds the thread's stack with a forced
+// unwind. That unwind must not reach this (noexcept) destructor's caller: it
+// would end the process in std::terminate, and the frames above would release
+// Python references without the GIL. The only way out of PyEval_RestoreThread
+// other than returning is that unwind (it is C and throws nothing else), so
+// the destructor catches it and parks the thread as CPython 3.14 does: it
+// holds nothing and the process exits around it.
 class WithoutGil {
 public:
     WithoutGil() : state_(PyEval_SaveThread()) {}
     WithoutGil(const WithoutGil&) = delete;
     WithoutGil& operator=(const WithoutGil&) = delete;
-    ~WithoutGil() { PyEval_RestoreThread(state_); }
+    ~WithoutGil() {
+        try {
+            PyEval_RestoreThread(state_);
+        } catch (...) {  // the thread's end at finalisation: never returns
+            park_forever();
+        }
+    }
 
 private:
     PyThreadState* state_;

@@ -5,6 +5,8 @@ import subprocess
 import sys
 import textwrap
 
+import pytest
+
 
 def run(code):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
@@ -67,3 +69,33 @@ def test_binding_errors_come_before_numpy_is_needed():
     )
     assert r.returncode == 0, r.stderr
     assert r.stdout.strip() == "forward_int() missing 2 required positional arguments: 'xp' and 'fp'"
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        "ei.forward_float(x, xp, fp, workers=1)",
+        "ei.forward_float(x, xp, fp, workers=2)",
+        "table.inverse(table.forward(x), 'nearest')",
+        "ei.forward(x.view('M8[ns]'), xp.view('M8[ns]'), fp)",
+    ],
+)
+def test_exit_while_a_daemon_thread_is_inside_a_call(call):
+    # The interpreter finalises while the thread works without the GIL; the
+    # thread never gets it back and must not take the process down with it.
+    r = run(
+        f"""
+        import threading, time
+        import numpy as np, exact_interp as ei
+        xp = np.array([0, 2**63 - 1], np.uint64); fp = np.array([0.0, 1.0])
+        x = np.arange(0, 2**63 - 2, 2**63 // 200_000, dtype=np.uint64)
+        table = ei.Interpolator(xp, fp)
+        def loop():
+            while True:
+                {call}
+        threading.Thread(target=loop, daemon=True).start()
+        time.sleep(0.2)
+        print("main done")
+        """
+    )
+    assert (r.returncode, r.stdout, "terminate" in r.stderr) == (0, "main done\n", False), r.stderr
