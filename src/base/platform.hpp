@@ -7,6 +7,17 @@
 #include <bit>
 #include <cstdint>
 
+// The unwind with which the C runtime ends a thread (glibc's pthread_exit
+// under libstdc++), which a handler may catch but must not end. A property of
+// the runtime, not of the compiler, so it stays on under RUST_PORTABLE: the
+// thread would end the process otherwise.
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#define RUST_HAVE_FORCED_UNWIND 1
+#else
+#define RUST_HAVE_FORCED_UNWIND 0
+#endif
+
 namespace rust::platform {
 
 // The leading zero bits of a nonzero word: the instruction without the test

@@ -4,10 +4,8 @@
 // released while the work runs, on one thread or several (exact_interp).
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <optional>
-#include <thread>
 #include <type_traits>
 
 #include "module/arrays.hpp"
@@ -50,11 +48,6 @@ struct Threads {
 // Work on fewer elements than this keeps the GIL: releasing and taking it
 // back costs more than the work.
 inline constexpr npy_intp kReleaseGil = 512;
-
-// The calling thread, asleep until the process ends.
-[[noreturn]] inline void park_forever() noexcept {
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-}
 
 // The GIL released for the scope, taken back on every way out of it
 // (exceptions included), before anything touches Python again.

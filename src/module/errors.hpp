@@ -3,12 +3,15 @@
 // exceptions out of CPython.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "base/base.hpp"
+#include "base/platform.hpp"
 #include "module/python.hpp"
 #include "piecewise/piecewise.hpp"
 
@@ -33,10 +36,23 @@ void raise_interp_error(Direction direction, piecewise::InterpError error);
 // Runs body (which returns a new reference or null with an exception set) and
 // turns any C++ exception into a Python one: Panic into PanicException with
 // its message, exhausted memory into MemoryError.
+// A thread that a finalising interpreter refuses the GIL (inside a call of
+// ours or of Python code such a call made) is ended by CPython 3.10-3.13 with
+// pthread_exit; CPython 3.14 parks it for good. The thread then holds no GIL
+// and may touch no Python object, and its unwind must not be ended by a
+// handler: it sleeps here until the process ends, as 3.14 has it.
+[[noreturn]] inline void park_forever() noexcept {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
     try {
         return body();
+#if RUST_HAVE_FORCED_UNWIND
+    } catch (abi::__forced_unwind&) {
+        park_forever();
+#endif
     } catch (const Panic& p) {
         raise_panic(p.what());
     } catch (const std::bad_alloc&) {

@@ -77,7 +77,11 @@ PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
         Py_INCREF(item);
         PyTuple_SetItem(tuple.get(), k++, item);  // steals the new reference
     }
-    return PyObject_CallObject(fn.get(), tuple.get());
+    try {
+        return PyObject_CallObject(fn.get(), tuple.get());
+    } catch (...) {  // only the thread's end at finalisation unwinds out of Python: parked before any
+        park_forever();  // destructor here releases a reference without the GIL
+    }
 }
 
 // forward(x, xp, fp) and inverse(f, xp, fp, method) of any accepted kinds:
