@@ -35,6 +35,10 @@ __all__ = ["FatalError", "Interpolator", "forward", "inverse", "forward_int", "f
 
 Method = Literal["nearest", "ffill", "bfill"] | None
 
+# importlib.reload runs this file again in the same namespace: the FatalError
+# defined first, which the native part raises and callers hold, stays.
+_first_fatal_error = globals().get("FatalError")
+
 
 class FatalError(RuntimeError):
     """A violated invariant in the native module, as an ordinary exception.
@@ -49,6 +53,10 @@ class FatalError(RuntimeError):
 
     def __init__(self, message: str) -> None:
         super().__init__(message)
+
+
+if _first_fatal_error is not None:
+    globals()["FatalError"] = _first_fatal_error
 
 
 # The native part: importing it loads neither NumPy (the first call does) nor

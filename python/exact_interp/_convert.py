@@ -72,18 +72,63 @@ def _kind_of(a: numpy.ndarray[Any, Any], param: str) -> Kind:
                     f"(integers, floats, datetime64, timedelta64)")
 
 
-def _python_ints(values: list[Any], param: str) -> numpy.ndarray[Any, Any]:
+def _python_ints(values: list[int], param: str) -> numpy.ndarray[Any, Any]:
     """Python ints, exactly: int64 where they all fit, else uint64."""
     lo, hi = min(values, default=0), max(values, default=0)
     if lo >= -(1 << 63) and hi < (1 << 63):
         return numpy.array(values, dtype=_I64)
     if lo >= 0 and hi < (1 << 64):
         return numpy.array(values, dtype=_U64)
+    if lo >= -(1 << 63) and hi < (1 << 64):
+        raise OverflowError(f"argument '{param}': integers from {lo} to {hi} fit neither int64 nor uint64 together")
     raise OverflowError(f"argument '{param}': {hi if hi >= (1 << 63) else lo} does not fit 64 bits")
 
 
 def _is_int(v: Any) -> bool:
-    return isinstance(v, int) and not isinstance(v, bool)
+    return isinstance(v, (int, numpy.integer)) and not isinstance(v, (bool, numpy.bool_))
+
+
+def _is_float(v: Any) -> bool:
+    return isinstance(v, (float, numpy.floating))
+
+
+def _sequence(items: list[Any], param: str) -> numpy.ndarray[Any, Any]:
+    """The elements of a list or tuple, read once, exactly: ints of any size,
+    floats, or a mix of both where float64 holds every int; other elements
+    (datetime64 scalars, nested sequences) as NumPy reads them."""
+    if any(isinstance(v, (bool, numpy.bool_)) for v in items):
+        raise TypeError(f"argument '{param}': a bool is not a position or a value")
+    ints = [int(v) for v in items if _is_int(v)]
+    if len(ints) == len(items):  # empty too: as no integers
+        return _python_ints(ints, param)
+    if len(ints) + sum(map(_is_float, items)) == len(items):
+        if any(abs(v) >= 2**1024 or float(v) != v for v in ints):  # no int rounds on its way to float64
+            raise ValueError(f"argument '{param}': a list of ints and floats converts only where float64 holds "
+                             f"every int exactly; pass the ints alone or as an integer array")
+        return numpy.array([_exact_double(v, param) if _is_float(v) else float(v) for v in items], dtype=_F64)
+    return numpy.asarray(items)
+
+
+def _exact_double(v: Any, param: str) -> float:
+    d = float(v)
+    if isinstance(v, numpy.floating) and v.dtype.itemsize > 8 and not (numpy.isnan(v) or v == d):
+        raise ValueError(f"argument '{param}': {v.dtype} values that float64 does not hold exactly")
+    return d
+
+
+def _no_longdouble(a: numpy.ndarray[Any, Any], param: str) -> numpy.ndarray[Any, Any]:
+    """Floats wider than float64 as float64 where each is exactly a double."""
+    if a.dtype.kind != "f" or a.dtype.itemsize <= 8:
+        return a
+    d = a.astype(_F64)
+    if not ((d == a) | numpy.isnan(a)).all():
+        raise ValueError(f"argument '{param}': {a.dtype} values that float64 does not hold exactly")
+    return d
+
+
+# Containers that hold several columns: never an array of positions or values.
+_TABLES = {("pandas", "DataFrame"), ("polars", "DataFrame"), ("polars", "LazyFrame"), ("pyarrow", "Table"),
+           ("pyarrow", "RecordBatch")}
 
 
 @dataclass
@@ -98,7 +143,13 @@ class Taken:
 def take(obj: Any, param: str) -> Taken:
     """Any accepted argument as a one-dimensional NumPy array, without a copy
     where its library allows one."""
+    if isinstance(obj, numpy.ma.MaskedArray):
+        masked = int(numpy.ma.count_masked(obj))
+        if masked:
+            raise ValueError(f"argument '{param}': {masked} masked values have no position or value")
+        return take(obj.data, param)
     if isinstance(obj, numpy.ndarray):
+        obj = _no_longdouble(obj, param)
         if obj.ndim == 0:
             return Taken(obj.reshape(1), scalar=True)
         if obj.ndim != 1:
@@ -120,12 +171,19 @@ def take(obj: Any, param: str) -> Taken:
     if isinstance(obj, float):
         return Taken(numpy.array([obj], dtype=_F64), scalar=True)
     if isinstance(obj, (list, tuple)):
-        if all(_is_int(v) for v in obj):  # empty too: as no integers
-            return Taken(_python_ints(list(obj), param))
-        return take(numpy.asarray(obj), param)
+        return take(_sequence(list(obj), param), param)
     module = type(obj).__module__.split(".")[0]
+    if (module, type(obj).__name__) in _TABLES:
+        raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} holds columns, not positions or "
+                        f"values; pass one of its columns")
     if module == "pandas":
         return _take_pandas(obj, param)
+    if module == "pyarrow" and not hasattr(obj, "null_count"):  # a scalar
+        if not getattr(obj, "is_valid", True):
+            raise ValueError(f"argument '{param}': a null value has no position or value")
+        taken = take(_pyarrow().array([obj], type=obj.type), param)
+        taken.scalar = True
+        return taken
     if module in ("pyarrow", "polars"):
         nulls = obj.null_count() if module == "polars" else obj.null_count
         if nulls:
@@ -137,10 +195,27 @@ def take(obj: Any, param: str) -> Taken:
     raise TypeError(f"argument '{param}': '{type(obj).__qualname__}' object is not an array, a sequence or a number")
 
 
+def _pyarrow() -> Any:
+    """pyarrow, already imported by whoever made the Arrow data at hand."""
+    import importlib
+
+    return importlib.import_module("pyarrow")
+
+
 def _take_pandas(obj: Any, param: str) -> Taken:
     if not hasattr(obj, "dtype"):  # a scalar: Timestamp (by its UTC instant), Timedelta
+        if not hasattr(obj, "to_numpy"):
+            if type(obj).__name__ == "NAType":
+                raise ValueError(f"argument '{param}': NA has no position or value")
+            raise TypeError(f"argument '{param}': a pandas {type(obj).__name__} is not a position or a value "
+                            f"this library converts (Timestamp, Timedelta)")
         return take(obj.to_numpy(), param)
     dtype = obj.dtype
+    if hasattr(dtype, "pyarrow_dtype"):  # backed by Arrow: converted as Arrow data is
+        taken = take(_pyarrow().array(obj), param)
+        if type(obj).__name__ == "Series":
+            taken.series = obj
+        return taken
     if getattr(dtype, "tz", None) is not None:  # tz-aware: the UTC instants
         array = obj.to_numpy(dtype=f"datetime64[{dtype.unit}]")
     elif obj.hasnans if hasattr(obj, "hasnans") else False:
@@ -186,18 +261,26 @@ def _to_unit(a: numpy.ndarray[Any, Any], have: Kind, want: Kind, param: str) -> 
         lo, hi = int(counts.min(initial=0)), int(counts.max(initial=0))
         if lo * finer <= _NAT or hi * finer >= (1 << 63):
             raise OverflowError(f"argument '{param}': {have.describe()} outside the range of {want.describe()}")
-        out = counts * numpy.int64(finer)
+        # a factor beyond int64 leaves only zero counts in range
+        out = counts * numpy.int64(finer) if finer < (1 << 63) else numpy.zeros_like(counts)
         return out
-    per = numpy.int64(_units_in(want.unit, have.unit))
-    if (counts % per).any():
+    per = _units_in(want.unit, have.unit)
+    whole = not counts.any() if per >= (1 << 63) else not (counts % numpy.int64(per)).any()
+    if not whole:
         raise ValueError(f"argument '{param}': {have.describe()} that are not whole units of {want.describe()}")
-    out = counts // per
+    out = counts // numpy.int64(per) if per < (1 << 63) else numpy.zeros_like(counts)
     return out
+
+
+# Each fixed-length time unit in attoseconds, the finest: every factor between
+# two units is a whole number, exactly, whatever its size.
+_ATTOSECONDS = {"as": 1, "fs": 10**3, "ps": 10**6, "ns": 10**9, "us": 10**12, "ms": 10**15, "s": 10**18,
+                "m": 60 * 10**18, "h": 3600 * 10**18, "D": 86400 * 10**18, "W": 7 * 86400 * 10**18}
 
 
 def _units_in(coarse: str, fine: str) -> int:
     """How many units `fine` make one unit `coarse` (0 where `fine` is the coarser)."""
-    return int(numpy.array(1, f"m8[{coarse}]").astype(f"m8[{fine}]").astype(_I64))
+    return _ATTOSECONDS[coarse] // _ATTOSECONDS[fine]
 
 
 def positions_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], Kind]:

@@ -267,6 +267,34 @@ def test_scalars_and_python_ints():
          "argument 'x': 1 null values"),
         (lambda: exact_interp.forward(pd.Series(pd.to_datetime(["2000", None])), pd.to_datetime(["1999", "2001"]),
                                       [0, 1]), ValueError, "argument 'x': missing values"),
+        # a mix of ints and floats never rounds; bools are refused inside sequences as alone
+        (lambda: exact_interp.inverse([2**53 + 1, 0.5], [0, 2], [0.0, 1.0], "nearest"), ValueError,
+         "argument 'f': a list of ints and floats converts only where float64 holds every int exactly"),
+        (lambda: exact_interp.forward([1], [0, 2], [0.5, 2**53 + 1]), ValueError, "argument 'fp': a list of ints"),
+        (lambda: exact_interp.forward([True, 2], [0, 2], [0, 1]), TypeError, "argument 'x': a bool"),
+        (lambda: exact_interp.forward([1], [0, 2], (0, np.bool_(True))), TypeError, "argument 'fp': a bool"),
+        (lambda: exact_interp.forward([1], [0, 2], np.array([0, np.longdouble(1) / 3])), ValueError,
+         "values that float64 does not hold exactly"),
+        (lambda: exact_interp.inverse([np.longdouble(1) / 3], [0, 2], [0.0, 1.0]), ValueError,
+         "argument 'f': float128 values that float64 does not hold exactly"),
+        (lambda: exact_interp.forward(np.ma.array([1, 2], mask=[0, 1]), [0, 2], [0, 1]), ValueError,
+         "argument 'x': 1 masked values"),
+        (lambda: exact_interp.forward(np.array([1], "M8[W]"), np.array([0, 2], "M8[as]"), [0, 1]), OverflowError,
+         "argument 'x': datetime64[W] outside the range of datetime64[as]"),
+        (lambda: exact_interp.forward(np.array([1], "M8[as]"), np.array([0, 2], "M8[W]"), [0, 1]), ValueError,
+         "argument 'x': datetime64[as] that are not whole units of datetime64[W]"),
+        (lambda: exact_interp.forward(pd.NA, [0, 2], [0, 1]), ValueError, "argument 'x': NA has no position"),
+        (lambda: exact_interp.forward(pd.Period("2020"), [0, 2], [0, 1]), TypeError, "argument 'x': a pandas Period"),
+        (lambda: exact_interp.forward(pa.scalar(None, pa.int64()), [0, 2], [0, 1]), ValueError,
+         "argument 'x': a null value"),
+        (lambda: exact_interp.forward(pa.table({"a": [1]}), [0, 2], [0, 1]), TypeError,
+         "argument 'x': a pyarrow Table holds columns"),
+        (lambda: exact_interp.forward(pl.DataFrame({"a": [1]}), [0, 2], [0, 1]), TypeError,
+         "argument 'x': a polars DataFrame holds columns"),
+        (lambda: exact_interp.Interpolator([0, 2], pd.DataFrame({"a": [1, 2]})), TypeError,
+         "argument 'fp': a pandas DataFrame holds columns"),
+        (lambda: exact_interp.forward([2**63, -1], np.array([0, 2], np.uint64), [0, 1]), OverflowError,
+         "argument 'x': integers from -1 to 9223372036854775808 fit neither int64 nor uint64 together"),
     ],
 )
 def test_refusals_name_the_argument(call, exc, message):
@@ -285,3 +313,52 @@ def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
         exact_interp.forward(u, u, i, 1)
     with pytest.raises(ValueError, match="workers must be None or at least 1"):
         exact_interp.inverse([1], [0, 10], [0, 5], workers=0)
+
+
+class _ReadTwice(list):
+    """A list whose second reading gives other elements."""
+
+    def __iter__(self):
+        self.reads = getattr(self, "reads", 0) + 1
+        return iter(list.__iter__(self) if self.reads == 1 else [0.5] * len(self))
+
+
+def _berlin_on_arrow():
+    t = pd.to_datetime(["2000-01-01 00:00:00.000000001", "2000-06-01 00:00:00.000000007"]).tz_localize("Europe/Berlin")
+    return pd.Series(t).astype("timestamp[ns, tz=Europe/Berlin][pyarrow]"), pd.Series(t)
+
+
+@pytest.mark.parametrize(
+    "got, want",
+    [
+        # ints of NumPy kinds in a list stay integers, read exactly
+        (lambda: exact_interp.Interpolator([0, 4], [np.uint64(0), np.int64(2**53 + 1)]).forward([2]), 2**52),
+        (lambda: exact_interp.forward([2], [0, 4], [0.5, 2**52]).tolist(), [(0.5 + 2**52) / 2]),
+        (lambda: exact_interp.forward(np.ma.array([2, 3], mask=[0, 0]), [0, 4], [0, 8]).tolist(), [4, 6]),
+        (lambda: exact_interp.forward([1], [0, 4], np.array([0, 8], np.longdouble)).tolist(), [2.0]),
+        # unit pairs whose factor NumPy cannot compute
+        (lambda: exact_interp.forward(np.array([1], "M8[D]"), np.array([0, 2 * 86400 * 10**12], "M8[ps]"),
+                                      [0, 2]).tolist(), [1]),
+        (lambda: exact_interp.forward(np.array([0], "M8[W]"), np.array([-1, 1], "M8[as]"), [0, 2]).tolist(), [1]),
+        (lambda: exact_interp.forward(np.array([0], "M8[as]"), np.array([-1, 1], "M8[W]"), [0, 2]).tolist(), [1]),
+        (lambda: exact_interp.forward(pa.scalar(3, pa.uint64()), [0, 4], [0, 8]), 6),
+        (lambda: exact_interp.inverse(_ReadTwice([2, 3]), [0, 4], [0, 8], "nearest").tolist(), [1, 2]),
+        # Arrow-backed tz-aware timestamps as their NumPy-backed twins
+        (lambda: exact_interp.forward(_berlin_on_arrow()[0], pd.to_datetime(["1999", "2001"], utc=True).as_unit("ns"),
+                                      [0, 10**18]).tolist(),
+         lambda: exact_interp.forward(_berlin_on_arrow()[1], pd.to_datetime(["1999", "2001"], utc=True).as_unit("ns"),
+                                      [0, 10**18]).tolist()),
+    ],
+)
+def test_audited_inputs_convert_exactly(got, want):
+    assert got() == (want() if callable(want) else want)
+
+
+def test_fatal_error_class_survives_reload():
+    import importlib
+
+    before = exact_interp.FatalError
+    importlib.reload(exact_interp)
+    assert exact_interp.FatalError is before
+    with pytest.raises(exact_interp.FatalError, match="assertion failed"):
+        exact_interp.forward_float(np.array([1], np.uint64), np.array([0, 2], np.uint64), np.array([0.0, np.nan]))
