@@ -138,18 +138,35 @@ class Taken:
     array: numpy.ndarray[Any, Any]
     scalar: bool = False  # a scalar query: the result is a scalar
     series: Any = None  # a pandas Series query: the result is a Series like it
+    # where taken with missing elements allowed: which are missing (NaT,
+    # null, masked), their places in `array` holding a harmless count
+    missing: numpy.ndarray[Any, Any] | None = None
 
 
-def take(obj: Any, param: str) -> Taken:
+def _with_missing(taken: Taken, mask: numpy.ndarray[Any, Any] | None) -> Taken:
+    if mask is not None and mask.any():
+        taken.missing = mask if taken.missing is None else (taken.missing | mask)
+    return taken
+
+
+def take(obj: Any, param: str, missing: bool = False) -> Taken:
     """Any accepted argument as a one-dimensional NumPy array, without a copy
-    where its library allows one."""
+    where its library allows one. With `missing`, missing elements (NaT,
+    nulls, masked elements) are allowed and marked instead of refused."""
     if isinstance(obj, numpy.ma.MaskedArray):
         masked = int(numpy.ma.count_masked(obj))
-        if masked:
+        if masked and not missing:
             raise ValueError(f"argument '{param}': {masked} masked values have no position or value")
-        return take(obj.data, param)
+        taken = take(obj.filled(obj.data.flat[0]) if masked else obj.data, param, missing)
+        return _with_missing(taken, numpy.ma.getmaskarray(obj).reshape(-1) if masked else None)
     if isinstance(obj, numpy.ndarray):
         obj = _no_longdouble(obj, param)
+        if missing and obj.dtype.kind in "Mm" and obj.ndim <= 1 and numpy.isnat(obj).any():
+            mask = numpy.isnat(obj).reshape(-1)
+            filled = obj.copy().reshape(-1)
+            filled[mask] = numpy.zeros(1, obj.dtype)[0]
+            taken = take(filled if obj.ndim else filled.reshape(()), param)
+            return _with_missing(taken, mask)
         if obj.ndim == 0:
             return Taken(obj.reshape(1), scalar=True)
         if obj.ndim != 1:
@@ -163,7 +180,7 @@ def take(obj: Any, param: str) -> Taken:
             return Taken(obj.astype(obj.dtype.newbyteorder("=")))
         return Taken(obj)
     if isinstance(obj, numpy.generic):
-        return take(numpy.asarray(obj), param)
+        return take(numpy.asarray(obj), param, missing)
     if isinstance(obj, bool):
         raise TypeError(f"argument '{param}': a bool is not a position or a value")
     if _is_int(obj):
@@ -171,27 +188,33 @@ def take(obj: Any, param: str) -> Taken:
     if isinstance(obj, float):
         return Taken(numpy.array([obj], dtype=_F64), scalar=True)
     if isinstance(obj, (list, tuple)):
-        return take(_sequence(list(obj), param), param)
+        return take(_sequence(list(obj), param), param, missing)
     module = type(obj).__module__.split(".")[0]
     if (module, type(obj).__name__) in _TABLES:
         raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} holds columns, not positions or "
                         f"values; pass one of its columns")
     if module == "pandas":
-        return _take_pandas(obj, param)
+        return _take_pandas(obj, param, missing)
     if module == "pyarrow" and not hasattr(obj, "null_count"):  # a scalar
-        if not getattr(obj, "is_valid", True):
+        if not getattr(obj, "is_valid", True) and not missing:
             raise ValueError(f"argument '{param}': a null value has no position or value")
-        taken = take(_pyarrow().array([obj], type=obj.type), param)
+        taken = take(_pyarrow().array([obj], type=obj.type), param, missing)
         taken.scalar = True
         return taken
     if module in ("pyarrow", "polars"):
         nulls = obj.null_count() if module == "polars" else obj.null_count
-        if nulls:
+        if nulls and not missing:
             raise ValueError(f"argument '{param}': {nulls} null values have no position or value")
+        if nulls:  # marked, and filled with a harmless value of their type
+            arrow = obj.to_arrow() if module == "polars" else obj
+            pa = _pyarrow()
+            mask = numpy.asarray(arrow.is_null().to_numpy(zero_copy_only=False), dtype=bool)
+            taken = take(arrow.fill_null(pa.scalar(0, type=arrow.type)), param)
+            return _with_missing(taken, mask)
         array = obj.to_numpy() if module == "polars" else obj.to_numpy(zero_copy_only=False)
         return take(numpy.asarray(array), param)
     if hasattr(obj, "__array__"):
-        return take(numpy.asarray(obj), param)
+        return take(numpy.asarray(obj), param, missing)
     raise TypeError(f"argument '{param}': '{type(obj).__qualname__}' object is not an array, a sequence or a number")
 
 
@@ -202,29 +225,34 @@ def _pyarrow() -> Any:
     return importlib.import_module("pyarrow")
 
 
-def _take_pandas(obj: Any, param: str) -> Taken:
+def _take_pandas(obj: Any, param: str, missing: bool) -> Taken:
     if not hasattr(obj, "dtype"):  # a scalar: Timestamp (by its UTC instant), Timedelta
         if not hasattr(obj, "to_numpy"):
             if type(obj).__name__ == "NAType":
                 raise ValueError(f"argument '{param}': NA has no position or value")
             raise TypeError(f"argument '{param}': a pandas {type(obj).__name__} is not a position or a value "
                             f"this library converts (Timestamp, Timedelta)")
-        return take(obj.to_numpy(), param)
+        return take(obj.to_numpy(), param, missing)
     dtype = obj.dtype
     if hasattr(dtype, "pyarrow_dtype"):  # backed by Arrow: converted as Arrow data is
-        taken = take(_pyarrow().array(obj), param)
+        taken = take(_pyarrow().array(obj), param, missing)
         if type(obj).__name__ == "Series":
             taken.series = obj
         return taken
+    mask = None
     if getattr(dtype, "tz", None) is not None:  # tz-aware: the UTC instants
         array = obj.to_numpy(dtype=f"datetime64[{dtype.unit}]")
     elif obj.hasnans if hasattr(obj, "hasnans") else False:
-        if dtype.kind in "Mm" or not isinstance(dtype, numpy.dtype):
+        if not missing and (dtype.kind in "Mm" or not isinstance(dtype, numpy.dtype)):
             raise ValueError(f"argument '{param}': missing values (NaT or NA) have no position or value")
-        array = obj.to_numpy()
+        if not isinstance(dtype, numpy.dtype) and hasattr(dtype, "numpy_dtype"):  # nullable: NA marked
+            mask = numpy.asarray(obj.isna().to_numpy(), dtype=bool)
+            array = obj.to_numpy(dtype=dtype.numpy_dtype, na_value=0)
+        else:
+            array = obj.to_numpy()
     else:
         array = obj.to_numpy()
-    taken = take(numpy.asarray(array), param)
+    taken = _with_missing(take(numpy.asarray(array), param, missing), mask)
     if type(obj).__name__ == "Series":
         taken.series = obj
     return taken
@@ -371,29 +399,112 @@ def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
     return out
 
 
+# ---- fills ------------------------------------------------------------------
+
+_SIGNED_BIAS = 1 << 63
+
+
+def _is_time_scalar(v: Any) -> bool:
+    return isinstance(v, (numpy.datetime64, numpy.timedelta64)) or (
+        type(v).__module__.split(".")[0] == "pandas" and hasattr(v, "to_numpy"))
+
+
+def _fill(value: Any, kind: Kind, keyword: str, positions: bool) -> Any:
+    """A fill given in the caller's kind as the typed result's fill (a time
+    count or NaT, a key for signed positions); the rule words and None pass
+    unchanged, and the native call checks what remains."""
+    if value is None or isinstance(value, str):
+        return value
+    if kind.is_time:
+        if not _is_time_scalar(value):
+            raise TypeError(f"{keyword} must be 'raise'{', clamp, extrapolate' if keyword != 'missing' else ''} or a "
+                            f"{kind.describe()} fill (or NaT), not '{type(value).__qualname__}'")
+        v = numpy.asarray(value.to_numpy() if hasattr(value, "to_numpy") else value).reshape(1)
+        if numpy.isnat(v[0]):  # NaT, of either time kind (pandas has one NaT for both)
+            count = _NAT
+        elif v.dtype.kind != kind.dtype.kind:
+            raise TypeError(f"{keyword}: a {v.dtype} fill cannot stand for {kind.describe()} results")
+        else:
+            count = int(_to_unit(v, _kind_of(v, keyword), kind, keyword)[0])
+        return count + _SIGNED_BIAS if positions else count
+    if _is_time_scalar(value):
+        raise TypeError(f"{keyword}: a time fill cannot stand for {kind.describe()} results")
+    if positions and kind.name == "int" and not isinstance(value, bool):  # signed positions: their keys
+        if _is_float(value) and float(value).is_integer():
+            value = int(value)
+        if _is_int(value):
+            v = int(value)
+            if not -_SIGNED_BIAS <= v < _SIGNED_BIAS:
+                raise OverflowError(f"{keyword}={v} does not fit the int64 positions")
+            return v + _SIGNED_BIAS
+        if _is_float(value):
+            raise ValueError(f"{keyword}={value!r} is not a whole number: the int64 positions cannot hold it")
+    return value
+
+
+def _typed_missing(missing: Any, kind: Kind, positions: bool) -> Any:
+    """The typed fill of missing elements, or None where they raise."""
+    fill = _fill(missing, kind, "missing", positions)
+    return None if fill is None or isinstance(fill, str) else fill
+
+
+def _evaluate(fn: Any, query: Taken, keys: numpy.ndarray[Any, Any], hit: Any, fill: Any, **keywords: Any) -> Any:
+    """fn(keys, …) with the missing elements of the query evaluated at `hit`
+    (a knot's key, which always answers) and their results the fill."""
+    if query.missing is None:
+        return fn(keys, **keywords)
+    keys = keys.copy()
+    keys[query.missing] = hit if len(hit) else 0  # an empty table raises anyway
+    out = fn(keys, **keywords)
+    out[query.missing] = fill
+    return out
+
+
+def _wants_missing(missing: Any) -> bool:
+    return missing is not None and not (isinstance(missing, str) and missing == "raise")
+
+
 # ---- the entries of exact_interp._native that take every kind --------------
 
 
-def forward(x: Any, xp: Any, fp: Any, workers: Any) -> Any:
+def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None) -> Any:
     """exact_interp.forward for arguments of other kinds than the typed ones."""
     from exact_interp import _native
 
-    query, knots_x, knots_f = take(x, "x"), take(xp, "xp"), take(fp, "fp")
+    query, knots_x, knots_f = take(x, "x", _wants_missing(missing)), take(xp, "xp"), take(fp, "fp")
     keys, axis = positions_axis(knots_x, "xp")
     typed_fp, kind = values_axis(knots_f, "fp")
     fn = _native.forward_int if typed_fp.dtype == _I64 else _native.forward_float
-    return result(fn(positions(query, axis, "x"), keys, typed_fp, workers=workers), kind, query)
+    return result(_forward(fn, query, axis, kind, keys, workers, left, right, missing, keys, typed_fp), kind, query)
 
 
-def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any) -> Any:
+def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, workers: Any, left: Any, right: Any,
+             missing: Any, *table: Any) -> Any:
+    fill = _typed_missing(missing, kind, False)
+    return _evaluate(lambda q, **k: fn(q, *table, **k), query, positions(query, axis, "x"), keys[:1], fill,
+                     workers=workers, left=_fill(left, kind, "left", False), right=_fill(right, kind, "right", False),
+                     missing=fill, _nat=kind.is_time)
+
+
+def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, typed_fp: Any, method: Any, workers: Any, left: Any,
+             right: Any, missing: Any, *table: Any) -> Any:
+    fill = _typed_missing(missing, axis, True)
+    return _evaluate(lambda q, **k: fn(q, *table, method, **k), query, values(query, kind, "f"), typed_fp[:1], fill,
+                     workers=workers, left=_fill(left, axis, "left", True), right=_fill(right, axis, "right", True),
+                     missing=fill, _nat=axis.is_time)
+
+
+def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
+            missing: Any = None) -> Any:
     """exact_interp.inverse for arguments of other kinds than the typed ones."""
     from exact_interp import _native
 
-    query, knots_x, knots_f = take(f, "f"), take(xp, "xp"), take(fp, "fp")
+    query, knots_x, knots_f = take(f, "f", _wants_missing(missing)), take(xp, "xp"), take(fp, "fp")
     keys, axis = positions_axis(knots_x, "xp")
     typed_fp, kind = values_axis(knots_f, "fp")
     fn = _native.inverse_int if typed_fp.dtype == _I64 else _native.inverse_float
-    return result(fn(values(query, kind, "f"), keys, typed_fp, method, workers=workers), axis, query)
+    return result(_inverse(fn, query, axis, kind, typed_fp, method, workers, left, right, missing, keys, typed_fp),
+                  axis, query)
 
 
 def table(xp: Any, fp: Any) -> tuple[Any, Any, tuple[Kind, Kind]]:
@@ -410,16 +521,19 @@ def _kinds(table: Any) -> tuple[Kind, Kind]:
     return kinds
 
 
-def interpolator_forward(table: Any, x: Any, workers: Any) -> Any:
+def interpolator_forward(table: Any, x: Any, workers: Any, left: Any = None, right: Any = None,
+                         missing: Any = None) -> Any:
     axis, kind = _kinds(table)
-    query = take(x, "x")
-    return result(table._forward(positions(query, axis, "x"), workers=workers), kind, query)
+    query = take(x, "x", _wants_missing(missing))
+    return result(_forward(table._forward, query, axis, kind, table._xp, workers, left, right, missing), kind, query)
 
 
-def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any) -> Any:
+def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
+                         missing: Any = None) -> Any:
     axis, kind = _kinds(table)
-    query = take(f, "f")
-    return result(table._inverse(values(query, kind, "f"), method, workers=workers), axis, query)
+    query = take(f, "f", _wants_missing(missing))
+    return result(_inverse(table._inverse, query, axis, kind, table._fp, method, workers, left, right, missing),
+                  axis, query)
 
 
 def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> numpy.ndarray[Any, Any]:

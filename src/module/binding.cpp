@@ -1,5 +1,6 @@
 #include "module/binding.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -125,6 +126,134 @@ bool parse_workers(PyObject* value, std::size_t& workers) {
     }
     workers = overflow > 0 || static_cast<unsigned long long>(n) > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(n);
     return true;
+}
+
+namespace {
+
+const char* result_name(i64) { return "int64"; }
+const char* result_name(u64) { return "uint64"; }
+const char* result_name(f64) { return "float64"; }
+
+// "{keyword} must be …, not '{type}'" as TypeError.
+bool refuse_type(PyObject* value, const char* keyword, bool outside, const char* what) {
+    const Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__"));
+    if (!name) return false;
+    PyErr_Format(PyExc_TypeError, "%s must be %s or %s, not '%S'", keyword,
+                 outside ? "'raise', 'clamp', 'extrapolate'" : "'raise'", what, name.get());
+    return false;
+}
+
+// An exact integer fill: an int, an object with __index__, or a float that is
+// a whole number; within [lo, hi] of the result's type.
+template <class V>
+bool integer_fill(PyObject* value, const char* keyword, bool outside, V& out) {
+    Ref number;
+    if (PyFloat_Check(value)) {
+        const double d = PyFloat_AsDouble(value);
+        if (!std::isfinite(d) || std::floor(d) != d) {
+            PyErr_Format(PyExc_ValueError, "%s=%R is not a whole number: the %s result cannot hold it", keyword, value,
+                         result_name(V{}));
+            return false;
+        }
+        number = Ref(PyLong_FromDouble(d));
+    } else if (PyIndex_Check(value)) {
+        number = Ref(PyNumber_Index(value));
+    } else {
+        return refuse_type(value, keyword, outside, "an int");
+    }
+    if (!number) return false;
+    bool fits;
+    if constexpr (std::is_same_v<V, i64>) {
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
+        if (v == -1 && PyErr_Occurred()) return false;
+        fits = overflow == 0;
+        out = v;
+    } else {
+        // negative or beyond 2^64 - 1: OverflowError from the conversion
+        const unsigned long long v = PyLong_AsUnsignedLongLong(number.get());
+        fits = !(v == static_cast<unsigned long long>(-1) && PyErr_Occurred());
+        if (!fits) {
+            if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+            PyErr_Clear();
+        }
+        out = v;
+    }
+    if (!fits) {
+        PyErr_Format(PyExc_OverflowError, "%s=%S does not fit the %s result", keyword, number.get(), result_name(V{}));
+        return false;
+    }
+    return true;
+}
+
+// An exact float64 fill: a float, or an int that float64 holds exactly.
+bool float_fill(PyObject* value, const char* keyword, bool outside, f64& out) {
+    if (PyFloat_Check(value)) {
+        out = PyFloat_AsDouble(value);
+        return true;
+    }
+    if (!PyIndex_Check(value)) return refuse_type(value, keyword, outside, "a float");
+    const Ref number(PyNumber_Index(value));
+    if (!number) return false;
+    const double d = PyLong_AsDouble(number.get());
+    if (d == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+        PyErr_Clear();
+    } else {
+        const Ref back(PyLong_FromDouble(d));
+        if (!back) return false;
+        const int same = PyObject_RichCompareBool(back.get(), number.get(), Py_EQ);
+        if (same < 0) return false;
+        if (same) {
+            out = d;
+            return true;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "%s=%S is not exactly a float64: the float64 result cannot hold it", keyword,
+                 number.get());
+    return false;
+}
+
+template <class V>
+bool parse_any_side(PyObject* value, const char* keyword, bool outside, piecewise::Side<V>& side) {
+    using piecewise::Rule;
+    if (value == nullptr || value == Py_None) return true;
+    if (PyUnicode_Check(value)) {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(value, &size);
+        if (text == nullptr) return false;
+        const std::string word(text, static_cast<std::size_t>(size));
+        if (word == "raise") side.rule = Rule::Raise;
+        else if (outside && word == "clamp") side.rule = Rule::Clamp;
+        else if (outside && word == "extrapolate") side.rule = Rule::Extrapolate;
+        else {
+            PyErr_Format(PyExc_ValueError, "%s must be %s or a fill value of the result's kind, not %R", keyword,
+                         outside ? "'raise', 'clamp', 'extrapolate'" : "'raise'", value);
+            return false;
+        }
+        return true;
+    }
+    if (PyBool_Check(value)) return refuse_type(value, keyword, outside, std::is_same_v<V, f64> ? "a float" : "an int");
+    V fill{};
+    bool ok;
+    if constexpr (std::is_same_v<V, f64>) ok = float_fill(value, keyword, outside, fill);
+    else ok = integer_fill(value, keyword, outside, fill);
+    if (!ok) return false;
+    side.rule = Rule::Fill;
+    side.fill = fill;
+    return true;
+}
+
+}  // namespace
+
+bool parse_side(PyObject* value, const char* keyword, bool outside, piecewise::Side<i64>& side) {
+    return parse_any_side(value, keyword, outside, side);
+}
+bool parse_side(PyObject* value, const char* keyword, bool outside, piecewise::Side<u64>& side) {
+    return parse_any_side(value, keyword, outside, side);
+}
+bool parse_side(PyObject* value, const char* keyword, bool outside, piecewise::Side<f64>& side) {
+    return parse_any_side(value, keyword, outside, side);
 }
 
 }  // namespace rust::module

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/base.hpp"
+#include "piecewise/piecewise.hpp"
 #include "module/python.hpp"
 
 namespace rust::module {
@@ -19,7 +20,7 @@ struct Signature {
     int count;                 // parameters in all, at most kMaxParams
     int positional;            // required <= positional <= count
     int required;
-    static constexpr int kMaxParams = 8;
+    static constexpr int kMaxParams = 10;
 };
 
 // Fills bound[0 … count-1] with borrowed references (null where an optional
@@ -36,6 +37,17 @@ bool parse_method(PyObject* value, InverseMethod& method);
 // is a bound on the threads, values beyond the address space meaning no
 // bound. Returns false with TypeError or ValueError set otherwise.
 bool parse_workers(PyObject* value, std::size_t& workers);
+
+// `left`, `right` (outside=true) and `missing` (false): absent or None
+// leaves `side` as it is (the caller's default); "raise", and for the outside
+// "clamp" and "extrapolate", are the rules; any other value is the fill, which
+// must convert exactly to the result's type: an int for int64 results and
+// for positions (uint64), any float or an int float64 holds exactly for
+// float64 results. Returns false with TypeError, ValueError or OverflowError
+// set, the message naming the keyword, otherwise.
+bool parse_side(PyObject* value, const char* keyword, bool outside, piecewise::Side<i64>& side);
+bool parse_side(PyObject* value, const char* keyword, bool outside, piecewise::Side<u64>& side);
+bool parse_side(PyObject* value, const char* keyword, bool outside, piecewise::Side<f64>& side);
 
 // TypeError "argument '{param}': '{type}' object cannot be converted to
 // '{target}'", where {type} is the __qualname__ of the object's type, whole

@@ -99,9 +99,12 @@ piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<Gil
 // Evaluates every query element in order into a new array, and maps the first
 // evaluation error to its exception: a new reference, or null with an
 // exception set. The query stays referenced by its view for the whole call.
+// `rules`: null for the module's own rules (the table's bounds raise, the
+// inverse methods clamp), else those for the elements outside the table and
+// those without an answer.
 template <Direction D, class F, bool GilFree>
 PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, InverseMethod method,
-                   Threads<GilFree> threads) {
+                   Threads<GilFree> threads, const piecewise::Rules<typename Kind<D, F>::Out>* rules = nullptr) {
     Ref result(new_result(Kind<D, F>::result, query.length));
     if (!result) return nullptr;
     auto* out = static_cast<typename Kind<D, F>::Out*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
@@ -112,25 +115,53 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
             else return table.inverse_all(query.strided<F>(), method, out);
         } else {
             const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
+            if (rules != nullptr) {
+                if constexpr (D == Direction::Forward)
+                    return parallel::forward_all(table, query.strided<u64>(), out, split, *rules);
+                else return parallel::inverse_all(table, query.strided<F>(), method, out, split, *rules);
+            }
             if constexpr (D == Direction::Forward) return parallel::forward_all(table, query.strided<u64>(), out, split);
             else return parallel::inverse_all(table, query.strided<F>(), method, out, split);
         }
     });
     if (failure) {
-        raise_interp_error(D, failure->error);
+        raise_interp_error(D, failure->error, failure->index);
         return nullptr;
     }
     return result.release();
 }
 
+// The keywords left, right, missing and _nat (bound[0 … 3], null where not
+// given) as rules for the results of type Out, the inverse starting from its
+// method's own clamping. False with an exception set for a refused value;
+// `given` false where every keyword was left out or None (the module's own
+// rules apply). `_nat`, true for results that a time kind holds: its lowest
+// count is NaT, never an extrapolated answer.
+template <Direction D, class Out>
+bool parse_rules(PyObject* const* bound, InverseMethod method, piecewise::Rules<Out>& rules, bool& given) {
+    given = false;
+    for (int k = 0; k < 4; ++k) given = given || (bound[k] != nullptr && bound[k] != Py_None);
+    if (!given) return true;
+    if constexpr (D == Direction::Inverse) rules = piecewise::method_rules<Out>(method);
+    if (!parse_side(bound[0], "left", true, rules.left) || !parse_side(bound[1], "right", true, rules.right) ||
+        !parse_side(bound[2], "missing", false, rules.missing))
+        return false;
+    if (bound[3] != nullptr) {
+        const int nat = PyObject_IsTrue(bound[3]);
+        if (nat < 0) return false;
+        if (nat && !std::is_floating_point_v<Out>) rules.lowest = rules.lowest + 1;
+    }
+    return true;
+}
+
 // A call of one of the four functions (call_bound: with its arguments bound
-// in the order query, xp, fp, [method,] [workers]): binds and accepts the arguments (query,
-// xp, fp, then method for the inverse functions), builds the table from
-// copies of xp and fp, evaluates every query element in order into a new
-// array and maps the first evaluation error to its exception. `rust` runs it
-// with the GIL held throughout; the GIL-free entry (GilFree) releases it
-// while it works and reads the signature's last parameter as `workers`.
-// Every reference is released on every path.
+// in the order query, xp, fp, [method,] [workers, left, right, missing,
+// _nat]): binds and accepts the arguments (query, xp, fp, then method for
+// the inverse functions), builds the table from copies of xp and fp,
+// evaluates every query element in order into a new array and maps the
+// first evaluation error to its exception. `rust` runs it with the GIL held
+// throughout; the GIL-free entry (GilFree) releases it while it works and
+// reads the keywords after method. Every reference is released on every path.
 template <Direction D, class F, bool GilFree>
 PyObject* call_bound(const Signature& sig, PyObject* const* bound) {
     View query, xp, fp;
@@ -143,9 +174,15 @@ PyObject* call_bound(const Signature& sig, PyObject* const* bound) {
     }
     Threads<GilFree> threads{};
     if constexpr (GilFree) {
-        if (!parse_workers(bound[sig.count - 1], threads.workers)) return nullptr;
+        constexpr int workers = D == Direction::Forward ? 3 : 4;
+        if (!parse_workers(bound[workers], threads.workers)) return nullptr;
+        piecewise::Rules<typename Kind<D, F>::Out> rules;
+        bool given = false;
+        if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
+        return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads, given ? &rules : nullptr);
+    } else {
+        return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);
     }
-    return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);
 }
 
 template <Direction D, class F, bool GilFree>

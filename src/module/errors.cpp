@@ -34,7 +34,7 @@ std::string describe_pending_error() {
     return text;
 }
 
-void raise_interp_error(Direction direction, piecewise::InterpError error) {
+void raise_interp_error(Direction direction, piecewise::InterpError error, std::size_t index) {
     const bool forward = direction == Direction::Forward;
     switch (error) {
         case piecewise::InterpError::OutOfBounds:
@@ -46,6 +46,14 @@ void raise_interp_error(Direction direction, piecewise::InterpError error) {
         case piecewise::InterpError::NotStrictlyIncreasing:
             PyErr_SetString(PyExc_ValueError,
                             forward ? "xp must be strictly increasing" : "fp must be strictly increasing");
+            return;
+        case piecewise::InterpError::Overflow:
+            PyErr_Format(PyExc_OverflowError, "%s[%zu] extrapolates to a %s outside the range of the result",
+                         forward ? "x" : "f", index, forward ? "value" : "position");
+            return;
+        case piecewise::InterpError::TooFewKnots:
+            PyErr_Format(PyExc_ValueError, "%s[%zu] lies outside a table of one knot, which cannot extrapolate",
+                         forward ? "x" : "f", index);
             return;
     }
 }

@@ -30,8 +30,10 @@ std::string describe_pending_error();
 
 enum class Direction { Forward, Inverse };
 
-// IndexError / KeyError / ValueError with the fixed single-argument message.
-void raise_interp_error(Direction direction, piecewise::InterpError error);
+// IndexError / KeyError / ValueError with the fixed single-argument message;
+// for the errors of extrapolation (exact_interp only) an OverflowError or
+// ValueError naming the element `index`.
+void raise_interp_error(Direction direction, piecewise::InterpError error, std::size_t index);
 
 // Runs body (which returns a new reference or null with an exception set) and
 // turns any C++ exception into a Python one: Panic into PanicException with

@@ -24,15 +24,18 @@ namespace {
 
 // ---- the functions ----------------------------------------------------------
 
-constexpr const char* kForwardParams[] = {"x", "xp", "fp", "workers"};
-constexpr const char* kInverseParams[] = {"f", "xp", "fp", "method", "workers"};
+// After the arguments of `rust`'s functions, keywords only: workers, the
+// rules outside the table and for missing elements, and _nat (private: the
+// results are counts of a time kind, whose lowest is NaT).
+constexpr const char* kForwardParams[] = {"x", "xp", "fp", "workers", "left", "right", "missing", "_nat"};
+constexpr const char* kInverseParams[] = {"f", "xp", "fp", "method", "workers", "left", "right", "missing", "_nat"};
 
 // forward_int, forward_float, inverse_int, inverse_float
 constexpr Signature kSignatures[] = {
-    {"forward_int", kForwardParams, 4, 3, 3},
-    {"forward_float", kForwardParams, 4, 3, 3},
-    {"inverse_int", kInverseParams, 5, 4, 3},
-    {"inverse_float", kInverseParams, 5, 4, 3},
+    {"forward_int", kForwardParams, 8, 3, 3},
+    {"forward_float", kForwardParams, 8, 3, 3},
+    {"inverse_int", kInverseParams, 9, 4, 3},
+    {"inverse_float", kInverseParams, 9, 4, 3},
 };
 
 template <Direction D, class F>
@@ -90,10 +93,10 @@ PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
 template <Direction D>
 PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        static constexpr Signature forward{"forward", kForwardParams, 4, 3, 3};
-        static constexpr Signature inverse{"inverse", kInverseParams, 5, 4, 3};
+        static constexpr Signature forward{"forward", kForwardParams, 7, 3, 3};
+        static constexpr Signature inverse{"inverse", kInverseParams, 8, 4, 3};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
-        PyObject* bound[5] = {};
+        PyObject* bound[Signature::kMaxParams] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         if (is_typed(bound[1], Element::U64)) {
@@ -103,8 +106,11 @@ PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
             if (is_typed(bound[2], Element::F64) && is_typed(bound[0], D == Direction::Forward ? query : Element::F64))
                 return call_bound<D, f64, true>(sig, bound);
         }
-        if constexpr (D == Direction::Forward) return convert("forward", {bound[0], bound[1], bound[2], bound[3]});
-        else return convert("inverse", {bound[0], bound[1], bound[2], bound[3], bound[4]});
+        if constexpr (D == Direction::Forward)
+            return convert("forward", {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6]});
+        else
+            return convert("inverse",
+                           {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6], bound[7]});
     });
 }
 
@@ -136,18 +142,18 @@ PyMethodDef functions[] = {
     {"_kernel_targets", kernel_targets, METH_NOARGS,
      "_kernel_targets()\n--\n\nThe instruction set of each function's run kernels on this processor."},
     {"forward_int", function(&entry<Direction::Forward, i64>), METH_FASTCALL | METH_KEYWORDS,
-     "forward_int(x, xp, fp, *, workers=None)\n--\n\n"},
+     "forward_int(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"},
     {"forward_float", function(&entry<Direction::Forward, f64>), METH_FASTCALL | METH_KEYWORDS,
-     "forward_float(x, xp, fp, *, workers=None)\n--\n\n"},
+     "forward_float(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"},
     {"inverse_int", function(&entry<Direction::Inverse, i64>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse_int(f, xp, fp, method=None, *, workers=None)\n--\n\n"},
+     "inverse_int(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"},
     {"inverse_float", function(&entry<Direction::Inverse, f64>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse_float(f, xp, fp, method=None, *, workers=None)\n--\n\n"},
+     "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"},
     {"forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
-     "forward(x, xp, fp, *, workers=None)\n--\n\n"
+     "forward(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
      "Positions to values, for positions and values of every kind the library converts exactly."},
     {"inverse", function(&front_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse(f, xp, fp, method=None, *, workers=None)\n--\n\n"
+     "inverse(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
      "Values to positions, for positions and values of every kind the library converts exactly."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -167,8 +173,8 @@ struct Interpolator {
 Table& table_of(PyObject* self) { return *reinterpret_cast<Interpolator*>(self)->table; }
 
 constexpr const char* kInterpolatorParams[] = {"xp", "fp"};
-constexpr const char* kForwardMethodParams[] = {"x", "workers"};
-constexpr const char* kInverseMethodParams[] = {"f", "method", "workers"};
+constexpr const char* kForwardMethodParams[] = {"x", "workers", "left", "right", "missing", "_nat"};
+constexpr const char* kInverseMethodParams[] = {"f", "method", "workers", "left", "right", "missing", "_nat"};
 
 // Interpolator(xp, fp): typed knots are taken as the typed functions take
 // them (fp's dtype chooses the scheme, with their messages); knots of other
@@ -242,10 +248,11 @@ void interpolator_dealloc(PyObject* self) {
 template <Direction D, bool Typed>
 PyObject* interpolator_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        static constexpr Signature forward{Typed ? "_forward" : "forward", kForwardMethodParams, 2, 1, 1};
-        static constexpr Signature inverse{Typed ? "_inverse" : "inverse", kInverseMethodParams, 3, 2, 1};
+        // the public methods without _nat
+        static constexpr Signature forward{Typed ? "_forward" : "forward", kForwardMethodParams, Typed ? 6 : 5, 1, 1};
+        static constexpr Signature inverse{Typed ? "_inverse" : "inverse", kInverseMethodParams, Typed ? 7 : 6, 2, 1};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
-        PyObject* bound[3] = {};
+        PyObject* bound[Signature::kMaxParams] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         const Ref keep = Ref::borrow(self);
@@ -253,8 +260,11 @@ PyObject* interpolator_call(PyObject* self, PyObject* const* args, Py_ssize_t na
             const bool is_int = std::holds_alternative<piecewise::Interp<u64, i64>>(table_of(self));
             const Element query = D == Direction::Forward ? Element::U64 : (is_int ? Element::I64 : Element::F64);
             if (kinds_of(self) != nullptr || !is_typed(bound[0], query)) {
-                if constexpr (D == Direction::Forward) return convert("interpolator_forward", {self, bound[0], bound[1]});
-                else return convert("interpolator_inverse", {self, bound[0], bound[1], bound[2]});
+                if constexpr (D == Direction::Forward)
+                    return convert("interpolator_forward", {self, bound[0], bound[1], bound[2], bound[3], bound[4]});
+                else
+                    return convert("interpolator_inverse",
+                                   {self, bound[0], bound[1], bound[2], bound[3], bound[4], bound[5]});
             }
         }
         return std::visit(
@@ -265,9 +275,13 @@ PyObject* interpolator_call(PyObject* self, PyObject* const* args, Py_ssize_t na
                 if constexpr (D == Direction::Inverse) {
                     if (!parse_method(bound[1], method)) return nullptr;
                 }
+                constexpr int workers = D == Direction::Forward ? 1 : 2;
                 Threads<true> threads{0};
-                if (!parse_workers(bound[sig.count - 1], threads.workers)) return nullptr;
-                return evaluate<D, F>(table, query, method, threads);
+                if (!parse_workers(bound[workers], threads.workers)) return nullptr;
+                piecewise::Rules<typename Kind<D, F>::Out> rules;
+                bool given = false;
+                if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
+                return evaluate<D, F>(table, query, method, threads, given ? &rules : nullptr);
             },
             table_of(self));
     });
@@ -350,10 +364,10 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 
 PyMethodDef interpolator_methods[] = {
     {"forward", function(&method_entry<Direction::Forward, false>), METH_FASTCALL | METH_KEYWORDS,
-     "forward($self, x, *, workers=None)\n--\n\n"
+     "forward($self, x, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
      "Positions to values in the kind of the table's values, as forward with these knots."},
     {"inverse", function(&method_entry<Direction::Inverse, false>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse($self, f, method=None, *, workers=None)\n--\n\n"
+     "inverse($self, f, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
      "Values to positions in the kind of the table's positions under `method`, as inverse with these knots."},
     {"_forward", function(&method_entry<Direction::Forward, true>), METH_FASTCALL | METH_KEYWORDS,
      "_forward($self, x, *, workers=None)\n--\n\nforward_int or forward_float on the typed knots."},

@@ -141,22 +141,23 @@ std::optional<Failure> run(std::size_t length, Split split, Evaluate&& evaluate)
 }
 
 // Interp::forward_all and inverse_all under a split: the same results in
-// out[0 … length-1] and the same first failure, whatever the split.
-template <class X, class F>
+// out[0 … length-1] and the same first failure, whatever the split. `rules`:
+// none, or the Rules the evaluation takes.
+template <class X, class F, class... Rules>
 std::optional<Failure> forward_all(const piecewise::Interp<X, F>& table, piecewise::Strided<X> query, F* out,
-                                   Split split) {
+                                   Split split, const Rules&... rules) {
     return run(query.length, split, [&](std::size_t begin, std::size_t end) {
-        std::optional<Failure> f = table.forward_all(query.slice(begin, end), out + begin);
+        std::optional<Failure> f = table.forward_all(query.slice(begin, end), out + begin, rules...);
         if (f) f->index += begin;
         return f;
     });
 }
 
-template <class X, class F>
+template <class X, class F, class... Rules>
 std::optional<Failure> inverse_all(const piecewise::Interp<X, F>& table, piecewise::Strided<F> query,
-                                   InverseMethod method, X* out, Split split) {
+                                   InverseMethod method, X* out, Split split, const Rules&... rules) {
     return run(query.length, split, [&](std::size_t begin, std::size_t end) {
-        std::optional<Failure> f = table.inverse_all(query.slice(begin, end), method, out + begin);
+        std::optional<Failure> f = table.inverse_all(query.slice(begin, end), method, out + begin, rules...);
         if (f) f->index += begin;
         return f;
     });

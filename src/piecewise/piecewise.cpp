@@ -98,18 +98,27 @@ bool is_nan(T v) {
 // increasing knots hold no NaN, so the key is the only unordered operand).
 // Keys that follow one another inside one segment (sorted queries) go to run()
 // together; a NaN key is never inside a segment, so it ends a run.
+//
+// `fill`, where given, is the answer of the elements that have none for a
+// reason other than their place: a NaN key (instead of the fatal error) and
+// NotFound; the loop goes on after them.
 template <class K, class O, class V, class Plain, class Answer, class Run>
 std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other, bool increasing, Strided<K> query,
-                                    V* out, Plain&& plain, Answer&& answer, Run&& run) {
+                                    V* out, Plain&& plain, Answer&& answer, Run&& run, const V* fill = nullptr) {
     const std::size_t n = axis.size();
     if (query.length == 0) return std::nullopt;
     if (!increasing) return Failure{0, InterpError::NotStrictlyIncreasing};
     if (n == 0) return Failure{0, InterpError::OutOfBounds};
     if (n == 1) {  // a single knot may itself be NaN: the plain search applies the rule
         for (std::size_t i = 0; i < query.length; ++i) {
-            const Result<V> r = plain(query[i]);
-            if (!r.ok) return Failure{i, r.error};
-            out[i] = r.value;
+            const K key = query[i];
+            if (fill != nullptr && is_nan(key)) [[unlikely]] {
+                out[i] = *fill;
+                continue;
+            }
+            const Result<V> r = plain(key);
+            if (!r.ok && !(fill != nullptr && r.error == InterpError::NotFound)) return Failure{i, r.error};
+            out[i] = r.ok ? r.value : *fill;
         }
         return std::nullopt;
     }
@@ -135,22 +144,32 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                     }
         }
         for (std::size_t k = 0; k < count;) {
-            if (is_nan(keys[k])) [[unlikely]]
-                panic("nan or inf encountered");
+            if (is_nan(keys[k])) [[unlikely]] {
+                if (fill == nullptr) panic("nan or inf encountered");
+                out[start + k++] = *fill;
+                continue;
+            }
             const SearchResult s = batched ? found[k] : locate(keys[k]);
             if (!batched && !s.hit && s.index != 0 && s.index != n) {
                 const K lo = axis[s.index - 1], hi = axis[s.index];
                 std::size_t end = k + 1;
                 while (end < count && lo < keys[end] && keys[end] < hi) ++end;
                 const std::size_t answered = run(keys + k, end - k, s.index, out + start + k);
-                if (answered < end - k) [[unlikely]]
-                    return Failure{start + k + answered, InterpError::NotFound};
+                if (answered < end - k) [[unlikely]] {
+                    if (fill == nullptr) return Failure{start + k + answered, InterpError::NotFound};
+                    out[start + k + answered] = *fill;  // and on with the rest of the run
+                    k += answered + 1;
+                    continue;
+                }
                 k = end;
                 continue;
             }
             const Result<V> r = answer(keys[k], s);
-            if (!r.ok) [[unlikely]]
-                return Failure{start + k, r.error};
+            if (!r.ok) [[unlikely]] {
+                if (fill == nullptr || r.error != InterpError::NotFound) return Failure{start + k, r.error};
+                out[start + k++] = *fill;
+                continue;
+            }
             out[start + k] = r.value;
             ++k;
         }
@@ -181,6 +200,86 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
             return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
         });
+}
+
+template <class X, class F>
+template <class K, class V, class Continue>
+Result<V> Interp<X, F>::outside(const Knots<K>& axis, const Knots<V>& other, bool right, const Rules<V>& rules,
+                                Continue&& extrapolate) {
+    using R = Result<V>;
+    const Side<V>& side = right ? rules.right : rules.left;
+    const std::size_t n = axis.size();
+    switch (side.rule) {
+        case Rule::Raise: return R::failure(InterpError::OutOfBounds);
+        case Rule::Clamp: return R::success(right ? other[n - 1] : other[0]);
+        case Rule::Fill: return R::success(side.fill);
+        case Rule::Extrapolate: break;
+    }
+    if (n < 2) return R::failure(InterpError::TooFewKnots);
+    const std::size_t i = right ? n - 1 : 1;  // the end segment, knots i-1 and i
+    const schemes::Extrapolated<V> e = extrapolate(i);
+    switch (e.status) {
+        case schemes::Beyond::NotFound: return R::failure(InterpError::NotFound);
+        case schemes::Beyond::Overflow: return R::failure(InterpError::Overflow);
+        case schemes::Beyond::Ok: break;
+    }
+    if (!(rules.lowest <= e.value && e.value <= rules.highest)) return R::failure(InterpError::Overflow);
+    return R::success(e.value);
+}
+
+template <class X, class F>
+Result<F> Interp<X, F>::forward(X x, const Rules<F>& rules) const {
+    F out{};
+    const std::optional<Failure> f = forward_all({reinterpret_cast<const unsigned char*>(&x), sizeof x, 1}, &out, rules);
+    return f ? Result<F>::failure(f->error) : Result<F>::success(out);
+}
+
+template <class X, class F>
+Result<X> Interp<X, F>::inverse(F f, InverseMethod method, const Rules<X>& rules) const {
+    X out{};
+    const std::optional<Failure> e =
+        inverse_all({reinterpret_cast<const unsigned char*>(&f), sizeof f, 1}, method, &out, rules);
+    return e ? Result<X>::failure(e->error) : Result<X>::success(out);
+}
+
+template <class X, class F>
+std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const Rules<F>& rules) const {
+    ForwardCache cache;
+    const std::size_t n = xp_.size();
+    const auto answer = [&](X x, SearchResult s) -> Result<F> {
+        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]]
+            return outside(xp_, fp_, s.index == n, rules, [&](std::size_t i) {
+                return schemes::extrapolate(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
+            });
+        return forward_at(x, s);
+    };
+    return evaluate_all(
+        xp_, fp_, xp_increasing_, query, out, [&](X x) { return answer(x, search(xp_.data(), n, x)); }, answer,
+        [&](const X* keys, std::size_t count, std::size_t i, F* o) {
+            kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, o);
+            return count;
+        },
+        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr);
+}
+
+template <class X, class F>
+std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out,
+                                                 const Rules<X>& rules) const {
+    InverseCache cache;
+    const std::size_t n = fp_.size();
+    const auto answer = [&](F f, SearchResult s) -> Result<X> {
+        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]]
+            return outside(fp_, xp_, s.index == n, rules, [&](std::size_t i) {
+                return schemes::extrapolate(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+            });
+        return inverse_at(f, method, s);
+    };
+    return evaluate_all(
+        fp_, xp_, fp_increasing_, query, out, [&](F f) { return answer(f, search(fp_.data(), n, f)); }, answer,
+        [&](const F* keys, std::size_t count, std::size_t i, X* o) {
+            return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
+        },
+        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr);
 }
 
 template class Interp<u64, i64>;

@@ -28,7 +28,47 @@ enum class InterpError : std::uint8_t {
     OutOfBounds = 0,            // outside the knots of the searched axis, or no knot
     NotFound = 1,               // inverse, Exact: no whole position maps to the value
     NotStrictlyIncreasing = 2,  // the searched axis is not strictly increasing
+    // Only under Rules (below):
+    Overflow = 3,     // an extrapolated answer outside the range the result may take
+    TooFewKnots = 4,  // extrapolation asked of a table of one knot
 };
+
+// What an element outside the table gets, on each side of the searched axis
+// (left: below its first knot; right: above its last), and what an element
+// without an answer for another reason gets: a NaN key, or under
+// InverseMethod::Exact a value that no whole position maps to.
+enum class Rule : std::uint8_t {
+    Raise,        // OutOfBounds (NotFound for `missing`)
+    Clamp,        // the end knot's answer (not for `missing`)
+    Extrapolate,  // the end segment continued, exactly (not for `missing`)
+    Fill,         // the given value
+};
+
+template <class V>
+struct Side {
+    Rule rule = Rule::Raise;
+    V fill{};
+};
+
+template <class V>
+struct Rules {
+    Side<V> left, right, missing;
+    // Extrapolated answers outside [lowest, highest] are Overflow: the whole
+    // range of V by default, narrower where the caller's kind is (a time
+    // kind keeps its lowest count for NaT).
+    V lowest = std::numeric_limits<V>::lowest(), highest = std::numeric_limits<V>::max();
+};
+
+// The clamping each inverse method has of its own outside the table.
+template <class X>
+constexpr Rules<X> method_rules(InverseMethod method) {
+    Rules<X> r;
+    const bool low = method == InverseMethod::Nearest || method == InverseMethod::Bfill;
+    const bool high = method == InverseMethod::Nearest || method == InverseMethod::Ffill;
+    r.left.rule = low ? Rule::Clamp : Rule::Raise;
+    r.right.rule = high ? Rule::Clamp : Rule::Raise;
+    return r;
+}
 
 // A value or an error kind, never both.
 template <class T>
@@ -256,6 +296,14 @@ public:
     std::optional<Failure> forward_all(Strided<X> query, F* out) const;
     std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const;
 
+    // The same under rules for the elements outside the table and those
+    // without an answer; the inverse's own clamping is replaced by the rules'
+    // (method_rules gives it back). Inside the table, the same bits.
+    Result<F> forward(X x, const Rules<F>& rules) const;
+    Result<X> inverse(F f, InverseMethod method, const Rules<X>& rules) const;
+    std::optional<Failure> forward_all(Strided<X> query, F* out, const Rules<F>& rules) const;
+    std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out, const Rules<X>& rules) const;
+
 private:
     // The prepared segment ending at knot `index` (0: none yet), kept by
     // whole-array evaluation for runs of keys inside one segment.
@@ -308,6 +356,12 @@ private:
         if (!p) return R::failure(InterpError::NotFound);
         return R::success(*p);
     }
+
+    // The answer under `rules` for a key outside the table (`right`: above
+    // the last knot of `axis`), `other` holding the answers at the knots.
+    template <class K, class V, class Continue>
+    static Result<V> outside(const Knots<K>& axis, const Knots<V>& other, bool right, const Rules<V>& rules,
+                             Continue&& extrapolate);
 
     Knots<X> xp_;
     Knots<F> fp_;

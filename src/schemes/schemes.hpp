@@ -351,4 +351,37 @@ public:
     }
 };
 
+// ---- beyond the segment -------------------------------------------------------
+//
+// The same expressions continued past a segment's ends (x < x0 or x > x1
+// forward, f < f0 or f > f1 inverse), for keys outside the table: the
+// differences x1 - x and x - x0 (f1 - f and f - f0) are signed. The integer
+// scheme keeps its one rounding of the exact rational (the numerator now
+// needs a sign and up to 129 bits); the float scheme runs the same F80 steps
+// in the same order. Outside a segment the result may leave its type: such a
+// result is Overflow, as is a non-finite value to the float inverse.
+
+enum class Beyond : std::uint8_t { Ok, NotFound, Overflow };
+
+template <class T>
+struct Extrapolated {
+    T value{};
+    Beyond status = Beyond::Ok;
+};
+
+// (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0) rounded to nearest, ties to even;
+// x0 < x1. Overflow where it does not fit an i64.
+Extrapolated<i64> extrapolate(u64 x, u64 x0, i64 f0, u64 x1, i64 f1);
+// The float forward's steps with signed a = X1 - X and b = X - X0 (exact),
+// truncated toward zero; x0 < x1. Overflow from 2^1024 up in magnitude.
+// A non-finite knot value is fatal, f0 first, as inside.
+Extrapolated<f64> extrapolate(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
+// (x0·(f1 - f) + x1·(f - f0)) / (f1 - f0) rounded by the method (numerically:
+// Ffill toward the smaller position); f0 < f1. NotFound under Exact where it
+// is not whole; Overflow where it is negative or from 2^64 up.
+Extrapolated<u64> extrapolate(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method);
+// The float inverse's steps, then the method's rounding of q; a non-finite
+// knot value is fatal (f0 first), a non-finite f is Overflow.
+Extrapolated<u64> extrapolate(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method);
+
 }  // namespace rust::schemes
