@@ -7,7 +7,13 @@
 // results are the same. It is taken on every kernel target the processor
 // runs, and must be the same on each.
 //
+// A second stream of its own ("outside") takes the same kinds of tables with
+// more keys beyond their ends, under drawn rules for the elements outside
+// the table and those without an answer: raising, clamping, fills and exact
+// extrapolation, with the range of the results narrowed now and then.
+//
 //   core_digest [rounds]     prints "digest <16 hex digits> answers <count>"
+//                            and "outside <16 hex digits> answers <count>"
 #include <algorithm>
 #include <bit>
 #include <cinttypes>
@@ -29,6 +35,9 @@ using rust::InverseMethod;
 using rust::u64;
 using rust::piecewise::Interp;
 using rust::piecewise::Knots;
+using rust::piecewise::Rule;
+using rust::piecewise::Rules;
+using rust::piecewise::Side;
 using rust::piecewise::Strided;
 
 constexpr InverseMethod kMethods[] = {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill,
@@ -49,6 +58,9 @@ public:
 
 private:
     u64 state_ = 20261208;
+
+public:
+    explicit Stream(u64 seed = 20261208) : state_(seed) {}
 };
 
 // FNV-1a over little-endian bytes.
@@ -247,7 +259,43 @@ void evaluate(Digest& d, const std::vector<Q>& queries, One&& one, All&& all) {
 // queries in one pass, long ones in several, as the parallel entry runs them.
 constexpr rust::parallel::Split kSplit{2, 150};
 
-void one_table(Stream& s, Digest& d) {
+// Keys beyond both ends of an axis: near them and far.
+template <class T>
+void beyond_ends(Stream& s, std::vector<T>& q, const std::vector<T>& axis) {
+    if (axis.empty()) return;
+    for (int j = 0; j < 6; ++j) {
+        const u64 step = s.next() >> s.below(64);
+        if constexpr (std::is_same_v<T, f64>) {
+            q.push_back(axis.front() - std::ldexp(static_cast<f64>(step >> 11), -static_cast<int>(s.below(60))));
+            q.push_back(axis.back() + std::ldexp(static_cast<f64>(step >> 11), -static_cast<int>(s.below(60))));
+        } else {
+            q.push_back(static_cast<T>(static_cast<u64>(axis.front()) - step));
+            q.push_back(static_cast<T>(static_cast<u64>(axis.back()) + step));
+        }
+    }
+}
+
+template <class V>
+V any_fill(Stream& s) {
+    if constexpr (std::is_same_v<V, f64>) return s.one_in(4) ? std::numeric_limits<f64>::quiet_NaN() : any_f64(s);
+    else return static_cast<V>(any_u64(s));
+}
+
+// Rules drawn from the stream: each side any rule, `missing` raising or a fill.
+template <class V>
+Rules<V> any_rules(Stream& s) {
+    Rules<V> r;
+    for (Side<V>* side : {&r.left, &r.right}) {
+        side->rule = static_cast<Rule>(s.below(4));
+        side->fill = any_fill<V>(s);
+    }
+    r.missing.rule = s.one_in(2) ? Rule::Fill : Rule::Raise;
+    r.missing.fill = any_fill<V>(s);
+    if (!std::is_same_v<V, f64> && s.one_in(4)) r.lowest = r.lowest + 1;  // a time kind's NaT
+    return r;
+}
+
+void one_table(Stream& s, Digest& d, bool beyond) {
     static constexpr std::size_t kSizes[] = {0, 1, 2, 2, 3, 5, 17, 64, 200};
     const std::size_t n = kSizes[s.below(std::size(kSizes))];
     std::vector<u64> xp = increasing_positions(s, n);
@@ -266,18 +314,44 @@ void one_table(Stream& s, Digest& d) {
     }
     if (s.one_in(3)) std::reverse(xp.begin(), xp.end());  // inverse maps to decreasing positions
 
-    const std::vector<u64> xq = position_queries(s, xp);
+    std::vector<u64> xq = position_queries(s, xp);
+    if (beyond) beyond_ends(s, xq, xp);
     const Interp<u64, i64> ti(Knots<u64>(xp.begin(), xp.end()), Knots<i64>(fi.begin(), fi.end()));
     const Interp<u64, f64> tf(Knots<u64>(xp.begin(), xp.end()), Knots<f64>(ff.begin(), ff.end()));
-    evaluate<u64, i64, u64, i64>(d, xq, [&](u64 x) { return ti.forward(x); },
-                                 [&](Strided<u64> q, i64* o) { return rust::parallel::forward_all(ti, q, o, kSplit); });
-    evaluate<u64, f64, u64, f64>(d, xq, [&](u64 x) { return tf.forward(x); },
-                                 [&](Strided<u64> q, f64* o) { return rust::parallel::forward_all(tf, q, o, kSplit); });
+    if (beyond) {
+        const Rules<i64> ri = any_rules<i64>(s);
+        const Rules<f64> rf = any_rules<f64>(s);
+        evaluate<u64, i64, u64, i64>(
+            d, xq, [&](u64 x) { return ti.forward(x, ri); },
+            [&](Strided<u64> q, i64* o) { return rust::parallel::forward_all(ti, q, o, kSplit, ri); });
+        evaluate<u64, f64, u64, f64>(
+            d, xq, [&](u64 x) { return tf.forward(x, rf); },
+            [&](Strided<u64> q, f64* o) { return rust::parallel::forward_all(tf, q, o, kSplit, rf); });
+    } else {
+        evaluate<u64, i64, u64, i64>(d, xq, [&](u64 x) { return ti.forward(x); },
+                                     [&](Strided<u64> q, i64* o) { return rust::parallel::forward_all(ti, q, o, kSplit); });
+        evaluate<u64, f64, u64, f64>(d, xq, [&](u64 x) { return tf.forward(x); },
+                                     [&](Strided<u64> q, f64* o) { return rust::parallel::forward_all(tf, q, o, kSplit); });
+    }
 
-    const std::vector<i64> iq = value_queries(s, fi);
+    std::vector<i64> iq = value_queries(s, fi);
     std::vector<f64> fq = double_queries(s, ff);
     if (s.one_in(8)) fq.insert(fq.begin() + static_cast<std::ptrdiff_t>(s.below(fq.size())), std::numeric_limits<f64>::quiet_NaN());
+    if (beyond) {
+        beyond_ends(s, iq, fi);
+        beyond_ends(s, fq, ff);
+    }
     for (InverseMethod m : kMethods) {
+        if (beyond) {
+            const Rules<u64> ri = any_rules<u64>(s), rf = any_rules<u64>(s);
+            evaluate<u64, i64, i64, u64>(
+                d, iq, [&](i64 f) { return ti.inverse(f, m, ri); },
+                [&](Strided<i64> q, u64* o) { return rust::parallel::inverse_all(ti, q, m, o, kSplit, ri); });
+            evaluate<u64, f64, f64, u64>(
+                d, fq, [&](f64 f) { return tf.inverse(f, m, rf); },
+                [&](Strided<f64> q, u64* o) { return rust::parallel::inverse_all(tf, q, m, o, kSplit, rf); });
+            continue;
+        }
         evaluate<u64, i64, i64, u64>(d, iq, [&](i64 f) { return ti.inverse(f, m); },
                                      [&](Strided<i64> q, u64* o) { return rust::parallel::inverse_all(ti, q, m, o, kSplit); });
         evaluate<u64, f64, f64, u64>(d, fq, [&](f64 f) { return tf.inverse(f, m); },
@@ -296,13 +370,18 @@ int main(int argc, char** argv) {
     for (const rust::kernels::Target target : rust::kernels::compiled()) {
         if (!rust::kernels::supported(target)) continue;
         rust::kernels::force(target);
-        Stream s;
-        Digest d;
-        for (long r = 0; r < rounds; ++r)
-            for (int t = 0; t < 600; ++t) one_table(s, d);
-        char line[96];
-        std::snprintf(line, sizeof line, "digest %016" PRIx64 " answers %" PRIu64, d.hash(), d.answers());
-        lines.emplace_back(line);
+        std::string line;
+        for (const bool beyond : {false, true}) {
+            Stream s(beyond ? 20261209 : 20261208);
+            Digest d;
+            for (long r = 0; r < rounds; ++r)
+                for (int t = 0; t < 600; ++t) one_table(s, d, beyond);
+            char text[96];
+            std::snprintf(text, sizeof text, "%s %016" PRIx64 " answers %" PRIu64, beyond ? "\noutside" : "digest",
+                          d.hash(), d.answers());
+            line += text;
+        }
+        lines.push_back(line);
         targets += std::string(targets.empty() ? "" : " ") + rust::kernels::name(target);
     }
     if (std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == lines.front(); })) {

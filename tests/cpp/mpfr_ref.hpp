@@ -143,8 +143,10 @@ public:
     }
 
     // The position, rounded as the method says; absent under Exact when the
-    // quotient is not an integer.
-    std::optional<u64> inverse(double f, u64 x0, double f0, u64 x1, double f1, rust::InverseMethod m) {
+    // quotient is not an integer. `overflow`, where given, tells whether the
+    // rounded position lies outside 0 … 2^64 - 1 (beyond a segment's ends).
+    std::optional<u64> inverse(double f, u64 x0, double f0, u64 x1, double f1, rust::InverseMethod m,
+                               bool* overflow = nullptr) {
         using rust::InverseMethod;
         mpfr_set_d(F.get(), f, MPFR_RNDN), mpfr_set_d(F0.get(), f0, MPFR_RNDN), mpfr_set_d(F1.get(), f1, MPFR_RNDN);
         mpfr_set_ui(X0.get(), x0, MPFR_RNDN), mpfr_set_ui(X1.get(), x1, MPFR_RNDN);
@@ -164,6 +166,8 @@ public:
             case InverseMethod::Ffill: mpfr_floor(g.get(), q.get()); break;
             case InverseMethod::Bfill: mpfr_ceil(g.get(), q.get()); break;
         }
+        if (overflow != nullptr)
+            *overflow = !mpfr_zero_p(g.get()) && (mpfr_signbit(g.get()) || mpfr_get_exp(g.get()) >= 65);
         return to_u64(g.get());
     }
 

@@ -28,6 +28,8 @@ using rust::f64;
 using rust::i64;
 using rust::u64;
 using rust::piecewise::InterpError;
+using rust::piecewise::Rule;
+using rust::piecewise::Rules;
 
 constexpr InverseMethod kMethods[] = {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill,
                                       InverseMethod::Bfill};
@@ -109,7 +111,9 @@ bool round_rational(const Z& num, const Z& den, InverseMethod m, Z& out) {
     return false;
 }
 
-i64 ref_int_forward(u64 x, u64 x0, i64 f0, u64 x1, i64 f1) {
+// The rational rounded to nearest (ties to even), in [lo, hi] or absent:
+// inside a segment it always lies between f0 and f1.
+std::optional<i64> ref_int_forward(u64 x, u64 x0, i64 f0, u64 x1, i64 f1, i64 lo = INT64_MIN, i64 hi = INT64_MAX) {
     Z a, b, num, t, den, q, X, X0, X1;
     X.set_u(x), X0.set_u(x0), X1.set_u(x1);
     mpz_sub(a.v, X1.v, X.v);
@@ -121,10 +125,16 @@ i64 ref_int_forward(u64 x, u64 x0, i64 f0, u64 x1, i64 f1) {
     mpz_add(num.v, num.v, t.v);
     mpz_sub(den.v, X1.v, X0.v);
     round_rational(num, den, InverseMethod::Nearest, q);
-    return mpz_get_si(q.v);  // lies between f0 and f1
+    Z L, H;
+    L.set_i(lo), H.set_i(hi);
+    if (mpz_cmp(q.v, L.v) < 0 || mpz_cmp(q.v, H.v) > 0) return std::nullopt;
+    return mpz_get_si(q.v);
 }
 
-bool ref_int_inverse(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod m, u64& out) {
+// False where absent (Exact); `overflow` where the rounded position lies
+// outside [lo, hi].
+bool ref_int_inverse(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod m, u64& out, bool& overflow, u64 lo = 0,
+                     u64 hi = ~u64{0}) {
     Z F, F0, F1, X0, X1, a, b, num, t, den, q;
     F.set_i(f), F0.set_i(f0), F1.set_i(f1), X0.set_u(x0), X1.set_u(x1);
     mpz_sub(a.v, F1.v, F.v);
@@ -134,7 +144,10 @@ bool ref_int_inverse(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod m, u64
     mpz_add(num.v, num.v, t.v);
     mpz_sub(den.v, F1.v, F0.v);
     if (!round_rational(num, den, m, q)) return false;
-    out = q.get_u();
+    Z L, H;
+    L.set_u(lo), H.set_u(hi);
+    overflow = mpz_cmp(q.v, L.v) < 0 || mpz_cmp(q.v, H.v) > 0;
+    out = overflow ? 0 : q.get_u();
     return true;
 }
 
@@ -154,6 +167,24 @@ struct MpfrScheme {
         const std::optional<u64> p = steps.inverse(f, x0, f0, x1, f1, m);
         return p ? value(*p) : error(InterpError::NotFound);
     }
+
+    // The same steps past a segment's ends: an infinite result (from 2^1024
+    // up) or a position outside 0 … 2^64 - 1 is Overflow, and so is an
+    // infinite f; the knots are checked first.
+    Outcome forward_beyond(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
+        if (!finite(f0) || !finite(f1)) return fatal("assertion failed: value.is_finite()");
+        const f64 v = steps.forward(x, x0, f0, x1, f1);
+        return std::isinf(v) ? error(InterpError::Overflow) : value(v);
+    }
+    Outcome inverse_beyond(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod m, u64 lo, u64 hi) {
+        if (!finite(f0) || !finite(f1)) return fatal("assertion failed: value.is_finite()");
+        if (!finite(f)) return error(InterpError::Overflow);
+        bool overflow = false;
+        const std::optional<u64> p = steps.inverse(f, x0, f0, x1, f1, m, &overflow);
+        if (!p) return error(InterpError::NotFound);
+        if (overflow || *p < lo || *p > hi) return error(InterpError::Overflow);
+        return value(*p);
+    }
 };
 
 // Whole-table reference with a linear scan for the segment.
@@ -169,42 +200,97 @@ struct Reference {
         return std::adjacent_find(v.begin(), v.end(), [](T a, T b) { return !(a < b); }) == v.end();
     }
 
-    Outcome forward(u64 x) const {
+    // Under rules (null: the module's own: the bounds raise, the inverse
+    // methods clamp).
+    Outcome forward(u64 x, const Rules<F>* rules = nullptr) const {
         if (!increasing(xp)) return error(InterpError::NotStrictlyIncreasing);
         const std::size_t n = xp.size();
         for (std::size_t k = 0; k < n; ++k)
             if (xp[k] == x) return value(fp[k]);
-        if (n == 0 || x < xp[0] || x > xp[n - 1]) return error(InterpError::OutOfBounds);
+        if (n == 0) return error(InterpError::OutOfBounds);
+        if (x < xp[0] || x > xp[n - 1]) {
+            if (rules == nullptr) return error(InterpError::OutOfBounds);
+            const bool right = x > xp[n - 1];
+            return outside(*rules, right, fp, [&](std::size_t i) -> Outcome {
+                if constexpr (std::is_same_v<F, i64>) {
+                    const std::optional<i64> v = ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i], rules->lowest,
+                                                                 rules->highest);
+                    return v ? value(*v) : error(InterpError::Overflow);
+                } else {
+                    return mp.forward_beyond(x, xp[i - 1], fp[i - 1], xp[i], fp[i]);
+                }
+            });
+        }
         std::size_t i = 1;
         while (xp[i] < x) ++i;
         ++interior;
-        if constexpr (std::is_same_v<F, i64>) return value(ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]));
+        if constexpr (std::is_same_v<F, i64>) return value(*ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]));
         else return mp.forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]);
     }
 
-    Outcome inverse(F f, InverseMethod m) const {
+    Outcome inverse(F f, InverseMethod m, const Rules<u64>* rules = nullptr) const {
+        const Outcome o = inverse_raw(f, m, rules);
+        if (rules != nullptr && rules->missing.rule == Rule::Fill && o.kind == Outcome::Error &&
+            o.error == InterpError::NotFound)
+            return value(rules->missing.fill);
+        return o;
+    }
+
+    Outcome inverse_raw(F f, InverseMethod m, const Rules<u64>* rules) const {
         if (!increasing(fp)) return error(InterpError::NotStrictlyIncreasing);
         const std::size_t n = fp.size();
         if (n == 0) return error(InterpError::OutOfBounds);
         if constexpr (std::is_same_v<F, f64>) {
+            if (std::isnan(f) && rules != nullptr && rules->missing.rule == Rule::Fill)
+                return value(rules->missing.fill);
             if (std::isnan(f) || std::isnan(fp[0])) return fatal("nan or inf encountered");
         }
         for (std::size_t k = 0; k < n; ++k)
             if (fp[k] == f) return value(xp[k]);
-        const bool low_clamps = m == InverseMethod::Nearest || m == InverseMethod::Bfill;
-        const bool high_clamps = m == InverseMethod::Nearest || m == InverseMethod::Ffill;
-        if (f < fp[0]) return low_clamps ? value(xp[0]) : error(InterpError::OutOfBounds);
-        if (f > fp[n - 1]) return high_clamps ? value(xp[n - 1]) : error(InterpError::OutOfBounds);
+        if (f < fp[0] || f > fp[n - 1]) {
+            const bool right = f > fp[n - 1];
+            const Rules<u64> own = rust::piecewise::method_rules<u64>(m);
+            return outside(rules != nullptr ? *rules : own, right, xp, [&](std::size_t i) -> Outcome {
+                if constexpr (std::is_same_v<F, i64>) {
+                    u64 p;
+                    bool overflow;
+                    if (!ref_int_inverse(f, xp[i - 1], fp[i - 1], xp[i], fp[i], m, p, overflow, rules->lowest,
+                                         rules->highest))
+                        return error(InterpError::NotFound);
+                    return overflow ? error(InterpError::Overflow) : value(p);
+                } else {
+                    return mp.inverse_beyond(f, xp[i - 1], fp[i - 1], xp[i], fp[i], m, rules->lowest, rules->highest);
+                }
+            });
+        }
         std::size_t i = 1;
         while (fp[i] < f) ++i;
         ++interior;
         if constexpr (std::is_same_v<F, i64>) {
             u64 p;
-            if (!ref_int_inverse(f, xp[i - 1], fp[i - 1], xp[i], fp[i], m, p)) return error(InterpError::NotFound);
+            bool overflow;
+            if (!ref_int_inverse(f, xp[i - 1], fp[i - 1], xp[i], fp[i], m, p, overflow))
+                return error(InterpError::NotFound);
             return value(p);
         } else {
             return mp.inverse(f, xp[i - 1], fp[i - 1], xp[i], fp[i], m);
         }
+    }
+
+    // A key beyond the end `right` of the searched axis under the rules;
+    // `answers` the other axis; extrapolate(i) continues segment i-1 … i.
+    template <class V, class Extrapolate>
+    Outcome outside(const Rules<V>& rules, bool right, const std::vector<V>& answers, Extrapolate&& extrapolate) const {
+        const auto& side = right ? rules.right : rules.left;
+        const std::size_t n = answers.size();
+        switch (side.rule) {
+            case Rule::Raise: return error(InterpError::OutOfBounds);
+            case Rule::Clamp: return value(right ? answers[n - 1] : answers[0]);
+            case Rule::Fill: return value(side.fill);
+            case Rule::Extrapolate: break;
+        }
+        if (n < 2) return error(InterpError::TooFewKnots);
+        return extrapolate(right ? n - 1 : 1);
     }
 };
 
@@ -324,6 +410,46 @@ struct Tables {
     }
 };
 
+// Rules drawn for one table: each side any rule with a fill of any value,
+// `missing` raising or a fill, the results' range narrowed now and then (by
+// one, as a time kind keeps its lowest count for NaT, or to a window).
+template <class V>
+Rules<V> draw_rules(gen::Gen& g) {
+    Rules<V> r;
+    const auto fill = [&]() -> V {
+        if constexpr (std::is_same_v<V, f64>) return g.below(4) == 0 ? std::nan("") : g.any_double();
+        else return static_cast<V>(g.any_u64());
+    };
+    for (auto* side : {&r.left, &r.right}) {
+        side->rule = static_cast<Rule>(g.below(4));
+        side->fill = fill();
+    }
+    r.missing.rule = g.coin() ? Rule::Fill : Rule::Raise;
+    r.missing.fill = fill();
+    if constexpr (!std::is_same_v<V, f64>) {
+        if (g.below(4) == 0) r.lowest = r.lowest + 1;
+        if (g.below(8) == 0) r.highest = r.highest / 2;
+    }
+    return r;
+}
+
+// Keys beyond both ends of an axis, near them and far, added to `keys`.
+template <class T>
+void beyond_ends(const std::vector<T>& axis, gen::Gen& g, std::vector<T>& keys) {
+    if (axis.empty()) return;
+    for (int j = 0; j < 4; ++j) {
+        const u64 step = g.below(3) == 0 ? 1 + g.below(4) : g.any_u64() >> g.below(64);
+        if constexpr (std::is_same_v<T, f64>) {
+            const f64 d = std::ldexp(static_cast<f64>(step >> 11) + 1, -static_cast<int>(g.below(70)));
+            keys.push_back(axis.front() - d);
+            keys.push_back(axis.back() + d);
+        } else {
+            keys.push_back(static_cast<T>(static_cast<u64>(axis.front()) - step));
+            keys.push_back(static_cast<T>(static_cast<u64>(axis.back()) + step));
+        }
+    }
+}
+
 // A run of keys strictly inside one segment of a strictly increasing axis
 // (1 to a few hundred, lengths that leave a partial vector, keys at both ends
 // of the segment), sorted, as sorted queries reach the run kernels.
@@ -420,8 +546,41 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
                 evaluations += fs.size();
             }
         }
+        // Under drawn rules: a sorted query with keys beyond both ends
+        // around a run inside, whole arrays (the run kernels and the rules in
+        // one loop), and every key alone below (where a fatal error may come).
+        const Rules<F> rf = draw_rules<F>(t.g);
+        const Rules<u64> ru = draw_rules<u64>(t.g);
+        const bool finite = std::all_of(fp.begin(), fp.end(), [](F f) { return MpfrScheme::finite(f); });
+        if (table.xp_increasing() && finite) {
+            std::vector<u64> xs = run_inside(xp, t.g);
+            beyond_ends(xp, t.g, xs);
+            std::sort(xs.begin(), xs.end());
+            mismatches += compare_whole_array<u64, F>(
+                xs, [&](auto view, F* out) { return table.forward_all(view, out, rf); },
+                [&](u64 x) { return reference.forward(x, &rf); }, "forward, rules");
+            evaluations += xs.size();
+        }
+        if (table.fp_increasing() && finite) {
+            std::vector<F> fs = run_inside(fp, t.g);
+            beyond_ends(fp, t.g, fs);
+            std::sort(fs.begin(), fs.end(), [](F a, F b) { return a < b; });
+            for (InverseMethod m : kMethods) {
+                mismatches += compare_whole_array<F, u64>(
+                    fs, [&](auto view, u64* out) { return table.inverse_all(view, m, out, ru); },
+                    [&](F f) { return reference.inverse(f, m, &ru); }, "inverse, rules");
+                evaluations += fs.size();
+            }
+        }
         for (u64 q = 0; q < queries_per_table; ++q) {
             const u64 x = t.position_query(xp);
+            {
+                const Outcome a = ours([&] { return table.forward(x, rf); }), b = reference.forward(x, &rf);
+                ++evaluations;
+                if (!(a == b) && ++mismatches <= 5)
+                    ADD_FAILURE() << "forward(" << x << ", rules) over " << n << " knots: " << a.show() << " vs "
+                                  << b.show() << " (seed " << gen::seed() << ")";
+            }
             const Outcome a = ours([&] { return table.forward(x); }), b = reference.forward(x);
             ++evaluations;
             if (!(a == b) && ++mismatches <= 5)
@@ -429,6 +588,11 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
                               << " (seed " << gen::seed() << ")";
             const F f = t.value_query(fp);
             for (InverseMethod m : kMethods) {
+                const Outcome e = ours([&] { return table.inverse(f, m, ru); }), r = reference.inverse(f, m, &ru);
+                ++evaluations;
+                if (!(e == r) && ++mismatches <= 5)
+                    ADD_FAILURE() << "inverse(" << f << ", " << static_cast<int>(m) << ", rules) over " << n
+                                  << " knots: " << e.show() << " vs " << r.show() << " (seed " << gen::seed() << ")";
                 const Outcome c = ours([&] { return table.inverse(f, m); }), d = reference.inverse(f, m);
                 ++evaluations;
                 if (!(c == d) && ++mismatches <= 5)
