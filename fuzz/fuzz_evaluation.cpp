@@ -6,6 +6,10 @@
 // with element-by-element evaluation, on a kernel target drawn from the
 // input among those the processor runs (queries sorted now and then, so that
 // keys come in runs inside one segment, as the run kernels take them).
+// Under rules drawn from the input for the elements outside the table and
+// those without an answer, the whole-array path agrees with element by
+// element too, and every element the rules leave alone (inside the table)
+// gets what it gets without them.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -27,6 +31,8 @@ using rust::i64;
 using rust::u64;
 using rust::piecewise::Interp;
 using rust::piecewise::Result;
+using rust::piecewise::Rule;
+using rust::piecewise::Rules;
 using rust::piecewise::Strided;
 
 class Bytes {
@@ -71,11 +77,107 @@ template <class F>
 F read_value(Bytes& in) {
     const u64 w = in.word();
     if constexpr (std::is_same_v<F, i64>) return static_cast<i64>(w);
+    else if constexpr (std::is_same_v<F, u64>) return w;
     else return std::bit_cast<f64>(w);
 }
 
 // Values spread over the full range, or small: both reach the schemes.
 u64 shape(u64 w, std::uint8_t mode) { return mode & 1 ? w % 4096 : w; }
+
+template <class V>
+Rules<V> read_rules(Bytes& in) {
+    Rules<V> r;
+    const std::uint8_t b = in.byte();
+    r.left.rule = static_cast<Rule>(b & 3);
+    r.right.rule = static_cast<Rule>((b >> 2) & 3);
+    r.missing.rule = (b & 16) ? Rule::Fill : Rule::Raise;
+    r.left.fill = read_value<V>(in);
+    r.right.fill = read_value<V>(in);
+    r.missing.fill = read_value<V>(in);
+    if constexpr (!std::is_same_v<V, f64>) {
+        if (b & 32) r.lowest = r.lowest + 1;
+    }
+    return r;
+}
+
+// One evaluation's outcome, for comparing paths: the value's bits, or the
+// error kind, or a fatal error.
+template <class T>
+struct Outcome {
+    bool ok = false, fatal = false;
+    rust::piecewise::InterpError error{};
+    T value{};
+    bool operator==(const Outcome& o) const {
+        return ok == o.ok && fatal == o.fatal && (ok ? same_bits(value, o.value) : (fatal || error == o.error));
+    }
+};
+template <class T, class Eval>
+Outcome<T> outcome(Eval&& eval) {
+    try {
+        const Result<T> r = eval();
+        return {r.ok, false, r.error, r.value};
+    } catch (const rust::Panic&) {
+        return {false, true, {}, {}};
+    }
+}
+
+// keys through one(key) element by element and all(view, out) as a whole:
+// the same answers up to the first element without one, which is where the
+// whole array stops (or panics).
+template <class K, class T, class One, class All>
+void agree(const std::vector<K>& keys, One&& one, All&& all, const char* what) {
+    std::vector<T> out(keys.size());
+    std::optional<rust::piecewise::Failure> f;
+    bool panicked = false;
+    try {
+        f = all(Strided<K>{reinterpret_cast<const unsigned char*>(keys.data()), sizeof(K), keys.size()}, out.data());
+    } catch (const rust::Panic&) {
+        panicked = true;
+    }
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const Outcome<T> o = outcome<T>([&] { return one(keys[k]); });
+        if (o.fatal) {
+            if (!panicked) fail(what);
+            return;
+        }
+        if (!o.ok) {
+            if (panicked || !f || f->index != k || f->error != o.error) fail(what);
+            return;
+        }
+        // answered: so was it in the whole array, unless a later element panicked there
+        if (!panicked && ((f && f->index <= k) || !same_bits(out[k], o.value))) fail(what);
+    }
+    if (f || panicked) fail(what);
+}
+
+template <class F>
+void run_rules(const Interp<u64, F>& table, const std::vector<u64>& xs, const std::vector<F>& fs, Bytes& in) {
+    const Rules<F> rf = read_rules<F>(in);
+    const Rules<u64> ru = read_rules<u64>(in);
+    const InverseMethod method = static_cast<InverseMethod>(in.byte() & 3);
+    agree<u64, F>(
+        xs, [&](u64 x) { return table.forward(x, rf); },
+        [&](Strided<u64> q, F* o) { return table.forward_all(q, o, rf); }, "whole-array forward under rules differs");
+    agree<F, u64>(
+        fs, [&](F f) { return table.inverse(f, method, ru); },
+        [&](Strided<F> q, u64* o) { return table.inverse_all(q, method, o, ru); },
+        "whole-array inverse under rules differs");
+    // Inside the table the rules change nothing.
+    const std::size_t n = table.xp().size();
+    for (u64 x : xs) {
+        if (n == 0 || !table.xp_increasing() || x < table.xp().front() || x > table.xp().back()) continue;
+        if (!(outcome<F>([&] { return table.forward(x, rf); }) == outcome<F>([&] { return table.forward(x); })))
+            fail("forward inside the table changed under rules");
+    }
+    for (F f : fs) {
+        if (n == 0 || !table.fp_increasing() || !(table.fp().front() <= f && f <= table.fp().back())) continue;
+        const Outcome<u64> plain = outcome<u64>([&] { return table.inverse(f, method); });
+        const Outcome<u64> ruled = outcome<u64>([&] { return table.inverse(f, method, ru); });
+        const bool filled = !plain.ok && !plain.fatal && plain.error == rust::piecewise::InterpError::NotFound &&
+                            ru.missing.rule == Rule::Fill && ruled.ok && ruled.value == ru.missing.fill;
+        if (!(plain == ruled) && !filled) fail("inverse inside the table changed under rules");
+    }
+}
 
 template <class F>
 void run(Bytes& in) {
@@ -203,6 +305,7 @@ void run(Bytes& in) {
             if (done > 0 && std::memcmp(out.data(), inv.data(), done * sizeof(u64)) != 0) fail("whole-array inverse differs");
         }
     }
+    run_rules(table, xs, fs, in);
 }
 
 }  // namespace
