@@ -417,8 +417,9 @@ def _fill(value: Any, kind: Kind, keyword: str, positions: bool) -> Any:
         return value
     if kind.is_time:
         if not _is_time_scalar(value):
-            raise TypeError(f"{keyword} must be 'raise'{', clamp, extrapolate' if keyword != 'missing' else ''} or a "
-                            f"{kind.describe()} fill (or NaT), not '{type(value).__qualname__}'")
+            words = "'raise'" if keyword == "missing" else "'raise', 'clamp', 'extrapolate'"
+            raise TypeError(f"{keyword} must be {words} or a {kind.describe()} fill (or NaT), not "
+                            f"'{type(value).__qualname__}'")
         v = numpy.asarray(value.to_numpy() if hasattr(value, "to_numpy") else value).reshape(1)
         if numpy.isnat(v[0]):  # NaT, of either time kind (pandas has one NaT for both)
             count = _NAT

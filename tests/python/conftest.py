@@ -35,20 +35,60 @@ class Outside(Exception):
     """The reference's verdict for an argument with no answer."""
 
 
-def ref_forward_int(x, xp, fp):
+# The rule for an element outside the table (`left`, `right`): None or
+# "raise" raise, "clamp" takes the end knot's answer, "extrapolate" continues
+# the end segment exactly, anything else is the fill. Results outside
+# [lo, hi] are "outside the range of the result".
+ROUND = {"nearest": round, "ffill": math.floor, "bfill": math.ceil}
+
+
+def _beyond(rule, own, end, segment, bounds, raise_as):
+    rule = own if rule is None else rule
+    if rule in (None, "raise"):
+        raise Outside(raise_as)
+    if rule == "clamp":
+        return end
+    if rule != "extrapolate":
+        return rule
+    if segment is None:
+        raise Outside("a table of one knot")
+    v = segment()
+    if not bounds[0] <= v <= bounds[1]:
+        raise Outside("outside the range of the result")
+    return v
+
+
+def ref_forward_int(x, xp, fp, left=None, right=None, lo=-(2**63), hi=2**63 - 1):
     xp, fp = [int(v) for v in xp], [int(v) for v in fp]
     if any(a >= b for a, b in zip(xp, xp[1:])):
         raise Outside("xp must be strictly increasing")
     if x in xp:
         return fp[xp.index(x)]
-    if not xp or x < xp[0] or x > xp[-1]:
+    if not xp:
         raise Outside("x out of bounds")
-    i = next(k for k in range(len(xp)) if xp[k] > x)
-    x0, x1, f0, f1 = xp[i - 1], xp[i], fp[i - 1], fp[i]
+    i = next((k for k in range(len(xp)) if xp[k] > x), len(xp))
+    if i in (0, len(xp)):
+        j = 1 if i == 0 else len(xp) - 1
+        segment = None if len(xp) < 2 else lambda: _forward(x, xp[j - 1], xp[j], fp[j - 1], fp[j])
+        return _beyond(left if i == 0 else right, None, fp[0] if i == 0 else fp[-1], segment, (lo, hi),
+                       "x out of bounds")
+    return _forward(x, xp[i - 1], xp[i], fp[i - 1], fp[i])
+
+
+def _forward(x, x0, x1, f0, f1):
     return round(Fraction(f0 * (x1 - x) + f1 * (x - x0), x1 - x0))  # ties to even
 
 
-def ref_inverse_int(f, xp, fp, method=None):
+def ref_inverse_int(f, xp, fp, method=None, left=None, right=None, missing=None, lo=0, hi=2**64 - 1):
+    try:
+        return _ref_inverse_int(f, xp, fp, method, left, right, (lo, hi))
+    except Outside as e:
+        if str(e) == "f not found" and missing not in (None, "raise"):
+            return missing
+        raise
+
+
+def _ref_inverse_int(f, xp, fp, method, left, right, bounds):
     xp, fp = [int(v) for v in xp], [int(v) for v in fp]
     if any(a >= b for a, b in zip(fp, fp[1:])):
         raise Outside("fp must be strictly increasing")
@@ -56,22 +96,23 @@ def ref_inverse_int(f, xp, fp, method=None):
         raise Outside("f out of bounds")
     if f in fp:
         return xp[fp.index(f)]
-    if f < fp[0]:
-        if method in ("nearest", "bfill"):
-            return xp[0]
-        raise Outside("f out of bounds")
-    if f > fp[-1]:
-        if method in ("nearest", "ffill"):
-            return xp[-1]
-        raise Outside("f out of bounds")
-    i = next(k for k in range(len(fp)) if fp[k] > f)
-    x0, x1, f0, f1 = xp[i - 1], xp[i], fp[i - 1], fp[i]
+    i = next((k for k in range(len(fp)) if fp[k] > f), len(fp))
+    if i in (0, len(fp)):
+        own = "clamp" if method in ("nearest", "bfill" if i == 0 else "ffill") else "raise"
+        j = 1 if i == 0 else len(fp) - 1
+        segment = None if len(fp) < 2 else lambda: _inverse(f, xp[j - 1], xp[j], fp[j - 1], fp[j], method)
+        return _beyond(left if i == 0 else right, own, xp[0] if i == 0 else xp[-1], segment, bounds,
+                       "f out of bounds")
+    return _inverse(f, xp[i - 1], xp[i], fp[i - 1], fp[i], method)
+
+
+def _inverse(f, x0, x1, f0, f1, method):
     p = Fraction(x0 * (f1 - f) + x1 * (f - f0), f1 - f0)
     if method is None:
         if p.denominator != 1:
             raise Outside("f not found")
         return int(p)
-    return {"nearest": round, "ffill": math.floor, "bfill": math.ceil}[method](p)
+    return ROUND[method](p)
 
 
 @pytest.fixture(scope="session")

@@ -47,9 +47,11 @@ def test_multiple_values(rust, name):
         getattr(rust, name)(*a, fp=a[2])
 
 
-def test_unexpected_keyword(rust):
-    with raises_type_error("forward_float() got an unexpected keyword argument 'method'"):
-        rust.forward_float(*args_for("forward_float"), method=None)
+@pytest.mark.parametrize("keyword", ["method", "workers", "left", "right", "missing", "_nat"])
+def test_unexpected_keyword(rust, keyword):
+    # the keywords of exact_interp are unknown to rust
+    with raises_type_error(f"forward_float() got an unexpected keyword argument '{keyword}'"):
+        rust.forward_float(*args_for("forward_float"), **{keyword: None})
     with raises_type_error("inverse_int() got an unexpected keyword argument 'ünïcode'"):
         rust.inverse_int(*args_for("inverse_int"), **{"ünïcode": 1})
 

@@ -177,6 +177,9 @@ def test_a_clock_table_before_and_after_1970():
     assert exact_interp.inverse(at, np.array([0, 4], np.uint64), clock[:2], "nearest").tolist() == [0, 2, 2, 4]
 
 
+# A two-knot table in the typed dtypes, for the refusals of keywords.
+U, I, F = np.array([0, 2], np.uint64), np.array([0, 1], np.int64), np.array([0.0, 1.0])
+
 @pytest.mark.parametrize(
     "make",
     [
@@ -295,6 +298,34 @@ def test_scalars_and_python_ints():
          "argument 'fp': a pandas DataFrame holds columns"),
         (lambda: exact_interp.forward([2**63, -1], np.array([0, 2], np.uint64), [0, 1]), OverflowError,
          "argument 'x': integers from -1 to 9223372036854775808 fit neither int64 nor uint64 together"),
+        # fills the result cannot hold exactly, unknown words: the keyword named
+        (lambda: exact_interp.forward_int(U, U, I, left=2.5), ValueError, "left=2.5 is not a whole number"),
+        (lambda: exact_interp.forward_int(U, U, I, right=float("nan")), ValueError, "right=nan is not a whole"),
+        (lambda: exact_interp.forward_int(U, U, I, left=2**63), OverflowError, "left=9223372036854775808 does not"),
+        (lambda: exact_interp.inverse_int(I, U, I, right=-1), OverflowError, "right=-1 does not fit the uint64"),
+        (lambda: exact_interp.forward_float(U, U, F, left=2**53 + 1), ValueError, "left=9007199254740993 is not "
+         "exactly a float64"),
+        (lambda: exact_interp.forward_int(U, U, I, left=True), TypeError, "left must be 'raise', 'clamp', 'extrapolate' or an int, not 'bool'"),
+        (lambda: exact_interp.forward_int(U, U, I, left="nearest"), ValueError, "left must be 'raise', 'clamp'"),
+        (lambda: exact_interp.inverse_int(I, U, I, missing="clamp"), ValueError, "missing must be 'raise' or a"),
+        (lambda: exact_interp.forward_int(U, U, I, left=np.datetime64(1, "s")), TypeError,
+         "left must be 'raise', 'clamp', 'extrapolate' or an int, not 'datetime64'"),
+        (lambda: exact_interp.forward(U, U, np.array([0, 1], "M8[s]"), left=3), TypeError,
+         "left must be 'raise', 'clamp', 'extrapolate' or a datetime64[s] fill (or NaT), not 'int'"),
+        (lambda: exact_interp.forward(U, U, np.array([0, 1], "M8[s]"), right=np.timedelta64(1, "s")), TypeError,
+         "right: a timedelta64[s] fill cannot stand for datetime64[s] results"),
+        (lambda: exact_interp.forward(U, U, np.array([0, 1], "M8[s]"), left=np.datetime64(1, "ms")), ValueError,
+         "argument 'left': datetime64[ms] that are not whole units of datetime64[s]"),
+        (lambda: exact_interp.inverse(I, [-1, 1], I, right=2**63), OverflowError,
+         "right=9223372036854775808 does not fit the int64 positions"),
+        (lambda: exact_interp.forward_int(U[1:], U[:1], I[:1], right="extrapolate"), ValueError,
+         "x[0] lies outside a table of one knot, which cannot extrapolate"),
+        (lambda: exact_interp.forward_int(U + np.uint64(2**63), U, I * 2**62, right="extrapolate"), OverflowError,
+         "x[0] extrapolates to a value outside the range of the result"),
+        # the lowest count is NaT, never an extrapolated time
+        (lambda: exact_interp.inverse(np.array([-2], "m8[s]"), np.array([2 - 2**63, 3 - 2**63]).view("M8[s]"),
+                                      np.array([0, 1], "m8[s]"), left="extrapolate"), OverflowError,
+         "f[0] extrapolates to a position outside the range of the result"),
     ],
 )
 def test_refusals_name_the_argument(call, exc, message):

@@ -4,7 +4,7 @@ reference, and the float functions' round trips where they are exact."""
 import numpy as np
 import pytest
 from conftest import Outside, ref_forward_int, ref_inverse_int
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 U64 = st.one_of(
@@ -110,3 +110,141 @@ def test_float_inverse_then_forward_hits_the_knots(impl, xp, data):
     positions = impl.inverse_float(fpa, xpa, fpa)
     assert positions.tolist() == xp
     assert impl.forward_float(positions, xpa, fpa).view(np.uint64).tolist() == fpa.view(np.uint64).tolist()
+
+
+# ---- outside the table and missing elements ----------------------------------
+
+# What the reference's verdicts are raised as.
+RAISED = {"increasing": ValueError, "one knot": ValueError, "range of the result": OverflowError,
+          "x out of bounds": IndexError, "f out of bounds": KeyError, "f not found": KeyError,
+          "NaT has no position": ValueError}
+OUTSIDE = st.one_of(st.sampled_from([None, "raise", "clamp", "extrapolate"]), I64)
+NAT = -(2**63)
+
+
+def beyond(values, lo, hi):
+    """Queries near the knots and beyond both ends, near and far."""
+    if not values:
+        return st.integers(lo, hi)
+    ends = [st.integers(max(lo, values[0] - 2**k), values[0]) for k in (4, 40, 64)]
+    ends += [st.integers(values[-1], min(hi, values[-1] + 2**k)) for k in (4, 40, 64)]
+    return st.one_of(near(values, st.integers(lo, hi), lo, hi), *ends)
+
+
+def check(call, expected):
+    """call() against the reference's answers, or its first verdict."""
+    if isinstance(expected, Outside):
+        verdict = str(expected)
+        exc = next(e for key, e in RAISED.items() if key in verdict)
+        with pytest.raises(exc, match=verdict.split(" of ")[0] if "one knot" not in verdict else "one knot"):
+            call()
+    else:
+        assert call() == expected
+
+
+def answers(ref, keys, nat=None, missing=None):
+    """The reference's answers, with the elements at `nat` missing (NaT):
+    the fill where there is one, else refused before any evaluation."""
+    if nat is not None and missing in (None, "raise"):
+        return Outside("NaT has no position")
+    out = []
+    for i, k in enumerate(keys):
+        if i == nat:
+            out.append(missing)
+            continue
+        try:
+            out.append(ref(k))
+        except Outside as e:
+            return e
+    return out
+
+
+# Each kind of table the rules must hold for: the typed function, signed
+# positions through the front end, datetime64 positions with timedelta64
+# values (whose lowest count is NaT, never an extrapolated answer), and an
+# Interpolator; with one thread or several.
+KIND = st.sampled_from(["typed", "signed", "time", "Interpolator"])
+
+
+def fill_of(kind, v, unit="m8[ns]"):
+    """A fill in a time kind's terms: its count, NaT for the lowest."""
+    if kind != "time" or not isinstance(v, int):
+        return v
+    return np.array(v).astype(np.int64).view(unit)[()]
+
+
+@SETTINGS
+@given(data=st.data())
+def test_forward_outside_the_table_matches_fractions(data):
+    import exact_interp
+
+    kind, workers = data.draw(KIND), data.draw(st.sampled_from([1, 4]))
+    xp, fp = data.draw(int_table())
+    left, right = data.draw(OUTSIDE), data.draw(OUTSIDE)
+    missing = data.draw(st.one_of(st.sampled_from([None, "raise"]), I64))
+    xs = data.draw(st.lists(beyond(sorted(xp), 0, 2**64 - 1), min_size=1, max_size=8))
+    if data.draw(st.booleans()):
+        xs.sort()
+    assume(kind != "time" or (0 not in xp + xs and NAT not in fp))  # NaT
+    lo = NAT + 1 if kind == "time" else NAT
+    nat = data.draw(st.integers(0, len(xs) - 1)) if kind == "time" and data.draw(st.booleans()) else None
+    expected = answers(lambda x: ref_forward_int(x, xp, fp, left, right, lo=lo), xs, nat, missing)
+    if nat is not None:
+        xs[nat] = 0  # the key of NaT
+    keys, table = np.array(xs, np.uint64), (np.array(xp, np.uint64), np.array(fp, np.int64))
+    rules = {"left": fill_of(kind, left), "right": fill_of(kind, right), "workers": workers}
+    rules["missing"] = fill_of(kind, missing)  # a typed query has no missing elements, but takes the keyword
+    if kind == "typed":
+        call = lambda: exact_interp.forward_int(np.tile(keys, 5000), *table, **rules)[: len(xs)].tolist()
+    elif kind == "Interpolator":
+        call = lambda: exact_interp.Interpolator(*table).forward(keys, **rules).tolist()
+    else:
+        signed = (keys ^ np.uint64(2**63)).view(np.int64)
+        sxp = (table[0] ^ np.uint64(2**63)).view(np.int64)
+        if kind == "signed":
+            call = lambda: exact_interp.forward(list(map(int, signed)), sxp, table[1], **rules).tolist()
+        else:
+            call = lambda: exact_interp.forward(signed.view("M8[ns]"), sxp.view("M8[ns]"), table[1].view("m8[ns]"),
+                                                **rules).view(np.int64).tolist()
+    check(call, expected)
+
+
+@SETTINGS
+@given(data=st.data())
+def test_inverse_outside_the_table_and_missing_match_fractions(data):
+    import exact_interp
+
+    kind, workers, method = data.draw(KIND), data.draw(st.sampled_from([1, 4])), data.draw(METHOD)
+    xp, fp = data.draw(int_table(sort_x=False, sort_f=True))
+    left, right = data.draw(OUTSIDE), data.draw(OUTSIDE)
+    missing = data.draw(st.one_of(st.sampled_from([None, "raise"]), st.integers(0, 2**64 - 1)))
+    fs = data.draw(st.lists(beyond(sorted(set(fp)), -(2**63), 2**63 - 1), min_size=1, max_size=8))
+    assume(kind != "time" or (0 not in xp and NAT not in fp + fs))
+    assume(kind != "typed" or not isinstance(missing, int) or missing < 2**64)
+    signed = kind in ("signed", "time")
+    # Fills of positions: keys (uint64) for the reference, keys - 2^63 in the
+    # caller's terms for signed positions.
+    keys = [v % 2**64 if isinstance(v, int) else v for v in (left, right, missing)]
+    caller = [v - 2**63 if signed and isinstance(v, int) else v for v in keys]
+    lo = 1 if kind == "time" else 0
+    nat = data.draw(st.integers(0, len(fs) - 1)) if kind == "time" and data.draw(st.booleans()) else None
+    expected = answers(lambda f: ref_inverse_int(f, xp, fp, method, *keys, lo=lo), fs, nat, keys[2])
+    if nat is not None:
+        fs[nat] = NAT
+    if signed and not isinstance(expected, Outside):
+        expected = [v - 2**63 for v in expected]
+    rules = {"left": fill_of(kind, caller[0], "M8[ns]"), "right": fill_of(kind, caller[1], "M8[ns]"),
+             "missing": fill_of(kind, caller[2], "M8[ns]"), "workers": workers}
+    query, table = np.array(fs, np.int64), (np.array(xp, np.uint64), np.array(fp, np.int64))
+    if kind == "typed":
+        call = lambda: exact_interp.inverse_int(np.tile(query, 5000), *table, method, **rules)[: len(fs)].tolist()
+    elif kind == "Interpolator":
+        call = lambda: exact_interp.Interpolator(*table).inverse(query, method, **rules).tolist()
+    else:
+        sxp = (table[0] ^ np.uint64(2**63)).view(np.int64)
+        if kind == "signed":
+            call = lambda: exact_interp.inverse(list(fs), sxp, table[1], method, **rules).tolist()
+        else:
+            call = lambda: exact_interp.inverse(query.view("m8[ns]"), sxp.view("M8[ns]"), table[1].view("m8[ns]"),
+                                                method, **rules).view(np.int64).tolist()
+    check(call, expected)
