@@ -434,25 +434,21 @@ def _fill(value: Any, kind: Kind, keyword: str, positions: bool) -> Any:
         if _is_float(value) and float(value).is_integer():
             value = int(value)
         if _is_int(value):
-            v = int(value)
-            if not -_SIGNED_BIAS <= v < _SIGNED_BIAS:
-                raise OverflowError(f"{keyword}={v} does not fit the int64 positions")
-            return v + _SIGNED_BIAS
+            whole = int(value)
+            if not -_SIGNED_BIAS <= whole < _SIGNED_BIAS:
+                raise OverflowError(f"{keyword}={whole} does not fit the int64 positions")
+            return whole + _SIGNED_BIAS
         if _is_float(value):
             raise ValueError(f"{keyword}={value!r} is not a whole number: the int64 positions cannot hold it")
     return value
 
 
-def _typed_missing(missing: Any, kind: Kind, positions: bool) -> Any:
-    """The typed fill of missing elements, or None where they raise."""
-    fill = _fill(missing, kind, "missing", positions)
-    return None if fill is None or isinstance(fill, str) else fill
-
-
 def _evaluate(fn: Any, query: Taken, keys: numpy.ndarray[Any, Any], hit: Any, fill: Any, **keywords: Any) -> Any:
-    """fn(keys, …) with the missing elements of the query evaluated at `hit`
-    (a knot's key, which always answers) and their results the fill."""
-    if query.missing is None:
+    """fn(keys, …, missing=fill) with the missing elements of the query
+    evaluated at `hit` (a knot's key, which always answers) and their results
+    the fill; the native call checks the fill or word first."""
+    keywords["missing"] = fill
+    if query.missing is None or fill is None or isinstance(fill, str):
         return fn(keys, **keywords)
     keys = keys.copy()
     keys[query.missing] = hit if len(hit) else 0  # an empty table raises anyway
@@ -481,18 +477,18 @@ def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, workers: Any, left: Any, right: Any,
              missing: Any, *table: Any) -> Any:
-    fill = _typed_missing(missing, kind, False)
+    fill = _fill(missing, kind, "missing", False)
     return _evaluate(lambda q, **k: fn(q, *table, **k), query, positions(query, axis, "x"), keys[:1], fill,
                      workers=workers, left=_fill(left, kind, "left", False), right=_fill(right, kind, "right", False),
-                     missing=fill, _nat=kind.is_time)
+                     _nat=kind.is_time)
 
 
 def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, typed_fp: Any, method: Any, workers: Any, left: Any,
              right: Any, missing: Any, *table: Any) -> Any:
-    fill = _typed_missing(missing, axis, True)
+    fill = _fill(missing, axis, "missing", True)
     return _evaluate(lambda q, **k: fn(q, *table, method, **k), query, values(query, kind, "f"), typed_fp[:1], fill,
                      workers=workers, left=_fill(left, axis, "left", True), right=_fill(right, axis, "right", True),
-                     missing=fill, _nat=axis.is_time)
+                     _nat=axis.is_time)
 
 
 def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = None, right: Any = None,

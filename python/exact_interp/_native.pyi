@@ -9,6 +9,15 @@ import numpy.typing
 Method = Literal["nearest", "ffill", "bfill"] | None
 _Value = TypeVar("_Value", numpy.int64, numpy.float64)
 
+# What an element outside the table gets (left: below the first knot of the
+# searched axis, right: above the last), and what a missing element gets:
+# a rule, or a fill of the result's kind.
+Rule = Literal["raise", "clamp", "extrapolate"]
+_Int = int | numpy.integer[Any]
+_Float = float | int | numpy.floating[Any] | numpy.integer[Any]
+_Time = numpy.datetime64 | numpy.timedelta64 | Any  # pandas Timestamp, Timedelta and NaT too
+_Fill = _Float | _Time
+
 def _kernel_targets() -> dict[str, str]: ...
 def forward_int(
     x: numpy.typing.NDArray[numpy.uint64],
@@ -16,6 +25,9 @@ def forward_int(
     fp: numpy.typing.NDArray[numpy.int64],
     *,
     workers: int | None = None,
+    left: Rule | _Int | None = "raise",
+    right: Rule | _Int | None = "raise",
+    missing: Literal["raise"] | _Int | None = "raise",
 ) -> numpy.typing.NDArray[numpy.int64]: ...
 def forward_float(
     x: numpy.typing.NDArray[numpy.uint64],
@@ -23,6 +35,9 @@ def forward_float(
     fp: numpy.typing.NDArray[numpy.float64],
     *,
     workers: int | None = None,
+    left: Rule | _Float | None = "raise",
+    right: Rule | _Float | None = "raise",
+    missing: Literal["raise"] | _Float | None = "raise",
 ) -> numpy.typing.NDArray[numpy.float64]: ...
 def inverse_int(
     f: numpy.typing.NDArray[numpy.int64],
@@ -31,6 +46,9 @@ def inverse_int(
     method: Method = None,
     *,
     workers: int | None = None,
+    left: Rule | _Int | None = None,
+    right: Rule | _Int | None = None,
+    missing: Literal["raise"] | _Int | None = "raise",
 ) -> numpy.typing.NDArray[numpy.uint64]: ...
 def inverse_float(
     f: numpy.typing.NDArray[numpy.float64],
@@ -39,45 +57,66 @@ def inverse_float(
     method: Method = None,
     *,
     workers: int | None = None,
+    left: Rule | _Int | None = None,
+    right: Rule | _Int | None = None,
+    missing: Literal["raise"] | _Int | None = "raise",
 ) -> numpy.typing.NDArray[numpy.uint64]: ...
 
 # Positions and values of every kind the front end converts exactly: arrays,
 # scalars, lists, pandas, Arrow and Polars objects.
 _Data = numpy.typing.ArrayLike | Any
 
+_Forward = TypeVar("_Forward", numpy.int64, numpy.float64, numpy.datetime64, numpy.timedelta64)
+
 @overload
 def forward(
-    x: _Data, xp: _Data, fp: numpy.typing.NDArray[numpy.int64], *, workers: int | None = None
-) -> numpy.typing.NDArray[numpy.int64]: ...
+    x: _Data,
+    xp: _Data,
+    fp: numpy.typing.NDArray[_Forward],
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = "raise",
+    right: Rule | _Fill | None = "raise",
+    missing: Literal["raise"] | _Fill | None = "raise",
+) -> numpy.typing.NDArray[_Forward]: ...
 @overload
 def forward(
-    x: _Data, xp: _Data, fp: numpy.typing.NDArray[numpy.float64], *, workers: int | None = None
-) -> numpy.typing.NDArray[numpy.float64]: ...
-@overload
-def forward(
-    x: _Data, xp: _Data, fp: numpy.typing.NDArray[numpy.datetime64], *, workers: int | None = None
-) -> numpy.typing.NDArray[numpy.datetime64]: ...
-@overload
-def forward(x: _Data, xp: _Data, fp: _Data, *, workers: int | None = None) -> Any: ...
-@overload
-def inverse(
-    f: _Data, xp: numpy.typing.NDArray[numpy.uint64], fp: _Data, method: Method = None, *, workers: int | None = None
-) -> numpy.typing.NDArray[numpy.uint64]: ...
-@overload
-def inverse(
-    f: _Data, xp: numpy.typing.NDArray[numpy.int64], fp: _Data, method: Method = None, *, workers: int | None = None
-) -> numpy.typing.NDArray[numpy.int64]: ...
+    x: _Data,
+    xp: _Data,
+    fp: _Data,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = "raise",
+    right: Rule | _Fill | None = "raise",
+    missing: Literal["raise"] | _Fill | None = "raise",
+) -> Any: ...
+
+_Position = TypeVar("_Position", numpy.uint64, numpy.int64, numpy.datetime64, numpy.timedelta64)
+
 @overload
 def inverse(
     f: _Data,
-    xp: numpy.typing.NDArray[numpy.datetime64],
+    xp: numpy.typing.NDArray[_Position],
     fp: _Data,
     method: Method = None,
     *,
     workers: int | None = None,
-) -> numpy.typing.NDArray[numpy.datetime64]: ...
+    left: Rule | _Fill | None = None,
+    right: Rule | _Fill | None = None,
+    missing: Literal["raise"] | _Fill | None = "raise",
+) -> numpy.typing.NDArray[_Position]: ...
 @overload
-def inverse(f: _Data, xp: _Data, fp: _Data, method: Method = None, *, workers: int | None = None) -> Any: ...
+def inverse(
+    f: _Data,
+    xp: _Data,
+    fp: _Data,
+    method: Method = None,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = None,
+    right: Rule | _Fill | None = None,
+    missing: Literal["raise"] | _Fill | None = "raise",
+) -> Any: ...
 
 class Interpolator(Generic[_Value]):
     """Typed knots (uint64 positions, int64 or float64 values) give
@@ -94,9 +133,24 @@ class Interpolator(Generic[_Value]):
     ) -> Interpolator[numpy.float64]: ...
     @overload
     def __new__(cls, xp: _Data, fp: _Data) -> Interpolator[Any]: ...
-    def forward(self, x: _Data, *, workers: int | None = None) -> numpy.typing.NDArray[_Value]: ...
+    def forward(
+        self,
+        x: _Data,
+        *,
+        workers: int | None = None,
+        left: Rule | _Fill | None = "raise",
+        right: Rule | _Fill | None = "raise",
+        missing: Literal["raise"] | _Fill | None = "raise",
+    ) -> numpy.typing.NDArray[_Value]: ...
     def inverse(
-        self, f: numpy.typing.NDArray[_Value], method: Method = None, *, workers: int | None = None
+        self,
+        f: numpy.typing.NDArray[_Value],
+        method: Method = None,
+        *,
+        workers: int | None = None,
+        left: Rule | _Fill | None = None,
+        right: Rule | _Fill | None = None,
+        missing: Literal["raise"] | _Fill | None = "raise",
     ) -> numpy.typing.NDArray[Any]: ...
     @property
     def xp(self) -> numpy.typing.NDArray[Any]: ...

@@ -19,6 +19,10 @@ dtype, a wrong method or tables of different lengths fail at once; what
 depends on the data (a query outside the table, a table that is not
 increasing) fails when a block is computed, with the native module's message.
 Which block's error is seen depends on the order in which blocks run.
+
+Every function takes the keywords ``left``, ``right`` and ``missing`` of
+the functions it maps, applied block by block (see
+:func:`exact_interp.forward`).
 """
 
 from __future__ import annotations
@@ -57,7 +61,8 @@ _QUERY = {
 }
 
 
-def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param: str) -> dask.array.Array:
+def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param: str,
+             rules: dict[str, Any]) -> dask.array.Array:
     """forward or inverse of any kinds: the table an Interpolator of the
     knots' kinds, the result's dtype that of an empty block."""
     if not isinstance(query, dask.array.Array) or query.ndim != 1:
@@ -69,40 +74,48 @@ def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param
     else:
         table = Interpolator(xp, fp)
     name = f"{direction}_"  # _block tells the directions apart by the prefix
-    meta = _block(name, method, numpy.empty(0, query.dtype), table)  # checks the query's kind and the method
-    return _graph(name, method, query, table, meta)
+    # checks the query's kind, the method and the rules
+    meta = _block(name, method, rules, numpy.empty(0, query.dtype), table)
+    return _graph(name, method, rules, query, table, meta)
 
 
-def _graph(name: str, method: Method, query: Any, table: Interpolator[Any], meta: Any) -> dask.array.Array:
+def _graph(name: str, method: Method, rules: dict[str, Any], query: Any, table: Interpolator[Any],
+           meta: Any) -> dask.array.Array:
     """The blocks of the query mapped through the table, which is one key of
     the graph; the result's dtype that of meta, an empty result."""
     key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds))
     # dask exports delayed without declaring it
     graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
     result: dask.array.Array = dask.array.map_blocks(
-        partial(_block, name, method), query, graph_table, dtype=meta.dtype, chunks=query.chunks, meta=meta
+        partial(_block, name, method, rules), query, graph_table, dtype=meta.dtype, chunks=query.chunks, meta=meta
     )
     return result
 
 
-def forward(x: dask.array.Array, xp: Any, fp: Any = None) -> dask.array.Array:
+def forward(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
+            missing: Any = "raise") -> dask.array.Array:
     """Positions of any kind to values in the kind of fp, block by block."""
-    return _map_any("forward", x, xp, fp, None, "x")
+    return _map_any("forward", x, xp, fp, None, "x", _rules(left, right, missing))
 
 
-def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None) -> dask.array.Array:
+def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
+            right: Any = None, missing: Any = "raise") -> dask.array.Array:
     """Values of any kind to positions in the kind of xp under `method`, block by block."""
-    return _map_any("inverse", f, xp, fp, method, "f")
+    return _map_any("inverse", f, xp, fp, method, "f", _rules(left, right, missing))
 
 
-def _block(name: str, method: Method, block: Any, table: Interpolator[Any]) -> Any:
+def _rules(left: Any, right: Any, missing: Any) -> dict[str, Any]:
+    return {"left": left, "right": right, "missing": missing}
+
+
+def _block(name: str, method: Method, rules: dict[str, Any], block: Any, table: Interpolator[Any]) -> Any:
     """One block on the caller's thread: Dask runs blocks in parallel."""
     if name.startswith("inverse"):
-        return table.inverse(block, method, workers=1)
-    return table.forward(block, workers=1)
+        return table.inverse(block, method, workers=1, **rules)
+    return table.forward(block, workers=1, **rules)
 
 
-def _table(name: str, xp: Any, fp: Any, method: Method) -> Interpolator[Any]:
+def _table(name: str, xp: Any, fp: Any, method: Method, rules: dict[str, Any]) -> Interpolator[Any]:
     """The table of the call, checked as the native call checks it."""
     if isinstance(xp, Interpolator):
         values = _QUERY[name] if name.startswith("inverse") else _RESULT[name]
@@ -118,11 +131,12 @@ def _table(name: str, xp: Any, fp: Any, method: Method) -> Interpolator[Any]:
         else:
             fn(empty, xp, fp)
         table = Interpolator(xp, fp)
-    _block(name, method, numpy.empty(0, _QUERY[name]), table)  # the method, once
+    _block(name, method, rules, numpy.empty(0, _QUERY[name]), table)  # the method and the rules, once
     return table
 
 
-def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) -> dask.array.Array:
+def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str,
+         rules: dict[str, Any]) -> dask.array.Array:
     want = _QUERY[name]
     if not isinstance(query, dask.array.Array) or query.ndim != 1 or query.dtype != want:
         got = (
@@ -131,58 +145,70 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str) ->
             else f"'{type(query).__qualname__}'"
         )
         raise TypeError(f"argument '{param}': a one-dimensional dask array of {want} is required, not {got}")
-    return _graph(name, method, query, _table(name, xp, fp, method), numpy.empty(0, _RESULT[name]))
+    return _graph(name, method, rules, query, _table(name, xp, fp, method, rules), numpy.empty(0, _RESULT[name]))
 
 
-@overload
-def forward_int(x: dask.array.Array, xp: Interpolator[numpy.int64]) -> dask.array.Array: ...
 @overload
 def forward_int(
-    x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.int64]
+    x: dask.array.Array, xp: Interpolator[numpy.int64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
 ) -> dask.array.Array: ...
-def forward_int(x: dask.array.Array, xp: Any, fp: Any = None) -> dask.array.Array:
-    """Positions (uint64) to int64 values, block by block."""
-    return _map("forward_int", x, xp, fp, None, "x")
-
-
 @overload
-def forward_float(x: dask.array.Array, xp: Interpolator[numpy.float64]) -> dask.array.Array: ...
+def forward_int(
+    x: dask.array.Array,
+    xp: numpy.typing.NDArray[numpy.uint64],
+    fp: numpy.typing.NDArray[numpy.int64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
+) -> dask.array.Array: ...
+def forward_int(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise") -> dask.array.Array:
+    """Positions (uint64) to int64 values, block by block."""
+    return _map("forward_int", x, xp, fp, None, "x", _rules(left, right, missing))
+
+
 @overload
 def forward_float(
-    x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.float64]
+    x: dask.array.Array, xp: Interpolator[numpy.float64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
 ) -> dask.array.Array: ...
-def forward_float(x: dask.array.Array, xp: Any, fp: Any = None) -> dask.array.Array:
+@overload
+def forward_float(
+    x: dask.array.Array,
+    xp: numpy.typing.NDArray[numpy.uint64],
+    fp: numpy.typing.NDArray[numpy.float64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
+) -> dask.array.Array: ...
+def forward_float(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise") -> dask.array.Array:
     """Positions (uint64) to float64 values, block by block."""
-    return _map("forward_float", x, xp, fp, None, "x")
+    return _map("forward_float", x, xp, fp, None, "x", _rules(left, right, missing))
 
 
 @overload
 def inverse_int(
-    f: dask.array.Array, xp: Interpolator[numpy.int64], fp: None = None, method: Method = None
+    f: dask.array.Array, xp: Interpolator[numpy.int64], fp: None = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
 ) -> dask.array.Array: ...
 @overload
 def inverse_int(
     f: dask.array.Array,
     xp: numpy.typing.NDArray[numpy.uint64],
     fp: numpy.typing.NDArray[numpy.int64],
-    method: Method = None,
+    method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise",
 ) -> dask.array.Array: ...
-def inverse_int(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None) -> dask.array.Array:
+def inverse_int(
+    f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
+) -> dask.array.Array:
     """int64 values to positions (uint64) under `method`, block by block."""
-    return _map("inverse_int", f, xp, fp, method, "f")
+    return _map("inverse_int", f, xp, fp, method, "f", _rules(left, right, missing))
 
 
 @overload
 def inverse_float(
-    f: dask.array.Array, xp: Interpolator[numpy.float64], fp: None = None, method: Method = None
+    f: dask.array.Array, xp: Interpolator[numpy.float64], fp: None = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
 ) -> dask.array.Array: ...
 @overload
 def inverse_float(
     f: dask.array.Array,
     xp: numpy.typing.NDArray[numpy.uint64],
     fp: numpy.typing.NDArray[numpy.float64],
-    method: Method = None,
+    method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise",
 ) -> dask.array.Array: ...
-def inverse_float(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None) -> dask.array.Array:
+def inverse_float(
+    f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
+) -> dask.array.Array:
     """float64 values to positions (uint64) under `method`, block by block."""
-    return _map("inverse_float", f, xp, fp, method, "f")
+    return _map("inverse_float", f, xp, fp, method, "f", _rules(left, right, missing))

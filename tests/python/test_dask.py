@@ -60,14 +60,30 @@ def compute(request):
     return lambda lazy: c.compute(lazy).result(timeout=TIMEOUT)
 
 
+def beyond(q):
+    """The query stretched a tenth beyond both ends of the table."""
+    lo, hi = q.min(), q.max()
+    if q.dtype.kind == "f":
+        return q + (q - lo) / 5 - (hi - lo) / 10
+    span = (hi - lo) // q.dtype.type(5)
+    return (q - lo) + (q - lo) // q.dtype.type(5) + lo - span // q.dtype.type(2)
+
+
+@pytest.mark.parametrize("rules", [{}, {"left": "extrapolate", "right": "clamp"}, {"left": -3, "right": "extrapolate"}])
 @pytest.mark.parametrize("given", ["arrays", "Interpolator"])
 @pytest.mark.parametrize("name, args", CASES)
 @pytest.mark.parametrize("chunks, size", [(1, 40), (777, 20_000), (50_000, 50_000), (10, 0)])
-def test_matches_one_call(rust, compute, name, args, chunks, size, given):
+def test_matches_one_call(rust, compute, name, args, chunks, size, given, rules):
     q = query(name, size)
-    whole = getattr(rust, name)(q, *table(name), *args)
+    if rules:  # the GIL-free function with the same rules as the reference
+        q = beyond(q) if size else q
+        rules = {k: (float(v) if name == "forward_float" else abs(v)) if isinstance(v, int) else v
+                 for k, v in rules.items()}
+        whole = getattr(exact_interp, name)(q, *table(name), *args, **rules)
+    else:
+        whole = getattr(rust, name)(q, *table(name), *args)
     knots = table(name) if given == "arrays" else (exact_interp.Interpolator(*table(name)), None)
-    lazy = getattr(ed, name)(da.from_array(q, chunks=chunks), *knots, *args)
+    lazy = getattr(ed, name)(da.from_array(q, chunks=chunks), *knots, *args, **rules)
     assert lazy.dtype == whole.dtype and lazy.chunks == da.from_array(q, chunks=chunks).chunks
     result = compute(lazy)
     assert result.dtype == whole.dtype
@@ -93,6 +109,14 @@ def test_any_kinds_block_by_block(compute):
     assert compute(back).tobytes() == exact_interp.inverse(whole, clock, samples, "nearest").tobytes()
     with pytest.raises(TypeError, match="argument 'x': int64 positions cannot be ordered with datetime64"):
         ed.forward(da.from_array(samples), clock, samples)
+    # outside the clock and missing samples, block by block as in one call
+    q[::97] = np.datetime64("NaT")
+    rules = {"left": "extrapolate", "right": np.int64(-1), "missing": 0}
+    stretched = q - np.timedelta64(10**15, "us")
+    lazy = ed.forward(da.from_array(stretched, chunks=777), clock, samples, **rules)
+    assert compute(lazy).tobytes() == exact_interp.forward(stretched, clock, samples, **rules).tobytes()
+    with pytest.raises(ValueError, match="missing must be 'raise' or a fill value"):
+        ed.inverse(lazy, clock, samples, missing="clamp")
 
 
 ERRORS = [

@@ -37,3 +37,8 @@ z: np.ndarray[tuple[int], np.dtype[np.float64]] = table.forward(x)  # error
 exact_interp.dask.forward_int(da.from_array(x), exact_interp.Interpolator(xp, f64s))  # error
 ok3 = exact_interp.Interpolator(xp, f64s).forward(x, workers=2)
 ok4 = exact_interp.dask.inverse_float(da.from_array(f64s), exact_interp.Interpolator(xp, f64s), method="ffill")
+exact_interp.forward_int(x, xp, fpi, left="nearest")  # error
+exact_interp.forward_int(x, xp, fpi, right=2.5)  # error
+exact_interp.inverse_int(fpi, xp, fpi, missing="clamp")  # error
+ok5 = exact_interp.forward_float(x, xp, fpf, left=float("nan"), right="extrapolate", missing="raise")
+ok6 = exact_interp.Interpolator(xp, fpi).inverse(fpi, "nearest", left="extrapolate", right=np.uint64(7))
