@@ -152,6 +152,19 @@ def other_thread(seconds):
     return alone, during, during_rust
 
 
+def machine_name():
+    """The processor's model, the cores, NumPy and Python."""
+    machine = (f"{platform.processor() or platform.machine()}, {os.cpu_count()} cores, NumPy {np.__version__}, "
+               f"Python {platform.python_version()}")
+    try:
+        with open("/proc/cpuinfo") as f:
+            machine = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name")) + \
+                machine[machine.index(","):]
+    except (OSError, StopIteration):
+        pass
+    return machine
+
+
 def markdown(scale, single, front, dask_pair, thread_rates, machine):
     lines = [f"Machine: {machine}. ns per element (median); 10^7 sorted queries over 1,000 knots; the speed-up is "
              "the ratio of the best of 15 runs each, timed in turn.", "",
@@ -184,14 +197,7 @@ def main():
     args = parser.parse_args()
     repeats = 3 if args.quick else 15
     m = 10**6 if args.quick else 10**7
-    machine = (f"{platform.processor() or platform.machine()}, {os.cpu_count()} cores, NumPy {np.__version__}, "
-               f"Python {platform.python_version()}")
-    try:
-        with open("/proc/cpuinfo") as f:
-            machine = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name")) + \
-                machine[machine.index(","):]
-    except (OSError, StopIteration):
-        pass
+    machine = machine_name()
     text = markdown(scaling(m, repeats), one_element(repeats), front_end_cost(repeats),
                     dask_threads(4 * m, 3 if args.quick else 5),
                     other_thread(1.0 if args.quick else 3.0), machine)

@@ -5,7 +5,8 @@
 # memory of 10^7-element calls. Extra arguments go to bench_numpy.py
 # (--quick for a short run). Then forward_float on a two-process Dask cluster
 # against one in-process call (bench/bench_dask.py), and exact_interp's threads,
-# prepared table and GIL release (bench/bench_parallel.py), into the README too.
+# prepared table and GIL release (bench/bench_parallel.py), and the cost of the
+# rules outside the table (bench/bench_outside.py), into the README too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -16,4 +17,5 @@ build_wheel build/venv-np2 build/wheel
 build/venv-np2/bin/python -m pip install -q --disable-pip-version-check --force-reinstall --no-deps build/wheel/*.whl
 build/venv-np2/bin/python bench/bench_numpy.py --readme README.md --plot docs/benchmark.png "$@"
 build/venv-np2/bin/python bench/bench_parallel.py --readme README.md
+build/venv-np2/bin/python bench/bench_outside.py --readme README.md
 build/venv-np2/bin/python bench/bench_dask.py --readme README.md

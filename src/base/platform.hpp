@@ -18,6 +18,15 @@
 #define RUST_HAVE_FORCED_UNWIND 0
 #endif
 
+// A function the inliner must fold into its callers: small steps of a loop
+// that the compiler's size estimate would leave as calls. Plain `inline`
+// (a hint) otherwise.
+#if !defined(RUST_PORTABLE) && (defined(__GNUC__) || defined(__clang__))
+#define RUST_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define RUST_ALWAYS_INLINE inline
+#endif
+
 namespace rust::platform {
 
 // The leading zero bits of a nonzero word: the instruction without the test

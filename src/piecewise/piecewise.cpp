@@ -102,9 +102,14 @@ bool is_nan(T v) {
 // `fill`, where given, is the answer of the elements that have none for a
 // reason other than their place: a NaN key (instead of the fatal error) and
 // NotFound; the loop goes on after them.
-template <class K, class O, class V, class Plain, class Answer, class Run>
+//
+// `beyond`, where given, answers runs of keys beyond one end of the axis as
+// `run` answers those inside a segment: beyond(keys, count, right, out)
+// returns how many were answered and why the next was not.
+template <class K, class O, class V, class Plain, class Answer, class Run, class Beyond = std::nullptr_t>
 std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other, bool increasing, Strided<K> query,
-                                    V* out, Plain&& plain, Answer&& answer, Run&& run, const V* fill = nullptr) {
+                                    V* out, Plain&& plain, Answer&& answer, Run&& run, const V* fill = nullptr,
+                                    Beyond&& beyond = nullptr) {
     const std::size_t n = axis.size();
     if (query.length == 0) return std::nullopt;
     if (!increasing) return Failure{0, InterpError::NotStrictlyIncreasing};
@@ -164,6 +169,26 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                 k = end;
                 continue;
             }
+            if constexpr (!std::is_null_pointer_v<std::remove_cvref_t<Beyond>>) {
+                if (!batched && !s.hit) {  // beyond an end: so are the keys after it that stay there
+                    const bool right = s.index == n;
+                    std::size_t end = k + 1;
+                    if (right)
+                        for (const K hi = axis[n - 1]; end < count && hi < keys[end];) ++end;
+                    else
+                        for (const K lo = axis[0]; end < count && keys[end] < lo;) ++end;
+                    const auto stop = beyond(keys + k, end - k, right, out + start + k);
+                    if (stop.answered < end - k) [[unlikely]] {
+                        if (fill == nullptr || stop.error != InterpError::NotFound)
+                            return Failure{start + k + stop.answered, stop.error};
+                        out[start + k + stop.answered] = *fill;
+                        k += stop.answered + 1;
+                        continue;
+                    }
+                    k = end;
+                    continue;
+                }
+            }
             const Result<V> r = answer(keys[k], s);
             if (!r.ok) [[unlikely]] {
                 if (fill == nullptr || r.error != InterpError::NotFound) return Failure{start + k, r.error};
@@ -204,27 +229,20 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
 
 template <class X, class F>
 template <class K, class V, class Continue>
-Result<V> Interp<X, F>::outside(const Knots<K>& axis, const Knots<V>& other, bool right, const Rules<V>& rules,
-                                Continue&& extrapolate) {
-    using R = Result<V>;
+typename Interp<X, F>::Stopped Interp<X, F>::outside(const Knots<K>& axis, const Knots<V>& other, bool right,
+                                                     const Rules<V>& rules, std::size_t count, V* out,
+                                                     Continue&& extrapolate) {
     const Side<V>& side = right ? rules.right : rules.left;
     const std::size_t n = axis.size();
     switch (side.rule) {
-        case Rule::Raise: return R::failure(InterpError::OutOfBounds);
-        case Rule::Clamp: return R::success(right ? other[n - 1] : other[0]);
-        case Rule::Fill: return R::success(side.fill);
+        case Rule::Raise: return {0, InterpError::OutOfBounds};
+        case Rule::Clamp: std::fill(out, out + count, right ? other[n - 1] : other[0]); return {count, {}};
+        case Rule::Fill: std::fill(out, out + count, side.fill); return {count, {}};
         case Rule::Extrapolate: break;
     }
-    if (n < 2) return R::failure(InterpError::TooFewKnots);
-    const std::size_t i = right ? n - 1 : 1;  // the end segment, knots i-1 and i
-    const schemes::Extrapolated<V> e = extrapolate(i);
-    switch (e.status) {
-        case schemes::Beyond::NotFound: return R::failure(InterpError::NotFound);
-        case schemes::Beyond::Overflow: return R::failure(InterpError::Overflow);
-        case schemes::Beyond::Ok: break;
-    }
-    if (!(rules.lowest <= e.value && e.value <= rules.highest)) return R::failure(InterpError::Overflow);
-    return R::success(e.value);
+    if (n < 2) return {0, InterpError::TooFewKnots};
+    const schemes::Stop stop = extrapolate(right ? n - 1 : 1, count, out);  // the end segment
+    return {stop.answered, stop.status == schemes::Beyond::NotFound ? InterpError::NotFound : InterpError::Overflow};
 }
 
 template <class X, class F>
@@ -246,11 +264,18 @@ template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const Rules<F>& rules) const {
     ForwardCache cache;
     const std::size_t n = xp_.size();
+    const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
+        return outside(xp_, fp_, right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
+            return schemes::extrapolate(keys, c, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], rules.lowest, rules.highest,
+                                        to);
+        });
+    };
     const auto answer = [&](X x, SearchResult s) -> Result<F> {
-        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]]
-            return outside(xp_, fp_, s.index == n, rules, [&](std::size_t i) {
-                return schemes::extrapolate(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
-            });
+        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
+            F v{};
+            const Stopped stop = beyond(&x, 1, s.index == n, &v);
+            return stop.answered == 1 ? Result<F>::success(v) : Result<F>::failure(stop.error);
+        }
         return forward_at(x, s);
     };
     return evaluate_all(
@@ -259,7 +284,7 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const
             kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, o);
             return count;
         },
-        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr);
+        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
 }
 
 template <class X, class F>
@@ -267,11 +292,18 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
                                                  const Rules<X>& rules) const {
     InverseCache cache;
     const std::size_t n = fp_.size();
+    const auto beyond = [&](const F* keys, std::size_t count, bool right, X* o) {
+        return outside(fp_, xp_, right, rules, count, o, [&](std::size_t i, std::size_t c, X* to) {
+            return schemes::extrapolate(keys, c, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method, rules.lowest,
+                                        rules.highest, to);
+        });
+    };
     const auto answer = [&](F f, SearchResult s) -> Result<X> {
-        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]]
-            return outside(fp_, xp_, s.index == n, rules, [&](std::size_t i) {
-                return schemes::extrapolate(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
-            });
+        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
+            X v{};
+            const Stopped stop = beyond(&f, 1, s.index == n, &v);
+            return stop.answered == 1 ? Result<X>::success(v) : Result<X>::failure(stop.error);
+        }
         return inverse_at(f, method, s);
     };
     return evaluate_all(
@@ -279,7 +311,7 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
             return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
         },
-        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr);
+        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
 }
 
 template class Interp<u64, i64>;

@@ -190,8 +190,9 @@ SearchResult search_prefetch(const T* a, std::size_t n, T key) {
     return settle<Unchecked<T>>(a, base, key);
 }
 
-// Where the previous element's segment also holds this key, the answer
-// search() would give, found with at most four comparisons; nullopt
+// Where the previous element's segment (or the one after it, or beyond the
+// end it touches) also holds this key, the answer search() would give, found
+// with a few comparisons; nullopt
 // otherwise. hint is an insertion index in [1, n-1] of a strictly
 // increasing axis with n >= 2, and the key is ordered.
 template <class T>
@@ -205,6 +206,9 @@ std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::s
         if (key < next) return SearchResult{hint + 1, false};
         if (key == next) return SearchResult{hint + 1, true};
     }
+    // beyond an end from its end segment, for runs of keys outside the table
+    if (hint == 1 && key < lo) return SearchResult{0, false};
+    if (hint + 1 == n && hi < key) return SearchResult{n, false};
     return std::nullopt;
 }
 
@@ -357,11 +361,18 @@ private:
         return R::success(*p);
     }
 
-    // The answer under `rules` for a key outside the table (`right`: above
-    // the last knot of `axis`), `other` holding the answers at the knots.
+    // The answers under `rules` of keys[0 … count-1], all beyond one end of
+    // `axis` (`right`: above its last knot), `other` holding the answers at
+    // the knots, into out: how many were answered before the first that was
+    // not, and why. extrapolate(i, keys, count, out) continues the segment
+    // of knots i-1 and i.
+    struct Stopped {
+        std::size_t answered;
+        InterpError error;
+    };
     template <class K, class V, class Continue>
-    static Result<V> outside(const Knots<K>& axis, const Knots<V>& other, bool right, const Rules<V>& rules,
-                             Continue&& extrapolate);
+    static Stopped outside(const Knots<K>& axis, const Knots<V>& other, bool right, const Rules<V>& rules,
+                           std::size_t count, V* out, Continue&& extrapolate);
 
     Knots<X> xp_;
     Knots<F> fp_;

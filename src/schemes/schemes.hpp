@@ -363,25 +363,35 @@ public:
 
 enum class Beyond : std::uint8_t { Ok, NotFound, Overflow };
 
-template <class T>
-struct Extrapolated {
-    T value{};
-    Beyond status = Beyond::Ok;
+// How a run of keys beyond a segment ended: `answered` keys got their
+// answer; where that is fewer than the run, `status` says why the next did not.
+struct Stop {
+    std::size_t answered;
+    Beyond status;
 };
 
-// (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0) rounded to nearest, ties to even;
-// x0 < x1. Overflow where it does not fit an i64.
-Extrapolated<i64> extrapolate(u64 x, u64 x0, i64 f0, u64 x1, i64 f1);
-// The float forward's steps with signed a = X1 - X and b = X - X0 (exact),
-// truncated toward zero; x0 < x1. Overflow from 2^1024 up in magnitude.
-// A non-finite knot value is fatal, f0 first, as inside.
-Extrapolated<f64> extrapolate(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
-// (x0·(f1 - f) + x1·(f - f0)) / (f1 - f0) rounded by the method (numerically:
-// Ffill toward the smaller position); f0 < f1. NotFound under Exact where it
-// is not whole; Overflow where it is negative or from 2^64 up.
-Extrapolated<u64> extrapolate(i64 f, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method);
-// The float inverse's steps, then the method's rounding of q; a non-finite
-// knot value is fatal (f0 first), a non-finite f is Overflow.
-Extrapolated<u64> extrapolate(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method);
+// Each of keys[0 … count-1], all beyond the segment (x0, f0) … (x1, f1) on
+// one side, continued into out; an answer outside [lowest, highest] is
+// Overflow. The segment is prepared once for the run: the same answers as
+// key by key.
+//
+// Integer forward: (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0) rounded to
+// nearest, ties to even; x0 < x1.
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, i64 lowest, i64 highest,
+                 i64* out);
+// Float forward: the steps with signed a = X1 - X and b = X - X0 (exact),
+// truncated toward zero; x0 < x1. An answer from 2^1024 up in magnitude is
+// Overflow. A non-finite knot value is fatal, f0 first, as inside.
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest,
+                 f64* out);
+// Integer inverse: (x0·(f1 - f) + x1·(f - f0)) / (f1 - f0) rounded by the
+// method (numerically: Ffill toward the smaller position); f0 < f1. NotFound
+// under Exact where it is not whole; a negative position is Overflow.
+Stop extrapolate(const i64* f, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method,
+                 u64 lowest, u64 highest, u64* out);
+// Float inverse: the steps, then the method's rounding of q; a non-finite
+// knot value is fatal (f0 first), a non-finite f Overflow.
+Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
+                 u64 lowest, u64 highest, u64* out);
 
 }  // namespace rust::schemes
