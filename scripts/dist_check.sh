@@ -88,7 +88,7 @@ done
 echo "== type stubs under mypy --strict"
 "$tools/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps dist/*.whl
 "$tools/bin/python" -m mypy --strict --no-incremental examples/quickstart.py examples/clock_table.py examples/round_trip.py \
-    examples/prepared_table.py
+    examples/prepared_table.py examples/outside.py
 # Dask's own functions carry no annotations: calls of them are allowed.
 "$tools/bin/python" -m mypy --strict --allow-untyped-calls --no-incremental examples/dask_chunks.py
 (cd /tmp && "$OLDPWD/$tools/bin/python" -m mypy --strict --allow-untyped-calls --no-incremental -p exact_interp)
