@@ -153,8 +153,10 @@ def markdown(rows, mem, machine):
     return "\n".join(lines)
 
 
-def update_readme(path, text):
-    begin, end = "<!-- benchmark:begin -->", "<!-- benchmark:end -->"
+def update_readme(path, text, name="benchmark"):
+    """The README's block between <!-- {name}:begin --> and <!-- {name}:end -->
+    replaced by text (the main table's block added where it is missing)."""
+    begin, end = f"<!-- {name}:begin -->", f"<!-- {name}:end -->"
     with open(path) as f:
         readme = f.read()
     block = f"{begin}\n{text}\n{end}"

@@ -14,12 +14,11 @@ the four functions on one thread (workers=1), 2·10^6 sorted queries over
 
 import argparse
 import random
-import re
 import statistics
 import time
 
 import numpy as np
-from bench_numpy import FUNCTIONS, queries, table
+from bench_numpy import FUNCTIONS, queries, table, update_readme
 
 import exact_interp
 
@@ -113,13 +112,7 @@ def main():
     text = markdown(measure(2 * 10**5 if args.quick else 2 * 10**6, 5 if args.quick else 21), machine_name())
     print(text)
     if args.readme:
-        begin, end = "<!-- outside-benchmark:begin -->", "<!-- outside-benchmark:end -->"
-        with open(args.readme) as f:
-            readme = f.read()
-        block = f"{begin}\n{text}\n{end}"
-        readme = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: block, readme, flags=re.S)
-        with open(args.readme, "w") as f:
-            f.write(readme)
+        update_readme(args.readme, text, "outside-benchmark")
 
 
 if __name__ == "__main__":

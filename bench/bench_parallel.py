@@ -18,7 +18,6 @@
 import argparse
 import os
 import platform
-import re
 import statistics
 import threading
 import time
@@ -26,7 +25,7 @@ import time
 import dask
 import dask.array as da
 import numpy as np
-from bench_numpy import FUNCTIONS, median_ns, queries, table
+from bench_numpy import FUNCTIONS, median_ns, queries, table, update_readme
 
 import exact_interp
 import exact_interp.dask as ed
@@ -203,13 +202,7 @@ def main():
                     other_thread(1.0 if args.quick else 3.0), machine)
     print(text)
     if args.readme:
-        begin, end = "<!-- parallel-benchmark:begin -->", "<!-- parallel-benchmark:end -->"
-        with open(args.readme) as f:
-            readme = f.read()
-        readme = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: f"{begin}\n{text}\n{end}", readme,
-                        flags=re.S)
-        with open(args.readme, "w") as f:
-            f.write(readme)
+        update_readme(args.readme, text, "parallel-benchmark")
 
 
 if __name__ == "__main__":
