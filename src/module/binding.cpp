@@ -132,7 +132,6 @@ namespace {
 
 const char* result_name(i64) { return "int64"; }
 const char* result_name(u64) { return "uint64"; }
-const char* result_name(f64) { return "float64"; }
 
 // "{keyword} must be …, not '{type}'" as TypeError.
 bool refuse_type(PyObject* value, const char* keyword, bool outside, const char* what) {
