@@ -26,10 +26,14 @@ print("first nanosecond of each sample:", at)
 # A sample counter as positions and the timestamp column as values: instants come out.
 print("instant of sample 96,000:", exact_interp.forward(96_000, samples, clock))
 
-# A pandas Series keeps its index and name; tz-aware instants count as their UTC instants.
+# A pandas Series keeps its index and name. Times of a zone meet times of any zone, as
+# instants, but never naive times (as pandas has it): the clock, in UTC, says so.
 log = pd.Series(pd.to_datetime(["1970-01-01 01:00:01", "2026-12-08 12:59:59"]).tz_localize("Europe/Berlin"),
                 index=["boot", "now"], name="logged")
-print(exact_interp.forward(log, clock, samples))
+utc_clock = pd.DatetimeIndex(clock).tz_localize("UTC")
+print(exact_interp.forward(log, utc_clock, samples))
+# ... and samples back to instants of the clock's zone
+print(exact_interp.inverse(pd.Series([96_000], index=["boot"]), utc_clock, samples).dt.tz_convert("Europe/Berlin"))
 
 # Prepared once, for many calls.
 table = exact_interp.Interpolator(clock, samples)

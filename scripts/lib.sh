@@ -64,7 +64,7 @@ python_for() {
 }
 
 # The packages of an environment that runs the Python suite.
-TEST_PACKAGES=(pytest hypothesis "dask[array]" distributed pandas pyarrow polars)
+TEST_PACKAGES=(pytest hypothesis "dask[array]" distributed pandas pyarrow polars xarray)
 
 # python_suite NAME PYTHON NUMPY WHEEL: a fresh environment build/venv-NAME made
 # by PYTHON with that NumPy and the wheel; the whole Python suite in it.

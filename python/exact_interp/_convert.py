@@ -39,6 +39,7 @@ class Kind:
 
     name: str
     unit: str = ""
+    tz: str | None = None  # datetime64 of a time zone: UTC instants, results in that zone
 
     @property
     def is_time(self) -> bool:
@@ -52,7 +53,11 @@ class Kind:
         return {"uint": _U64, "int": _I64, "float": _F64}[self.name]
 
     def describe(self) -> str:
-        return str(self.dtype)
+        return str(self.dtype) if self.tz is None else f"datetime64[{self.unit}, {self.tz}]"
+
+    def zoned(self, taken: Taken) -> Kind:
+        """This kind with the zone of the data it was read from."""
+        return Kind(self.name, self.unit, taken.tz) if taken.tz is not None else self
 
 
 def _kind_of(a: numpy.ndarray[Any, Any], param: str) -> Kind:
@@ -109,6 +114,22 @@ def _sequence(items: list[Any], param: str) -> numpy.ndarray[Any, Any]:
     return numpy.asarray(items)
 
 
+def _nested(items: Any, param: str) -> numpy.ndarray[Any, Any]:
+    """A list or tuple, nested to any depth with one length per level, as an
+    array of its shape whose elements are read as _sequence reads them."""
+    level: list[Any] = list(items)
+    shape = [len(level)]
+    while level and all(isinstance(v, (list, tuple)) for v in level):
+        lengths = {len(v) for v in level}
+        if len(lengths) != 1:
+            raise TypeError(f"argument '{param}': nested sequences of different lengths have no shape")
+        shape.append(lengths.pop())
+        level = [w for v in level for w in v]
+    if any(isinstance(v, (list, tuple)) for v in level):
+        raise TypeError(f"argument '{param}': nested sequences of different depths have no shape")
+    return _sequence(level, param).reshape(shape)
+
+
 def _exact_double(v: Any, param: str) -> float:
     d = float(v)
     if isinstance(v, numpy.floating) and v.dtype.itemsize > 8 and not (numpy.isnan(v) or v == d):
@@ -137,7 +158,12 @@ class Taken:
 
     array: numpy.ndarray[Any, Any]
     scalar: bool = False  # a scalar query: the result is a scalar
-    series: Any = None  # a pandas Series query: the result is a Series like it
+    # the container the result goes back into (a key of _CONTAINERS), and the
+    # object whose index, name, dims or coordinates it keeps
+    container: str = ""
+    source: Any = None
+    shape: tuple[int, ...] | None = None  # a query of another shape, flattened: the result's shape
+    tz: str | None = None  # tz-aware time data: its zone (the array holds UTC instants)
     # where taken with missing elements allowed: which are missing (NaT,
     # null, masked), their places in `array` holding a harmless count
     missing: numpy.ndarray[Any, Any] | None = None
@@ -149,28 +175,33 @@ def _with_missing(taken: Taken, mask: numpy.ndarray[Any, Any] | None) -> Taken:
     return taken
 
 
-def take(obj: Any, param: str, missing: bool = False) -> Taken:
+def take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> Taken:
     """Any accepted argument as a one-dimensional NumPy array, without a copy
     where its library allows one. With `missing`, missing elements (NaT,
-    nulls, masked elements) are allowed and marked instead of refused."""
+    nulls, masked elements) are allowed and marked instead of refused; with
+    `shaped` (queries), arrays and nested sequences of any shape are taken
+    flat, their shape kept for the result."""
     if isinstance(obj, numpy.ma.MaskedArray):
         masked = int(numpy.ma.count_masked(obj))
         if masked and not missing:
             raise ValueError(f"argument '{param}': {masked} masked values have no position or value")
-        taken = take(obj.filled(obj.data.flat[0]) if masked else obj.data, param, missing)
+        taken = take(obj.filled(obj.data.flat[0]) if masked else obj.data, param, missing, shaped)
         return _with_missing(taken, numpy.ma.getmaskarray(obj).reshape(-1) if masked else None)
     if isinstance(obj, numpy.ndarray):
         obj = _no_longdouble(obj, param)
-        if missing and obj.dtype.kind in "Mm" and obj.ndim <= 1 and numpy.isnat(obj).any():
+        if missing and obj.dtype.kind in "Mm" and numpy.isnat(obj).any():
             mask = numpy.isnat(obj).reshape(-1)
-            filled = obj.copy().reshape(-1)
-            filled[mask] = numpy.zeros(1, obj.dtype)[0]
-            taken = take(filled if obj.ndim else filled.reshape(()), param)
-            return _with_missing(taken, mask)
+            filled = obj.copy()
+            filled[numpy.isnat(filled)] = numpy.zeros(1, obj.dtype)[0]
+            return _with_missing(take(filled, param, shaped=shaped), mask)
         if obj.ndim == 0:
             return Taken(obj.reshape(1), scalar=True)
         if obj.ndim != 1:
-            raise TypeError(f"argument '{param}': a one-dimensional array is required, not {obj.ndim} dimensions")
+            if not shaped:
+                raise TypeError(f"argument '{param}': a one-dimensional array is required, not {obj.ndim} dimensions")
+            taken = take(obj.reshape(-1), param)  # a copy where the layout needs one
+            taken.shape = obj.shape
+            return taken
         if obj.dtype == object:
             items = obj.tolist()
             if not all(_is_int(v) for v in items):
@@ -180,7 +211,7 @@ def take(obj: Any, param: str, missing: bool = False) -> Taken:
             return Taken(obj.astype(obj.dtype.newbyteorder("=")))
         return Taken(obj)
     if isinstance(obj, numpy.generic):
-        return take(numpy.asarray(obj), param, missing)
+        return take(numpy.asarray(obj), param, missing, shaped)
     if isinstance(obj, bool):
         raise TypeError(f"argument '{param}': a bool is not a position or a value")
     if _is_int(obj):
@@ -188,7 +219,7 @@ def take(obj: Any, param: str, missing: bool = False) -> Taken:
     if isinstance(obj, float):
         return Taken(numpy.array([obj], dtype=_F64), scalar=True)
     if isinstance(obj, (list, tuple)):
-        return take(_sequence(list(obj), param), param, missing)
+        return take(_nested(obj, param) if shaped else _sequence(list(obj), param), param, missing, shaped)
     module = type(obj).__module__.split(".")[0]
     if (module, type(obj).__name__) in _TABLES:
         raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} holds columns, not positions or "
@@ -202,19 +233,28 @@ def take(obj: Any, param: str, missing: bool = False) -> Taken:
         taken.scalar = True
         return taken
     if module in ("pyarrow", "polars"):
-        nulls = obj.null_count() if module == "polars" else obj.null_count
+        container = "polars" if module == "polars" else ("chunked" if hasattr(obj, "chunks") else "arrow")
+        arrow = obj.to_arrow() if module == "polars" else obj
+        nulls = arrow.null_count
         if nulls and not missing:
             raise ValueError(f"argument '{param}': {nulls} null values have no position or value")
+        mask = None
         if nulls:  # marked, and filled with a harmless value of their type
-            arrow = obj.to_arrow() if module == "polars" else obj
-            pa = _pyarrow()
             mask = numpy.asarray(arrow.is_null().to_numpy(zero_copy_only=False), dtype=bool)
-            taken = take(arrow.fill_null(pa.scalar(0, type=arrow.type)), param)
-            return _with_missing(taken, mask)
-        array = obj.to_numpy() if module == "polars" else obj.to_numpy(zero_copy_only=False)
-        return take(numpy.asarray(array), param)
+            arrow = arrow.fill_null(_pyarrow().scalar(0, type=arrow.type))
+        tz = getattr(arrow.type, "tz", None)
+        if tz is not None:  # tz-aware timestamps: their UTC instants
+            unit = arrow.type.unit
+            arrow = arrow.cast(_pyarrow().timestamp(unit))
+        taken = _with_missing(take(numpy.asarray(arrow.to_numpy(zero_copy_only=False)), param), mask)
+        taken.container, taken.source, taken.tz = container, obj, tz
+        return taken
+    if module == "xarray" and hasattr(obj, "dims"):  # a DataArray: the result keeps its dims and coordinates
+        taken = take(numpy.asarray(obj.values), param, missing, shaped)
+        taken.container, taken.source = "xarray", obj
+        return taken
     if hasattr(obj, "__array__"):
-        return take(numpy.asarray(obj), param, missing)
+        return take(numpy.asarray(obj), param, missing, shaped)
     raise TypeError(f"argument '{param}': '{type(obj).__qualname__}' object is not an array, a sequence or a number")
 
 
@@ -232,15 +272,19 @@ def _take_pandas(obj: Any, param: str, missing: bool) -> Taken:
                 raise ValueError(f"argument '{param}': NA has no position or value")
             raise TypeError(f"argument '{param}': a pandas {type(obj).__name__} is not a position or a value "
                             f"this library converts (Timestamp, Timedelta)")
-        return take(obj.to_numpy(), param, missing)
+        taken = take(obj.to_numpy(), param, missing)  # a Timestamp of a zone: its UTC instant
+        taken.tz = None if getattr(obj, "tz", None) is None else str(obj.tz)
+        return taken
     dtype = obj.dtype
+    container = {"Series": "series", "Index": "index", "DatetimeIndex": "index", "TimedeltaIndex": "index"}.get(
+        type(obj).__name__, "")
     if hasattr(dtype, "pyarrow_dtype"):  # backed by Arrow: converted as Arrow data is
         taken = take(_pyarrow().array(obj), param, missing)
-        if type(obj).__name__ == "Series":
-            taken.series = obj
+        taken.container, taken.source = container, obj
         return taken
     mask = None
-    if getattr(dtype, "tz", None) is not None:  # tz-aware: the UTC instants
+    tz = getattr(dtype, "tz", None)
+    if tz is not None:  # tz-aware: the UTC instants
         array = obj.to_numpy(dtype=f"datetime64[{dtype.unit}]")
     elif obj.hasnans if hasattr(obj, "hasnans") else False:
         if not missing and (dtype.kind in "Mm" or not isinstance(dtype, numpy.dtype)):
@@ -253,8 +297,7 @@ def _take_pandas(obj: Any, param: str, missing: bool) -> Taken:
     else:
         array = obj.to_numpy()
     taken = _with_missing(take(numpy.asarray(array), param, missing), mask)
-    if type(obj).__name__ == "Series":
-        taken.series = obj
+    taken.container, taken.source, taken.tz = container, obj, None if tz is None else str(tz)
     return taken
 
 
@@ -314,7 +357,7 @@ def _units_in(coarse: str, fine: str) -> int:
 def positions_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], Kind]:
     """xp as uint64 keys, and its kind."""
     a = taken.array
-    kind = _kind_of(a, param)
+    kind = _kind_of(a, param).zoned(taken)
     if kind.name == "float":
         raise TypeError(f"argument '{param}': float positions are not exact; pass integers, datetime64 or timedelta64")
     if kind.name == "uint":
@@ -325,10 +368,21 @@ def positions_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], K
     return _as_signed_keys(a.view(_I64)), kind
 
 
+def _same_zoning(taken: Taken, axis: Kind, param: str, what: str) -> None:
+    """Instants of a zone meet instants of any zone; naive times meet naive ones only."""
+    if (taken.tz is None) != (axis.tz is None):
+        have = "naive" if taken.tz is None else f"tz-aware ({taken.tz})"
+        want = "naive knots" if axis.tz is None else f"tz-aware knots ({axis.tz})"
+        raise TypeError(f"argument '{param}': {have} {what} cannot be compared with {want}; localize or convert "
+                        f"one of them")
+
+
 def positions(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
     """A query of positions as keys on an axis of the given kind, exactly."""
     a = taken.array
     kind = _kind_of(a, param)
+    if kind.is_time and axis.is_time:
+        _same_zoning(taken, axis, param, "positions")
     if kind.name == "float":
         raise TypeError(f"argument '{param}': float positions are not exact; pass integers, datetime64 or timedelta64")
     if kind.is_time != axis.is_time or (kind.is_time and kind.name != axis.name):
@@ -347,7 +401,7 @@ def positions(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
 def values_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], Kind]:
     """fp as int64 or float64, and its kind."""
     a = taken.array
-    kind = _kind_of(a, param)
+    kind = _kind_of(a, param).zoned(taken)
     if kind.name == "float":
         return a.astype(_F64, copy=False), kind
     if kind.is_time:
@@ -363,6 +417,8 @@ def values(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
     """A query of values in fp's terms, exactly."""
     a = taken.array
     kind = _kind_of(a, param)
+    if kind.is_time and axis.is_time:
+        _same_zoning(taken, axis, param, "values")
     if axis.is_time or kind.is_time:
         if kind.name != axis.name:
             raise TypeError(f"argument '{param}': {a.dtype} values cannot be ordered with {axis.describe()} values")
@@ -384,19 +440,83 @@ def values(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
 
 
 def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
-    """A typed result in the caller's terms: kind's dtype; a scalar for a
-    scalar query, a Series like a Series query."""
+    """A typed result in the caller's terms: kind's dtype in the query's
+    shape (value columns adding their dimensions) and container; a scalar for
+    a scalar query; tz-aware results in their zone."""
     if kind.name == "int" and typed.dtype == _U64:
         out = _from_signed_keys(typed)
     elif kind.is_time:
         out = (_from_signed_keys(typed) if typed.dtype == _U64 else typed).view(kind.dtype)
     else:
         out = typed
+    if query.shape is not None:
+        out = out.reshape(query.shape + out.shape[1:])
+    if kind.tz is not None:
+        return _zoned(out, kind, query)
     if query.scalar:
         return out[0]
-    if query.series is not None:
-        return type(query.series)(out, index=query.series.index, name=query.series.name, copy=False)
-    return out
+    return _CONTAINERS[query.container](out, query.source)
+
+
+def _pandas() -> Any:
+    import importlib
+
+    return importlib.import_module("pandas")
+
+
+def _arrow_of(out: numpy.ndarray[Any, Any], type: Any = None) -> Any:
+    """An Arrow array of out; value columns as fixed-size lists."""
+    pa = _pyarrow()
+    if out.ndim == 1:
+        return pa.array(out, type=type)
+    flat = pa.array(out.reshape(-1), type=type)
+    return pa.FixedSizeListArray.from_arrays(flat, int(numpy.prod(out.shape[1:])))
+
+
+def _series(out: numpy.ndarray[Any, Any], source: Any) -> Any:
+    pd = _pandas()
+    if out.ndim == 1:
+        return type(source)(out, index=source.index, name=source.name, copy=False)
+    return pd.DataFrame(out.reshape(out.shape[0], int(numpy.prod(out.shape[1:]))), index=source.index)  # value columns
+
+
+def _xarray(out: numpy.ndarray[Any, Any], source: Any) -> Any:
+    extra = tuple(f"{source.name or 'fp'}_column_{k}" for k in range(out.ndim - source.ndim))
+    return type(source)(out, dims=source.dims + extra, coords=source.coords, name=source.name)
+
+
+# The container a result goes back into, by the query's (Taken.container).
+_CONTAINERS: dict[str, Any] = {
+    "": lambda out, source: out,
+    "series": _series,
+    "index": lambda out, source: _pandas().Index(out, name=source.name) if out.ndim == 1 else
+    _pandas().DataFrame(out.reshape(out.shape[0], int(numpy.prod(out.shape[1:]))), index=source),  # value columns
+    "arrow": lambda out, source: _arrow_of(out),
+    "chunked": lambda out, source: _pyarrow().chunked_array([_arrow_of(out)]),
+    "polars": lambda out, source: type(source)(source.name, out),
+    "xarray": _xarray,
+}
+
+
+def _zoned(out: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
+    """UTC instants as times of kind's zone, in the query's container: pandas
+    (a Timestamp for a scalar, a Series, else a DatetimeIndex), an Arrow or
+    Polars timestamp of that zone; NumPy holds no zone."""
+    if query.container in ("arrow", "chunked"):
+        arrow = _arrow_of(out, _pyarrow().timestamp(kind.unit, tz=kind.tz))
+        return _pyarrow().chunked_array([arrow]) if query.container == "chunked" else arrow
+    if query.container == "polars":
+        return type(query.source)(query.source.name, out).dt.replace_time_zone("UTC").dt.convert_time_zone(kind.tz)
+    if out.ndim != 1:
+        raise TypeError(f"times of a zone ({kind.tz}) come as a pandas DatetimeIndex or Series: a query of "
+                        f"{out.ndim} dimensions has no container for them")
+    pd = _pandas()
+    times = pd.DatetimeIndex(out).tz_localize("UTC").tz_convert(kind.tz)
+    if query.scalar:
+        return times[0]
+    if query.container == "series":
+        return type(query.source)(times, index=query.source.index, name=query.source.name)
+    return times.rename(getattr(query.source, "name", None))
 
 
 # ---- fills ------------------------------------------------------------------
@@ -468,11 +588,20 @@ def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any
     """exact_interp.forward for arguments of other kinds than the typed ones."""
     from exact_interp import _native
 
-    query, knots_x, knots_f = take(x, "x", _wants_missing(missing)), take(xp, "xp"), take(fp, "fp")
+    query = take(x, "x", _wants_missing(missing), shaped=True)
+    knots_x, knots_f = take(xp, "xp"), take(fp, "fp", shaped=True)
     keys, axis = positions_axis(knots_x, "xp")
     typed_fp, kind = values_axis(knots_f, "fp")
     fn = _native.forward_int if typed_fp.dtype == _I64 else _native.forward_float
-    return result(_forward(fn, query, axis, kind, keys, workers, left, right, missing, keys, typed_fp), kind, query)
+    if knots_f.shape is None:
+        return result(_forward(fn, query, axis, kind, keys, workers, left, right, missing, keys, typed_fp), kind,
+                      query)
+    # value columns along the first axis: one call per column, the columns of the result after the query's
+    columns = typed_fp.reshape(knots_f.shape[0], -1)
+    typed = [_forward(fn, query, axis, kind, keys, workers, left, right, missing, keys, numpy.ascontiguousarray(c))
+             for c in columns.T]
+    stacked = numpy.stack(typed, axis=-1) if typed else numpy.empty((len(query.array), 0), typed_fp.dtype)
+    return result(stacked.reshape((len(query.array),) + knots_f.shape[1:]), kind, query)
 
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, workers: Any, left: Any, right: Any,
@@ -496,7 +625,7 @@ def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = Non
     """exact_interp.inverse for arguments of other kinds than the typed ones."""
     from exact_interp import _native
 
-    query, knots_x, knots_f = take(f, "f", _wants_missing(missing)), take(xp, "xp"), take(fp, "fp")
+    query, knots_x, knots_f = take(f, "f", _wants_missing(missing), shaped=True), take(xp, "xp"), take(fp, "fp")
     keys, axis = positions_axis(knots_x, "xp")
     typed_fp, kind = values_axis(knots_f, "fp")
     fn = _native.inverse_int if typed_fp.dtype == _I64 else _native.inverse_float
@@ -521,22 +650,24 @@ def _kinds(table: Any) -> tuple[Kind, Kind]:
 def interpolator_forward(table: Any, x: Any, workers: Any, left: Any = None, right: Any = None,
                          missing: Any = None) -> Any:
     axis, kind = _kinds(table)
-    query = take(x, "x", _wants_missing(missing))
+    query = take(x, "x", _wants_missing(missing), shaped=True)
     return result(_forward(table._forward, query, axis, kind, table._xp, workers, left, right, missing), kind, query)
 
 
 def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
                          missing: Any = None) -> Any:
     axis, kind = _kinds(table)
-    query = take(f, "f", _wants_missing(missing))
+    query = take(f, "f", _wants_missing(missing), shaped=True)
     return result(_inverse(table._inverse, query, axis, kind, table._fp, method, workers, left, right, missing),
                   axis, query)
 
 
-def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> numpy.ndarray[Any, Any]:
+def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> Any:
     out = typed if typed.dtype != _U64 or kind.name == "uint" else _from_signed_keys(typed)
     out = out.view(kind.dtype) if kind.is_time else out
     out.flags.writeable = False
+    if kind.tz is not None:  # in their zone
+        return _pandas().DatetimeIndex(out).tz_localize("UTC").tz_convert(kind.tz)
     return out
 
 

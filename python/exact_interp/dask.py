@@ -1,8 +1,9 @@
 """The four functions over a chunked Dask array.
 
-Each takes a one-dimensional Dask array as the query and the table as NumPy
-arrays ``xp, fp`` or as one :class:`exact_interp.Interpolator`, and returns a
-lazy Dask array of the result's dtype with the query's chunks; computed, it is
+Each takes a Dask array as the query (one-dimensional for the typed four, of
+any shape for ``forward`` and ``inverse``) and the table as NumPy arrays
+``xp, fp`` or as one :class:`exact_interp.Interpolator`, and returns a lazy
+Dask array of the result's dtype with the query's chunks; computed, it is
 identical bit for bit to one call on the whole query. ``forward`` and
 ``inverse`` take positions and values of every kind that
 ``exact_interp.forward`` and ``inverse`` take (``datetime64`` chunks
@@ -65,8 +66,8 @@ def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param
              rules: dict[str, Any]) -> dask.array.Array:
     """forward or inverse of any kinds: the table an Interpolator of the
     knots' kinds, the result's dtype that of an empty block."""
-    if not isinstance(query, dask.array.Array) or query.ndim != 1:
-        raise TypeError(f"argument '{param}': a one-dimensional dask array is required, not '{type(query).__qualname__}'")
+    if not isinstance(query, dask.array.Array):
+        raise TypeError(f"argument '{param}': a dask array is required, not '{type(query).__qualname__}'")
     if isinstance(xp, Interpolator):
         if fp is not None:
             raise TypeError(f"{direction}() takes an Interpolator alone, not with fp={fp!r}")
@@ -75,7 +76,7 @@ def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param
         table = Interpolator(xp, fp)
     name = f"{direction}_"  # _block tells the directions apart by the prefix
     # checks the query's kind, the method and the rules
-    meta = _block(name, method, rules, numpy.empty(0, query.dtype), table)
+    meta = _block(name, method, rules, numpy.empty((0,) * query.ndim, query.dtype), table)
     return _graph(name, method, rules, query, table, meta)
 
 

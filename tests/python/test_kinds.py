@@ -3,16 +3,20 @@ every kind of position and value against exact integer arithmetic (Python
 ints and Fractions), in every layout, pandas, Arrow and Polars inputs, and
 the refusals with their messages."""
 
+import pickle
+
 import numpy as np
 import pandas as pd
 import polars as pl
 import pyarrow as pa
 import pytest
+import xarray as xr
 from conftest import Outside, ref_forward_int, ref_inverse_int
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import exact_interp
+import exact_interp.dask
 
 METHODS = [None, "nearest", "ffill", "bfill"]
 I64 = (-(2**63), 2**63 - 1)
@@ -200,20 +204,33 @@ def test_pandas_arrow_polars(make, dtype):
     x = make(below, dtype)
     got = exact_interp.forward(x, xp, fp)
     want = exact_interp.forward(below, base, fp)
+    # the result in the query's container, its index and name kept
+    family = next(c for c in (pd.Series, pd.Index, pa.Array, pa.ChunkedArray, pl.Series) if isinstance(x, c))
+    assert isinstance(got, family), (type(got), type(x))
     if isinstance(x, pd.Series):
-        assert isinstance(got, pd.Series) and list(got.index) == list(x.index) and got.name == "when"
-        got = got.to_numpy()
+        assert list(got.index) == list(x.index) and got.name == "when"
+    got = got.combine_chunks() if isinstance(got, pa.ChunkedArray) else got
+    got = np.asarray(got.to_numpy(zero_copy_only=False) if isinstance(got, pa.Array) else got.to_numpy())
     assert isinstance(got, np.ndarray) and got.tobytes() == want.tobytes()
     back = exact_interp.inverse(fp, xp, fp)
     assert back.dtype == base.dtype and back.tobytes() == base.tobytes()
 
 
-def test_tz_aware_instants_are_their_utc_instants():
+def test_times_of_a_zone_are_instants_and_keep_their_zone():
     utc = pd.date_range("2026-03-29T00:30", periods=4, freq="30min", tz="UTC")
     local = utc.tz_convert("Europe/Berlin")  # a daylight-saving change inside
     fp = np.arange(4, dtype=np.int64) * 30
     assert exact_interp.forward(local, utc, fp).tolist() == fp.tolist()
-    assert exact_interp.inverse(fp, local, fp).tolist() == utc.tz_localize(None).to_numpy().tolist()
+    back = exact_interp.inverse(fp, local, fp)  # times of the knots' zone, in pandas: NumPy holds no zone
+    assert isinstance(back, pd.DatetimeIndex) and str(back.tz) == "Europe/Berlin" and back.equals(local)
+    series = exact_interp.inverse(pd.Series(fp, name="t"), local, fp)
+    assert series.name == "t" and str(series.dt.tz) == "Europe/Berlin" and (series.to_numpy() == local).all()
+    arrow = exact_interp.inverse(pa.array(fp), local, fp)
+    assert arrow.type == pa.timestamp(local.unit, tz="Europe/Berlin") and arrow.to_pylist() == list(local)
+    assert exact_interp.forward(local[1], pa.array(local), fp) == 30  # Arrow knots of a zone
+    assert exact_interp.inverse(15, local, fp) == pd.Timestamp("2026-03-29T00:45", tz="UTC")
+    table = exact_interp.Interpolator(fp, local)
+    assert table.fp.equals(local) and pickle.loads(pickle.dumps(table)).forward([45]).equals(local[1:2] + pd.Timedelta("15min"))
 
 
 def test_scalars_and_python_ints():
@@ -221,7 +238,8 @@ def test_scalars_and_python_ints():
     assert np.ndim(r) == 0 and int(r) == ref_forward_int(2**64 - 2, [0, 2**64 - 1], [-(2**63), 2**63 - 1])
     assert exact_interp.forward(np.datetime64("2000-01-01"), np.array(["1999", "2001"], "M8[D]"), [0, 731]) == 365
     days = np.array(["1999", "2001"], "M8[D]")
-    assert exact_interp.forward(pd.Timestamp("2000-01-01T01:00", tz="Europe/Paris"), days, [0, 731 * 24]) == 365 * 24
+    days_utc = pd.DatetimeIndex(days).tz_localize("UTC")
+    assert exact_interp.forward(pd.Timestamp("2000-01-01T01:00", tz="Europe/Paris"), days_utc, [0, 731 * 24]) == 365 * 24
     assert exact_interp.inverse(-1, [-(2**63), 2**63 - 1], [-(2**63), 2**63 - 1]) == -1
     assert exact_interp.inverse([5.5], [0, 10], [0.0, 11.0]).tolist() == [5]
 
@@ -253,7 +271,22 @@ def test_scalars_and_python_ints():
          "argument 'x': positions above 2^63 - 1"),
         (lambda: exact_interp.forward(np.array(["a"], object), [0, 2], [0, 1]), TypeError,
          "argument 'x': an object array converts only when all its elements are ints"),
-        (lambda: exact_interp.forward([[1]], [0, 2], [0, 1]), TypeError, "argument 'x': a one-dimensional array"),
+        (lambda: exact_interp.forward([[1], [2, 3]], [0, 2], [0, 1]), TypeError,
+         "argument 'x': nested sequences of different lengths have no shape"),
+        (lambda: exact_interp.forward([[1], 2], [0, 2], [0, 1]), TypeError, "argument 'x': nested sequences of "
+         "different depths"),
+        (lambda: exact_interp.inverse([1], [0, 2], [[0, 1], [2, 3]]), TypeError, "argument 'fp': a one-dimensional "
+         "array is required, not 2 dimensions"),
+        (lambda: exact_interp.forward([[1]], [[0, 2]], [0, 1]), TypeError, "argument 'xp': a one-dimensional array"),
+        # times of a zone never meet naive times
+        (lambda: exact_interp.forward(np.array(["2000"], "M8[s]"), pd.DatetimeIndex(["1999", "2001"], tz="UTC"),
+                                      [0, 1]), TypeError, "argument 'x': naive positions cannot be compared with "
+         "tz-aware knots (UTC)"),
+        (lambda: exact_interp.inverse(pd.Series(pd.DatetimeIndex(["2000"], tz="UTC")), [0, 2],
+                                      np.array(["1999", "2001"], "M8[ns]")), TypeError,
+         "argument 'f': tz-aware (UTC) values cannot be compared with naive knots"),
+        (lambda: exact_interp.inverse([[1, 2]], pd.DatetimeIndex(["1999", "2001"], tz="UTC"), [0, 4]), TypeError,
+         "times of a zone (UTC) come as a pandas DatetimeIndex or Series"),
         (lambda: exact_interp.forward(True, [0, 2], [0, 1]), TypeError, "argument 'x': a bool"),
         (lambda: exact_interp.forward({}, [0, 2], [0, 1]), TypeError, "argument 'x': 'dict' object is not an array"),
         (lambda: exact_interp.inverse([0.5], [0, 2], [0, 1]), TypeError,
@@ -378,10 +411,10 @@ def _berlin_on_arrow():
         (lambda: exact_interp.forward(np.ma.array([2, 3], mask=[0, 1]), [0, 4], [0, 8], missing=-1).tolist(), [4, -1]),
         (lambda: exact_interp.forward(pd.Series([2, None], dtype="Int64"), [0, 4], [0, 8], missing=-1).tolist(),
          [4, -1]),
-        (lambda: str(exact_interp.forward(pa.array([None, 3], pa.uint64()), [0, 4], [0.0, 8.0], missing=np.nan)),
-         "[nan  6.]"),
-        (lambda: exact_interp.forward(pa.chunked_array([[1], [None]]), [0, 4], [0, 8], missing=7).tolist(), [2, 7]),
-        (lambda: exact_interp.forward(pl.Series([None, 1]), [0, 4], [0, 8], missing=9).tolist(), [9, 2]),
+        (lambda: str(exact_interp.forward(pa.array([None, 3], pa.uint64()), [0, 4], [0.0, 8.0],
+                                          missing=np.nan).to_pylist()), "[nan, 6.0]"),
+        (lambda: exact_interp.forward(pa.chunked_array([[1], [None]]), [0, 4], [0, 8], missing=7).to_pylist(), [2, 7]),
+        (lambda: exact_interp.forward(pl.Series([None, 1]), [0, 4], [0, 8], missing=9).to_list(), [9, 2]),
         (lambda: exact_interp.forward(pa.scalar(None, pa.int64()), [0, 4], [0, 8], missing=5), 5),
         (lambda: exact_interp.inverse(pd.Series(pd.to_timedelta([None, "1s"])), [0, 4], np.array([0, 2], "m8[s]"),
                                       missing=99).tolist(), [99, 2]),
@@ -411,3 +444,79 @@ def test_fatal_error_class_survives_reload():
     assert exact_interp.FatalError is before
     with pytest.raises(exact_interp.FatalError, match="assertion failed"):
         exact_interp.forward_float(np.array([1], np.uint64), np.array([0, 2], np.uint64), np.array([0.0, np.nan]))
+
+
+# ---- shapes and containers -----------------------------------------------------------
+
+def _from_arrow(r):
+    """An Arrow result as NumPy: value columns are fixed-size lists."""
+    if pa.types.is_fixed_size_list(r.type):
+        return np.asarray(r.flatten().to_numpy()).reshape(len(r), r.type.list_size)
+    return np.asarray(r.to_numpy(zero_copy_only=False))
+
+
+# A query array in each container the front end takes, and the result back as NumPy.
+# None for containers of one dimension asked for another shape.
+QUERY_CONTAINERS = {
+    "C order": (lambda a: a, lambda r: r),
+    "F order": (lambda a: np.asfortranarray(a) if a.ndim else None, lambda r: r),
+    "strided": (lambda a: np.repeat(a, 2, axis=-1)[..., ::2] if a.ndim else a, lambda r: r),
+    "nested list": (lambda a: a.tolist() if np.shape(a.tolist()) == a.shape else None, lambda r: r),  # not [] as (0, 0)
+    "xarray": (lambda a: xr.DataArray(a, dims=[f"d{k}" for k in range(a.ndim)], name="q") if a.ndim else None,
+               lambda r: (r.name == "q" or None) and r.values),
+    "Series": (lambda a: pd.Series(a, name="q") if a.ndim == 1 else None,  # value columns: a DataFrame
+               lambda r: (isinstance(r, pd.DataFrame) or r.name == "q" or None) and r.to_numpy()),
+    "Index": (lambda a: pd.Index(a) if a.ndim == 1 else None,
+              lambda r: isinstance(r, (pd.Index, pd.DataFrame)) and r.to_numpy()),
+    "Arrow": (lambda a: pa.array(a) if a.ndim == 1 else None, lambda r: isinstance(r, pa.Array) and _from_arrow(r)),
+    "Arrow chunked": (lambda a: pa.chunked_array([a[:1], a[1:]], type=pa.int64()) if a.ndim == 1 else None,
+                      lambda r: isinstance(r, pa.ChunkedArray) and _from_arrow(r.combine_chunks())),
+    "Polars": (lambda a: pl.Series("q", a) if a.ndim == 1 else None,
+               lambda r: isinstance(r, pl.Series) and r.name == "q" and r.to_numpy()),
+}
+
+
+@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(shape=st.lists(st.integers(0, 3), max_size=3).map(tuple), container=st.sampled_from(sorted(QUERY_CONTAINERS)),
+       entry=st.sampled_from(["forward", "inverse", "Interpolator"]), columns=st.sampled_from([None, (1,), (2, 3)]),
+       data=st.data())
+def test_any_shape_and_container_is_the_flat_call(shape, container, entry, columns, data):
+    make, back = QUERY_CONTAINERS[container]
+    xp = np.array([-(10**12), 0, 10**12], np.int64)  # signed positions: the front end's keys
+    fp = np.array([-5, 7, 2**40], np.int64)
+    axis = fp if entry == "inverse" else xp
+    n = int(np.prod(shape))
+    flat = np.array(data.draw(st.lists(st.integers(int(axis[0]), int(axis[-1])), min_size=n, max_size=n)), np.int64)
+    q = make(flat.reshape(shape))
+    if q is None:
+        return
+    if entry != "forward":
+        columns = None  # value columns: exact_interp.forward's
+    if entry == "inverse":
+        got = exact_interp.inverse(q, xp, fp, "nearest")
+        want = exact_interp.inverse(flat, xp, fp, "nearest")
+    else:
+        table = fp if columns is None else (fp[:, None] * np.arange(1, int(np.prod(columns)) + 1)).reshape(3, *columns)
+        got = exact_interp.Interpolator(xp, fp).forward(q) if entry == "Interpolator" else \
+            exact_interp.forward(q, xp, table)
+        want = np.stack([exact_interp.forward(flat, xp, c) for c in table.reshape(3, -1).T], axis=-1) \
+            if columns is not None else exact_interp.forward(flat, xp, fp)
+    want = want.reshape(shape + (columns or ()))
+    if not shape and container not in ("xarray",):  # a scalar query: a scalar
+        assert np.ndim(got) == len(columns or ()) and np.asarray(got).tolist() == want.tolist()
+        return
+    out = back(got)
+    assert out is not None and out is not False, (container, type(got))
+    out = np.asarray(out)
+    if container in ("Arrow", "Arrow chunked", "Polars", "Series", "Index") and len(want.shape) > 2:
+        out = out.reshape(want.shape)  # containers of at most two dimensions hold the columns flat
+    assert out.shape == want.shape and out.tolist() == want.tolist()
+
+
+def test_dask_takes_any_shape():
+    import dask.array as da
+
+    xp, fp = np.array([0, 10**9], np.int64), np.array([0, 3], np.int64)
+    q = np.arange(0, 10**9, 10**7, dtype=np.int64).reshape(4, 25)
+    lazy = exact_interp.dask.forward(da.from_array(q, chunks=(2, 10)), xp, fp)
+    assert lazy.shape == q.shape and lazy.compute().tolist() == exact_interp.forward(q, xp, fp).tolist()
