@@ -596,12 +596,18 @@ def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any
     if knots_f.shape is None:
         return result(_forward(fn, query, axis, kind, keys, workers, left, right, missing, keys, typed_fp), kind,
                       query)
-    # value columns along the first axis: one call per column, the columns of the result after the query's
-    columns = typed_fp.reshape(knots_f.shape[0], -1)
-    typed = [_forward(fn, query, axis, kind, keys, workers, left, right, missing, keys, numpy.ascontiguousarray(c))
-             for c in columns.T]
-    stacked = numpy.stack(typed, axis=-1) if typed else numpy.empty((len(query.array), 0), typed_fp.dtype)
-    return result(stacked.reshape((len(query.array),) + knots_f.shape[1:]), kind, query)
+    # value columns along the first axis, each key's segment found once for all; the columns of the
+    # result after the query's
+    count = int(numpy.prod(knots_f.shape[1:]))
+    columns = typed_fp.reshape(knots_f.shape[0], count)
+    if count == 0:
+        typed = numpy.empty((len(query.array), 0), typed_fp.dtype)
+    else:
+        values = numpy.ascontiguousarray(columns.T).reshape(-1)  # column after column
+        typed = _forward(lambda q, *_, **k: _native._forward_columns(q, keys, values, count, **k).reshape(count,
+                                                                                                         len(q)).T,
+                         query, axis, kind, keys, workers, left, right, missing)
+    return result(typed.reshape((len(query.array),) + knots_f.shape[1:]), kind, query)
 
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, workers: Any, left: Any, right: Any,

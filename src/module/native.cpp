@@ -44,6 +44,66 @@ PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, P
     return guarded([&] { return call<D, F, true>(sig, args, nargs, kwnames); });
 }
 
+// _forward_columns(x, xp, values, columns, *, workers, left, right, missing,
+// _nat): the forward over `columns` value columns of xp's length, one after
+// another in `values` (int64 or float64), into a new array of
+// columns·len(x) elements, column by column; each column's answers and
+// errors those of forward_int / forward_float on that column, the segment of
+// each key found once for all (the front end's value columns).
+bool is_typed(PyObject* obj, Element element);
+
+constexpr const char* kColumnsParams[] = {"x", "xp", "values", "columns", "workers", "left", "right", "missing",
+                                          "_nat"};
+
+template <class F>
+PyObject* forward_columns(const Signature& sig, PyObject* const* bound) {
+    View query, xp, values;
+    if (!accept(bound[0], Element::U64, "x", query) || !accept(bound[1], Element::U64, "xp", xp) ||
+        !accept(bound[2], value_element<F>, "values", values))
+        return nullptr;
+    const Py_ssize_t columns = PyLong_AsSsize_t(bound[3]);
+    if (columns == -1 && PyErr_Occurred()) return nullptr;
+    if (columns < 1 || values.length != columns * xp.length) panic("xp and fp must have same length");
+    Threads<true> threads{};
+    piecewise::Rules<F> rules;
+    bool given = false;
+    if (!parse_workers(bound[4], threads.workers) || !parse_rules<Direction::Forward>(bound + 5, InverseMethod::Exact,
+                                                                                      rules, given))
+        return nullptr;
+    (void)sig;
+    View first;  // the first column: the table's own values (values stays referenced for the call)
+    first.start = values.start;
+    first.stride = values.stride;
+    first.length = xp.length;
+    const piecewise::Interp<u64, F> table = make_table<F>(xp, first, threads);
+    const piecewise::Knots<F> all = copy<F>(values);  // contiguous, column after column
+    Ref result(new_result(value_element<F>, columns * query.length));
+    if (!result) return nullptr;
+    auto* out = static_cast<F*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
+    const bool release = columns * query.length >= kReleaseGil;
+    const std::optional<piecewise::Failure> failure = maybe_without_gil(release, [&] {
+        const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
+        return parallel::forward_columns(table, query.strided<u64>(), all.data() + xp.length,
+                                         static_cast<std::size_t>(columns), out, split, rules);
+    });
+    if (failure) {
+        raise_interp_error(Direction::Forward, failure->error, failure->index);
+        return nullptr;
+    }
+    return result.release();
+}
+
+PyObject* columns_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        static constexpr Signature sig{"_forward_columns", kColumnsParams, 9, 4, 4};
+        PyObject* bound[Signature::kMaxParams] = {};
+        if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
+        if (!ensure_numpy_api()) return nullptr;
+        if (is_typed(bound[2], Element::F64)) return forward_columns<f64>(sig, bound);
+        return forward_columns<i64>(sig, bound);
+    });
+}
+
 template <class Fn>
 constexpr PyCFunction function(Fn* fn) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
@@ -149,6 +209,9 @@ PyMethodDef functions[] = {
      "inverse_int(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"},
     {"inverse_float", function(&entry<Direction::Inverse, f64>), METH_FASTCALL | METH_KEYWORDS,
      "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"},
+    {"_forward_columns", function(&columns_entry), METH_FASTCALL | METH_KEYWORDS,
+     "_forward_columns(x, xp, values, columns, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
+     "The forward over value columns, one after another in `values`, into columns·len(x) elements."},
     {"forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
      "forward(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
      "Positions to values, for positions and values of every kind the library converts exactly."},

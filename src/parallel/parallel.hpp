@@ -163,4 +163,18 @@ std::optional<Failure> inverse_all(const piecewise::Interp<X, F>& table, piecewi
     });
 }
 
+// Interp::forward_columns under a split, column j of element i at
+// out[j·length + i].
+template <class X, class F>
+std::optional<Failure> forward_columns(const piecewise::Interp<X, F>& table, piecewise::Strided<X> query,
+                                       const F* more, std::size_t columns, F* out, Split split,
+                                       const piecewise::Rules<F>& rules) {
+    return run(query.length, split, [&](std::size_t begin, std::size_t end) {
+        std::optional<Failure> f =
+            table.forward_columns(query.slice(begin, end), more, columns, query.length, out + begin, rules);
+        if (f) f->index += begin;
+        return f;
+    });
+}
+
 }  // namespace rust::parallel

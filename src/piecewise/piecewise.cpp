@@ -87,8 +87,8 @@ bool is_nan(T v) {
 
 // The whole-array loop shared by forward_all and inverse_all, over the axis
 // `axis` (xp or fp) that the evaluation searches and the `other`:
-//   plain(key)                 the element-by-element evaluation, for one-knot tables
-//   answer(key, s)             the evaluation for a search result s
+//   plain(key, i)              the element-by-element evaluation, for one-knot tables
+//   answer(key, s, i)          the evaluation for a search result s (i: the element's index)
 //   run(keys, count, i, out)   the evaluation of count keys strictly inside
 //                              segment i, in order, into out; returns how many
 //                              were answered before the first that was not
@@ -121,7 +121,7 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                 out[i] = *fill;
                 continue;
             }
-            const Result<V> r = plain(key);
+            const Result<V> r = plain(key, i);
             if (!r.ok && !(fill != nullptr && r.error == InterpError::NotFound)) return Failure{i, r.error};
             out[i] = r.ok ? r.value : *fill;
         }
@@ -189,7 +189,7 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                     continue;
                 }
             }
-            const Result<V> r = answer(keys[k], s);
+            const Result<V> r = answer(keys[k], s, start + k);
             if (!r.ok) [[unlikely]] {
                 if (fill == nullptr || r.error != InterpError::NotFound) return Failure{start + k, r.error};
                 out[start + k++] = *fill;
@@ -208,8 +208,8 @@ template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
     ForwardCache cache;
     return evaluate_all(
-        xp_, fp_, xp_increasing_, query, out, [&](X x) { return forward(x); },
-        [&](X x, SearchResult s) { return forward_at(x, s); },
+        xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return forward(x); },
+        [&](X x, SearchResult s, std::size_t) { return forward_at(x, s); },
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
             kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, o);
             return count;
@@ -220,8 +220,8 @@ template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out) const {
     InverseCache cache;
     return evaluate_all(
-        fp_, xp_, fp_increasing_, query, out, [&](F f) { return inverse(f, method); },
-        [&](F f, SearchResult s) { return inverse_at(f, method, s); },
+        fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return inverse(f, method); },
+        [&](F f, SearchResult s, std::size_t) { return inverse_at(f, method, s); },
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
             return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
         });
@@ -229,7 +229,7 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
 
 template <class X, class F>
 template <class K, class V, class Continue>
-typename Interp<X, F>::Stopped Interp<X, F>::outside(const Knots<K>& axis, const Knots<V>& other, bool right,
+typename Interp<X, F>::Stopped Interp<X, F>::outside(const Knots<K>& axis, const V* other, bool right,
                                                      const Rules<V>& rules, std::size_t count, V* out,
                                                      Continue&& extrapolate) {
     const Side<V>& side = right ? rules.right : rules.left;
@@ -265,12 +265,12 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const
     ForwardCache cache;
     const std::size_t n = xp_.size();
     const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
-        return outside(xp_, fp_, right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
+        return outside(xp_, fp_.data(), right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
             return schemes::extrapolate(keys, c, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], rules.lowest, rules.highest,
                                         to);
         });
     };
-    const auto answer = [&](X x, SearchResult s) -> Result<F> {
+    const auto answer = [&](X x, SearchResult s, std::size_t = 0) -> Result<F> {
         if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
             F v{};
             const Stopped stop = beyond(&x, 1, s.index == n, &v);
@@ -279,7 +279,8 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const
         return forward_at(x, s);
     };
     return evaluate_all(
-        xp_, fp_, xp_increasing_, query, out, [&](X x) { return answer(x, search(xp_.data(), n, x)); }, answer,
+        xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return answer(x, search(xp_.data(), n, x)); },
+        answer,
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
             kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, o);
             return count;
@@ -293,12 +294,12 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
     InverseCache cache;
     const std::size_t n = fp_.size();
     const auto beyond = [&](const F* keys, std::size_t count, bool right, X* o) {
-        return outside(fp_, xp_, right, rules, count, o, [&](std::size_t i, std::size_t c, X* to) {
+        return outside(fp_, xp_.data(), right, rules, count, o, [&](std::size_t i, std::size_t c, X* to) {
             return schemes::extrapolate(keys, c, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method, rules.lowest,
                                         rules.highest, to);
         });
     };
-    const auto answer = [&](F f, SearchResult s) -> Result<X> {
+    const auto answer = [&](F f, SearchResult s, std::size_t = 0) -> Result<X> {
         if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
             X v{};
             const Stopped stop = beyond(&f, 1, s.index == n, &v);
@@ -307,11 +308,73 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
         return inverse_at(f, method, s);
     };
     return evaluate_all(
-        fp_, xp_, fp_increasing_, query, out, [&](F f) { return answer(f, search(fp_.data(), n, f)); }, answer,
+        fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return answer(f, search(fp_.data(), n, f)); },
+        answer,
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
             return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
         },
         rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
+}
+
+template <class X, class F>
+std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* more, std::size_t columns,
+                                                     std::size_t stride, F* out, const Rules<F>& rules) const {
+    const std::size_t n = xp_.size();
+    const auto column = [&](std::size_t j) { return j == 0 ? fp_.data() : more + (j - 1) * n; };
+    std::vector<ForwardCache> caches(columns);
+    // One column's answers beyond an end, and one key's for a search result.
+    const auto beyond_in = [&](std::size_t j, const X* keys, std::size_t count, bool right, F* o) {
+        const F* f = column(j);
+        return outside(xp_, f, right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
+            return schemes::extrapolate(keys, c, xp_[i - 1], f[i - 1], xp_[i], f[i], rules.lowest, rules.highest, to);
+        });
+    };
+    const auto answer_in = [&](std::size_t j, X x, SearchResult s) -> Result<F> {
+        const F* f = column(j);
+        if (s.hit) return Result<F>::success(f[s.index]);
+        if (s.index == 0 || s.index == n) {
+            F v{};
+            const Stopped stop = beyond_in(j, &x, 1, s.index == n, &v);
+            return stop.answered == 1 ? Result<F>::success(v) : Result<F>::failure(stop.error);
+        }
+        const std::size_t i = s.index;
+        return Result<F>::success(ForwardScheme::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]));
+    };
+    // Every column of an element: the other columns written here, column 0
+    // returned for the loop to write; the first column without an answer
+    // fails the element.
+    const auto answer = [&](X x, SearchResult s, std::size_t index) -> Result<F> {
+        for (std::size_t j = 1; j < columns; ++j) {
+            const Result<F> r = answer_in(j, x, s);
+            if (!r.ok) return r;
+            out[j * stride + index] = r.value;
+        }
+        return answer_in(0, x, s);
+    };
+    const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
+        Stopped first{count, InterpError::OutOfBounds};
+        for (std::size_t j = 0; j < columns; ++j) {
+            const Stopped stop = beyond_in(j, keys, count, right, o + j * stride);
+            if (stop.answered < first.answered) first = stop;
+        }
+        return first;
+    };
+    return evaluate_all(
+        xp_, fp_, xp_increasing_, query, out,
+        [&](X x, std::size_t index) { return answer(x, search(xp_.data(), n, x), index); }, answer,
+        [&](const X* keys, std::size_t count, std::size_t i, F* o) {
+            for (std::size_t j = 0; j < columns; ++j) {
+                const F* f = column(j);
+                ForwardCache& cache = caches[j];
+                if (cache.index != i) {
+                    std::construct_at(&cache.segment, ForwardScheme::segment(xp_[i - 1], f[i - 1], xp_[i], f[i]));
+                    cache.index = i;
+                }
+                kernels::forward(cache.segment, keys, count, o + j * stride);
+            }
+            return count;
+        },
+        static_cast<const F*>(nullptr), beyond);
 }
 
 template class Interp<u64, i64>;

@@ -308,6 +308,15 @@ public:
     std::optional<Failure> forward_all(Strided<X> query, F* out, const Rules<F>& rules) const;
     std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out, const Rules<X>& rules) const;
 
+    // Value columns over the same positions: the table's own values and
+    // `columns - 1` more, each of its n values, at more + (j - 1)·n. Column
+    // j of element i goes to out[j·stride + i]; each column's answers are
+    // those of forward_all on a table of that column, the segment of each
+    // key found once for all. The first element that some column cannot
+    // answer stops the loop.
+    std::optional<Failure> forward_columns(Strided<X> query, const F* more, std::size_t columns, std::size_t stride,
+                                           F* out, const Rules<F>& rules) const;
+
 private:
     // The prepared segment ending at knot `index` (0: none yet), kept by
     // whole-array evaluation for runs of keys inside one segment.
@@ -371,7 +380,7 @@ private:
         InterpError error;
     };
     template <class K, class V, class Continue>
-    static Stopped outside(const Knots<K>& axis, const Knots<V>& other, bool right, const Rules<V>& rules,
+    static Stopped outside(const Knots<K>& axis, const V* other, bool right, const Rules<V>& rules,
                            std::size_t count, V* out, Continue&& extrapolate);
 
     Knots<X> xp_;

@@ -561,6 +561,32 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
                 [&](u64 x) { return reference.forward(x, &rf); }, "forward, rules");
             evaluations += xs.size();
         }
+        if (table.xp_increasing() && finite) {  // value columns: fp and fp reversed, one search per key
+            std::vector<u64> xs = run_inside(xp, t.g);
+            beyond_ends(xp, t.g, xs);
+            std::sort(xs.begin(), xs.end());
+            const std::vector<F> reversed(fp.rbegin(), fp.rend());
+            const Reference<F> second{xp, reversed, mp, interior};
+            std::vector<F> out(2 * xs.size());
+            const rust::piecewise::Strided<u64> view{reinterpret_cast<const unsigned char*>(xs.data()), 8, xs.size()};
+            const std::optional<rust::piecewise::Failure> f =
+                table.forward_columns(view, reversed.data(), 2, xs.size(), out.data(), rf);
+            const std::size_t done = f ? f->index : xs.size();
+            for (std::size_t i = 0; i < done; ++i) {
+                const Outcome a = value(out[i]), b = value(out[xs.size() + i]);
+                if (!(a == reference.forward(xs[i], &rf) && b == second.forward(xs[i], &rf)) && ++mismatches <= 5)
+                    ADD_FAILURE() << "forward columns, key " << i << ": " << a.show() << ", " << b.show() << " (seed "
+                                  << gen::seed() << ")";
+            }
+            if (f) {  // the first of the two columns' errors at that key
+                const Outcome a = reference.forward(xs[done], &rf), b = second.forward(xs[done], &rf);
+                const Outcome e = error(f->error);
+                if (!((b.kind == Outcome::Error && e == b) || (b.kind == Outcome::Value && e == a)) && ++mismatches <= 5)
+                    ADD_FAILURE() << "forward columns stop at key " << done << ": " << e.show() << " vs " << a.show()
+                                  << ", " << b.show();
+            }
+            evaluations += 2 * xs.size();
+        }
         if (table.fp_increasing() && finite) {
             std::vector<F> fs = run_inside(fp, t.g);
             beyond_ends(fp, t.g, fs);
