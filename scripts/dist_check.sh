@@ -25,6 +25,7 @@ names = {n.split("/", 1)[1] for n in tarfile.open(sys.argv[1]).getnames() if "/"
 needed = {"pyproject.toml", "CMakeLists.txt", "README.md", "python/rust.pyi", "src/extended/extended.hpp",
           "src/module/module.cpp", "src/module/native.cpp", "src/piecewise/piecewise.cpp", "src/parallel/parallel.cpp",
           "python/exact_interp/__init__.py", "python/exact_interp/_native.pyi", "python/exact_interp/_convert.py", "python/exact_interp/dask.py",
+          "python/exact_interp/_interpolator.py", "python/exact_interp/_interpolator.pyi",
           "python/exact_interp/py.typed"}
 missing = needed - names
 unwanted = sorted(n for n in names if n.split("/")[0] in {"tests", "bench", "fuzz", "scripts", "examples", "docs",
@@ -44,7 +45,8 @@ esac
 import sys, zipfile
 names = set(zipfile.ZipFile(sys.argv[1]).namelist())
 needed = {"rust.abi3.so", "rust.pyi", "rust-stubs/__init__.pyi", "exact_interp/__init__.py", "exact_interp/dask.py",
-          "exact_interp/py.typed", "exact_interp/_native.abi3.so", "exact_interp/_native.pyi"}
+          "exact_interp/py.typed", "exact_interp/_native.abi3.so", "exact_interp/_native.pyi",
+          "exact_interp/_interpolator.py", "exact_interp/_interpolator.pyi"}
 assert needed <= names, f"wheel lacks {sorted(needed - names)}"
 print("the wheel carries rust, its stubs and exact_interp with its native part")
 PY

@@ -62,7 +62,6 @@ if _first_fatal_error is not None:
 # The native part: importing it loads neither NumPy (the first call does) nor
 # the module ``rust``. It raises FatalError, defined above, for fatal errors.
 from exact_interp._native import (  # noqa: E402
-    Interpolator,
     forward,
     forward_float,
     forward_int,
@@ -70,3 +69,4 @@ from exact_interp._native import (  # noqa: E402
     inverse_float,
     inverse_int,
 )
+from exact_interp._interpolator import Interpolator  # noqa: E402

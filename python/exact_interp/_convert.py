@@ -646,26 +646,47 @@ def table(xp: Any, fp: Any) -> tuple[Any, Any, tuple[Kind, Kind]]:
     return keys, typed_fp, (axis, kind)
 
 
+def _typed_kinds(typed: Any) -> tuple[Kind, Kind]:
+    """The kinds of a typed table (exact_interp._native.Table)."""
+    return Kind("uint"), Kind("int" if typed.fp.dtype == _I64 else "float")
+
+
 def _kinds(table: Any) -> tuple[Kind, Kind]:
     kinds: tuple[Kind, Kind] | None = table._kinds
-    if kinds is None:  # typed knots
-        return Kind("uint"), Kind("int" if table._fp.dtype == _I64 else "float")
-    return kinds
+    return _typed_kinds(table._table) if kinds is None else kinds
 
 
 def interpolator_forward(table: Any, x: Any, workers: Any, left: Any = None, right: Any = None,
                          missing: Any = None) -> Any:
-    axis, kind = _kinds(table)
-    query = take(x, "x", _wants_missing(missing), shaped=True)
-    return result(_forward(table._forward, query, axis, kind, table._xp, workers, left, right, missing), kind, query)
+    """Interpolator.forward: the query converted for the typed table under it."""
+    return _table_call(table._table, _kinds(table), "forward", x, None, workers, left, right, missing)
 
 
 def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
                          missing: Any = None) -> Any:
-    axis, kind = _kinds(table)
-    query = take(f, "f", _wants_missing(missing), shaped=True)
-    return result(_inverse(table._inverse, query, axis, kind, table._fp, method, workers, left, right, missing),
-                  axis, query)
+    return _table_call(table._table, _kinds(table), "inverse", f, method, workers, left, right, missing)
+
+
+def table_forward(typed: Any, x: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None) -> Any:
+    """exact_interp._native.Table.forward for a query of another kind than uint64."""
+    return _table_call(typed, _typed_kinds(typed), "forward", x, None, workers, left, right, missing)
+
+
+def table_inverse(typed: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
+                  missing: Any = None) -> Any:
+    return _table_call(typed, _typed_kinds(typed), "inverse", f, method, workers, left, right, missing)
+
+
+def _table_call(typed: Any, kinds: tuple[Kind, Kind], direction: str, q: Any, method: Any, workers: Any, left: Any,
+                right: Any, missing: Any) -> Any:
+    axis, kind = kinds
+    if direction == "forward":
+        query = take(q, "x", _wants_missing(missing), shaped=True)
+        return result(_forward(typed.forward, query, axis, kind, typed.xp, workers, left, right, missing), kind,
+                      query)
+    query = take(q, "f", _wants_missing(missing), shaped=True)
+    return result(_inverse(typed.inverse, query, axis, kind, typed.fp, method, workers, left, right, missing), axis,
+                  query)
 
 
 def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> Any:
@@ -678,17 +699,19 @@ def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> Any:
 
 
 def knots(table: Any) -> tuple[Any, Any]:
-    """The knots of a table in the caller's terms (read-only)."""
+    """The knots of an Interpolator in the caller's terms (read-only)."""
     axis, kind = _kinds(table)
-    return _caller(table._xp, axis), _caller(table._fp, kind)
+    return _caller(table._table.xp, axis), _caller(table._table.fp, kind)
 
 
 def describe(table: Any) -> str:
+    """repr of an Interpolator: the knot count, the kinds and the range."""
     xp, fp = knots(table)
     axis, kind = _kinds(table)
     head = f"<exact_interp.Interpolator: {len(xp)} knot{'s' if len(xp) != 1 else ''} of {kind.describe()} values"
+    named = "" if table._kinds is None else f"{axis.describe()} "  # typed knots: uint64 positions, unnamed
     if len(xp) == 0:
         return head + ">"
     if len(xp) == 1:
-        return f"{head}, {axis.describe()} xp {xp[0]!s}, fp {fp[0]!s}>"
-    return f"{head}, {axis.describe()} xp from {xp[0]!s} to {xp[-1]!s}, fp from {fp[0]!s} to {fp[-1]!s}>"
+        return f"{head}, {named}xp {xp[0]!s}, fp {fp[0]!s}>"
+    return f"{head}, {named}xp from {xp[0]!s} to {xp[-1]!s}, fp from {fp[0]!s} to {fp[-1]!s}>"

@@ -118,21 +118,10 @@ def inverse(
     missing: Literal["raise"] | _Fill | None = "raise",
 ) -> Any: ...
 
-class Interpolator(Generic[_Value]):
-    """Typed knots (uint64 positions, int64 or float64 values) give
-    Interpolator[int64] or Interpolator[float64]; knots of other kinds
-    Interpolator[Any], whose results are in the kinds of its knots."""
+class Table(Generic[_Value]):
+    """The typed knots under exact_interp.Interpolator."""
 
-    @overload
-    def __new__(
-        cls, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.int64]
-    ) -> Interpolator[numpy.int64]: ...
-    @overload
-    def __new__(
-        cls, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.float64]
-    ) -> Interpolator[numpy.float64]: ...
-    @overload
-    def __new__(cls, xp: _Data, fp: _Data) -> Interpolator[Any]: ...
+    def __init__(self, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[_Value]) -> None: ...
     def forward(
         self,
         x: _Data,
@@ -141,25 +130,33 @@ class Interpolator(Generic[_Value]):
         left: Rule | _Fill | None = "raise",
         right: Rule | _Fill | None = "raise",
         missing: Literal["raise"] | _Fill | None = "raise",
+        _nat: bool = False,
     ) -> numpy.typing.NDArray[_Value]: ...
     def inverse(
         self,
-        f: numpy.typing.NDArray[_Value],
+        f: _Data,
         method: Method = None,
         *,
         workers: int | None = None,
         left: Rule | _Fill | None = None,
         right: Rule | _Fill | None = None,
         missing: Literal["raise"] | _Fill | None = "raise",
-    ) -> numpy.typing.NDArray[Any]: ...
+        _nat: bool = False,
+    ) -> numpy.typing.NDArray[numpy.uint64]: ...
     @property
-    def xp(self) -> numpy.typing.NDArray[Any]: ...
+    def xp(self) -> numpy.typing.NDArray[numpy.uint64]: ...
     @property
     def fp(self) -> numpy.typing.NDArray[_Value]: ...
-    # the typed knots, and what the caller's were (None: the typed dtypes)
-    @property
-    def _xp(self) -> numpy.typing.NDArray[numpy.uint64]: ...
-    @property
-    def _fp(self) -> numpy.typing.NDArray[_Value]: ...
-    @property
-    def _kinds(self) -> Any: ...
+
+def _forward_columns(
+    x: numpy.typing.NDArray[numpy.uint64],
+    xp: numpy.typing.NDArray[numpy.uint64],
+    values: numpy.typing.NDArray[Any],
+    columns: int,
+    *,
+    workers: int | None = None,
+    left: Any = "raise",
+    right: Any = "raise",
+    missing: Any = "raise",
+    _nat: bool = False,
+) -> numpy.typing.NDArray[Any]: ...

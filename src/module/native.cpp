@@ -1,10 +1,11 @@
 // The module exact_interp._native: the four functions of `rust` with the same
 // arguments, results and messages, which release the GIL while they copy the
 // knots and evaluate and can split one query across threads (keyword
-// `workers`); forward and inverse, which take positions and values of other
-// kinds too; and Interpolator, a table copied and checked once. Fatal errors
-// are exact_interp.FatalError, an ordinary exception. Arguments of other
-// kinds than the typed ones are converted by exact_interp._convert.
+// `workers`) and take the rules outside the table; forward and inverse, which
+// take positions and values of other kinds too; and Table, the typed table
+// copied and checked once under exact_interp.Interpolator. Fatal errors are
+// exact_interp.FatalError, an ordinary exception. Arguments of other kinds
+// than the typed ones are converted by exact_interp._convert.
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -221,31 +222,31 @@ PyMethodDef functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-// ---- Interpolator -----------------------------------------------------------
+// ---- Table ------------------------------------------------------------------
 
-// The table, immutable once built: calls from any number of threads only
-// read it.
-using Table = std::variant<piecewise::Interp<u64, i64>, piecewise::Interp<u64, f64>>;
+// The typed table under exact_interp.Interpolator: uint64 positions with
+// int64 or float64 values, copied and checked once, immutable: calls from any
+// number of threads only read it. It knows nothing of the caller's kinds
+// (exact_interp.Interpolator keeps them); a query of another kind than the
+// typed one goes through the conversions.
+using TableVariant = std::variant<piecewise::Interp<u64, i64>, piecewise::Interp<u64, f64>>;
 
-struct Interpolator {
+struct Table {
     PyObject_HEAD
-    Table* table;    // owned; never null once tp_new has returned the object
-    PyObject* kinds;  // owned: what the caller's knots were (exact_interp._convert), null for the typed dtypes
+    TableVariant* table;  // owned; never null once tp_new has returned the object
 };
 
-Table& table_of(PyObject* self) { return *reinterpret_cast<Interpolator*>(self)->table; }
+TableVariant& table_of(PyObject* self) { return *reinterpret_cast<Table*>(self)->table; }
 
-constexpr const char* kInterpolatorParams[] = {"xp", "fp"};
+constexpr const char* kTableParams[] = {"xp", "fp"};
 constexpr const char* kForwardMethodParams[] = {"x", "workers", "left", "right", "missing", "_nat"};
 constexpr const char* kInverseMethodParams[] = {"f", "method", "workers", "left", "right", "missing", "_nat"};
 
-// Interpolator(xp, fp): typed knots are taken as the typed functions take
-// them (fp's dtype chooses the scheme, with their messages); knots of other
-// kinds are converted first, as forward and inverse convert them, and their
-// kinds kept for the results.
-PyObject* interpolator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+// Table(xp, fp): the typed functions' arguments and messages; fp's dtype
+// chooses the scheme.
+PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        static constexpr Signature sig{"Interpolator", kInterpolatorParams, 2, 2, 2};
+        static constexpr Signature sig{"Table", kTableParams, 2, 2, 2};
         // The tuple and dict of a type call, as the vector binding reads them.
         const Py_ssize_t nargs = PyTuple_Size(args), nkw = kwargs ? PyDict_Size(kwargs) : 0;
         if (nargs < 0 || nkw < 0) return nullptr;
@@ -266,74 +267,54 @@ PyObject* interpolator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
         PyObject* bound[2] = {};
         if (!bind(sig, flat.get(), nargs, kwnames.get(), bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
-        // Knots of other kinds become typed arrays first: (keys, values, kinds).
-        PyObject* knots[2] = {bound[0], bound[1]};
-        Ref converted, kinds;
-        if (!is_typed(bound[0], Element::U64) || !(is_typed(bound[1], Element::I64) || is_typed(bound[1], Element::F64))) {
-            converted = Ref(convert("table", {bound[0], bound[1]}));
-            if (!converted) return nullptr;
-            knots[0] = PyTuple_GetItem(converted.get(), 0);
-            knots[1] = PyTuple_GetItem(converted.get(), 1);
-            kinds = Ref::borrow(PyTuple_GetItem(converted.get(), 2));
-            if (!knots[0] || !knots[1] || !kinds) return nullptr;
-        }
         View xp, fp;
-        if (!accept(knots[0], Element::U64, "xp", xp)) return nullptr;
-        const bool is_float = is_typed(knots[1], Element::F64);
-        if (!accept(knots[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
+        if (!accept(bound[0], Element::U64, "xp", xp)) return nullptr;
+        const bool is_float = is_typed(bound[1], Element::F64);
+        if (!accept(bound[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
         const Threads<true> threads{0};
-        std::unique_ptr<Table> table(is_float ? new Table(make_table<f64>(xp, fp, threads))
-                                              : new Table(make_table<i64>(xp, fp, threads)));
+        std::unique_ptr<TableVariant> table(is_float ? new TableVariant(make_table<f64>(xp, fp, threads))
+                                                     : new TableVariant(make_table<i64>(xp, fp, threads)));
         Ref self(PyType_GenericAlloc(type, 0));
         if (!self) return nullptr;
-        reinterpret_cast<Interpolator*>(self.get())->table = table.release();
-        reinterpret_cast<Interpolator*>(self.get())->kinds = kinds.release();
+        reinterpret_cast<Table*>(self.get())->table = table.release();
         return self.release();
     });
 }
 
-PyObject* kinds_of(PyObject* self) { return reinterpret_cast<Interpolator*>(self)->kinds; }
-
-void interpolator_dealloc(PyObject* self) {
-    delete reinterpret_cast<Interpolator*>(self)->table;
-    Py_XDECREF(kinds_of(self));
+void table_dealloc(PyObject* self) {
+    delete reinterpret_cast<Table*>(self)->table;
     PyTypeObject* type = Py_TYPE(self);
     auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free(self);
     Py_DECREF(type);  // instances of a heap type hold a reference to it
 }
 
-// The call of one method on the table, holding a reference to the object for
-// the whole call, as the GIL is released while it runs. `typed`: the query
-// is taken as the typed functions take it (the private _forward, _inverse);
-// otherwise a query of another kind, or any query of a table of other kinds,
-// goes through the conversions.
-template <Direction D, bool Typed>
-PyObject* interpolator_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// A call of one method on the table, holding a reference to the object for
+// the whole call, as the GIL is released while it runs: a query of the typed
+// dtype as the typed functions take it, any other through the conversions
+// (exact_interp._convert.table_forward / table_inverse).
+template <Direction D>
+PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        // the public methods without _nat
-        static constexpr Signature forward{Typed ? "_forward" : "forward", kForwardMethodParams, Typed ? 6 : 5, 1, 1};
-        static constexpr Signature inverse{Typed ? "_inverse" : "inverse", kInverseMethodParams, Typed ? 7 : 6, 2, 1};
+        static constexpr Signature forward{"forward", kForwardMethodParams, 6, 1, 1};
+        static constexpr Signature inverse{"inverse", kInverseMethodParams, 7, 2, 1};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
         PyObject* bound[Signature::kMaxParams] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         const Ref keep = Ref::borrow(self);
-        if constexpr (!Typed) {
-            const bool is_int = std::holds_alternative<piecewise::Interp<u64, i64>>(table_of(self));
-            const Element query = D == Direction::Forward ? Element::U64 : (is_int ? Element::I64 : Element::F64);
-            if (kinds_of(self) != nullptr || !is_typed(bound[0], query)) {
-                if constexpr (D == Direction::Forward)
-                    return convert("interpolator_forward", {self, bound[0], bound[1], bound[2], bound[3], bound[4]});
-                else
-                    return convert("interpolator_inverse",
-                                   {self, bound[0], bound[1], bound[2], bound[3], bound[4], bound[5]});
-            }
+        const bool is_int = std::holds_alternative<piecewise::Interp<u64, i64>>(table_of(self));
+        const Element query = D == Direction::Forward ? Element::U64 : (is_int ? Element::I64 : Element::F64);
+        if (!is_typed(bound[0], query)) {
+            if constexpr (D == Direction::Forward)
+                return convert("table_forward", {self, bound[0], bound[1], bound[2], bound[3], bound[4]});
+            else
+                return convert("table_inverse", {self, bound[0], bound[1], bound[2], bound[3], bound[4], bound[5]});
         }
         return std::visit(
             [&]<class F>(const piecewise::Interp<u64, F>& table) -> PyObject* {
-                View query;
-                if (!accept(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
+                View q;
+                if (!accept(bound[0], Kind<D, F>::query, sig.names[0], q)) return nullptr;
                 InverseMethod method = InverseMethod::Exact;
                 if constexpr (D == Direction::Inverse) {
                     if (!parse_method(bound[1], method)) return nullptr;
@@ -344,7 +325,7 @@ PyObject* interpolator_call(PyObject* self, PyObject* const* args, Py_ssize_t na
                 piecewise::Rules<typename Kind<D, F>::Out> rules;
                 bool given = false;
                 if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
-                return evaluate<D, F>(table, query, method, threads, given ? &rules : nullptr);
+                return evaluate<D, F>(table, q, method, threads, given ? &rules : nullptr);
             },
             table_of(self));
     });
@@ -359,122 +340,56 @@ PyObject* knots_view(PyObject* self, const piecewise::Knots<T>& knots) {
     return read_only_view(element, knots.data(), static_cast<npy_intp>(knots.size()), self);
 }
 
-PyObject* typed_xp(PyObject* self, void*) {
+PyObject* table_xp(PyObject* self, void*) {
     return guarded([&] { return std::visit([&](const auto& t) { return knots_view(self, t.xp()); }, table_of(self)); });
 }
 
-PyObject* typed_fp(PyObject* self, void*) {
+PyObject* table_fp(PyObject* self, void*) {
     return guarded([&] { return std::visit([&](const auto& t) { return knots_view(self, t.fp()); }, table_of(self)); });
 }
 
-// The knots in the caller's terms: the typed views, or converted back.
-PyObject* caller_knots(PyObject* self, int which) {
-    if (kinds_of(self) == nullptr) return which == 0 ? typed_xp(self, nullptr) : typed_fp(self, nullptr);
-    const Ref pair(convert("knots", {self}));
-    if (!pair) return nullptr;
-    return Ref::borrow(PyTuple_GetItem(pair.get(), which)).release();
-}
-
-PyObject* interpolator_xp(PyObject* self, void*) { return caller_knots(self, 0); }
-PyObject* interpolator_fp(PyObject* self, void*) { return caller_knots(self, 1); }
-PyObject* interpolator_kinds(PyObject* self, void*) {
-    return Ref::borrow(kinds_of(self) != nullptr ? kinds_of(self) : Py_None).release();
-}
-
-// Pickled as the call that rebuilds it: Interpolator(xp, fp).
-PyObject* interpolator_reduce(PyObject* self, PyObject*) {
-    const Ref xp(interpolator_xp(self, nullptr));
+// Pickled as the call that rebuilds it: Table(xp, fp).
+PyObject* table_reduce(PyObject* self, PyObject*) {
+    const Ref xp(table_xp(self, nullptr));
     if (!xp) return nullptr;
-    const Ref fp(interpolator_fp(self, nullptr));
+    const Ref fp(table_fp(self, nullptr));
     if (!fp) return nullptr;
     return Py_BuildValue("O(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), xp.get(), fp.get());
 }
 
-// <exact_interp.Interpolator: 3 knots of int64 values, xp from 100 to 300, fp from 0 to 20>
-PyObject* interpolator_repr(PyObject* self) {
-    return guarded([&]() -> PyObject* {
-        if (kinds_of(self) != nullptr) return convert("describe", {self});
-        return std::visit(
-            [&]<class F>(const piecewise::Interp<u64, F>& t) -> PyObject* {
-                const char* kind = std::is_same_v<F, i64> ? "int64" : "float64";
-                const std::size_t n = t.xp().size();
-                if (n == 0) return PyUnicode_FromFormat("<exact_interp.Interpolator: 0 knots of %s values>", kind);
-                const unsigned long long x0 = t.xp().front(), x1 = t.xp().back();
-                Ref f0, f1;
-                if constexpr (std::is_same_v<F, i64>) {
-                    f0 = Ref(PyLong_FromLongLong(t.fp().front()));
-                    f1 = Ref(PyLong_FromLongLong(t.fp().back()));
-                } else {
-                    f0 = Ref(PyFloat_FromDouble(t.fp().front()));
-                    f1 = Ref(PyFloat_FromDouble(t.fp().back()));
-                }
-                if (!f0 || !f1) return nullptr;
-                if (n == 1)
-                    return PyUnicode_FromFormat("<exact_interp.Interpolator: 1 knot of %s values, xp %llu, fp %R>",
-                                                kind, x0, f0.get());
-                return PyUnicode_FromFormat(
-                    "<exact_interp.Interpolator: %zu knots of %s values, xp from %llu to %llu, fp from %R to %R>", n,
-                    kind, x0, x1, f0.get(), f1.get());
-            },
-            table_of(self));
-    });
-}
-
-template <Direction D, bool Typed>
+template <Direction D>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return interpolator_call<D, Typed>(self, args, nargs, kwnames);
+    return table_call<D>(self, args, nargs, kwnames);
 }
 
-PyMethodDef interpolator_methods[] = {
-    {"forward", function(&method_entry<Direction::Forward, false>), METH_FASTCALL | METH_KEYWORDS,
+PyMethodDef table_methods[] = {
+    {"forward", function(&method_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
      "forward($self, x, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
-     "Positions to values in the kind of the table's values, as forward with these knots."},
-    {"inverse", function(&method_entry<Direction::Inverse, false>), METH_FASTCALL | METH_KEYWORDS,
+     "forward_int or forward_float with these knots."},
+    {"inverse", function(&method_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
      "inverse($self, f, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
-     "Values to positions in the kind of the table's positions under `method`, as inverse with these knots."},
-    {"_forward", function(&method_entry<Direction::Forward, true>), METH_FASTCALL | METH_KEYWORDS,
-     "_forward($self, x, *, workers=None)\n--\n\nforward_int or forward_float on the typed knots."},
-    {"_inverse", function(&method_entry<Direction::Inverse, true>), METH_FASTCALL | METH_KEYWORDS,
-     "_inverse($self, f, method=None, *, workers=None)\n--\n\ninverse_int or inverse_float on the typed knots."},
-    {"__reduce__", interpolator_reduce, METH_NOARGS, nullptr},
-    // Interpolator[numpy.int64] in annotations, as the type stubs write it
-    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS, nullptr},
+     "inverse_int or inverse_float with these knots."},
+    {"__reduce__", table_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyGetSetDef interpolator_getset[] = {
-    {"xp", interpolator_xp, nullptr,
-     "The positions of the knots in the caller's kind: for uint64 knots a read-only view of the table's copy.",
-     nullptr},
-    {"fp", interpolator_fp, nullptr,
-     "The values of the knots in the caller's kind: for int64 or float64 knots a read-only view of the table's copy.",
-     nullptr},
-    {"_xp", typed_xp, nullptr, "The typed positions (uint64 keys) of the table's copy.", nullptr},
-    {"_fp", typed_fp, nullptr, "The typed values (int64 or float64) of the table's copy.", nullptr},
-    {"_kinds", interpolator_kinds, nullptr, "What the caller's knots were, or None for the typed dtypes.", nullptr},
+PyGetSetDef table_getset[] = {
+    {"xp", table_xp, nullptr, "The positions (uint64): a read-only view of the table's copy.", nullptr},
+    {"fp", table_fp, nullptr, "The values (int64 or float64): a read-only view of the table's copy.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-constexpr const char* kInterpolatorDoc =
-    "Interpolator(xp, fp)\n--\n\n"
-    "The table of knots (xp, fp), copied and checked once: positions and values of every kind that "
-    "exact_interp.forward and inverse take (uint64 positions with int64 or float64 values as they are). "
-    "Immutable and safe to share between threads; each call costs the same whatever the table's size. "
-    "forward(x) and inverse(f, method) give the results and errors of forward and inverse with these knots.";
-
-PyType_Slot interpolator_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(interpolator_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(interpolator_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(interpolator_repr)},
-    {Py_tp_methods, interpolator_methods},
-    {Py_tp_getset, interpolator_getset},
-    {Py_tp_doc, const_cast<char*>(kInterpolatorDoc)},
+PyType_Slot table_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(table_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(table_dealloc)},
+    {Py_tp_methods, table_methods},
+    {Py_tp_getset, table_getset},
+    {Py_tp_doc, const_cast<char*>("Table(xp, fp)\n--\n\nThe typed knots of an exact_interp.Interpolator.")},
     {0, nullptr},
 };
 
-PyType_Spec interpolator_spec = {
-    "exact_interp.Interpolator", sizeof(Interpolator), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    interpolator_slots};
+PyType_Spec table_spec = {"exact_interp._native.Table", sizeof(Table), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, table_slots};
 
 // ---- the module -------------------------------------------------------------
 
@@ -486,8 +401,8 @@ PyObject* fatal_type = nullptr;  // exact_interp.FatalError, looked up at the fi
 PyObject* initialise() {
     Ref module(PyModule_Create(&definition));
     if (!module) return nullptr;
-    const Ref type(PyType_FromSpec(&interpolator_spec));
-    if (!type || PyModule_AddObjectRef(module.get(), "Interpolator", type.get()) < 0) return nullptr;
+    const Ref type(PyType_FromSpec(&table_spec));
+    if (!type || PyModule_AddObjectRef(module.get(), "Table", type.get()) < 0) return nullptr;
     return module.release();
 }
 
