@@ -9,10 +9,13 @@ signed order onto the unsigned one). Values (``fp``, ``f``) become int64
 error that names the argument; nothing here rounds.
 
 Inputs: NumPy arrays of any layout and scalars, Python ints (beyond 2^63
-too), floats, lists and tuples, and objects that convert to NumPy arrays
-(pandas, Arrow, Polars, anything with ``__array__``), recognised without
-importing their libraries. A pandas Series query gives a Series with the same
-index and name.
+too), floats, lists and tuples (nested, for queries of any shape), and the
+containers of pandas, Arrow, Polars and xarray (recognised without importing
+their libraries, see _LIBRARIES) or anything with ``__array__``. The rules
+are tables: _KNOT_POSITIONS and _KNOT_VALUES say how knots of each kind
+become typed, _QUERY_POSITIONS and _QUERY_VALUES which query kind meets which
+knots' kind and how, _REFUSED why any other pair cannot, and _CONTAINERS how
+a result goes back into the query's container.
 """
 
 from __future__ import annotations
@@ -224,38 +227,60 @@ def take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> T
     if (module, type(obj).__name__) in _TABLES:
         raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} holds columns, not positions or "
                         f"values; pass one of its columns")
-    if module == "pandas":
-        return _take_pandas(obj, param, missing)
-    if module == "pyarrow" and not hasattr(obj, "null_count"):  # a scalar
+    reader = _LIBRARIES.get(module)
+    if reader is not None:
+        read: Taken | None = reader(obj, param, missing, shaped)
+        if read is not None:
+            return read
+    if hasattr(obj, "__array__"):
+        return take(numpy.asarray(obj), param, missing, shaped)
+    raise TypeError(f"argument '{param}': '{type(obj).__qualname__}' object is not an array, a sequence or a number")
+
+
+def _take_arrow(obj: Any, param: str, missing: bool, shaped: bool) -> Taken:
+    """An Arrow scalar, array or chunked array, or a Polars Series (through Arrow)."""
+    if not hasattr(obj, "null_count"):  # a scalar
         if not getattr(obj, "is_valid", True) and not missing:
             raise ValueError(f"argument '{param}': a null value has no position or value")
         taken = take(_pyarrow().array([obj], type=obj.type), param, missing)
         taken.scalar = True
         return taken
-    if module in ("pyarrow", "polars"):
-        container = "polars" if module == "polars" else ("chunked" if hasattr(obj, "chunks") else "arrow")
-        arrow = obj.to_arrow() if module == "polars" else obj
-        nulls = arrow.null_count
-        if nulls and not missing:
-            raise ValueError(f"argument '{param}': {nulls} null values have no position or value")
-        mask = None
-        if nulls:  # marked, and filled with a harmless value of their type
-            mask = numpy.asarray(arrow.is_null().to_numpy(zero_copy_only=False), dtype=bool)
-            arrow = arrow.fill_null(_pyarrow().scalar(0, type=arrow.type))
-        tz = getattr(arrow.type, "tz", None)
-        if tz is not None:  # tz-aware timestamps: their UTC instants
-            unit = arrow.type.unit
-            arrow = arrow.cast(_pyarrow().timestamp(unit))
-        taken = _with_missing(take(numpy.asarray(arrow.to_numpy(zero_copy_only=False)), param), mask)
-        taken.container, taken.source, taken.tz = container, obj, tz
-        return taken
-    if module == "xarray" and hasattr(obj, "dims"):  # a DataArray: the result keeps its dims and coordinates
-        taken = take(numpy.asarray(obj.values), param, missing, shaped)
-        taken.container, taken.source = "xarray", obj
-        return taken
-    if hasattr(obj, "__array__"):
-        return take(numpy.asarray(obj), param, missing, shaped)
-    raise TypeError(f"argument '{param}': '{type(obj).__qualname__}' object is not an array, a sequence or a number")
+    polars = type(obj).__module__.startswith("polars")
+    container = "polars" if polars else ("chunked" if hasattr(obj, "chunks") else "arrow")
+    arrow = obj.to_arrow() if polars else obj
+    nulls = arrow.null_count
+    if nulls and not missing:
+        raise ValueError(f"argument '{param}': {nulls} null values have no position or value")
+    mask = None
+    if nulls:  # marked, and filled with a harmless value of their type
+        mask = numpy.asarray(arrow.is_null().to_numpy(zero_copy_only=False), dtype=bool)
+        arrow = arrow.fill_null(_pyarrow().scalar(0, type=arrow.type))
+    tz = getattr(arrow.type, "tz", None)
+    if tz is not None:  # tz-aware timestamps: their UTC instants
+        arrow = arrow.cast(_pyarrow().timestamp(arrow.type.unit))
+    taken = _with_missing(take(numpy.asarray(arrow.to_numpy(zero_copy_only=False)), param), mask)
+    taken.container, taken.source, taken.tz = container, obj, tz
+    return taken
+
+
+def _take_xarray(obj: Any, param: str, missing: bool, shaped: bool) -> Taken | None:
+    """A DataArray: the result keeps its dims, coordinates and name."""
+    if not hasattr(obj, "dims"):
+        return None
+    taken = take(numpy.asarray(obj.values), param, missing, shaped)
+    taken.container, taken.source = "xarray", obj
+    return taken
+
+
+# The containers of other libraries, by the top module of their type,
+# recognised without importing the library: each reader gives the Taken
+# array, or None for an object it does not take.
+_LIBRARIES: dict[str, Any] = {
+    "pandas": lambda obj, param, missing, shaped: _take_pandas(obj, param, missing),
+    "pyarrow": _take_arrow,
+    "polars": _take_arrow,
+    "xarray": _take_xarray,
+}
 
 
 def _pyarrow() -> Any:
@@ -354,18 +379,120 @@ def _units_in(coarse: str, fine: str) -> int:
     return _ATTOSECONDS[coarse] // _ATTOSECONDS[fine]
 
 
-def positions_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], Kind]:
+# ---- the table of conversions ------------------------------------------------
+#
+# Knots: how an array of each kind becomes the typed knots (positions: uint64
+# keys; values: int64 or float64 and the kind the results take). Queries: for
+# each pair (the knots' kind, the query's kind), how the query meets the
+# knots; a pair that is not in the table is refused with the message of its
+# row in _REFUSED. Every conversion is exact or raises, naming the argument.
+
+Array = numpy.ndarray[Any, Any]
+
+
+def _time_keys(a: Array, param: str) -> Array:
+    counts = a.view(_I64)
+    _no_nat(counts, param)
+    return _as_signed_keys(counts)
+
+
+def _time_counts(a: Array, param: str) -> Array:
+    counts = a.view(_I64)
+    _no_nat(counts, param)
+    return counts
+
+
+def _int64_values(a: Array, param: str) -> Array:
+    if a.dtype.kind == "u" and a.size and a.max() > numpy.iinfo(numpy.int64).max:
+        raise OverflowError(f"argument '{param}': values above 2^63 - 1 do not fit int64")
+    return a.astype(_I64, copy=False)
+
+
+def _exact_floats(a: Array, param: str) -> Array:
+    """Integers as float64 where every one is a double exactly."""
+    converted = a.astype(_F64)
+    limit = 2.0**64 if a.dtype.kind == "u" else 2.0**63  # where a rounded-up integer would leave the type
+    if not ((converted < limit).all() and (converted.astype(a.dtype) == a).all()):
+        raise ValueError(f"argument '{param}': integers that float64 does not hold exactly cannot be compared "
+                         f"with float values")
+    return converted
+
+
+def _non_negative(a: Array, param: str) -> Array:
+    if a.size and a.min() < 0:
+        raise ValueError(f"argument '{param}': negative positions cannot be ordered with unsigned integer knots")
+    return a.astype(_U64, copy=False)
+
+
+def _signed_keys_below_2_63(a: Array, param: str) -> Array:
+    if a.size and a.max() > numpy.iinfo(numpy.int64).max:
+        raise ValueError(f"argument '{param}': positions above 2^63 - 1 cannot be ordered with signed integer knots")
+    return _as_signed_keys(a)
+
+
+# knots: kind name -> (typed array, the kind of the results)
+_KNOT_POSITIONS: dict[str, Any] = {
+    "uint": lambda a, p: a.astype(_U64, copy=False),
+    "int": lambda a, p: _as_signed_keys(a),
+    "datetime64": _time_keys,
+    "timedelta64": _time_keys,
+}
+_KNOT_VALUES: dict[str, Any] = {
+    "uint": lambda a, p: (_int64_values(a, p), "int"),  # below 2^63: int64
+    "int": lambda a, p: (a.astype(_I64, copy=False), "int"),
+    "float": lambda a, p: (a.astype(_F64, copy=False), "float"),
+    "datetime64": lambda a, p: (_time_counts(a, p), "datetime64"),
+    "timedelta64": lambda a, p: (_time_counts(a, p), "timedelta64"),
+}
+# queries: (knots' kind, query's kind) -> the query as the typed query; time
+# queries in the knots' unit exactly (query kind, knots' kind and param given)
+_QUERY_POSITIONS: dict[tuple[str, str], Any] = {
+    ("uint", "uint"): lambda a, have, axis, p: a.astype(_U64, copy=False),
+    ("uint", "int"): lambda a, have, axis, p: _non_negative(a, p),
+    ("int", "int"): lambda a, have, axis, p: _as_signed_keys(a),
+    ("int", "uint"): lambda a, have, axis, p: _signed_keys_below_2_63(a, p),
+    ("datetime64", "datetime64"): lambda a, have, axis, p: _as_signed_keys(_to_unit(a, have, axis, p)),
+    ("timedelta64", "timedelta64"): lambda a, have, axis, p: _as_signed_keys(_to_unit(a, have, axis, p)),
+}
+_QUERY_VALUES: dict[tuple[str, str], Any] = {
+    ("int", "int"): lambda a, have, axis, p: a.astype(_I64, copy=False),
+    ("int", "uint"): lambda a, have, axis, p: _int64_values(a, p),
+    ("float", "float"): lambda a, have, axis, p: a.astype(_F64, copy=False),
+    ("float", "int"): lambda a, have, axis, p: _exact_floats(a, p),
+    ("float", "uint"): lambda a, have, axis, p: _exact_floats(a, p),
+    ("datetime64", "datetime64"): lambda a, have, axis, p: _to_unit(a, have, axis, p),
+    ("timedelta64", "timedelta64"): lambda a, have, axis, p: _to_unit(a, have, axis, p),
+}
+# why a pair is refused: (what, the knots' kind, the query's kind; "*" for
+# any) -> message, the most particular row first
+_REFUSED: dict[tuple[str, str, str], str] = {
+    ("positions", "*", "float"): "float positions are not exact; pass integers, datetime64 or timedelta64",
+    ("positions", "*", "*"): "{dtype} positions cannot be ordered with {axis} knots",
+    ("values", "int", "float"): "float values cannot be compared exactly with integer values",
+    ("values", "*", "*"): "{dtype} values cannot be ordered with {axis} values",
+}
+
+
+def _refuse(what: str, a: Array, kind: Kind, axis: Kind | None, param: str) -> TypeError:
+    name = axis.name if axis else "*"
+    rows = [(what, name, kind.name), (what, name, "*"), (what, "*", kind.name), (what, "*", "*")]
+    message = next(_REFUSED[r] for r in rows if r in _REFUSED)
+    return TypeError(f"argument '{param}': " + message.format(dtype=a.dtype, axis=axis.describe() if axis else ""))
+
+
+def positions_axis(taken: Taken, param: str) -> tuple[Array, Kind]:
     """xp as uint64 keys, and its kind."""
-    a = taken.array
-    kind = _kind_of(a, param).zoned(taken)
-    if kind.name == "float":
-        raise TypeError(f"argument '{param}': float positions are not exact; pass integers, datetime64 or timedelta64")
-    if kind.name == "uint":
-        return a.astype(_U64, copy=False), kind
-    if kind.name == "int":
-        return _as_signed_keys(a), kind
-    _no_nat(a.view(_I64), param)
-    return _as_signed_keys(a.view(_I64)), kind
+    a, kind = taken.array, _kind_of(taken.array, param).zoned(taken)
+    if kind.name not in _KNOT_POSITIONS:
+        raise _refuse("positions", a, kind, None, param)
+    return _KNOT_POSITIONS[kind.name](a, param), kind
+
+
+def values_axis(taken: Taken, param: str) -> tuple[Array, Kind]:
+    """fp as int64 or float64, and its kind."""
+    kind = _kind_of(taken.array, param).zoned(taken)
+    typed, name = _KNOT_VALUES[kind.name](taken.array, param)
+    return typed, kind if name == kind.name else Kind(name)
 
 
 def _same_zoning(taken: Taken, axis: Kind, param: str, what: str) -> None:
@@ -377,66 +504,25 @@ def _same_zoning(taken: Taken, axis: Kind, param: str, what: str) -> None:
                         f"one of them")
 
 
-def positions(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
-    """A query of positions as keys on an axis of the given kind, exactly."""
-    a = taken.array
-    kind = _kind_of(a, param)
-    if kind.is_time and axis.is_time:
-        _same_zoning(taken, axis, param, "positions")
-    if kind.name == "float":
-        raise TypeError(f"argument '{param}': float positions are not exact; pass integers, datetime64 or timedelta64")
-    if kind.is_time != axis.is_time or (kind.is_time and kind.name != axis.name):
-        raise TypeError(f"argument '{param}': {a.dtype} positions cannot be ordered with {axis.describe()} knots")
-    if axis.is_time:
-        return _as_signed_keys(_to_unit(a, kind, axis, param))
-    if axis.name == "uint":
-        if kind.name == "int" and a.size and a.min() < 0:
-            raise ValueError(f"argument '{param}': negative positions cannot be ordered with unsigned integer knots")
-        return a.astype(_U64, copy=False)
-    if kind.name == "uint" and a.size and a.max() > numpy.iinfo(numpy.int64).max:
-        raise ValueError(f"argument '{param}': positions above 2^63 - 1 cannot be ordered with signed integer knots")
-    return _as_signed_keys(a)
-
-
-def values_axis(taken: Taken, param: str) -> tuple[numpy.ndarray[Any, Any], Kind]:
-    """fp as int64 or float64, and its kind."""
-    a = taken.array
-    kind = _kind_of(a, param).zoned(taken)
-    if kind.name == "float":
-        return a.astype(_F64, copy=False), kind
+def _meet(table: dict[tuple[str, str], Any], what: str, taken: Taken, axis: Kind, param: str) -> Array:
+    a, kind = taken.array, _kind_of(taken.array, param)
+    convert = table.get((axis.name, kind.name))
+    if convert is None:
+        raise _refuse(what, a, kind, axis, param)
     if kind.is_time:
-        counts = a.view(_I64)
-        _no_nat(counts, param)
-        return counts, kind
-    if kind.name == "uint" and a.dtype.itemsize == 8 and a.size and a.max() > numpy.iinfo(numpy.int64).max:
-        raise OverflowError(f"argument '{param}': values above 2^63 - 1 do not fit int64")
-    return a.astype(_I64, copy=False), Kind("int")
+        _same_zoning(taken, axis, param, what)
+    result: Array = convert(a, kind, axis, param)
+    return result
 
 
-def values(taken: Taken, axis: Kind, param: str) -> numpy.ndarray[Any, Any]:
+def positions(taken: Taken, axis: Kind, param: str) -> Array:
+    """A query of positions as keys on an axis of the given kind, exactly."""
+    return _meet(_QUERY_POSITIONS, "positions", taken, axis, param)
+
+
+def values(taken: Taken, axis: Kind, param: str) -> Array:
     """A query of values in fp's terms, exactly."""
-    a = taken.array
-    kind = _kind_of(a, param)
-    if kind.is_time and axis.is_time:
-        _same_zoning(taken, axis, param, "values")
-    if axis.is_time or kind.is_time:
-        if kind.name != axis.name:
-            raise TypeError(f"argument '{param}': {a.dtype} values cannot be ordered with {axis.describe()} values")
-        return _to_unit(a, kind, axis, param)
-    if axis.name == "float":
-        if kind.name == "float":
-            return a.astype(_F64, copy=False)
-        converted = a.astype(_F64)
-        limit = 2.0**64 if kind.name == "uint" else 2.0**63  # where a rounded-up integer would leave the type
-        if not ((converted < limit).all() and (converted.astype(a.dtype) == a).all()):
-            raise ValueError(f"argument '{param}': integers that float64 does not hold exactly cannot be compared "
-                             f"with float values")
-        return converted
-    if kind.name == "float":
-        raise TypeError(f"argument '{param}': float values cannot be compared exactly with integer values")
-    if kind.name == "uint" and a.size and a.max() > numpy.iinfo(numpy.int64).max:
-        raise OverflowError(f"argument '{param}': values above 2^63 - 1 do not fit int64")
-    return a.astype(_I64, copy=False)
+    return _meet(_QUERY_VALUES, "values", taken, axis, param)
 
 
 def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
