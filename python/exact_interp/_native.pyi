@@ -1,7 +1,7 @@
 """The native part of exact_interp: the four functions of ``rust`` that release
 the GIL and take ``workers``, and Interpolator."""
 
-from typing import Any, Generic, Literal, TypeVar, overload
+from typing import Any, Generic, Literal, Protocol, TypeVar, overload
 
 import numpy
 import numpy.typing
@@ -68,6 +68,26 @@ _Data = numpy.typing.ArrayLike | Any
 
 _Forward = TypeVar("_Forward", numpy.int64, numpy.float64, numpy.datetime64, numpy.timedelta64)
 
+# A container of another library (a pandas Series or Index, a Polars Series,
+# an xarray DataArray: each has a name): the result comes back in the same.
+class _Named(Protocol):
+    @property
+    def name(self) -> Any: ...
+
+_Container = TypeVar("_Container", bound=_Named)
+
+@overload
+def forward(
+    x: _Container,
+    xp: _Data,
+    fp: _Data,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = "raise",
+    right: Rule | _Fill | None = "raise",
+    missing: Literal["raise"] | _Fill | None = "raise",
+) -> _Container: ...
+
 @overload
 def forward(
     x: _Data,
@@ -92,6 +112,19 @@ def forward(
 ) -> Any: ...
 
 _Position = TypeVar("_Position", numpy.uint64, numpy.int64, numpy.datetime64, numpy.timedelta64)
+
+@overload
+def inverse(
+    f: _Container,
+    xp: _Data,
+    fp: _Data,
+    method: Method = None,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = None,
+    right: Rule | _Fill | None = None,
+    missing: Literal["raise"] | _Fill | None = "raise",
+) -> _Container: ...
 
 @overload
 def inverse(

@@ -42,3 +42,13 @@ exact_interp.forward_int(x, xp, fpi, right=2.5)  # error
 exact_interp.inverse_int(fpi, xp, fpi, missing="clamp")  # error
 ok5 = exact_interp.forward_float(x, xp, fpf, left=float("nan"), right="extrapolate", missing="raise")
 ok6 = exact_interp.Interpolator(xp, fpi).inverse(fpi, "nearest", left="extrapolate", right=np.uint64(7))
+
+
+class Named:
+    """Stands for a container of another library: a Series, an Index, a DataArray."""
+
+    name = "t"
+
+
+kept: Named = exact_interp.forward(Named(), xp, fpi)  # the query's container back
+lost: Named = exact_interp.forward(x, xp, fpi)  # error
