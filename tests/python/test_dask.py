@@ -110,7 +110,7 @@ def test_any_kinds_block_by_block(compute):
     with pytest.raises(TypeError, match="argument 'x': int64 positions cannot be ordered with datetime64"):
         ed.forward(da.from_array(samples), clock, samples)
     # outside the clock and missing samples, block by block as in one call
-    q[::97] = np.datetime64("NaT")
+    q[::97] = np.datetime64("NaT", "us")
     rules = {"left": "extrapolate", "right": np.int64(-1), "missing": 0}
     stretched = q - np.timedelta64(10**15, "us")
     lazy = ed.forward(da.from_array(stretched, chunks=777), clock, samples, **rules)
