@@ -4,6 +4,8 @@ exact_interp.dask maps a chunked array block by block; the table travels to
 each worker once. The result is identical, bit for bit, to one call on the
 whole array, and a fatal error arrives as exact_interp.FatalError, on a
 cluster too.
+
+Needs Dask: pip install "exact-interp[examples]".
 """
 
 import dask.array as da

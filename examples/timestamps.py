@@ -3,6 +3,8 @@ pandas Series, and a timestamp column as the values of a clock table.
 
 exact_interp.forward and inverse take positions and values of many kinds and
 convert each exactly, or refuse it with an error that names the argument.
+
+Needs pandas: pip install "exact-interp[examples]".
 """
 
 import numpy as np

@@ -26,7 +26,7 @@ needed = {"pyproject.toml", "CMakeLists.txt", "README.md", "python/rust.pyi", "s
           "src/module/module.cpp", "src/module/native.cpp", "src/piecewise/piecewise.cpp", "src/parallel/parallel.cpp",
           "python/exact_interp/__init__.py", "python/exact_interp/_native.pyi", "python/exact_interp/_convert.py", "python/exact_interp/dask.py",
           "python/exact_interp/_interpolator.py", "python/exact_interp/_interpolator.pyi",
-          "python/exact_interp/py.typed"}
+          "python/exact_interp/py.typed", "LICENSE", "CHANGELOG.md", "CITATION.cff"}
 missing = needed - names
 unwanted = sorted(n for n in names if n.split("/")[0] in {"tests", "bench", "fuzz", "scripts", "examples", "docs",
                                                            ".ci", "build", "dist"} or n.startswith("."))
@@ -48,7 +48,8 @@ needed = {"rust.abi3.so", "rust.pyi", "rust-stubs/__init__.pyi", "exact_interp/_
           "exact_interp/py.typed", "exact_interp/_native.abi3.so", "exact_interp/_native.pyi",
           "exact_interp/_interpolator.py", "exact_interp/_interpolator.pyi"}
 assert needed <= names, f"wheel lacks {sorted(needed - names)}"
-print("the wheel carries rust, its stubs and exact_interp with its native part")
+assert any(n.endswith(".dist-info/licenses/LICENSE") for n in names), "wheel lacks the LICENSE file"
+print("the wheel carries rust, its stubs, exact_interp with its native part, and the LICENSE")
 PY
 "$tools/bin/abi3audit" --strict --verbose --assume-minimum-abi3 3.10 "$wheel" 2>&1 | tr -s " \n" " " | grep -o "2 extensions scanned; 0 ABI version mismatches and 0 ABI violations found"
 "$tools/bin/auditwheel" show "$wheel" | tr '\n' ' ' | grep -o 'consistent with the following platform tag: "[^"]*"'

@@ -30,10 +30,23 @@ from __future__ import annotations
 
 from typing import Literal
 
-__all__ = ["FatalError", "Interpolator", "forward", "inverse", "forward_int", "forward_float", "inverse_int",
+__all__ = ["__version__", "FatalError", "Interpolator", "forward", "inverse", "forward_int", "forward_float", "inverse_int",
            "inverse_float"]
 
 Method = Literal["nearest", "ffill", "bfill"] | None
+
+
+def _version() -> str:
+    """The installed distribution's version: pyproject.toml is its one source (read without NumPy)."""
+    from importlib.metadata import PackageNotFoundError, version
+
+    try:
+        return version("exact-interp")
+    except PackageNotFoundError:  # a source tree on the path, not installed
+        return "0+unknown"
+
+
+__version__ = _version()
 
 # importlib.reload runs this file again in the same namespace: the FatalError
 # defined first, which the native part raises and callers hold, stays.

@@ -243,8 +243,9 @@ def test_fatal_error_unpickles_where_rust_was_never_imported():
 def test_without_dask_the_package_imports_and_the_dask_layer_says_what_to_install():
     done = run_python(
         "import sys; sys.modules['dask'] = None\n"
-        "import exact_interp\n"
+        "import exact_interp, importlib.metadata\n"
         "assert not {'rust', 'numpy', 'dask.array'} & set(sys.modules), sys.modules.keys()\n"
+        "assert exact_interp.__version__ == importlib.metadata.version('exact-interp')\n"  # pyproject's, without NumPy
         "try:\n    import exact_interp.dask\nexcept ImportError as e:\n    print(e)\n"
     )
     assert done.returncode == 0, done.stderr.decode()
