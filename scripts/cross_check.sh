@@ -3,7 +3,8 @@
 #   - the digest program (a fixed stream of ~1.4·10^6 evaluations, hashed in a
 #     byte order of its own, the whole-array ones split across two threads) natively with GCC and Clang, without the hardware
 #     division and with the portable wide arithmetic, and under qemu-user on
-#     aarch64, s390x (big-endian), ppc64le, riscv64, armhf and i686 (32-bit);
+#     aarch64, s390x (big-endian), ppc64le, riscv64, armhf and i686 (32-bit),
+#     and for Windows (LLP64: long is 32 bits) with MinGW-w64 under wine;
 #   - the C++ unit tests (those without MPFR) under qemu on s390x, i686 and
 #     aarch64 (its NEON kernels as well as the scalar ones).
 # Each digest is taken on every kernel target the build holds and the
@@ -20,7 +21,7 @@ source scripts/lib.sh
 TARGETS=(aarch64-linux-gnu:aarch64 s390x-linux-gnu:s390x powerpc64le-linux-gnu:ppc64le riscv64-linux-gnu:riscv64
          arm-linux-gnueabihf:arm i686-linux-gnu:i386)
 UNIT_TARGETS=(s390x-linux-gnu:s390x i686-linux-gnu:i386 aarch64-linux-gnu:aarch64)
-packages=(clang qemu-user)
+packages=(clang qemu-user g++-mingw-w64-x86-64-posix wine64)
 for t in "${TARGETS[@]}"; do packages+=("g++-${t%%:*}"); done
 install_system_packages "${packages[@]}"
 
@@ -52,12 +53,21 @@ digest() {
     $runner "$out/digest-$name" "$ROUNDS" > "$out/$name.digest" 2> "$out/$name.targets"
 }
 
+# The Windows build runs under wine: MinGW-w64 names the program .exe, and
+# Windows ends lines with CR LF.
+windows() {
+    local program=$1
+    shift
+    WINEDEBUG=-all /usr/lib/wine/wine64 "$program.exe" "$@" | tr -d '\r'
+}
+
 start=$SECONDS
 builds=(
     "x86-64-gcc||g++"
     "x86-64-clang||clang++"
     "x86-64-no-divq||g++ -DRUST_NO_HW_DIVQ"
     "x86-64-portable||clang++ -DRUST_PORTABLE -pedantic-errors"
+    "x86-64-windows|windows|x86_64-w64-mingw32-g++-posix -static"
 )
 for t in "${TARGETS[@]}"; do
     builds+=("${t##*:}|qemu-${t##*:}|${t%%:*}-g++ -static -Wno-psabi")
