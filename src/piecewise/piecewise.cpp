@@ -22,7 +22,8 @@ constexpr std::size_t kBatchBlock = 64;
 
 // The search of element after element over one strictly increasing axis of
 // n >= 2 knots: first the previous element's segment and the one after it,
-// then the full search. Every correct search of a strictly increasing axis
+// then, for keys that came in order, a gallop from there, else the full
+// search. Every correct search of a strictly increasing axis
 // gives the same answer, so this is search() for every ordered key.
 template <class T>
 class Locator {
@@ -31,12 +32,20 @@ public:
 
     // The neighbourhood of the previous element is tried while it keeps
     // answering, and once in kRetry elements after it stops, so that random
-    // keys pay for it rarely.
+    // keys pay for it rarely. Keys that came in order and leave the
+    // neighbourhood are galloped to from it; while they land within
+    // kGallopNear knots, the keys still count as ordered.
     SearchResult operator()(T key) {
         std::optional<SearchResult> s;
+        const bool ordered = near_;
         if (near_ || ++misses_ % kRetry == 0) s = search_near(a_, n_, key, hint_);
         near_ = s.has_value();
-        if (!near_) s = prefetch_ ? search_prefetch(a_, n_, key) : search(a_, n_, key);
+        if (!near_ && ordered) {
+            s = search_from(a_, n_, key, hint_);
+            const std::size_t distance = s->index > hint_ ? s->index - hint_ : hint_ - s->index;
+            near_ = distance <= kGallopNear;
+        }
+        if (!s) s = prefetch_ ? search_prefetch(a_, n_, key) : search(a_, n_, key);
         remember(*s);
         return *s;
     }
@@ -70,6 +79,7 @@ private:
     }
 
     static constexpr unsigned kRetry = 16;
+    static constexpr std::size_t kGallopNear = 64;
     const T* a_;
     std::size_t n_;
     bool batch_;

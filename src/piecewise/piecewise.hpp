@@ -212,6 +212,56 @@ std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::s
     return std::nullopt;
 }
 
+// The answer search() would give, found by galloping from the previous
+// element's segment: for an ordered key on a strictly increasing axis
+// a[0 … n-1], n >= 2, and hint in [1, n-1], steps of 1, 2, 4, … knots from
+// the segment (a[hint-1], a[hint]) towards the key bracket it, and a
+// bisection inside the bracket settles it: 2·log2(distance) + 2 comparisons
+// or so, where search() makes log2(n) + 1 whatever the distance. The
+// answer is the first index i with a[i] >= key: a hit when a[i] == key, else
+// the insertion index, as search() defines them.
+template <class T>
+SearchResult search_from(const T* a, std::size_t n, T key, std::size_t hint) {
+    // Invariant: the answer lies in [below, above]; a[below - 1] < key where
+    // below > 0, and key <= a[above] where above < n.
+    std::size_t below, above;
+    if (a[hint] < key) {  // ahead
+        below = hint + 1;
+        for (std::size_t step = 1;; step *= 2) {
+            const std::size_t probe = below - 1 + step;
+            if (probe >= n) {
+                above = n;
+                break;
+            }
+            if (!(a[probe] < key)) {
+                above = probe;
+                break;
+            }
+            below = probe + 1;
+        }
+    } else {  // on the segment's right knot or behind it
+        above = hint;
+        for (std::size_t step = 1;; step *= 2) {
+            if (step > above) {
+                below = 0;
+                break;
+            }
+            const std::size_t probe = above - step;
+            if (a[probe] < key) {
+                below = probe + 1;
+                break;
+            }
+            above = probe;
+        }
+    }
+    while (below < above) {
+        const std::size_t mid = below + (above - below) / 2;
+        if (a[mid] < key) below = mid + 1;
+        else above = mid;
+    }
+    return {below, below < n && a[below] == key};
+}
+
 // The monotonicity scans, one per element type (see kernels.hpp).
 using kernels::strictly_increasing;
 
