@@ -37,6 +37,11 @@ void force(Target target);
 // Back to the choice made at load.
 void choose_automatically();
 
+// Runs of keys inside one segment shorter than this go to the schemes'
+// one-key forms instead of the kernels: preparing a segment for them (the
+// scaled knots, a divisor's reciprocal) pays only over longer runs.
+inline constexpr std::size_t kShortRun = 3;
+
 // Keys x[0 … count-1] (values f[…] for the inverse) all strictly inside the
 // segment, results into out. The inverses stop at the first value without a
 // whole position (Exact) and return how many were answered.

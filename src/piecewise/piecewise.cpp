@@ -221,7 +221,7 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const
         xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return forward(x); },
         [&](X x, SearchResult s, std::size_t) { return forward_at(x, s); },
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, o);
+            run_forward(i, cache, keys, count, o);
             return count;
         });
 }
@@ -233,7 +233,7 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
         fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return inverse(f, method); },
         [&](F f, SearchResult s, std::size_t) { return inverse_at(f, method, s); },
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
-            return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
+            return run_inverse(i, cache, keys, count, method, o);
         });
 }
 
@@ -292,7 +292,7 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const
         xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return answer(x, search(xp_.data(), n, x)); },
         answer,
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, o);
+            run_forward(i, cache, keys, count, o);
             return count;
         },
         rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
@@ -321,7 +321,7 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
         fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return answer(f, search(fp_.data(), n, f)); },
         answer,
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
-            return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, o);
+            return run_inverse(i, cache, keys, count, method, o);
         },
         rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
 }

@@ -390,6 +390,30 @@ private:
         return cache.segment;
     }
 
+    // Keys strictly inside segment i, in order: a short run through the
+    // scheme's one-key form (a prepared segment pays only over longer runs),
+    // a longer one through the run kernels with the segment prepared once.
+    // The same bits either way.
+    void run_forward(std::size_t i, ForwardCache& cache, const X* keys, std::size_t count, F* out) const {
+        if (count < kernels::kShortRun) {
+            for (std::size_t j = 0; j < count; ++j) out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
+            return;
+        }
+        kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, out);
+    }
+    std::size_t run_inverse(std::size_t i, InverseCache& cache, const F* keys, std::size_t count, InverseMethod method,
+                            X* out) const {
+        if (count < kernels::kShortRun) {
+            for (std::size_t j = 0; j < count; ++j) {
+                const std::optional<X> p = InverseScheme::inverse(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+                if (!p) return j;
+                out[j] = *p;
+            }
+            return count;
+        }
+        return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, out);
+    }
+
     // The answer for a search result on a non-empty, strictly increasing xp.
     // A key inside a segment goes to the scheme with the segment's knots,
     // prepared for this key alone (kept in registers, not stored).
