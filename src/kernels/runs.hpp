@@ -17,7 +17,9 @@ using u64 = std::uint64_t;
 using i64 = std::int64_t;
 
 // Lanes [0, count) of p as a vector, the others copies of p[0] (any key of
-// the run serves).
+// the run serves). The elements are copied as bytes, so a vector of one type
+// loads keys of another (doubles into integer lanes) without an access
+// through a pointer of the wrong type.
 template <class V, class T>
 RUST_LANES_INLINE V load(const T* p, size_t count) {
     V v;
@@ -140,7 +142,7 @@ size_t inverse_float_terms(const FloatInverse& segment, const double* f, size_t 
     const Divisor d{s.d.m, s.d.v, s.de};
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
-        const U bits = load<U>(reinterpret_cast<const u64*>(f + j), left);
+        const U bits = load<U>(f + j, left);
         // f as v · 2^k with |v| < 2^53, then on the knots' scale
         const U field = (bits >> 52) & 0x7FF, frac = bits & ((u64{1} << 52) - 1);
         const M normal = nonzero(field);
@@ -246,7 +248,7 @@ size_t inverse_int_method(const Affine& segment, const i64* f, size_t count, u64
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
         U q, r;
-        affine_quot_rem(s, load<U>(reinterpret_cast<const u64*>(f + j), left) ^ kHalf, q, r);
+        affine_quot_rem(s, load<U>(f + j, left) ^ kHalf, q, r);
         if constexpr (Method == 0) {
             if (const size_t l = first_set(nonzero(r), left); l < left) {
                 store(out + j, q, l);
