@@ -9,7 +9,8 @@
 #   2. the Python suites (exact_interp on a two-process Dask cluster included)
 #      against one stable-ABI wheel on CPython 3.10, 3.11, 3.12 and 3.13 with
 #      NumPy 2.x and on CPython 3.10 with NumPy 1.26, and against a wheel with
-#      the portable wide arithmetic
+#      the portable wide arithmetic, and on Debian's CPython 3.14 and 3.15
+#      (its unstable suite, in a root built by debootstrap)
 #   3. the wheel (abi3 audit, manylinux repair) and the sdist installed into
 #      fresh environments, and the type stubs under mypy --strict
 #   4. both suites again under AddressSanitizer and UndefinedBehaviorSanitizer
@@ -63,6 +64,7 @@ for s in "${suites[@]}"; do
     fi
 done
 for k in "${!pids[@]}"; do report_suite "${pids[$k]}" "${started[$k]}"; done
+bash scripts/newer_pythons.sh build/wheel/*.whl
 
 echo "== Distribution and type stubs"
 bash scripts/dist_check.sh

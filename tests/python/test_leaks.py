@@ -107,6 +107,14 @@ def rss_kib():
         return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
+def mortal_refcount(o):
+    """The reference count of o, None for an immortal object (CPython 3.12+: small ints, None, …), whose
+    count a stable-ABI extension's inline increments move while the interpreter's own decrements leave it."""
+    immortal = getattr(sys, "_is_immortal", None)
+    count = sys.getrefcount(o)
+    return None if (immortal(o) if immortal else count >= 2**30) else count
+
+
 @pytest.mark.parametrize(
     "module_name, label, name, args, kwargs, expected",
     [("rust", *c) for c in CASES] + [("exact_interp", *c) for c in CASES + NATIVE_CASES],
@@ -140,7 +148,7 @@ def test_no_reference_or_memory_leak(module_name, label, name, args, kwargs, exp
     for _ in range(1000):  # warm-up: caches, the API table, the exception type
         call()
     gc.collect()
-    refs = [sys.getrefcount(o) for o in objects]
+    refs = [mortal_refcount(o) for o in objects]
     tracemalloc.start()
     traced_before = python_traced()
     rss_before = rss_kib()
@@ -150,7 +158,7 @@ def test_no_reference_or_memory_leak(module_name, label, name, args, kwargs, exp
     traced_growth = python_traced() - traced_before
     tracemalloc.stop()
     rss_growth = rss_kib() - rss_before
-    assert [sys.getrefcount(o) for o in objects] == refs
+    assert [mortal_refcount(o) for o in objects] == refs
     assert traced_growth < 64 * 1024, traced_growth
     if not SANITIZED:
         assert rss_growth < 4 * 1024, rss_growth
