@@ -20,6 +20,7 @@ a result goes back into the query's container.
 
 from __future__ import annotations
 
+import re
 from dataclasses import dataclass
 from typing import Any
 
@@ -649,16 +650,67 @@ def _fill(value: Any, kind: Kind, keyword: str, positions: bool) -> Any:
     return value
 
 
-def _evaluate(fn: Any, query: Taken, keys: numpy.ndarray[Any, Any], hit: Any, fill: Any, **keywords: Any) -> Any:
+@dataclass(frozen=True)
+class _Terms:
+    """What restates a native error's note in the caller's terms: the query's
+    name, the typed knots and their kinds."""
+
+    param: str
+    xp: numpy.ndarray[Any, Any]
+    fp: numpy.ndarray[Any, Any]
+    axis: Kind
+    kind: Kind
+
+
+_NOTED_ELEMENT = re.compile(r"\b(x|f|xp|fp)\[(\d+)\] = ([-+\w.]+)")
+_NOTED_RANGE = re.compile(r"run from ([-+\w.]+) to ([-+\w.]+)")
+
+
+def _restate(error: BaseException, query: Taken, terms: _Terms) -> None:
+    """The note a typed call added to its error, in the caller's terms: each
+    element named by its index in the query's shape and shown as the caller's
+    kind, the table's range as its knots."""
+    notes = getattr(error, "__notes__", None)
+    if not notes:
+        return
+
+    def knot(which: str, k: int) -> str:
+        typed, kind = (terms.xp, terms.axis) if which == "xp" else (terms.fp, terms.kind)
+        return str(_caller(typed[k:k + 1].copy(), kind)[0]) if k < len(typed) else "?"
+
+    def element(m: re.Match[str]) -> str:
+        name, k = m.group(1), int(m.group(2))
+        if name in ("xp", "fp"):
+            return f"{name}[{k}] = {knot(name, k)}"
+        flat = query.array.reshape(-1)
+        where = ", ".join(map(str, numpy.unravel_index(k, query.shape))) if query.shape else str(k)
+        return f"{name}[{where}] = {flat[k] if k < len(flat) else m.group(3)}"
+
+    searched = "xp" if terms.param == "x" else "fp"
+    size = len(terms.xp if searched == "xp" else terms.fp)
+
+    def span(m: re.Match[str]) -> str:
+        return f"run from {knot(searched, 0)} to {knot(searched, size - 1)}"
+
+    notes[-1] = _NOTED_RANGE.sub(span, _NOTED_ELEMENT.sub(element, notes[-1]))
+
+
+def _evaluate(fn: Any, query: Taken, keys: numpy.ndarray[Any, Any], hit: Any, fill: Any, terms: _Terms,
+              **keywords: Any) -> Any:
     """fn(keys, …, missing=fill) with the missing elements of the query
     evaluated at `hit` (a knot's key, which always answers) and their results
-    the fill; the native call checks the fill or word first."""
+    the fill; the native call checks the fill or word first. Its error's note
+    is restated in the caller's terms."""
     keywords["missing"] = fill
-    if query.missing is None or fill is None or isinstance(fill, str):
-        return fn(keys, **keywords)
-    keys = keys.copy()
-    keys[query.missing] = hit if len(hit) else 0  # an empty table raises anyway
-    out = fn(keys, **keywords)
+    try:
+        if query.missing is None or fill is None or isinstance(fill, str):
+            return fn(keys, **keywords)
+        keys = keys.copy()
+        keys[query.missing] = hit if len(hit) else 0  # an empty table raises anyway
+        out = fn(keys, **keywords)
+    except Exception as error:
+        _restate(error, query, terms)
+        raise
     out[query.missing] = fill
     return out
 
@@ -680,7 +732,8 @@ def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any
     typed_fp, kind = values_axis(knots_f, "fp")
     fn = _native.forward_int if typed_fp.dtype == _I64 else _native.forward_float
     if knots_f.shape is None:
-        return result(_forward(fn, query, axis, kind, keys, workers, left, right, missing, keys, typed_fp), kind,
+        return result(_forward(fn, query, axis, kind, keys, typed_fp, workers, left, right, missing, keys, typed_fp),
+                      kind,
                       query)
     # value columns along the first axis, each key's segment found once for all; the columns of the
     # result after the query's
@@ -692,22 +745,24 @@ def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any
         values = numpy.ascontiguousarray(columns.T).reshape(-1)  # column after column
         typed = _forward(lambda q, *_, **k: _native._forward_columns(q, keys, values, count, **k).reshape(count,
                                                                                                          len(q)).T,
-                         query, axis, kind, keys, workers, left, right, missing)
+                         query, axis, kind, keys, columns[:, 0], workers, left, right, missing)
     return result(typed.reshape((len(query.array),) + knots_f.shape[1:]), kind, query)
 
 
-def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, workers: Any, left: Any, right: Any,
-             missing: Any, *table: Any) -> Any:
+def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, workers: Any, left: Any,
+             right: Any, missing: Any, *table: Any) -> Any:
     fill = _fill(missing, kind, "missing", False)
     return _evaluate(lambda q, **k: fn(q, *table, **k), query, positions(query, axis, "x"), keys[:1], fill,
+                     _Terms("x", keys, typed_fp, axis, kind),
                      workers=workers, left=_fill(left, kind, "left", False), right=_fill(right, kind, "right", False),
                      _nat=kind.is_time)
 
 
-def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, typed_fp: Any, method: Any, workers: Any, left: Any,
-             right: Any, missing: Any, *table: Any) -> Any:
+def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, method: Any, workers: Any,
+             left: Any, right: Any, missing: Any, *table: Any) -> Any:
     fill = _fill(missing, axis, "missing", True)
     return _evaluate(lambda q, **k: fn(q, *table, method, **k), query, values(query, kind, "f"), typed_fp[:1], fill,
+                     _Terms("f", keys, typed_fp, axis, kind),
                      workers=workers, left=_fill(left, axis, "left", True), right=_fill(right, axis, "right", True),
                      _nat=axis.is_time)
 
@@ -721,7 +776,8 @@ def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = Non
     keys, axis = positions_axis(knots_x, "xp")
     typed_fp, kind = values_axis(knots_f, "fp")
     fn = _native.inverse_int if typed_fp.dtype == _I64 else _native.inverse_float
-    return result(_inverse(fn, query, axis, kind, typed_fp, method, workers, left, right, missing, keys, typed_fp),
+    return result(_inverse(fn, query, axis, kind, keys, typed_fp, method, workers, left, right, missing, keys,
+                           typed_fp),
                   axis, query)
 
 
@@ -768,10 +824,12 @@ def _table_call(typed: Any, kinds: tuple[Kind, Kind], direction: str, q: Any, me
     axis, kind = kinds
     if direction == "forward":
         query = take(q, "x", _wants_missing(missing), shaped=True)
-        return result(_forward(typed.forward, query, axis, kind, typed.xp, workers, left, right, missing), kind,
+        return result(_forward(typed.forward, query, axis, kind, typed.xp, typed.fp, workers, left, right, missing),
+                      kind,
                       query)
     query = take(q, "f", _wants_missing(missing), shaped=True)
-    return result(_inverse(typed.inverse, query, axis, kind, typed.fp, method, workers, left, right, missing), axis,
+    return result(_inverse(typed.inverse, query, axis, kind, typed.xp, typed.fp, method, workers, left, right,
+                           missing), axis,
                   query)
 
 

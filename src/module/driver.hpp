@@ -5,12 +5,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+#include <string>
 #include <optional>
 #include <type_traits>
 
 #include "module/arrays.hpp"
 #include "module/binding.hpp"
 #include "module/errors.hpp"
+#include "module/notes.hpp"
 #include "module/numpy_api.hpp"
 #include "module/python.hpp"
 #include "parallel/parallel.hpp"
@@ -93,7 +96,14 @@ decltype(auto) maybe_without_gil(bool release, Body&& body) {
 template <class F, bool GilFree>
 piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<GilFree>) {
     const bool release = GilFree && xp.length + fp.length >= kReleaseGil;
-    return maybe_without_gil(release, [&] { return piecewise::Interp<u64, F>(copy<u64>(xp), copy<F>(fp)); });
+    return maybe_without_gil(release, [&] {
+        piecewise::Knots<u64> x = copy<u64>(xp);
+        piecewise::Knots<F> f = copy<F>(fp);
+        if (GilFree && x.size() != f.size())  // exhausted memory first, as the copies meet it
+            throw NotedPanic("xp and fp must have same length",
+                             "len(xp) = " + std::to_string(x.size()) + ", len(fp) = " + std::to_string(f.size()));
+        return piecewise::Interp<u64, F>(std::move(x), std::move(f));
+    });
 }
 
 // Evaluates every query element in order into a new array, and maps the first
@@ -109,7 +119,7 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
     if (!result) return nullptr;
     auto* out = static_cast<typename Kind<D, F>::Out*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
     const bool release = GilFree && query.length >= kReleaseGil;
-    const std::optional<piecewise::Failure> failure = maybe_without_gil(release, [&] {
+    const auto run = [&] {
         if constexpr (!GilFree) {
             if constexpr (D == Direction::Forward) return table.forward_all(query.strided<u64>(), out);
             else return table.inverse_all(query.strided<F>(), method, out);
@@ -123,9 +133,27 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
             if constexpr (D == Direction::Forward) return parallel::forward_all(table, query.strided<u64>(), out, split);
             else return parallel::inverse_all(table, query.strided<F>(), method, out, split);
         }
-    });
+    };
+    std::optional<piecewise::Failure> failure;
+    if constexpr (GilFree) {
+        try {
+            failure = maybe_without_gil(release, run);
+        } catch (const Panic& p) {  // a non-finite float: which one, as a note
+            const bool non_finite = std::strcmp(p.what(), "nan or inf encountered") == 0 ||
+                                    std::strcmp(p.what(), "assertion failed: value.is_finite()") == 0;
+            const std::string note = non_finite ? non_finite_note<D>(table, query) : std::string();
+            if (note.empty()) throw;
+            throw NotedPanic(p.what(), note);
+        }
+    } else {
+        failure = maybe_without_gil(release, run);
+    }
     if (failure) {
         raise_interp_error(D, failure->error, failure->index);
+        if constexpr (GilFree) {
+            const std::string note = failure_note<D>(table, query, *failure);
+            if (!note.empty()) add_note(note);
+        }
         return nullptr;
     }
     return result.release();
@@ -165,9 +193,14 @@ bool parse_rules(PyObject* const* bound, InverseMethod method, piecewise::Rules<
 template <Direction D, class F, bool GilFree>
 PyObject* call_bound(const Signature& sig, PyObject* const* bound) {
     View query, xp, fp;
-    if (!accept(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
-    if (!accept(bound[1], Element::U64, "xp", xp)) return nullptr;
-    if (!accept(bound[2], value_element<F>, "fp", fp)) return nullptr;
+    const auto accepted = [](PyObject* obj, Element element, const char* param, View& view) {
+        if (accept(obj, element, param, view)) return true;
+        if constexpr (GilFree) add_note(rejected_note(obj, element, param));
+        return false;
+    };
+    if (!accepted(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
+    if (!accepted(bound[1], Element::U64, "xp", xp)) return nullptr;
+    if (!accepted(bound[2], value_element<F>, "fp", fp)) return nullptr;
     InverseMethod method = InverseMethod::Exact;
     if constexpr (D == Direction::Inverse) {
         if (!parse_method(bound[3], method)) return nullptr;

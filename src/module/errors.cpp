@@ -34,6 +34,32 @@ std::string describe_pending_error() {
     return text;
 }
 
+void add_note(const std::string& note) {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) return;
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (value != nullptr) {
+        const Ref text(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
+        bool added = false;
+        if (text && PyObject_HasAttrString(value, "add_note")) {
+            const Ref done(PyObject_CallMethod(value, "add_note", "O", text.get()));
+            added = static_cast<bool>(done);
+        } else if (text) {  // CPython 3.10: the list the traceback printer of 3.11+ reads
+            Ref notes(PyObject_GetAttrString(value, "__notes__"));
+            if (!notes) {
+                PyErr_Clear();
+                notes = Ref(PyList_New(0));
+                if (notes && PyObject_SetAttrString(value, "__notes__", notes.get()) < 0) notes = Ref();
+            }
+            added = notes && PyList_Check(notes.get()) && PyList_Append(notes.get(), text.get()) == 0;
+        }
+        (void)added;
+        PyErr_Clear();  // a note that could not be added leaves the exception as it was
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
 void raise_interp_error(Direction direction, piecewise::InterpError error, std::size_t index) {
     const bool forward = direction == Direction::Forward;
     switch (error) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "base/base.hpp"
 #include "base/platform.hpp"
@@ -29,6 +30,22 @@ void raise_panic(const char* message);
 std::string describe_pending_error();
 
 enum class Direction { Forward, Inverse };
+
+// Adds a note to the pending exception (PEP 678: add_note, on CPython 3.10 the
+// __notes__ list), its type, message and args unchanged; a failure to add it
+// leaves the exception as it was.
+void add_note(const std::string& note);
+
+// A violated invariant with a note for the caller (exact_interp only): what
+// the message leaves out, such as the index of the element at fault.
+class NotedPanic : public Panic {
+public:
+    NotedPanic(const char* message, std::string note) : Panic(message), note_(std::move(note)) {}
+    const std::string& note() const { return note_; }
+
+private:
+    std::string note_;
+};
 
 // IndexError / KeyError / ValueError with the fixed single-argument message;
 // for the errors of extrapolation (exact_interp only) an OverflowError or
@@ -55,6 +72,9 @@ PyObject* guarded(Body&& body) noexcept {
     } catch (abi::__forced_unwind&) {
         park_forever();
 #endif
+    } catch (const NotedPanic& p) {
+        raise_panic(p.what());
+        add_note(p.note());
     } catch (const Panic& p) {
         raise_panic(p.what());
     } catch (const std::bad_alloc&) {

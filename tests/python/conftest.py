@@ -185,3 +185,19 @@ def impl(request):
 def functions(request):
     """Both modules' functions, for behaviour of the arguments themselves."""
     return implementation(request.param)
+
+
+def assert_note(impl, error, note):
+    """exact_interp adds one note naming what the message leaves out; rust adds none."""
+    notes = getattr(error, "__notes__", None)
+    if getattr(impl, "__name__", "") == "rust":
+        assert notes is None
+    else:
+        assert notes is not None and len(notes) == 1 and note in notes[0], notes
+
+
+def test_inf_knots_answer_without_the_scheme(impl):
+    assert impl.forward_float(u64(0, 2), u64(0, 2), f64(0.0, np.inf)).tolist() == [0.0, np.inf]
+    assert impl.inverse_float(f64(np.inf, -np.inf), u64(0, 1), f64(0.0, 1.0), "nearest").tolist() == [1, 0]
+    with pytest.raises(KeyError, match="f out of bounds"):
+        impl.inverse_float(f64(np.nan), u64(), f64())

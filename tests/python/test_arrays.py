@@ -5,7 +5,7 @@ import re
 
 import numpy as np
 import pytest
-from conftest import Nul, f64, i64, u64
+from conftest import Nul, assert_note, f64, i64, u64
 
 XP = u64(0, 10, 20)
 FP_I = i64(0, 100, 400)
@@ -33,7 +33,7 @@ NAMES = ["forward_int", "forward_float", "inverse_int", "inverse_float"]
 
 
 def message(param, type_name):
-    return "^" + re.escape(f"argument '{param}': '{type_name}' object cannot be converted to 'PyArray<T, D>'") + "$"
+    return "^" + re.escape(f"argument '{param}': '{type_name}' object cannot be converted to 'PyArray<T, D>'") + r"(\n|\Z)"  # a note may follow
 
 
 class Sub(np.ndarray):
@@ -60,8 +60,19 @@ def test_non_arrays_and_wrong_dimensions(functions, name, value, type_name):
     query = "x" if name.startswith("forward") else "f"
     for param in (query, "xp", "fp"):
         kwargs = {"q" if param == query else param: value}
-        with pytest.raises(TypeError, match=message(param, type_name)):
+        with pytest.raises(TypeError, match=message(param, type_name)) as info:
             call(functions, name, **kwargs)
+        given = f"with {value.ndim} dimensions" if isinstance(value, np.ndarray) else f"of type '{type_name[:1]}"
+        assert_note(functions, info.value, f"{param} must be a one-dimensional NumPy array of {wanted(name, param)}; "
+                                           f"given an {'array' if isinstance(value, np.ndarray) else 'object'}")
+        assert_note(functions, info.value, given)
+
+
+def wanted(name, param):
+    """The dtype a parameter of a typed function takes."""
+    if param in ("x", "xp"):
+        return "uint64"
+    return "int64" if name.endswith("_int") else "float64"
 
 
 @pytest.mark.parametrize(
@@ -86,8 +97,10 @@ def test_non_arrays_and_wrong_dimensions(functions, name, value, type_name):
 def test_dtype_must_be_equivalent(functions, name, param, dtype):
     value = np.zeros(2, dtype=dtype)
     key = "q" if param in ("x", "f") else param
-    with pytest.raises(TypeError, match=message(param, "ndarray")):
+    with pytest.raises(TypeError, match=message(param, "ndarray")) as info:
         call(functions, name, **{key: value})
+    assert_note(functions, info.value, f"{param} must be a one-dimensional NumPy array of {wanted(name, param)}; "
+                                       f"given an array of {value.dtype} with 1 dimension.")
 
 
 @pytest.mark.parametrize("name", NAMES)

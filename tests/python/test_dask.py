@@ -168,7 +168,7 @@ def test_arguments_are_checked_when_the_graph_is_built():
         ed.forward_int(x, XP, FPF)
     with pytest.raises(ValueError, match="method must be either"):
         ed.inverse_int(da.from_array(query("inverse_int", 10), chunks=5), XP, FPI, "nearer")  # type: ignore[arg-type]
-    with pytest.raises(exact_interp.FatalError, match="^xp and fp must have same length$"):
+    with pytest.raises(exact_interp.FatalError, match=r"^xp and fp must have same length(\n|\Z)"):
         ed.forward_int(x, XP, FPI[:-1])
     with pytest.raises(TypeError, match=r"forward_int\(\) takes an Interpolator of int64 values alone"):
         ed.forward_int(x, exact_interp.Interpolator(XP, FPF))

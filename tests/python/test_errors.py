@@ -2,7 +2,7 @@
 
 import numpy as np
 import pytest
-from conftest import f64, i64, u64
+from conftest import assert_note, f64, i64, u64
 
 PANIC_DOC_WORDS = ("invariant", "BaseException")
 
@@ -40,54 +40,64 @@ def test_panic_is_not_caught_by_except_exception(rust):
 
 
 @pytest.mark.parametrize(
-    "call, message",
+    "call, message, note",
     [
-        (lambda r: r.forward_int(u64(), u64(1, 2, 3), i64(1, 2)), "xp and fp must have same length"),
-        (lambda r: r.inverse_float(f64(), u64(), f64(1.0)), "xp and fp must have same length"),
-        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(0.0, np.inf)), "assertion failed: value.is_finite()"),
-        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(np.nan, np.inf)), "assertion failed: value.is_finite()"),
-        (lambda r: r.inverse_float(f64(np.nan), u64(0, 1), f64(0.0, 1.0)), "nan or inf encountered"),
-        (lambda r: r.inverse_float(f64(0.0), u64(3), f64(np.nan)), "nan or inf encountered"),
-        (lambda r: r.inverse_float(f64(0.5), u64(0, 1), f64(0.0, np.inf), "nearest"), "assertion failed: value.is_finite()"),
+        (lambda r: r.forward_int(u64(), u64(1, 2, 3), i64(1, 2)), "xp and fp must have same length", "len(xp) = 3, len(fp) = 2"),
+        (lambda r: r.inverse_float(f64(), u64(), f64(1.0)), "xp and fp must have same length", "len(xp) = 0, len(fp) = 1"),
+        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(0.0, np.inf)), "assertion failed: value.is_finite()", "fp[1] = inf: "),
+        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(np.nan, np.inf)), "assertion failed: value.is_finite()", "fp[0] = nan: "),
+        (lambda r: r.inverse_float(f64(np.nan), u64(0, 1), f64(0.0, 1.0)), "nan or inf encountered",
+         "f[0] = nan cannot be searched for; missing="),
+        (lambda r: r.inverse_float(f64(0.0), u64(3), f64(np.nan)), "nan or inf encountered", "fp[0] = nan: "),
+        (lambda r: r.inverse_float(f64(0.5), u64(0, 1), f64(0.0, np.inf), "nearest"), "assertion failed: value.is_finite()",
+         "fp[1] = inf: "),
     ],
 )
-def test_fatal_errors_carry_the_invariant(impl, call, message):
+def test_fatal_errors_carry_the_invariant(impl, call, message, note):
     with pytest.raises(panic_type(impl)) as info:
         call(impl)
     assert info.value.args == (message,)
-
-
-def test_inf_knots_answer_without_the_scheme(impl):
-    assert impl.forward_float(u64(0, 2), u64(0, 2), f64(0.0, np.inf)).tolist() == [0.0, np.inf]
-    assert impl.inverse_float(f64(np.inf, -np.inf), u64(0, 1), f64(0.0, 1.0), "nearest").tolist() == [1, 0]
-    with pytest.raises(KeyError, match="f out of bounds"):
-        impl.inverse_float(f64(np.nan), u64(), f64())
+    assert_note(impl, info.value, note)
 
 
 @pytest.mark.parametrize(
-    "call, exc, message",
+    "call, exc, message, note",
     [
-        (lambda r: r.forward_int(u64(0), u64(1, 2), i64(1, 2)), IndexError, "x out of bounds"),
-        (lambda r: r.forward_float(u64(3), u64(1, 2), f64(1, 2)), IndexError, "x out of bounds"),
-        (lambda r: r.forward_int(u64(1), u64(), i64()), IndexError, "x out of bounds"),
-        (lambda r: r.inverse_int(i64(1), u64(), i64(), "nearest"), KeyError, "f out of bounds"),
-        (lambda r: r.inverse_int(i64(0), u64(1, 2), i64(1, 2), "ffill"), KeyError, "f out of bounds"),
-        (lambda r: r.inverse_int(i64(3), u64(1, 2), i64(1, 2), "bfill"), KeyError, "f out of bounds"),
-        (lambda r: r.inverse_int(i64(1), u64(0, 10), i64(0, 4)), KeyError, "f not found"),
-        (lambda r: r.inverse_float(f64(0.1), u64(0, 10), f64(0, 1)), KeyError, "f not found"),
-        (lambda r: r.forward_int(u64(1), u64(1, 1, 2), i64(0, 1, 2)), ValueError, "xp must be strictly increasing"),
-        (lambda r: r.forward_float(u64(100), u64(2, 1), f64(0, 1)), ValueError, "xp must be strictly increasing"),
-        (lambda r: r.inverse_int(i64(10), u64(1, 2, 3), i64(0, 10, 10)), ValueError, "fp must be strictly increasing"),
-        (lambda r: r.inverse_float(f64(0.0), u64(1, 2), f64(-0.0, 0.0)), ValueError, "fp must be strictly increasing"),
-        (lambda r: r.inverse_float(f64(np.nan), u64(1, 2), f64(np.nan, 0.0)), ValueError, "fp must be strictly increasing"),
+        (lambda r: r.forward_int(u64(0), u64(1, 2), i64(1, 2)), IndexError, "x out of bounds",
+         "x[0] = 0 lies below the table, whose positions run from 1 to 2 (2 knots); left='clamp', left='extrapolate'"),
+        (lambda r: r.forward_float(u64(3), u64(1, 2), f64(1, 2)), IndexError, "x out of bounds",
+         "x[0] = 3 lies above the table, whose positions run from 1 to 2 (2 knots); right='clamp'"),
+        (lambda r: r.forward_int(u64(1), u64(), i64()), IndexError, "x out of bounds", "x[0] = 1: the table has no knots"),
+        (lambda r: r.inverse_int(i64(1), u64(), i64(), "nearest"), KeyError, "f out of bounds",
+         "f[0] = 1: the table has no knots"),
+        (lambda r: r.inverse_int(i64(0), u64(1, 2), i64(1, 2), "ffill"), KeyError, "f out of bounds",
+         "f[0] = 0 lies below the table, whose values run from 1 to 2 (2 knots); left='clamp'"),
+        (lambda r: r.inverse_int(i64(3), u64(1, 2), i64(1, 2), "bfill"), KeyError, "f out of bounds",
+         "f[0] = 3 lies above the table, whose values run from 1 to 2 (2 knots); right='clamp'"),
+        (lambda r: r.inverse_int(i64(1), u64(0, 10), i64(0, 4)), KeyError, "f not found",
+         "f[0] = 1 lies between fp[0] = 0 and fp[1] = 4, at no whole position from xp[0] = 0 to xp[1] = 10; "
+         "method='nearest', 'ffill' or 'bfill', or missing="),
+        (lambda r: r.inverse_float(f64(0.1), u64(0, 10), f64(0, 1)), KeyError, "f not found",
+         "f[0] = 0.1 lies between fp[0] = 0 and fp[1] = 1"),
+        (lambda r: r.forward_int(u64(1), u64(1, 1, 2), i64(0, 1, 2)), ValueError, "xp must be strictly increasing",
+         "xp[0] = 1 is not below xp[1] = 1: the positions must increase strictly"),
+        (lambda r: r.forward_float(u64(100), u64(2, 1), f64(0, 1)), ValueError, "xp must be strictly increasing",
+         "xp[0] = 2 is not below xp[1] = 1"),
+        (lambda r: r.inverse_int(i64(10), u64(1, 2, 3), i64(0, 10, 10)), ValueError, "fp must be strictly increasing",
+         "fp[1] = 10 is not below fp[2] = 10: the inverse needs values that increase strictly"),
+        (lambda r: r.inverse_float(f64(0.0), u64(1, 2), f64(-0.0, 0.0)), ValueError, "fp must be strictly increasing",
+         "fp[0] = -0 is not below fp[1] = 0"),
+        (lambda r: r.inverse_float(f64(np.nan), u64(1, 2), f64(np.nan, 0.0)), ValueError, "fp must be strictly increasing",
+         "fp[0] = nan is not below fp[1] = 0"),
     ],
 )
-def test_evaluation_errors(impl, call, exc, message):
+def test_evaluation_errors(impl, call, exc, message, note):
     with pytest.raises(exc) as info:
         call(impl)
     assert type(info.value) is exc
     assert info.value.args == (message,)
     assert str(info.value) == (repr(message) if exc is KeyError else message)
+    assert_note(impl, info.value, note)
 
 
 def test_first_failing_element_wins(impl):

@@ -379,6 +379,30 @@ def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
         exact_interp.inverse([1], [0, 10], [0, 5], workers=0)
 
 
+@pytest.mark.parametrize(
+    "call, note",
+    [
+        (lambda: exact_interp.forward(np.array([[15, 5]]), [10, 20], [1, 2]),
+         "x[0, 1] = 5 lies below the table, whose positions run from 10 to 20 (2 knots); left='clamp'"),
+        (lambda: exact_interp.forward(np.array(["2021-03-01"], "datetime64[s]"),
+                                      np.array(["2020-01-01", "2021-01-01"], "datetime64[s]"), [-1, 2]),
+         "x[0] = 2021-03-01T00:00:00 lies above the table, whose positions run from 2020-01-01T00:00:00 to "
+         "2021-01-01T00:00:00 (2 knots); right="),
+        (lambda: exact_interp.Interpolator(np.array([0, 10], "datetime64[s]"), [0, 4]).inverse([1]),
+         "f[0] = 1 lies between fp[0] = 0 and fp[1] = 4, at no whole position from xp[0] = 1970-01-01T00:00:00 to "
+         "xp[1] = 1970-01-01T00:00:10; method="),
+        (lambda: exact_interp.forward([1], [-3, -2], [0, 1]), "x[0] = 1 lies above the table, whose positions run "
+                                                             "from -3 to -2"),
+        (lambda: exact_interp.forward([1], [0, 5], [1.0, np.nan]), "fp[1] = nan: "),
+    ],
+)
+def test_notes_name_the_element_in_the_callers_terms(call, note):
+    with pytest.raises(Exception) as info:
+        call()
+    notes = getattr(info.value, "__notes__", [])
+    assert len(notes) == 1 and note in notes[0], notes
+
+
 class _ReadTwice(list):
     """A list whose second reading gives other elements."""
 

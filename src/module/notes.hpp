@@ -1,0 +1,127 @@
+// What exact_interp's errors add to the messages they share with `rust`, as a
+// note (the messages and args stay as they are): the element at fault and its
+// value, the table's range, and the keyword that would answer it; for a
+// rejected array, the array wanted and the one given. In the typed arrays'
+// terms; the front end restates them in the caller's.
+#pragma once
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <type_traits>
+
+#include "module/arrays.hpp"
+#include "module/errors.hpp"
+#include "piecewise/piecewise.hpp"
+
+namespace rust::module {
+
+inline std::string note_text(u64 v) { return std::to_string(v); }
+inline std::string note_text(i64 v) { return std::to_string(v); }
+inline std::string note_text(f64 v) {
+    char buf[40];
+    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;  // the shortest text that reads back as v
+    return std::string(buf, end);
+}
+
+inline const char* element_name(Element e) {
+    switch (e) {
+        case Element::U64: return "uint64";
+        case Element::I64: return "int64";
+        case Element::F64: return "float64";
+    }
+    return "?";
+}
+
+// "{param} must be a one-dimensional NumPy array of {dtype}; given …".
+inline std::string rejected_note(PyObject* obj, Element want, const char* param) {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);  // the TypeError stays pending around the note's calls
+    std::string given;
+    if (PyArray_Check(obj)) {
+        const Ref dtype(PyObject_GetAttrString(obj, "dtype"));
+        const Ref name(dtype ? PyObject_Str(dtype.get()) : nullptr);
+        const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
+        const int ndim = PyArray_NDIM(reinterpret_cast<PyArrayObject*>(obj));
+        given = "an array of " + std::string(utf8 != nullptr ? utf8 : "?") + " with " + std::to_string(ndim) +
+                (ndim == 1 ? " dimension" : " dimensions");
+    } else {
+        const Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+        const char* utf8 = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
+        given = "an object of type '" + std::string(utf8 != nullptr ? utf8 : "?") + "'";
+    }
+    PyErr_Clear();
+    PyErr_Restore(type, value, traceback);
+    return std::string(param) + " must be a one-dimensional NumPy array of " + element_name(want) + "; given " +
+           given + ". exact_interp.forward and exact_interp.inverse convert other kinds exactly.";
+}
+
+// The note of the first failing element `failure` of a query of the table.
+template <Direction D, class F>
+std::string failure_note(const piecewise::Interp<u64, F>& table, const View& query, piecewise::Failure failure) {
+    using piecewise::InterpError;
+    constexpr bool forward = D == Direction::Forward;
+    using Q = std::conditional_t<forward, u64, F>;
+    const char* const q = forward ? "x" : "f";
+    const char* const a = forward ? "xp" : "fp";
+    const char* const what = forward ? "positions" : "values";
+    const auto& axis = [&]() -> const piecewise::Knots<Q>& {
+        if constexpr (forward) return table.xp();
+        else return table.fp();
+    }();
+    const std::size_t n = axis.size();
+    if (failure.error == InterpError::NotStrictlyIncreasing) {
+        std::size_t k = 0;
+        while (k + 1 < n && axis[k] < axis[k + 1]) ++k;
+        if (k + 1 >= n) return {};
+        return std::string(a) + "[" + std::to_string(k) + "] = " + note_text(axis[k]) + " is not below " + a + "[" +
+               std::to_string(k + 1) + "] = " + note_text(axis[k + 1]) +
+               (forward ? ": the positions must increase strictly" : ": the inverse needs values that increase strictly");
+    }
+    if (failure.index >= static_cast<std::size_t>(query.length)) return {};
+    const Q key = query.strided<Q>()[failure.index];
+    std::string head = std::string(q) + "[" + std::to_string(failure.index) + "] = " + note_text(key);
+    if (n == 0) return head + ": the table has no knots";
+    if (failure.error == InterpError::NotFound) {  // the exact inverse, inside the table
+        const std::size_t j = static_cast<std::size_t>(std::upper_bound(axis.begin(), axis.end(), key) - axis.begin());
+        if (j == 0 || j >= n) return {};
+        const std::string lo = std::to_string(j - 1), hi = std::to_string(j);
+        return head + " lies between fp[" + lo + "] = " + note_text(axis[j - 1]) + " and fp[" + hi + "] = " +
+               note_text(axis[j]) + ", at no whole position from xp[" + lo + "] = " + note_text(table.xp()[j - 1]) +
+               " to xp[" + hi + "] = " + note_text(table.xp()[j]) +
+               "; method='nearest', 'ffill' or 'bfill', or missing=<a fill position>, answers it";
+    }
+    const bool below = key < axis.front();
+    const char* const keyword = below ? "left" : "right";
+    head += below ? " lies below the table, " : " lies above the table, ";
+    head += n == 1 ? "whose only knot has " + std::string(a) + "[0] = " + note_text(axis[0])
+                   : "whose " + std::string(what) + " run from " + note_text(axis.front()) + " to " +
+                         note_text(axis.back()) + " (" + std::to_string(n) + " knots)";
+    const std::string kw(keyword), fill = forward ? "<a fill value>" : "<a fill position>";
+    if (failure.error == InterpError::OutOfBounds)
+        return head + "; " + kw + "='clamp', " + kw + "='extrapolate' or " + kw + "=" + fill + " answers it";
+    return head + "; " + kw + "='clamp' or " + kw + "=" + fill + " answers it";  // Overflow, TooFewKnots
+}
+
+// The note of a non-finite float that ended a call: the first non-finite
+// value of the table, else the query's first NaN (the inverse).
+template <Direction D, class F>
+std::string non_finite_note(const piecewise::Interp<u64, F>& table, const View& query) {
+    if constexpr (std::is_same_v<F, f64>) {
+        const auto& fp = table.fp();
+        for (std::size_t k = 0; k < fp.size(); ++k)
+            if (!std::isfinite(fp[k]))
+                return "fp[" + std::to_string(k) + "] = " + note_text(fp[k]) +
+                       ": the values of a float table must be finite in every segment a query falls in";
+        if constexpr (D == Direction::Inverse) {
+            const auto keys = query.strided<f64>();
+            for (std::size_t i = 0; i < keys.length; ++i)
+                if (std::isnan(keys[i]))
+                    return "f[" + std::to_string(i) + "] = nan cannot be searched for; missing=<a fill position> answers it";
+        }
+    }
+    return {};
+}
+
+}  // namespace rust::module
