@@ -17,23 +17,45 @@ def _convert() -> Any:
 
 
 class Interpolator(Generic[_Value]):
-    """The table of knots ``(xp, fp)``, copied and checked once.
+    """The table of knots ``(xp, fp)``, copied and checked once, for many calls.
 
-    Positions and values of every kind that :func:`exact_interp.forward` and
-    :func:`exact_interp.inverse` take (uint64 positions with int64 or float64
-    values as they are). Immutable and safe to share between threads; each
-    call costs the same whatever the table's size. ``forward(x)`` and
-    ``inverse(f, method)`` give the results and errors of ``forward`` and
-    ``inverse`` with these knots, in the kinds of the knots; ``xp`` and
-    ``fp`` are the knots in the caller's terms (read-only).
+    Takes positions and values of every kind that :func:`exact_interp.forward`
+    and :func:`exact_interp.inverse` take (uint64 positions with int64 or
+    float64 values as they are). Immutable and safe to share between
+    threads; each call costs the same whatever the table's size (no copy, no
+    scan). It pickles as the call that rebuilds it, so a Dask graph ships it
+    once.
 
     Parameters
     ----------
-    xp : array_like
+    xp : array_like, one-dimensional
         The positions of the knots.
-    fp : array_like
-        The values of the knots: int64 values (or time counts) take the
-        integer scheme, float64 values the float scheme.
+    fp : array_like, one-dimensional
+        The values of the knots, as many as ``xp``: int64 values (or time
+        counts) take the integer scheme, float64 values the float scheme.
+
+    Raises
+    ------
+    TypeError, ValueError, OverflowError
+        Knots of a kind that does not convert exactly, naming the argument.
+    FatalError
+        Knot arrays of different lengths. A table that is not increasing is
+        reported by the first call that needs it increasing.
+
+    See Also
+    --------
+    forward, inverse : The same evaluations with the knots given each call.
+
+    Examples
+    --------
+    >>> import numpy as np, exact_interp
+    >>> table = exact_interp.Interpolator(np.array([100, 200, 300], np.uint64), np.array([0, 10, 20]))
+    >>> table
+    <exact_interp.Interpolator: 3 knots of int64 values, xp from 100 to 300, fp from 0 to 20>
+    >>> table.forward(np.array([150, 240], np.uint64))
+    array([ 5, 14])
+    >>> table.inverse(np.array([14, 25]), "ffill")
+    array([240, 300], dtype=uint64)
     """
 
     _table: Any
@@ -53,15 +75,65 @@ class Interpolator(Generic[_Value]):
 
     def forward(self, x: Any, *, workers: int | None = None, left: Any = None, right: Any = None,
                 missing: Any = None) -> Any:
-        """Positions to values in the kind of the table's values, as :func:`exact_interp.forward`."""
+        """Positions to values, in the kind of the table's values.
+
+        Parameters
+        ----------
+        x : array_like
+            The positions, of any shape and container that
+            :func:`exact_interp.forward` takes.
+        workers : int or None, optional
+            The threads one call may use (``None``: the cores available).
+        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+            What a position below the first knot or above the last gets.
+        missing : 'raise' or scalar, optional
+            A fill for the query's missing elements.
+
+        Returns
+        -------
+        numpy.ndarray, scalar or the query's container
+            What :func:`exact_interp.forward` gives with these knots.
+
+        Raises
+        ------
+        IndexError, TypeError, ValueError, OverflowError, FatalError
+            As :func:`exact_interp.forward` raises them.
+        """
         if self._kinds is None:
             return self._table.forward(x, workers=workers, left=left, right=right, missing=missing)
         return _convert().interpolator_forward(self, x, workers, left, right, missing)
 
     def inverse(self, f: Any, method: Any = None, *, workers: int | None = None, left: Any = None,
                 right: Any = None, missing: Any = None) -> Any:
-        """Values to positions in the kind of the table's positions under `method`, as
-        :func:`exact_interp.inverse`."""
+        """Values to positions under ``method``, in the kind of the table's positions.
+
+        Parameters
+        ----------
+        f : array_like
+            The values, of any shape and container that
+            :func:`exact_interp.inverse` takes.
+        method : {None, 'nearest', 'ffill', 'bfill'}, optional
+            How a position between whole ones is rounded (``None``: it must
+            be whole), as in :func:`exact_interp.inverse_int`.
+        workers : int or None, optional
+            The threads one call may use (``None``: the cores available).
+        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+            What a value below the first knot or above the last gets;
+            ``None`` keeps the method's rule.
+        missing : 'raise' or scalar, optional
+            A fill position for missing values and values at no whole
+            position.
+
+        Returns
+        -------
+        numpy.ndarray, scalar or the query's container
+            What :func:`exact_interp.inverse` gives with these knots.
+
+        Raises
+        ------
+        KeyError, TypeError, ValueError, OverflowError, FatalError
+            As :func:`exact_interp.inverse` raises them.
+        """
         if self._kinds is None:
             return self._table.inverse(f, method, workers=workers, left=left, right=right, missing=missing)
         return _convert().interpolator_inverse(self, f, method, workers, left, right, missing)

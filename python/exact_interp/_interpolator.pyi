@@ -10,10 +10,50 @@ from exact_interp._native import Method, Rule, _Data, _Fill
 _Value = TypeVar("_Value", numpy.int64, numpy.float64)
 
 class Interpolator(Generic[_Value]):
-    """Typed knots (uint64 positions, int64 or float64 values) give
-    Interpolator[int64] or Interpolator[float64]; knots of other kinds
-    Interpolator[Any], whose results are in the kinds of its knots."""
+    """The table of knots ``(xp, fp)``, copied and checked once, for many calls.
 
+    Takes positions and values of every kind that :func:`exact_interp.forward`
+    and :func:`exact_interp.inverse` take (uint64 positions with int64 or
+    float64 values as they are). Immutable and safe to share between
+    threads; each call costs the same whatever the table's size (no copy, no
+    scan). It pickles as the call that rebuilds it, so a Dask graph ships it
+    once.
+
+    Parameters
+    ----------
+    xp : array_like, one-dimensional
+        The positions of the knots.
+    fp : array_like, one-dimensional
+        The values of the knots, as many as ``xp``: int64 values (or time
+        counts) take the integer scheme, float64 values the float scheme.
+
+    Raises
+    ------
+    TypeError, ValueError, OverflowError
+        Knots of a kind that does not convert exactly, naming the argument.
+    FatalError
+        Knot arrays of different lengths. A table that is not increasing is
+        reported by the first call that needs it increasing.
+
+    See Also
+    --------
+    forward, inverse : The same evaluations with the knots given each call.
+
+    Examples
+    --------
+    >>> import numpy as np, exact_interp
+    >>> table = exact_interp.Interpolator(np.array([100, 200, 300], np.uint64), np.array([0, 10, 20]))
+    >>> table
+    <exact_interp.Interpolator: 3 knots of int64 values, xp from 100 to 300, fp from 0 to 20>
+    >>> table.forward(np.array([150, 240], np.uint64))
+    array([ 5, 14])
+    >>> table.inverse(np.array([14, 25]), "ffill")
+    array([240, 300], dtype=uint64)
+    """
+
+    # Typed knots (uint64 positions, int64 or float64 values) give
+    # Interpolator[int64] or Interpolator[float64]; knots of other kinds
+    # Interpolator[Any], whose results are in the kinds of its knots.
     @overload
     def __new__(
         cls, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.int64]
@@ -32,7 +72,31 @@ class Interpolator(Generic[_Value]):
         left: Rule | _Fill | None = "raise",
         right: Rule | _Fill | None = "raise",
         missing: Literal["raise"] | _Fill | None = "raise",
-    ) -> numpy.typing.NDArray[_Value]: ...
+    ) -> numpy.typing.NDArray[_Value]:
+        """Positions to values, in the kind of the table's values.
+
+        Parameters
+        ----------
+        x : array_like
+            The positions, of any shape and container that
+            :func:`exact_interp.forward` takes.
+        workers : int or None, optional
+            The threads one call may use (``None``: the cores available).
+        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+            What a position below the first knot or above the last gets.
+        missing : 'raise' or scalar, optional
+            A fill for the query's missing elements.
+
+        Returns
+        -------
+        numpy.ndarray, scalar or the query's container
+            What :func:`exact_interp.forward` gives with these knots.
+
+        Raises
+        ------
+        IndexError, TypeError, ValueError, OverflowError, FatalError
+            As :func:`exact_interp.forward` raises them.
+        """
     def inverse(
         self,
         f: numpy.typing.NDArray[_Value],
@@ -42,11 +106,43 @@ class Interpolator(Generic[_Value]):
         left: Rule | _Fill | None = None,
         right: Rule | _Fill | None = None,
         missing: Literal["raise"] | _Fill | None = "raise",
-    ) -> numpy.typing.NDArray[Any]: ...
+    ) -> numpy.typing.NDArray[Any]:
+        """Values to positions under ``method``, in the kind of the table's positions.
+
+        Parameters
+        ----------
+        f : array_like
+            The values, of any shape and container that
+            :func:`exact_interp.inverse` takes.
+        method : {None, 'nearest', 'ffill', 'bfill'}, optional
+            How a position between whole ones is rounded (``None``: it must
+            be whole), as in :func:`exact_interp.inverse_int`.
+        workers : int or None, optional
+            The threads one call may use (``None``: the cores available).
+        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+            What a value below the first knot or above the last gets;
+            ``None`` keeps the method's rule.
+        missing : 'raise' or scalar, optional
+            A fill position for missing values and values at no whole
+            position.
+
+        Returns
+        -------
+        numpy.ndarray, scalar or the query's container
+            What :func:`exact_interp.inverse` gives with these knots.
+
+        Raises
+        ------
+        KeyError, TypeError, ValueError, OverflowError, FatalError
+            As :func:`exact_interp.inverse` raises them.
+        """
     @property
-    def xp(self) -> numpy.typing.NDArray[Any]: ...
+    def xp(self) -> numpy.typing.NDArray[Any]:
+        """The positions of the knots in the caller's kind: for uint64 knots a read-only view of the table's copy."""
     @property
-    def fp(self) -> numpy.typing.NDArray[_Value]: ...
+    def fp(self) -> numpy.typing.NDArray[_Value]:
+        """The values of the knots in the caller's kind: for int64 or float64 knots a read-only view of the
+        table's copy."""
     # the typed knots, and what the caller's were (None: the typed dtypes)
     @property
     def _xp(self) -> numpy.typing.NDArray[numpy.uint64]: ...

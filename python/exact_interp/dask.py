@@ -95,13 +95,84 @@ def _graph(name: str, method: Method, rules: dict[str, Any], query: Any, table: 
 
 def forward(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
             missing: Any = "raise") -> dask.array.Array:
-    """Positions of any kind to values in the kind of fp, block by block."""
+    """Positions of any kind to values in the kind of ``fp``, block by block.
+
+    Parameters
+    ----------
+    x : dask.array.Array
+        The positions, of any shape and of every kind that :func:`exact_interp.forward` takes
+        (``datetime64`` chunks included).
+    xp : array_like or Interpolator
+        The positions of the knots, or an :class:`exact_interp.Interpolator` of the table.
+    fp : array_like, optional
+        The values of the knots; left out when ``xp`` is an Interpolator.
+    left, right, missing : optional
+        The rules outside the table and for missing elements of
+        :func:`exact_interp.forward`, applied block by block.
+
+    Returns
+    -------
+    dask.array.Array
+        The values in the kind of ``fp`` and the shape of ``x``, with the query's chunks: lazy; computed, it is bit for bit
+        one call on the whole query.
+
+    Raises
+    ------
+    TypeError, ValueError, FatalError
+        When the graph is built: a query or knots of the wrong kind, a bad
+        ``method`` or rule, knots of different lengths. What depends on the
+        data fails when a block is computed, as :func:`exact_interp.forward` fails.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> x = da.from_array(np.array([[-1, 5], [0, 8]]), chunks=1)
+    >>> ed.forward(x, [-2, 8], [0, 100]).compute()
+    array([[ 10,  70],
+           [ 20, 100]])
+    """
     return _map_any("forward", x, xp, fp, None, "x", _rules(left, right, missing))
 
 
 def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
             right: Any = None, missing: Any = "raise") -> dask.array.Array:
-    """Values of any kind to positions in the kind of xp under `method`, block by block."""
+    """Values of any kind to positions in the kind of ``xp`` under ``method``, block by block.
+
+    Parameters
+    ----------
+    f : dask.array.Array
+        The values, of any shape and of every kind that :func:`exact_interp.inverse` takes.
+    xp : array_like or Interpolator
+        The positions of the knots, or an :class:`exact_interp.Interpolator` of the table.
+    fp : array_like, optional
+        The values of the knots; left out when ``xp`` is an Interpolator.
+    method : {None, 'nearest', 'ffill', 'bfill'}, optional
+        As in :func:`exact_interp.inverse_int`.
+    left, right, missing : optional
+        The rules outside the table and for missing elements of
+        :func:`exact_interp.inverse`, applied block by block.
+
+    Returns
+    -------
+    dask.array.Array
+        The positions in the kind of ``xp`` and the shape of ``f``, with the query's chunks: lazy; computed, it is bit for bit
+        one call on the whole query.
+
+    Raises
+    ------
+    TypeError, ValueError, FatalError
+        When the graph is built: a query or knots of the wrong kind, a bad
+        ``method`` or rule, knots of different lengths. What depends on the
+        data fails when a block is computed, as :func:`exact_interp.inverse` fails.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> clock = np.array(["2024-01-01T00:00:00", "2024-01-01T00:00:10"], "datetime64[ns]")
+    >>> ed.inverse(da.from_array(np.array([0, 480_000]), chunks=1), clock, [0, 480_000]).compute()
+    array(['2024-01-01T00:00:00.000000000', '2024-01-01T00:00:10.000000000'],
+          dtype='datetime64[ns]')
+    """
     return _map_any("inverse", f, xp, fp, method, "f", _rules(left, right, missing))
 
 
@@ -160,7 +231,40 @@ def forward_int(
     fp: numpy.typing.NDArray[numpy.int64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
 ) -> dask.array.Array: ...
 def forward_int(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise") -> dask.array.Array:
-    """Positions (uint64) to int64 values, block by block."""
+    """Positions (uint64) to int64 values, block by block.
+
+    Parameters
+    ----------
+    x : dask.array.Array
+        One-dimensional, of uint64.
+    xp : array_like or Interpolator
+        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of int64 values.
+    fp : array_like, optional
+        The values of the knots; left out when ``xp`` is an Interpolator.
+    left, right, missing : optional
+        The rules outside the table and for missing elements of
+        :func:`exact_interp.forward_int`, applied block by block.
+
+    Returns
+    -------
+    dask.array.Array
+        int64 values, with the query's chunks: lazy; computed, it is bit for bit
+        one call on the whole query.
+
+    Raises
+    ------
+    TypeError, ValueError, FatalError
+        When the graph is built: a query or knots of the wrong kind, a bad
+        ``method`` or rule, knots of different lengths. What depends on the
+        data fails when a block is computed, as :func:`exact_interp.forward_int` fails.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> x = da.from_array(np.arange(0, 100, 10, dtype=np.uint64), chunks=4)
+    >>> ed.forward_int(x, np.array([0, 100], np.uint64), np.array([0, 1000])).compute()
+    array([  0, 100, 200, 300, 400, 500, 600, 700, 800, 900])
+    """
     return _map("forward_int", x, xp, fp, None, "x", _rules(left, right, missing))
 
 
@@ -175,7 +279,40 @@ def forward_float(
     fp: numpy.typing.NDArray[numpy.float64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
 ) -> dask.array.Array: ...
 def forward_float(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise") -> dask.array.Array:
-    """Positions (uint64) to float64 values, block by block."""
+    """Positions (uint64) to float64 values, block by block.
+
+    Parameters
+    ----------
+    x : dask.array.Array
+        One-dimensional, of uint64.
+    xp : array_like or Interpolator
+        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of float64 values.
+    fp : array_like, optional
+        The values of the knots; left out when ``xp`` is an Interpolator.
+    left, right, missing : optional
+        The rules outside the table and for missing elements of
+        :func:`exact_interp.forward_float`, applied block by block.
+
+    Returns
+    -------
+    dask.array.Array
+        float64 values, with the query's chunks: lazy; computed, it is bit for bit
+        one call on the whole query.
+
+    Raises
+    ------
+    TypeError, ValueError, FatalError
+        When the graph is built: a query or knots of the wrong kind, a bad
+        ``method`` or rule, knots of different lengths. What depends on the
+        data fails when a block is computed, as :func:`exact_interp.forward_float` fails.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> x = da.from_array(np.array([0, 5, 10], dtype=np.uint64), chunks=2)
+    >>> ed.forward_float(x, np.array([0, 10], np.uint64), np.array([0.0, 1.0])).compute()
+    array([0. , 0.5, 1. ])
+    """
     return _map("forward_float", x, xp, fp, None, "x", _rules(left, right, missing))
 
 
@@ -193,7 +330,42 @@ def inverse_int(
 def inverse_int(
     f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
 ) -> dask.array.Array:
-    """int64 values to positions (uint64) under `method`, block by block."""
+    """int64 values to positions (uint64) under ``method``, block by block.
+
+    Parameters
+    ----------
+    f : dask.array.Array
+        One-dimensional, of int64.
+    xp : array_like or Interpolator
+        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of int64 values.
+    fp : array_like, optional
+        The values of the knots; left out when ``xp`` is an Interpolator.
+    method : {None, 'nearest', 'ffill', 'bfill'}, optional
+        As in :func:`exact_interp.inverse_int`.
+    left, right, missing : optional
+        The rules outside the table and for missing elements of
+        :func:`exact_interp.inverse_int`, applied block by block.
+
+    Returns
+    -------
+    dask.array.Array
+        uint64 positions, with the query's chunks: lazy; computed, it is bit for bit
+        one call on the whole query.
+
+    Raises
+    ------
+    TypeError, ValueError, FatalError
+        When the graph is built: a query or knots of the wrong kind, a bad
+        ``method`` or rule, knots of different lengths. What depends on the
+        data fails when a block is computed, as :func:`exact_interp.inverse_int` fails.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, exact_interp, exact_interp.dask as ed
+    >>> table = exact_interp.Interpolator(np.array([100, 200, 300], np.uint64), np.array([0, 10, 20]))
+    >>> ed.inverse_int(da.from_array(np.array([14, 25]), chunks=1), table, method="ffill").compute()
+    array([240, 300], dtype=uint64)
+    """
     return _map("inverse_int", f, xp, fp, method, "f", _rules(left, right, missing))
 
 
@@ -211,5 +383,40 @@ def inverse_float(
 def inverse_float(
     f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
 ) -> dask.array.Array:
-    """float64 values to positions (uint64) under `method`, block by block."""
+    """float64 values to positions (uint64) under ``method``, block by block.
+
+    Parameters
+    ----------
+    f : dask.array.Array
+        One-dimensional, of float64.
+    xp : array_like or Interpolator
+        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of float64 values.
+    fp : array_like, optional
+        The values of the knots; left out when ``xp`` is an Interpolator.
+    method : {None, 'nearest', 'ffill', 'bfill'}, optional
+        As in :func:`exact_interp.inverse_int`.
+    left, right, missing : optional
+        The rules outside the table and for missing elements of
+        :func:`exact_interp.inverse_float`, applied block by block.
+
+    Returns
+    -------
+    dask.array.Array
+        uint64 positions, with the query's chunks: lazy; computed, it is bit for bit
+        one call on the whole query.
+
+    Raises
+    ------
+    TypeError, ValueError, FatalError
+        When the graph is built: a query or knots of the wrong kind, a bad
+        ``method`` or rule, knots of different lengths. What depends on the
+        data fails when a block is computed, as :func:`exact_interp.inverse_float` fails.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> f = da.from_array(np.array([0.25, 0.5]), chunks=1)
+    >>> ed.inverse_float(f, np.array([0, 10], np.uint64), np.array([0.0, 1.0]), "nearest").compute()
+    array([2, 5], dtype=uint64)
+    """
     return _map("inverse_float", f, xp, fp, method, "f", _rules(left, right, missing))

@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "kernels/kernels.hpp"
+#include "module/docstrings.hpp"  // generated from _native.pyi
 #include "module/arrays.hpp"
 #include "module/binding.hpp"
 #include "module/driver.hpp"
@@ -203,22 +204,26 @@ PyMethodDef functions[] = {
     {"_kernel_targets", kernel_targets, METH_NOARGS,
      "_kernel_targets()\n--\n\nThe instruction set of each function's run kernels on this processor."},
     {"forward_int", function(&entry<Direction::Forward, i64>), METH_FASTCALL | METH_KEYWORDS,
-     "forward_int(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"},
+     "forward_int(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
+     RUST_DOC_forward_int},
     {"forward_float", function(&entry<Direction::Forward, f64>), METH_FASTCALL | METH_KEYWORDS,
-     "forward_float(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"},
+     "forward_float(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
+     RUST_DOC_forward_float},
     {"inverse_int", function(&entry<Direction::Inverse, i64>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse_int(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"},
+     "inverse_int(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
+     RUST_DOC_inverse_int},
     {"inverse_float", function(&entry<Direction::Inverse, f64>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"},
+     "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
+     RUST_DOC_inverse_float},
     {"_forward_columns", function(&columns_entry), METH_FASTCALL | METH_KEYWORDS,
      "_forward_columns(x, xp, values, columns, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
      "The forward over value columns, one after another in `values`, into columns·len(x) elements."},
     {"forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
      "forward(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
-     "Positions to values, for positions and values of every kind the library converts exactly."},
+     RUST_DOC_forward},
     {"inverse", function(&front_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
      "inverse(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
-     "Values to positions, for positions and values of every kind the library converts exactly."},
+     RUST_DOC_inverse},
     {nullptr, nullptr, 0, nullptr},
 };
 
