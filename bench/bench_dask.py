@@ -1,9 +1,9 @@
 """forward_float over 2·10^8 positions generated on the workers and reduced to
 their sum, on a dask.distributed LocalCluster of two worker processes, against
 one in-process call on the same positions (generated and summed in process).
-Prints the medians and the speed-up; --readme writes them into the README.
+Prints the medians and the speed-up; --page writes them into the docs' performance page.
 
-    python bench/bench_dask.py [--elements N] [--readme README.md]
+    python bench/bench_dask.py [--elements N] [--page docs/explanation/performance.md]
 """
 
 import argparse
@@ -53,7 +53,7 @@ def main():
     parser.add_argument("--elements", type=int, default=2 * 10**8)
     parser.add_argument("--chunk", type=int, default=10**7)
     parser.add_argument("--repeats", type=int, default=3)
-    parser.add_argument("--readme")
+    parser.add_argument("--page")
     args = parser.parse_args()
     n, xp, fp = args.elements, *table()
     local, expected = median_s(lambda: in_process(n, xp, fp), args.repeats)
@@ -69,12 +69,12 @@ def main():
             f"{distributed:.2f} s: **{local / distributed:.2f}× faster** on {os.cpu_count()} cores.")
     line = line.replace("e+0", "·10^")
     print(line)
-    if args.readme:
-        with open(args.readme) as f:
+    if args.page:
+        with open(args.page) as f:
             text = f.read()
         text = re.sub(r"(<!-- dask-benchmark:begin -->\n).*?(<!-- dask-benchmark:end -->)",
                       lambda m: m.group(1) + line + "\n" + m.group(2), text, flags=re.S)
-        with open(args.readme, "w") as f:
+        with open(args.page, "w") as f:
             f.write(text)
 
 

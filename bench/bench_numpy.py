@@ -2,7 +2,7 @@
 in one process and one run: ns per element as the median of repeated runs
 after a warm-up, and the ratio ours / numpy.
 
-    python bench/bench_numpy.py [--quick] [--readme README.md] [--plot docs/benchmark.png]
+    python bench/bench_numpy.py [--quick] [--page docs/explanation/performance.md] [--plot docs/benchmark.png]
 
 It also reports the peak resident memory of one 10^7-element call of each
 function above its inputs, each measured in a fresh process.
@@ -153,21 +153,19 @@ def markdown(rows, mem, machine):
     return "\n".join(lines)
 
 
-def update_readme(path, text, name="benchmark"):
-    """The README's block between <!-- {name}:begin --> and <!-- {name}:end -->
-    replaced by text (the main table's block added where it is missing)."""
+def update_page(path, text, name="benchmark"):
+    """The page's block between <!-- {name}:begin --> and <!-- {name}:end -->
+    replaced by text (the block added at the end where it is missing)."""
     begin, end = f"<!-- {name}:begin -->", f"<!-- {name}:end -->"
     with open(path) as f:
-        readme = f.read()
+        page = f.read()
     block = f"{begin}\n{text}\n{end}"
-    if begin in readme:
-        readme = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: block, readme, flags=re.S)
-    elif "\n## Development" in readme:
-        readme = readme.replace("\n## Development", f"\n## Performance\n\n{block}\n\n## Development", 1)
+    if begin in page:
+        page = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: block, page, flags=re.S)
     else:
-        readme += f"\n## Performance\n\n{block}\n"
+        page += f"\n{block}\n"
     with open(path, "w") as f:
-        f.write(readme)
+        f.write(page)
 
 
 def plot(rows, path):
@@ -196,7 +194,7 @@ def plot(rows, path):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="10^5 queries, fewer repeats, no memory probe")
-    parser.add_argument("--readme", help="write the Markdown table into this README")
+    parser.add_argument("--page", help="write the Markdown table into this page of the docs")
     parser.add_argument("--plot", help="draw the ratios into this PNG")
     args = parser.parse_args()
     machine = f"{platform.machine()}, {os.cpu_count()} cores, {platform.processor() or 'cpu'}, NumPy {np.__version__}"
@@ -215,8 +213,8 @@ def main():
     mem = {} if args.quick else memory()
     text = markdown(rows, mem, machine)
     print(text)
-    if args.readme:
-        update_readme(args.readme, text)
+    if args.page:
+        update_page(args.page, text)
     if args.plot:
         plot(rows, args.plot)
 

@@ -9,7 +9,7 @@ the four functions on one thread (workers=1), 2·10^6 sorted queries over
     against the all-inside query;
   - numpy.interp on both queries as float64 (it clamps), for scale.
 
-    python bench/bench_outside.py [--quick] [--readme README.md]
+    python bench/bench_outside.py [--quick] [--page docs/explanation/performance.md]
 """
 
 import argparse
@@ -18,7 +18,7 @@ import statistics
 import time
 
 import numpy as np
-from bench_numpy import FUNCTIONS, queries, table, update_readme
+from bench_numpy import FUNCTIONS, queries, table, update_page
 
 import exact_interp
 
@@ -105,14 +105,14 @@ def markdown(rows, machine):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--readme")
+    parser.add_argument("--page")
     args = parser.parse_args()
     from bench_parallel import machine_name
 
     text = markdown(measure(2 * 10**5 if args.quick else 2 * 10**6, 5 if args.quick else 21), machine_name())
     print(text)
-    if args.readme:
-        update_readme(args.readme, text, "outside-benchmark")
+    if args.page:
+        update_page(args.page, text, "outside-benchmark")
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@
   - a Python thread counting in a loop: its speed while another thread runs
     workers=1 calls, against its speed alone (and while rust runs, for scale).
 
-    python bench/bench_parallel.py [--quick] [--readme README.md]
+    python bench/bench_parallel.py [--quick] [--page docs/explanation/performance.md]
 """
 
 import argparse
@@ -25,7 +25,7 @@ import time
 import dask
 import dask.array as da
 import numpy as np
-from bench_numpy import FUNCTIONS, median_ns, queries, table, update_readme
+from bench_numpy import FUNCTIONS, median_ns, queries, table, update_page
 
 import exact_interp
 import exact_interp.dask as ed
@@ -208,7 +208,7 @@ def markdown(scale, single, front, columns, dask_pair, thread_rates, machine):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--readme")
+    parser.add_argument("--page")
     args = parser.parse_args()
     repeats = 3 if args.quick else 15
     m = 10**6 if args.quick else 10**7
@@ -217,8 +217,8 @@ def main():
                     dask_threads(4 * m, 3 if args.quick else 5),
                     other_thread(1.0 if args.quick else 3.0), machine)
     print(text)
-    if args.readme:
-        update_readme(args.readme, text, "parallel-benchmark")
+    if args.page:
+        update_page(args.page, text, "parallel-benchmark")
 
 
 if __name__ == "__main__":

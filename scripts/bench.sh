@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the module, then times the four functions against numpy.interp in one
 # process (bench/bench_numpy.py): prints the table of ns per element and ratios,
-# writes it into README.md, draws docs/benchmark.png, and reports the peak
+# writes it into the docs' performance page, draws docs/benchmark.png, and reports the peak
 # memory of 10^7-element calls. Extra arguments go to bench_numpy.py
 # (--quick for a short run). Then forward_float on a two-process Dask cluster
 # against one in-process call (bench/bench_dask.py), and exact_interp's threads,
 # prepared table and GIL release (bench/bench_parallel.py), and the cost of the
-# rules outside the table (bench/bench_outside.py), into the README too.
+# rules outside the table (bench/bench_outside.py), into that page too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -15,7 +15,7 @@ install_system_packages
 make_venv build/venv-np2 "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10" matplotlib
 build_wheel build/venv-np2 build/wheel
 build/venv-np2/bin/python -m pip install -q --disable-pip-version-check --force-reinstall --no-deps build/wheel/*.whl
-build/venv-np2/bin/python bench/bench_numpy.py --readme README.md --plot docs/benchmark.png "$@"
-build/venv-np2/bin/python bench/bench_parallel.py --readme README.md
-build/venv-np2/bin/python bench/bench_outside.py --readme README.md
-build/venv-np2/bin/python bench/bench_dask.py --readme README.md
+build/venv-np2/bin/python bench/bench_numpy.py --page docs/explanation/performance.md --plot docs/benchmark.png "$@"
+build/venv-np2/bin/python bench/bench_parallel.py --page docs/explanation/performance.md
+build/venv-np2/bin/python bench/bench_outside.py --page docs/explanation/performance.md
+build/venv-np2/bin/python bench/bench_dask.py --page docs/explanation/performance.md

@@ -66,6 +66,9 @@ python_for() {
 # The packages of an environment that runs the Python suite.
 TEST_PACKAGES=(pytest hypothesis "dask[array]" distributed pandas pyarrow polars xarray)
 
+# The packages that build the documentation (and import exact_interp.dask).
+DOCS_PACKAGES=("sphinx>=7" "numpydoc>=1.6" "myst-parser>=2" "pydata-sphinx-theme>=0.15" "dask[array]")
+
 # python_suite NAME PYTHON NUMPY WHEEL: a fresh environment build/venv-NAME made
 # by PYTHON with that NumPy and the wheel; the whole Python suite in it.
 python_suite() {

@@ -58,6 +58,7 @@ rm -rf "$root/work" && mkdir -p "$root/work"
 mkdir -p "$root/work/tests"
 cp -r tests/python "$root/work/tests/python"
 cp -r examples "$root/work/examples"
+cp -r docs "$root/work/docs"
 cp "$wheel" "$root/work/"
 
 suite() {  # VERSION: the whole suite in a fresh environment of Debian's python$VERSION

@@ -13,8 +13,9 @@
 #      (its unstable suite, in a root built by debootstrap)
 #   3. the wheel (abi3 audit, manylinux repair) and the sdist installed into
 #      fresh environments, and the type stubs under mypy --strict
-#   4. both suites again under AddressSanitizer and UndefinedBehaviorSanitizer
-#   5. a short run of each fuzzer
+#   4. the documentation site, warnings as errors (its examples ran in 2.)
+#   5. both suites again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   6. a short run of each fuzzer
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -68,6 +69,9 @@ bash scripts/newer_pythons.sh build/wheel/*.whl
 
 echo "== Distribution and type stubs"
 bash scripts/dist_check.sh
+
+echo "== Documentation"
+bash scripts/docs.sh
 
 echo "== Sanitizers"
 RUST_LEAK_LOOPS=20000 bash scripts/sanitize.sh

@@ -58,10 +58,25 @@ class FatalError(RuntimeError):
 
     It stands for the ``PanicException`` of ``rust``, which derives from
     ``BaseException`` (so that it ends an interpreter) and cannot be pickled,
-    so executors would hang or report a pickling error instead. Its only
-    argument is the message that ``rust`` gives, unchanged (for example "nan
-    or inf encountered"). It pickles by reference to this class, so a process
-    that never imported ``rust`` unpickles it.
+    so executors would hang or report a pickling error instead. It pickles
+    by reference to this class, so a process that never imported ``rust``
+    unpickles it. Its note, where it has one, names the element or knot at
+    fault.
+
+    Parameters
+    ----------
+    message : str
+        The only argument: the message that ``rust`` gives, unchanged (for
+        example "nan or inf encountered").
+
+    Examples
+    --------
+    >>> import numpy as np, exact_interp
+    >>> try:
+    ...     exact_interp.forward_int(np.array([1], np.uint64), np.array([0, 2], np.uint64), np.array([0]))
+    ... except exact_interp.FatalError as error:
+    ...     print(error.args, error.__notes__)
+    ('xp and fp must have same length',) ['len(xp) = 2, len(fp) = 1']
     """
 
     def __init__(self, message: str) -> None:

@@ -98,6 +98,13 @@ class Interpolator(Generic[_Value]):
         ------
         IndexError, TypeError, ValueError, OverflowError, FatalError
             As :func:`exact_interp.forward` raises them.
+
+        Examples
+        --------
+        >>> import numpy as np, exact_interp
+        >>> table = exact_interp.Interpolator(np.array([0, 10], "datetime64[s]"), np.array([0.0, 1.0]))
+        >>> table.forward(np.array([5, 20], "datetime64[s]"), right=np.nan)
+        array([0.5, nan])
         """
         if self._kinds is None:
             return self._table.forward(x, workers=workers, left=left, right=right, missing=missing)
@@ -133,6 +140,13 @@ class Interpolator(Generic[_Value]):
         ------
         KeyError, TypeError, ValueError, OverflowError, FatalError
             As :func:`exact_interp.inverse` raises them.
+
+        Examples
+        --------
+        >>> import numpy as np, exact_interp
+        >>> table = exact_interp.Interpolator(np.array([-10, 10]), np.array([0, 4]))
+        >>> table.inverse([1, 3], "nearest")
+        array([-5,  5])
         """
         if self._kinds is None:
             return self._table.inverse(f, method, workers=workers, left=left, right=right, missing=missing)

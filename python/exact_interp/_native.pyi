@@ -550,7 +550,7 @@ def inverse(
 ) -> Any: ...
 
 class Table(Generic[_Value]):
-    """The typed knots under exact_interp.Interpolator."""
+    """The typed knots of an exact_interp.Interpolator."""
 
     def __init__(self, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[_Value]) -> None: ...
     def forward(

@@ -2,7 +2,7 @@
 editors read them, as a C++ header that the module's method table uses: one
 text, in one place, for help() and for editors.
 
-    python scripts/docstrings.py python/exact_interp/_native.pyi OUT.hpp
+    python src/module/docstrings.py python/exact_interp/_native.pyi OUT.hpp
 
 Each module-level function of the stub with a docstring (the first of its
 overloads that has one) becomes ``#define RUST_DOC_<name> "<text>"``.
@@ -38,7 +38,7 @@ def main(stub: str, header: str) -> None:
             doc = ast.get_docstring(node, clean=True)
             if doc:
                 docs[node.name] = doc
-    lines = ["// Generated from " + stub.replace("\\", "/").split("/")[-1] + " by scripts/docstrings.py: edit the stub.",
+    lines = ["// Generated from " + stub.replace("\\", "/").split("/")[-1] + " by src/module/docstrings.py: edit the stub.",
              "#pragma once", ""]
     for name, doc in docs.items():
         lines.append(f"#define RUST_DOC_{name} {c_literal(doc)}")
