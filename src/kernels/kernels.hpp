@@ -14,14 +14,27 @@
 
 namespace rust::kernels {
 
+// The kernel targets, listed once: name, its text, 64-bit lanes.
+//   Scalar  the schemes' own loops: the portable reference
+//   Avx2    x86-64: AVX2
+//   Avx512  x86-64: AVX-512 F, CD, DQ, BW, VL
+//   Neon    aarch64
+#define RUST_KERNEL_TARGETS(X) \
+    X(Scalar, "scalar", 1)     \
+    X(Avx2, "avx2", 4)         \
+    X(Avx512, "avx512", 8)     \
+    X(Neon, "neon", 2)
+
 enum class Target : std::uint8_t {
-    Scalar,  // the schemes' own loops: the portable reference
-    Avx2,    // x86-64: 4 lanes (AVX2, BMI2)
-    Avx512,  // x86-64: 8 lanes (AVX-512 F, CD, DQ, BW, VL)
-    Neon,    // aarch64: 2 lanes
+#define RUST_KERNEL_TARGET_ENUM(target, text, lanes) target,
+    RUST_KERNEL_TARGETS(RUST_KERNEL_TARGET_ENUM)
+#undef RUST_KERNEL_TARGET_ENUM
 };
 
 const char* name(Target target);
+// The 64-bit lanes of its vectors (1 for the scalar kernels): the targets
+// rank by them.
+int lanes(Target target);
 // The targets this build holds, scalar first.
 std::span<const Target> compiled();
 // Whether the processor runs it.

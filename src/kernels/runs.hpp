@@ -9,6 +9,7 @@
 #include "kernels/float_lanes.hpp"
 #include "kernels/scan.hpp"
 #include "kernels/segments.hpp"
+#include "kernels/target.hpp"
 
 namespace rust::kernels::RUST_KERNEL_NS {
 
@@ -59,19 +60,19 @@ RUST_LANES_INLINE size_t first_set(M m, size_t count) {
 
 // Forward, float values: (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0). Narrow:
 // the segment is shorter than 2^32, so are both position differences.
-template <int Terms, bool Narrow>
+template <ForwardTerms Terms, bool Narrow>
 RUST_LANES_INLINE U forward_float_lanes(const FloatForward& s, U x) {
     const Divisor d{s.d.m, s.d.v, s.de};
     const U sign0 = splat(u64{s.neg0} << 63), sign1 = splat(u64{s.neg1} << 63);
-    if constexpr (Terms == 1) {
+    if constexpr (Terms == ForwardTerms::Left) {
         return truncated(sign0, div(mul<Narrow>(magnitude(splat(s.x1) - x), splat(s.m0), s.e0), d));
-    } else if constexpr (Terms == 2) {
+    } else if constexpr (Terms == ForwardTerms::Right) {
         return truncated(sign1, div(mul<Narrow>(magnitude(x - s.x0), splat(s.m1), s.e1), d));
-    } else if constexpr (Terms == 3) {
+    } else if constexpr (Terms == ForwardTerms::Sum) {
         const Mags p0 = mul<Narrow>(magnitude(splat(s.x1) - x), splat(s.m0), s.e0);
         const Mags p1 = mul<Narrow>(magnitude(x - s.x0), splat(s.m1), s.e1);
         return truncated(sign0, div(add(p0, p1), d));
-    } else {
+    } else {  // Difference
         const Mags p0 = mul<Narrow>(magnitude(splat(s.x1) - x), splat(s.m0), s.e0);
         const Mags p1 = mul<Narrow>(magnitude(x - s.x0), splat(s.m1), s.e1);
         const Differences r = sub(p0, p1);
@@ -83,7 +84,7 @@ RUST_LANES_INLINE U forward_float_lanes(const FloatForward& s, U x) {
 // Each kernel copies its segment into locals first: the stores of results
 // could otherwise alias it, and every field would be read and broadcast again
 // for every vector.
-template <int Terms, bool Narrow>
+template <ForwardTerms Terms, bool Narrow>
 void forward_float_terms(const FloatForward& segment, const u64* x, size_t count, double* out) {
     const FloatForward s = segment;
     for (size_t j = 0; j < count; j += kLanes) {
@@ -92,7 +93,7 @@ void forward_float_terms(const FloatForward& segment, const u64* x, size_t count
     }
 }
 
-template <int Terms>
+template <ForwardTerms Terms>
 void forward_float_terms(const FloatForward& s, const u64* x, size_t count, double* out) {
     if (s.x1 - s.x0 <= 0xFFFFFFFF) return forward_float_terms<Terms, true>(s, x, count, out);
     forward_float_terms<Terms, false>(s, x, count, out);
@@ -100,18 +101,18 @@ void forward_float_terms(const FloatForward& s, const u64* x, size_t count, doub
 
 void forward_float(const FloatForward& s, const u64* x, size_t count, double* out) {
     switch (s.terms) {
-        case 1: return forward_float_terms<1>(s, x, count, out);
-        case 2: return forward_float_terms<2>(s, x, count, out);
-        case 3: return forward_float_terms<3>(s, x, count, out);
-        case 4: return forward_float_terms<4>(s, x, count, out);
-        default: break;
+        case ForwardTerms::Left: return forward_float_terms<ForwardTerms::Left>(s, x, count, out);
+        case ForwardTerms::Right: return forward_float_terms<ForwardTerms::Right>(s, x, count, out);
+        case ForwardTerms::Sum: return forward_float_terms<ForwardTerms::Sum>(s, x, count, out);
+        case ForwardTerms::Difference: return forward_float_terms<ForwardTerms::Difference>(s, x, count, out);
+        case ForwardTerms::None: break;
     }
-    for (size_t j = 0; j < count; ++j) out[j] = 0.0;
+    for (size_t j = 0; j < count; ++j) out[j] = 0.0;  // both knot values zero
 }
 
-// The whole position of q > 0 by the method (0 Exact, 1 Nearest, 2 Ffill,
-// 3 Bfill); `fractional` where q was not an integer.
-template <int Method>
+// The whole position of q > 0 by the method; `fractional` where q was not an
+// integer.
+template <Method How>
 RUST_LANES_INLINE U place(Mags q, M& fractional) {
     const I e = q.e;
     const M big = e >= 64, small = e <= 0;
@@ -119,10 +120,10 @@ RUST_LANES_INLINE U place(Mags q, M& fractional) {
     const U part = select(small, U{}, q.m >> ((splat(64) - whole_from) & 63));
     const U fraction = select(small, U{}, q.m << whole_from);
     M away;
-    if constexpr (Method == 1) {
+    if constexpr (How == Method::Nearest) {
         const M below_one = (e == 0) & ~equal(q.m, splat(kHalf));  // in (1/2, 1): up to 1
         away = select(small, below_one, (fraction | (part & 1)) > splat(kHalf));
-    } else if constexpr (Method == 3) {
+    } else if constexpr (How == Method::Bfill) {
         away = small | nonzero(fraction);
     } else {
         away = M{};
@@ -136,7 +137,7 @@ RUST_LANES_INLINE U place(Mags q, M& fractional) {
 // segment's scale: (x0·(f1 - f) + x1·(f - f0)) / (f1 - f0) placed by the method.
 // Stops before the first vector holding a value off that scale (answered by
 // the caller) or, under Exact, at the first value without a whole position.
-template <int Terms, int Method>
+template <InverseTerms Terms, Method How>
 size_t inverse_float_terms(const FloatInverse& segment, const double* f, size_t count, u64* out) {
     const FloatInverse s = segment;
     const Divisor d{s.d.m, s.d.v, s.de};
@@ -156,17 +157,17 @@ size_t inverse_float_terms(const FloatInverse& segment, const double* f, size_t 
         const Mags ga{above.m, above.e + s.k}, gb{below.m, below.e + s.k};
         U q;
         M fractional;
-        if constexpr (Terms == 0) {
+        if constexpr (Terms == InverseTerms::None) {
             q = U{};
             fractional = M{};
-        } else if constexpr (Terms == 1) {
-            q = place<Method>(div(mul(ga, splat(s.m0), s.e0), d), fractional);
-        } else if constexpr (Terms == 2) {
-            q = place<Method>(div(mul(gb, splat(s.m1), s.e1), d), fractional);
+        } else if constexpr (Terms == InverseTerms::Left) {
+            q = place<How>(div(mul(ga, splat(s.m0), s.e0), d), fractional);
+        } else if constexpr (Terms == InverseTerms::Right) {
+            q = place<How>(div(mul(gb, splat(s.m1), s.e1), d), fractional);
         } else {
-            q = place<Method>(div(add(mul(ga, splat(s.m0), s.e0), mul(gb, splat(s.m1), s.e1)), d), fractional);
+            q = place<How>(div(add(mul(ga, splat(s.m0), s.e0), mul(gb, splat(s.m1), s.e1)), d), fractional);
         }
-        if constexpr (Method == 0) {
+        if constexpr (How == Method::Exact) {
             if (const size_t l = first_set(fractional, left); l < left) {
                 store(out + j, q, l);
                 return j + l;
@@ -177,35 +178,35 @@ size_t inverse_float_terms(const FloatInverse& segment, const double* f, size_t 
     return count;
 }
 
-template <int Terms>
-size_t inverse_float_method(const FloatInverse& s, const double* f, size_t count, int method, u64* out) {
+template <InverseTerms Terms>
+size_t inverse_float_method(const FloatInverse& s, const double* f, size_t count, Method method, u64* out) {
     switch (method) {
-        case 0: return inverse_float_terms<Terms, 0>(s, f, count, out);
-        case 1: return inverse_float_terms<Terms, 1>(s, f, count, out);
-        case 2: return inverse_float_terms<Terms, 2>(s, f, count, out);
-        default: break;
+        case Method::Exact: return inverse_float_terms<Terms, Method::Exact>(s, f, count, out);
+        case Method::Nearest: return inverse_float_terms<Terms, Method::Nearest>(s, f, count, out);
+        case Method::Ffill: return inverse_float_terms<Terms, Method::Ffill>(s, f, count, out);
+        case Method::Bfill: break;
     }
-    return inverse_float_terms<Terms, 3>(s, f, count, out);
+    return inverse_float_terms<Terms, Method::Bfill>(s, f, count, out);
 }
 
-size_t inverse_float(const FloatInverse& s, const double* f, size_t count, int method, u64* out) {
+size_t inverse_float(const FloatInverse& s, const double* f, size_t count, Method method, u64* out) {
     switch (s.terms) {
-        case 0: return inverse_float_method<0>(s, f, count, method, out);
-        case 1: return inverse_float_method<1>(s, f, count, method, out);
-        case 2: return inverse_float_method<2>(s, f, count, method, out);
-        default: break;
+        case InverseTerms::None: return inverse_float_method<InverseTerms::None>(s, f, count, method, out);
+        case InverseTerms::Left: return inverse_float_method<InverseTerms::Left>(s, f, count, method, out);
+        case InverseTerms::Right: return inverse_float_method<InverseTerms::Right>(s, f, count, method, out);
+        case InverseTerms::Sum: break;
     }
-    return inverse_float_method<3>(s, f, count, method, out);
+    return inverse_float_method<InverseTerms::Sum>(s, f, count, method, out);
 }
 
 // The rounding of a quotient q with remainder r by a divisor d: whether it
 // moves up by one (Nearest: ties to even; Bfill: any remainder).
-template <int Method>
+template <Method How>
 RUST_LANES_INLINE U round_up(U q, U r, u64 d) {
-    if constexpr (Method == 1) {
+    if constexpr (How == Method::Nearest) {
         const U rest = splat(d) - r;
         return bit(less(rest, r) | (equal(r, rest) & ((q & 1) != U{})));
-    } else if constexpr (Method == 3) {
+    } else if constexpr (How == Method::Bfill) {
         return bit(nonzero(r));
     } else {
         return U{};
@@ -236,38 +237,44 @@ void forward_int(const Affine& segment, const u64* x, size_t count, i64* out) {
         const size_t left = count - j;
         U q, r;
         affine_quot_rem(s, load<U>(x + j, left), q, r);
-        store(out + j, (q + round_up<1>(q, r, s.d)) ^ kHalf, left);
+        store(out + j, (q + round_up<Method::Nearest>(q, r, s.d)) ^ kHalf, left);
     }
 }
 
 // Inverse, integer values: the position rounded by the method; under Exact
 // stops at the first value without a whole position.
-template <int Method>
+template <Method How>
 size_t inverse_int_method(const Affine& segment, const i64* f, size_t count, u64* out) {
     const Affine s = segment;
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
         U q, r;
         affine_quot_rem(s, load<U>(f + j, left) ^ kHalf, q, r);
-        if constexpr (Method == 0) {
+        if constexpr (How == Method::Exact) {
             if (const size_t l = first_set(nonzero(r), left); l < left) {
                 store(out + j, q, l);
                 return j + l;
             }
         }
-        store(out + j, q + round_up<Method>(q, r, s.d), left);
+        store(out + j, q + round_up<How>(q, r, s.d), left);
     }
     return count;
 }
 
-size_t inverse_int(const Affine& s, const i64* f, size_t count, int method, u64* out) {
+size_t inverse_int(const Affine& s, const i64* f, size_t count, Method method, u64* out) {
     switch (method) {
-        case 0: return inverse_int_method<0>(s, f, count, out);
-        case 1: return inverse_int_method<1>(s, f, count, out);
-        case 2: return inverse_int_method<2>(s, f, count, out);
-        default: break;
+        case Method::Exact: return inverse_int_method<Method::Exact>(s, f, count, out);
+        case Method::Nearest: return inverse_int_method<Method::Nearest>(s, f, count, out);
+        case Method::Ffill: return inverse_int_method<Method::Ffill>(s, f, count, out);
+        case Method::Bfill: break;
     }
-    return inverse_int_method<3>(s, f, count, out);
+    return inverse_int_method<Method::Bfill>(s, f, count, out);
 }
+
+// This target's entry points, in the order of the list.
+#define RUST_KERNEL_ENTRY(name, result, params) name,
+extern const Table table;
+const Table table{RUST_KERNEL_ENTRIES(RUST_KERNEL_ENTRY)};
+#undef RUST_KERNEL_ENTRY
 
 }  // namespace rust::kernels::RUST_KERNEL_NS

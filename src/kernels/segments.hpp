@@ -8,13 +8,23 @@
 
 namespace rust::kernels {
 
+// Which of a float segment's two products are nonzero, and how they combine:
+// the forward's f0·(x1 - x) (Left) and f1·(x - x0) (Right), summed where
+// their signs agree, subtracted where they differ; the inverse's x0·(f1 - f)
+// and x1·(f - f0), never negative. Numbered as the float schemes' terms.
+enum class ForwardTerms : std::uint8_t { None, Left, Right, Sum, Difference };
+enum class InverseTerms : std::uint8_t { None, Left, Right, Sum };
+
+// The inverse's rounding to a whole position, numbered as InverseMethod (the
+// kernel files include no header with inline functions of the core).
+enum class Method : std::uint8_t { Exact, Nearest, Ffill, Bfill };
+
 // A divisor normalised to 2^63 <= m, with v = floor((2^128 - 1) / m) - 2^64.
 struct Reciprocal {
     std::uint64_t m, v;
 };
 
-// The float forward scheme's segment. terms: 0 none, 1 left, 2 right, 3 sum,
-// 4 difference (of the nonzero products f0·(x1 - x) and f1·(x - x0)).
+// The float forward scheme's segment.
 struct FloatForward {
     std::uint64_t x0, x1;
     std::uint64_t m0, m1;  // |f0|, |f1| as magnitudes m · 2^(e - 64)
@@ -22,13 +32,12 @@ struct FloatForward {
     Reciprocal d;  // X1 - X0
     std::int64_t de;
     bool neg0, neg1;
-    std::uint8_t terms;
+    ForwardTerms terms;
 };
 
 // The float inverse scheme's segment, for values whose differences with the
 // knots are exact on a scale 2^k shared with the knots: the knots as
-// integers on that scale, and which positions are nonzero (terms: 0 none,
-// 1 left, 2 right, 3 sum).
+// integers on that scale, and which positions are nonzero.
 struct FloatInverse {
     std::int64_t k;
     std::uint64_t vlo, vhi;  // f0, f1 on the scale, two's complement
@@ -36,7 +45,7 @@ struct FloatInverse {
     std::int64_t e0, e1;
     Reciprocal d;  // F1 - F0
     std::int64_t de;
-    std::uint8_t terms;
+    InverseTerms terms;
 };
 
 // The integer schemes' segment. Both divide base·d + w·D by d, with

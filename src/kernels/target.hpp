@@ -1,6 +1,7 @@
 // The entry points of one kernel target, declared for the dispatcher. A
-// kernel file defines RUST_KERNEL_NS and includes runs.hpp; the dispatcher
-// declares each compiled target's functions with RUST_KERNEL_DECLARE.
+// kernel file defines RUST_KERNEL_NS and includes runs.hpp, which defines
+// them and the target's table; the dispatcher declares each compiled
+// target's with RUST_KERNEL_DECLARE.
 #pragma once
 
 #include <cstddef>
@@ -25,15 +26,35 @@
 #define RUST_KERNELS_NEON 0
 #endif
 
-#define RUST_KERNEL_DECLARE(ns)                                                                                     \
-    namespace rust::kernels::ns {                                                                                   \
-    void forward_float(const FloatForward& s, const std::uint64_t* x, std::size_t count, double* out);              \
-    std::size_t inverse_float(const FloatInverse& s, const double* f, std::size_t count, int method,                \
-                              std::uint64_t* out);                                                                  \
-    void forward_int(const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out);                \
-    std::size_t inverse_int(const Affine& s, const std::int64_t* f, std::size_t count, int method,                  \
-                            std::uint64_t* out);                                                                    \
-    bool increasing_u64(const std::uint64_t* v, std::size_t n);                                                     \
-    bool increasing_i64(const std::int64_t* v, std::size_t n);                                                      \
-    bool increasing_f64(const double* v, std::size_t n);                                                            \
+// The entry points every vector target defines, listed once: name, result,
+// parameters. From this list come each target's declarations, its table of
+// entry points (defined in its own file) and the dispatcher's Table.
+#define RUST_KERNEL_ENTRIES(X)                                                                                      \
+    X(forward_float, void, (const FloatForward& s, const std::uint64_t* x, std::size_t count, double* out))        \
+    X(inverse_float, std::size_t,                                                                                   \
+      (const FloatInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out))               \
+    X(forward_int, void, (const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out))          \
+    X(inverse_int, std::size_t,                                                                                     \
+      (const Affine& s, const std::int64_t* f, std::size_t count, Method method, std::uint64_t* out))               \
+    X(increasing_u64, bool, (const std::uint64_t* v, std::size_t n))                                               \
+    X(increasing_i64, bool, (const std::int64_t* v, std::size_t n))                                                \
+    X(increasing_f64, bool, (const double* v, std::size_t n))
+
+namespace rust::kernels {
+
+// The entry points of one vector target.
+struct Table {
+#define RUST_KERNEL_POINTER(name, result, params) result(*name) params;
+    RUST_KERNEL_ENTRIES(RUST_KERNEL_POINTER)
+#undef RUST_KERNEL_POINTER
+};
+
+}  // namespace rust::kernels
+
+// A target's entry points and its table (defined by its kernel file).
+#define RUST_KERNEL_DECLARE_ONE(name, result, params) result name params;
+#define RUST_KERNEL_DECLARE(ns)                                 \
+    namespace rust::kernels::ns {                               \
+    RUST_KERNEL_ENTRIES(RUST_KERNEL_DECLARE_ONE)                \
+    extern const Table table;                                   \
     }
