@@ -149,10 +149,12 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
         failure = maybe_without_gil(release, run);
     }
     if (failure) {
-        raise_interp_error(D, failure->error, failure->index);
         if constexpr (GilFree) {
             const std::string note = failure_note<D>(table, query, *failure);
+            raise_interp_error(D, failure->error, failure->index);
             if (!note.empty()) add_note(note);
+        } else {
+            raise_interp_error(D, failure->error, failure->index);
         }
         return nullptr;
     }

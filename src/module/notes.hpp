@@ -6,7 +6,6 @@
 #pragma once
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <type_traits>
@@ -19,10 +18,15 @@ namespace rust::module {
 
 inline std::string note_text(u64 v) { return std::to_string(v); }
 inline std::string note_text(i64 v) { return std::to_string(v); }
-inline std::string note_text(f64 v) {
-    char buf[40];
-    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;  // the shortest text that reads back as v
-    return std::string(buf, end);
+inline std::string note_text(f64 v) {  // Python's repr: the shortest text that reads back as v
+    const Ref number(PyFloat_FromDouble(v));
+    const Ref text(number ? PyObject_Repr(number.get()) : nullptr);
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return "?";
+    }
+    return utf8;
 }
 
 inline const char* element_name(Element e) {
@@ -57,7 +61,8 @@ inline std::string rejected_note(PyObject* obj, Element want, const char* param)
            given + ". exact_interp.forward and exact_interp.inverse convert other kinds exactly.";
 }
 
-// The note of the first failing element `failure` of a query of the table.
+// The note of the first failing element `failure` of a query of the table
+// (made before its exception is raised: it calls into Python).
 template <Direction D, class F>
 std::string failure_note(const piecewise::Interp<u64, F>& table, const View& query, piecewise::Failure failure) {
     using piecewise::InterpError;

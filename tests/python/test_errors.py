@@ -78,7 +78,7 @@ def test_fatal_errors_carry_the_invariant(impl, call, message, note):
          "f[0] = 1 lies between fp[0] = 0 and fp[1] = 4, at no whole position from xp[0] = 0 to xp[1] = 10; "
          "method='nearest', 'ffill' or 'bfill', or missing="),
         (lambda r: r.inverse_float(f64(0.1), u64(0, 10), f64(0, 1)), KeyError, "f not found",
-         "f[0] = 0.1 lies between fp[0] = 0 and fp[1] = 1"),
+         "f[0] = 0.1 lies between fp[0] = 0.0 and fp[1] = 1.0"),
         (lambda r: r.forward_int(u64(1), u64(1, 1, 2), i64(0, 1, 2)), ValueError, "xp must be strictly increasing",
          "xp[0] = 1 is not below xp[1] = 1: the positions must increase strictly"),
         (lambda r: r.forward_float(u64(100), u64(2, 1), f64(0, 1)), ValueError, "xp must be strictly increasing",
@@ -86,9 +86,9 @@ def test_fatal_errors_carry_the_invariant(impl, call, message, note):
         (lambda r: r.inverse_int(i64(10), u64(1, 2, 3), i64(0, 10, 10)), ValueError, "fp must be strictly increasing",
          "fp[1] = 10 is not below fp[2] = 10: the inverse needs values that increase strictly"),
         (lambda r: r.inverse_float(f64(0.0), u64(1, 2), f64(-0.0, 0.0)), ValueError, "fp must be strictly increasing",
-         "fp[0] = -0 is not below fp[1] = 0"),
+         "fp[0] = -0.0 is not below fp[1] = 0.0"),
         (lambda r: r.inverse_float(f64(np.nan), u64(1, 2), f64(np.nan, 0.0)), ValueError, "fp must be strictly increasing",
-         "fp[0] = nan is not below fp[1] = 0"),
+         "fp[0] = nan is not below fp[1] = 0.0"),
     ],
 )
 def test_evaluation_errors(impl, call, exc, message, note):
