@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "divop/divop.hpp"
@@ -217,7 +218,13 @@ void BM_Forward(benchmark::State& state) {
     if (state.range(1)) std::sort(q.begin(), q.end());
     std::vector<F> out(q.size());
     const rust::piecewise::Strided<u64> view{reinterpret_cast<const unsigned char*>(q.data()), 8, q.size()};
+    const rust::kernels::FastPathCounts before = rust::kernels::fast_path_counts();
     for (auto _ : state) benchmark::DoNotOptimize(t.forward_all(view, out.data()));
+    if constexpr (std::is_same_v<F, f64>) {  // the share of run keys the float fast path handed to the F80 lanes
+        const rust::kernels::FastPathCounts after = rust::kernels::fast_path_counts();
+        const double keys = static_cast<double>(after.keys - before.keys);
+        state.counters["handed_on"] = keys > 0 ? static_cast<double>(after.exact - before.exact) / keys : 0.0;
+    }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * q.size()));
     state.counters["ns_per_element"] = benchmark::Counter(static_cast<double>(state.iterations() * q.size()),
                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);

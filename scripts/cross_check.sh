@@ -28,7 +28,7 @@ install_system_packages "${packages[@]}"
 CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/piecewise/piecewise.cpp
       src/parallel/parallel.cpp src/kernels/kernels.cpp src/kernels/dispatch.cpp src/kernels/kernels_neon.cpp)
 # The x86-64 kernel files, each with its instruction set's flags (empty elsewhere).
-X86_KERNELS=("src/kernels/kernels_avx2.cpp|-mavx2"
+X86_KERNELS=("src/kernels/kernels_avx2.cpp|-mavx2 -mfma"
              "src/kernels/kernels_avx512.cpp|-mavx512f -mavx512cd -mavx512dq -mavx512bw -mavx512vl")
 ROUNDS=${RUST_DIGEST_ROUNDS:-1}
 out=build/cross
@@ -45,10 +45,10 @@ digest() {
         IFS='|' read -r file flags <<< "$k"
         [[ $name == x86-64* ]] || flags=""
         # shellcheck disable=SC2086
-        "$cxx" -std=c++20 -O2 -Wall -Wextra -Werror "$@" $flags -Isrc -c "$file" -o "$out/$name-$(basename "$file" .cpp).o"
+        "$cxx" -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Werror "$@" $flags -Isrc -c "$file" -o "$out/$name-$(basename "$file" .cpp).o"
         objects+=("$out/$name-$(basename "$file" .cpp).o")
     done
-    "$cxx" -std=c++20 -O2 -pthread -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" "${objects[@]}" \
+    "$cxx" -std=c++20 -O2 -ffp-contract=off -pthread -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" "${objects[@]}" \
         -o "$out/digest-$name"
     $runner "$out/digest-$name" "$ROUNDS" > "$out/$name.digest" 2> "$out/$name.targets"
 }

@@ -44,7 +44,9 @@ bool processor_runs(Target target) {
     switch (target) {
         case Target::Scalar: return true;
 #if RUST_KERNELS_X86
-        case Target::Avx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2");
+        case Target::Avx2:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case Target::Avx512:
             __builtin_cpu_init();  // idempotent; the detection may not have run yet
             return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512cd") &&

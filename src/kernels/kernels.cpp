@@ -3,6 +3,8 @@
 // scalar kernels.
 #include "kernels/kernels.hpp"
 
+#include <cmath>
+
 #include "kernels/dispatch.hpp"
 #include "kernels/scalar.hpp"
 #include "kernels/target.hpp"
@@ -34,11 +36,40 @@ static_assert(static_cast<int>(Method::Exact) == static_cast<int>(InverseMethod:
 
 constexpr Method method_of(InverseMethod m) { return static_cast<Method>(m); }
 
+// The float forward's keys through the vector kernels on this thread, and
+// how many of them the fast path did not answer: counted in the builds of the
+// tests and benchmarks (RUST_FAST_PATH_COUNTS), not in the modules'.
+#if RUST_FAST_PATH_COUNTS
+thread_local FastPathCounts forward_float_counts{};
+#endif
+
+// A knot value's magnitude m·2^(e - 64) as the double it came from.
+double value_of(const extended::Magnitude& v, bool neg) {
+    if (v.m == 0) return 0.0;
+    const double d = std::ldexp(static_cast<double>(v.m), static_cast<int>(v.e - 64));  // m has 53 bits or fewer
+    return neg ? -d : d;
+}
+
+// Zero, or a magnitude in [2^-800, 2^800]: the fast path's products, sums
+// and quotients of it stay normal doubles.
+bool fast_range(const extended::Magnitude& v) { return v.m == 0 || (v.e >= -799 && v.e <= 800); }
+
 // The float forward scheme's segment as the vector kernels take it.
-FloatForward prepared(const schemes::Forward<u64, f64>::Segment& s) {
+FloatForward prepared(const ForwardScheme::Segment& s) {
     const wide::Divisor d = wide::prepare(s.d.m);  // normalised already: no shift
-    return {s.x0, s.x1, s.F0.m, s.F1.m, s.F0.e, s.F1.e, {d.d, d.v}, s.d.e, s.neg0, s.neg1,
-            static_cast<ForwardTerms>(s.terms)};
+    const u64 span = s.x1 - s.x0;
+    const double dh = static_cast<double>(span);                        // nearest, in the default environment
+    const u64 back = dh >= 18446744073709551616.0 ? 0 : static_cast<u64>(dh);  // 2^64 wraps to 0
+    const double dl = static_cast<double>(static_cast<i64>(span - back));  // exact: |span - dh| <= 2^10
+    const bool zero0 = s.terms == ForwardScheme::Terms::None || s.terms == ForwardScheme::Terms::Right;
+    const bool zero1 = s.terms == ForwardScheme::Terms::None || s.terms == ForwardScheme::Terms::Left;
+    const extended::Magnitude none{};
+    const extended::Magnitude& m0 = zero0 ? none : s.F0;
+    const extended::Magnitude& m1 = zero1 ? none : s.F1;
+    return {s.x0,     s.x1,       s.F0.m,     s.F1.m,      s.F0.e,           s.F1.e,
+            {d.d, d.v}, s.d.e,    s.neg0,     s.neg1,      static_cast<ForwardTerms>(s.terms),
+            value_of(m0, s.neg0), value_of(m1, s.neg1), dh, dl, 1.0 / dh, 0x1p-62 / dh,
+            fast_range(m0) && fast_range(m1)};
 }
 
 // The knots on the finest scale 2^k on which both still fit 63 bits: every
@@ -92,8 +123,23 @@ std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, 
 }
 
 void forward(const schemes::Forward<u64, f64>::Segment& s, const u64* x, std::size_t count, f64* out) {
-    if (const Table* t = vector_kernels(Kernel::ForwardFloat, count)) return t->forward_float(prepared(s), x, count, out);
+    if (const Table* t = vector_kernels(Kernel::ForwardFloat, count)) {
+        [[maybe_unused]] const std::size_t exact = t->forward_float(prepared(s), x, count, out);
+#if RUST_FAST_PATH_COUNTS
+        forward_float_counts.keys += count;
+        forward_float_counts.exact += exact;
+#endif
+        return;
+    }
     schemes::Forward<u64, f64>::forward(s, x, count, out);
+}
+
+FastPathCounts fast_path_counts() {
+#if RUST_FAST_PATH_COUNTS
+    return forward_float_counts;
+#else
+    return {0, 0};
+#endif
 }
 
 // The vector kernels answer values on the knots' shared scale; a vector with

@@ -16,7 +16,7 @@ namespace rust::kernels {
 
 // The kernel targets, listed once: name, its text, 64-bit lanes.
 //   Scalar  the schemes' own loops: the portable reference
-//   Avx2    x86-64: AVX2
+//   Avx2    x86-64: AVX2, FMA
 //   Avx512  x86-64: AVX-512 F, CD, DQ, BW, VL
 //   Neon    aarch64
 #define RUST_KERNEL_TARGETS(X) \
@@ -64,6 +64,17 @@ std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, 
                     InverseMethod method, u64* out);
 std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count,
                     InverseMethod method, u64* out);
+
+// The float forward's keys that went through the vector kernels on the
+// calling thread since it started, and how many of them the fast path in
+// doubles did not answer: those whose truncation it cannot tell, which the
+// F80 lanes evaluate, and all keys of segments or floating-point
+// environments it does not take. For benchmarks and tests: zeros unless the
+// core is built with RUST_FAST_PATH_COUNTS (as the tests and benchmarks are).
+struct FastPathCounts {
+    std::uint64_t keys, exact;
+};
+FastPathCounts fast_path_counts();
 
 // Whether v[k] < v[k+1] for every adjacent pair, in the natural order:
 // unsigned for u64, signed for i64, IEEE ordered less-than for f64 (false for

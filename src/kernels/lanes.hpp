@@ -14,6 +14,9 @@
 #if defined(__AVX2__) || defined(__AVX512F__)
 #include <immintrin.h>
 #endif
+#if defined(__aarch64__)
+#include <arm_neon.h>
+#endif
 
 #define RUST_LANES_INLINE inline __attribute__((always_inline))
 
@@ -110,5 +113,91 @@ RUST_LANES_INLINE U countl_zero(U v) {
     return n + bit(v == U{});
 #endif
 }
+
+// ---- double lanes: the hardware's own arithmetic --------------------------
+// Used only where default_float_environment() holds, so that every operation
+// rounds to nearest, ties to even, with subnormals kept and no trap.
+
+RUST_LANES_INLINE F splat_double(double v) { return F{} + v; }
+RUST_LANES_INLINE F as_double(U v) { return reinterpret_cast<F>(v); }
+RUST_LANES_INLINE U bits_of(F v) { return reinterpret_cast<U>(v); }
+RUST_LANES_INLINE F magnitude_of(F v) { return as_double(bits_of(v) & 0x7FFFFFFFFFFFFFFF); }
+RUST_LANES_INLINE M less(F a, F b) { return a < b; }
+RUST_LANES_INLINE F select(M m, F a, F b) { return m ? a : b; }
+
+// a·b + c rounded once.
+RUST_LANES_INLINE F fma(F a, F b, F c) {
+#if defined(__AVX512F__) && RUST_KERNEL_LANES == 8
+    return reinterpret_cast<F>(_mm512_fmadd_pd(reinterpret_cast<__m512d>(a), reinterpret_cast<__m512d>(b),
+                                               reinterpret_cast<__m512d>(c)));
+#elif defined(__FMA__) && RUST_KERNEL_LANES == 4
+    return reinterpret_cast<F>(_mm256_fmadd_pd(reinterpret_cast<__m256d>(a), reinterpret_cast<__m256d>(b),
+                                               reinterpret_cast<__m256d>(c)));
+#elif defined(__aarch64__) && RUST_KERNEL_LANES == 2
+    return reinterpret_cast<F>(vfmaq_f64(reinterpret_cast<float64x2_t>(c), reinterpret_cast<float64x2_t>(a),
+                                         reinterpret_cast<float64x2_t>(b)));
+#else
+    F r;
+    for (int j = 0; j < kLanes; ++j) r[j] = __builtin_fma(a[j], b[j], c[j]);
+    return r;
+#endif
+}
+
+// The double nearest to each lane's integer n (hi, ties to even) and the
+// exact rest n - hi (lo, |lo| <= 2^10): the halves of n are doubles exactly
+// (their bits under the exponents of 2^84 and 2^52, less those powers), and
+// their rounded sum's error is exact (Fast2Sum: the high half, a multiple of
+// 2^32, is zero or the larger). Narrow: n < 2^32, exact, lo zero.
+template <bool Narrow>
+RUST_LANES_INLINE void to_double(U n, F& hi, F& lo) {
+    const F low = as_double((n & 0xFFFFFFFF) | 0x4330000000000000) - 4503599627370496.0;
+    if constexpr (Narrow) {
+        hi = low;
+        lo = F{};
+    } else {
+        const F high = as_double((n >> 32) | 0x4530000000000000) - 19342813113834066795298816.0;
+        hi = high + low;
+        lo = (high - hi) + low;
+    }
+}
+
+// Whether the calling thread's floating-point environment is the default one
+// (round to nearest, no flushing of subnormals, every exception masked), in
+// which the double lanes above give the bits their algorithms are proven
+// for.
+RUST_LANES_INLINE bool default_float_environment() {
+#if defined(__SSE2__)
+    return (_mm_getcsr() & 0xFFC0) == 0x1F80;  // DAZ, the six masks, the rounding control, FZ
+#elif defined(__aarch64__)
+    std::uint64_t fpcr;
+    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
+    return (fpcr & 0x03C89F07) == 0;  // the rounding mode, FZ, FZ16, DN, the trap enables, AH/FIZ/NEP
+#else
+    return false;
+#endif
+}
+
+// The floating-point status flags (the x86-64 MXCSR, aarch64's FPSR), read
+// before the double lanes run and put back after them where they changed
+// (the inexact flag, mostly): the caller's flags stay as they were. Plain
+// calls, not a destructor, so that the kernels need no unwinding tables.
+#if defined(__SSE2__)
+RUST_LANES_INLINE std::uint64_t float_status() { return _mm_getcsr(); }
+RUST_LANES_INLINE void restore_float_status(std::uint64_t saved) {
+    if (_mm_getcsr() != saved) _mm_setcsr(static_cast<unsigned>(saved));
+}
+#elif defined(__aarch64__)
+RUST_LANES_INLINE std::uint64_t float_status() {
+    std::uint64_t v;
+    __asm__ volatile("mrs %0, fpsr" : "=r"(v));
+    return v;
+}
+RUST_LANES_INLINE void restore_float_status(std::uint64_t saved) {
+    if (float_status() != saved) __asm__ volatile("msr fpsr, %0" : : "r"(saved));
+}
+#else
+RUST_LANES_INLINE std::uint64_t float_status() { return 0; }
+RUST_LANES_INLINE void restore_float_status(std::uint64_t) {}
+#endif
 
 }  // namespace rust::kernels::RUST_KERNEL_NS

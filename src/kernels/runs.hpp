@@ -46,6 +46,16 @@ RUST_LANES_INLINE void store(T* p, V v, size_t count) {
     }
 }
 
+// How many of lanes [0, count) have the mask set.
+RUST_LANES_INLINE size_t count_set(M m, size_t count) {
+    i64 lanes[kLanes];
+    __builtin_memcpy(lanes, &m, sizeof lanes);
+    const size_t n = count < static_cast<size_t>(kLanes) ? count : kLanes;
+    size_t set = 0;
+    for (size_t l = 0; l < n; ++l) set += lanes[l] != 0;
+    return set;
+}
+
 // The first of lanes [0, count) where the mask is set; count or more where
 // there is none.
 RUST_LANES_INLINE size_t first_set(M m, size_t count) {
@@ -81,25 +91,90 @@ RUST_LANES_INLINE U forward_float_lanes(const FloatForward& s, U x) {
     }
 }
 
+// The fast path of the forward: the quotient of the same chain in hardware
+// doubles, near enough to the F80 chain's to tell its truncation in all but
+// a small share of keys, which it hands to the F80 lanes.
+//
+// The F80 chain rounds four times to 64 bits (p0, p1, their sum, the
+// quotient), so its q80 lies within (3 + 2^-62)·2^-64·T/d of the exact
+// Q = (f0·a + f1·b) / d, T = |f0·a| + |f1·b|. Here Q is found to within
+// 2^-99·T/d: a and b as a double and its exact rest, the products exact by
+// FMA but for the rests' (2^-106·T), the sum of the leading products exact
+// (TwoSum), its rest and the products' rests summed in doubles (2^-102·T),
+// the quotient qh + ql by the reciprocal with the remainder kept (2^-100·T/d),
+// renormalised so that |ql| is at most half qh's ulp. E = 2^-62·T/d, as
+// computed (every rounding taken against it), exceeds both errors together,
+// so q80 lies in [qh + ql - E, qh + ql + E]. Where E is below a quarter of
+// qh's ulp (|qh| > 2^55·E), that interval truncates to qh when ql >= E, to
+// the double next to qh toward zero when ql < -E (ql taken toward qh's
+// sign), and straddles a boundary otherwise: those keys, and every key of a
+// cancellation deep enough that E is not that small, are handed on. The
+// operand ranges of `fast` keep every value normal: the answers are the F80
+// chain's truncations, bit for bit.
+template <bool Narrow>
+RUST_LANES_INLINE U forward_float_fast(const FloatForward& s, U x, M& handed) {
+    F ah, al, bh, bl;
+    to_double<Narrow>(splat(s.x1) - x, ah, al);
+    to_double<Narrow>(x - s.x0, bh, bl);
+    const F f0 = splat_double(s.f0), f1 = splat_double(s.f1);
+    const F p = ah * f0, pe = fma(ah, f0, -p);
+    const F r = bh * f1, re = fma(bh, f1, -r);
+    const F sum = p + r, back = sum - p;
+    const F se = (p - (sum - back)) + (r - back);  // TwoSum: sum + se = p + r
+    F rest = se + (pe + re);
+    if constexpr (!Narrow) rest += al * f0 + bl * f1;
+    const F inv = splat_double(s.inv), dh = splat_double(s.dh);
+    const F q0 = sum * inv;
+    const F rem = fma(-q0, dh, sum);  // sum - q0·dh
+    const F q1 = ((rem + rest) - q0 * splat_double(s.dl)) * inv;
+    const F qh = q0 + q1, ql = (q0 - qh) + q1;  // Fast2Sum: |q1| < |q0|
+    const F e = (magnitude_of(p) + magnitude_of(r)) * splat_double(s.bound);
+    const U sign = bits_of(qh) & kHalf;
+    const F toward = as_double(bits_of(ql) ^ sign);  // ql, positive where it points away from zero
+    const M small = less(e * 36028797018963968.0, magnitude_of(qh));  // E < 2^-55·|qh|
+    const M keep = small & ~less(toward, e), step = small & less(toward, -e);
+    handed = ~(keep | step);
+    return bits_of(qh) - bit(step);
+}
+
 // Each kernel copies its segment into locals first: the stores of results
 // could otherwise alias it, and every field would be read and broadcast again
-// for every vector.
+// for every vector. Returns how many keys the fast path did not answer (all
+// of them where it does not apply).
 template <ForwardTerms Terms, bool Narrow>
-void forward_float_terms(const FloatForward& segment, const u64* x, size_t count, double* out) {
+size_t forward_float_terms(const FloatForward& segment, const u64* x, size_t count, double* out) {
     const FloatForward s = segment;
+    if (s.fast && default_float_environment()) {
+        const std::uint64_t status = float_status();
+        size_t handed_on = 0;
+        for (size_t j = 0; j < count; j += kLanes) {
+            const size_t left = count - j;
+            const U keys = load<U>(x + j, left);
+            M handed;
+            U bits = forward_float_fast<Narrow>(s, keys, handed);
+            if (any(handed)) {
+                bits = select(handed, forward_float_lanes<Terms, Narrow>(s, keys), bits);
+                handed_on += count_set(handed, left);
+            }
+            store(out + j, bits, left);
+        }
+        restore_float_status(status);
+        return handed_on;
+    }
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
         store(out + j, forward_float_lanes<Terms, Narrow>(s, load<U>(x + j, left)), left);
     }
+    return count;
 }
 
 template <ForwardTerms Terms>
-void forward_float_terms(const FloatForward& s, const u64* x, size_t count, double* out) {
+size_t forward_float_terms(const FloatForward& s, const u64* x, size_t count, double* out) {
     if (s.x1 - s.x0 <= 0xFFFFFFFF) return forward_float_terms<Terms, true>(s, x, count, out);
-    forward_float_terms<Terms, false>(s, x, count, out);
+    return forward_float_terms<Terms, false>(s, x, count, out);
 }
 
-void forward_float(const FloatForward& s, const u64* x, size_t count, double* out) {
+size_t forward_float(const FloatForward& s, const u64* x, size_t count, double* out) {
     switch (s.terms) {
         case ForwardTerms::Left: return forward_float_terms<ForwardTerms::Left>(s, x, count, out);
         case ForwardTerms::Right: return forward_float_terms<ForwardTerms::Right>(s, x, count, out);
@@ -108,6 +183,7 @@ void forward_float(const FloatForward& s, const u64* x, size_t count, double* ou
         case ForwardTerms::None: break;
     }
     for (size_t j = 0; j < count; ++j) out[j] = 0.0;  // both knot values zero
+    return count;  // none answered by the fast path
 }
 
 // The whole position of q > 0 by the method; `fractional` where q was not an

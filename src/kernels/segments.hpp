@@ -33,6 +33,13 @@ struct FloatForward {
     std::int64_t de;
     bool neg0, neg1;
     ForwardTerms terms;
+    // The fast path's operands: the knot values as doubles, d = x1 - x0 as
+    // the double nearest to it and the exact rest, 1 / dh and 2^-62 / dh
+    // (both rounded to nearest); `fast` where both values are zero or within
+    // [2^-800, 2^800] in magnitude, so that nothing the fast path computes
+    // underflows or overflows.
+    double f0, f1, dh, dl, inv, bound;
+    bool fast;
 };
 
 // The float inverse scheme's segment, for values whose differences with the

@@ -30,7 +30,7 @@
 // parameters. From this list come each target's declarations, its table of
 // entry points (defined in its own file) and the dispatcher's Table.
 #define RUST_KERNEL_ENTRIES(X)                                                                                      \
-    X(forward_float, void, (const FloatForward& s, const std::uint64_t* x, std::size_t count, double* out))        \
+    X(forward_float, std::size_t, (const FloatForward& s, const std::uint64_t* x, std::size_t count, double* out)) \
     X(inverse_float, std::size_t,                                                                                   \
       (const FloatInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out))               \
     X(forward_int, void, (const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out))          \

@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfenv>
 #include <cinttypes>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mpfr_ref.hpp"
@@ -546,6 +548,29 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
                 evaluations += fs.size();
             }
         }
+        // Float segments whose F80 quotients are doubles, or next to them, at
+        // many keys: knot values of few bits over a span of a power of two
+        // (and one more), where the double fast path hands keys on.
+        if constexpr (std::is_same_v<F, f64>) {
+            const u64 span = (u64{1} << (1 + t.g.below(62))) + (t.g.coin() ? 0 : 1);
+            const u64 x0 = t.g.any_u64() % (~u64{0} - span);
+            const auto few_bits = [&] { return std::ldexp(static_cast<f64>(static_cast<i64>(t.g.below(64)) - 32),
+                                                          static_cast<int>(t.g.range(-40, 40))); };
+            const std::vector<u64> bx{x0, x0 + span};
+            const std::vector<f64> bf{few_bits(), few_bits()};
+            const Reference<F> boundary{bx, bf, mp, interior};
+            const rust::piecewise::Interp<u64, F> bt(bx, bf);
+            std::vector<u64> xs;
+            for (u64 j = 1; j < 64 && j < span; ++j)
+                xs.push_back(x0 + (t.g.coin() ? j : (span >> (1 + t.g.below(20))) * (1 + t.g.below(3))) % span);
+            xs.erase(std::remove_if(xs.begin(), xs.end(), [&](u64 x) { return x <= x0 || x >= x0 + span; }),
+                     xs.end());
+            std::sort(xs.begin(), xs.end());
+            mismatches += compare_whole_array<u64, F>(
+                xs, [&](auto view, F* out) { return bt.forward_all(view, out); },
+                [&](u64 x) { return boundary.forward(x); }, "forward near doubles");
+            evaluations += xs.size();
+        }
         // Under drawn rules: a sorted query with keys beyond both ends
         // around a run inside, whole arrays (the run kernels and the rules in
         // one loop), and every key alone below (where a fatal error may come).
@@ -631,11 +656,20 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
     EXPECT_GT(interior, evaluations / 5) << "too few queries reached the schemes";
 }
 
-// Every kernel target the processor runs, forced in turn.
-class EvaluationDifferential : public ::testing::TestWithParam<rust::kernels::Target> {
+// Every kernel target the processor runs, forced in turn, in the default
+// floating-point environment and under the caller's rounding toward zero
+// (which the double fast path must leave to the F80 lanes).
+using TargetAndRounding = std::tuple<rust::kernels::Target, int>;
+class EvaluationDifferential : public ::testing::TestWithParam<TargetAndRounding> {
 protected:
-    void SetUp() override { rust::kernels::force(GetParam()); }
-    void TearDown() override { rust::kernels::choose_automatically(); }
+    void SetUp() override {
+        rust::kernels::force(std::get<0>(GetParam()));
+        ASSERT_EQ(std::fesetround(std::get<1>(GetParam())), 0);
+    }
+    void TearDown() override {
+        std::fesetround(FE_TONEAREST);
+        rust::kernels::choose_automatically();
+    }
 };
 
 TEST_P(EvaluationDifferential, IntegerTablesAgainstExactRationals) {
@@ -647,12 +681,29 @@ TEST_P(EvaluationDifferential, IntegerTablesAgainstExactRationals) {
 
 TEST_P(EvaluationDifferential, FloatTablesAgainstMpfrSteps) {
     u64 evaluations = 0, interior = 0;
+    const rust::kernels::FastPathCounts before = rust::kernels::fast_path_counts();
     run_differential<f64>(501, gen::count(20'000, 2'000'000), 20, evaluations, interior);
-    std::printf("float tables: %" PRIu64 " evaluations, %" PRIu64 " inside a segment, seed %" PRIu64 "\n",
-                evaluations, interior, gen::seed());
+    const rust::kernels::FastPathCounts after = rust::kernels::fast_path_counts();
+    const u64 keys = after.keys - before.keys, exact = after.exact - before.exact;
+    std::printf("float tables: %" PRIu64 " evaluations, %" PRIu64 " inside a segment, %" PRIu64
+                " run keys through the vector kernels, %" PRIu64 " of them by the F80 lanes, seed %" PRIu64 "\n",
+                evaluations, interior, keys, exact, gen::seed());
+    if (std::get<0>(GetParam()) == rust::kernels::Target::Scalar) return;
+    EXPECT_GT(keys, 1000u);
+    if (std::get<1>(GetParam()) == FE_TONEAREST) {  // both ways taken: answered in doubles, and handed on
+        EXPECT_GT(keys - exact, keys / 10);
+        EXPECT_GT(exact, keys / 1000);
+    } else {
+        EXPECT_EQ(exact, keys);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, EvaluationDifferential, ::testing::ValuesIn(kernel_targets::supported()),
-                         [](const auto& info) { return std::string(rust::kernels::name(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Targets, EvaluationDifferential,
+                         ::testing::Combine(::testing::ValuesIn(kernel_targets::supported()),
+                                            ::testing::Values(FE_TONEAREST, FE_TOWARDZERO)),
+                         [](const auto& info) {
+                             return std::string(rust::kernels::name(std::get<0>(info.param))) +
+                                    (std::get<1>(info.param) == FE_TONEAREST ? "" : "_toward_zero");
+                         });
 
 }  // namespace
