@@ -9,6 +9,7 @@ function above its inputs, each measured in a fresh process.
 """
 
 import argparse
+from functools import partial
 import os
 import platform
 import re
@@ -44,9 +45,17 @@ def queries(name, xp, fpi, fpf, m, order, rng):
     return np.sort(q) if order == "sorted" else q
 
 
+IMPLEMENTATION = "rust"  # or exact_interp, on one thread, where a target is forced
+
+
 def ours_and_numpy(name, q, xp, fpi, fpf):
     fp = fpi if name.endswith("_int") else fpf
-    fn = getattr(rust, name)
+    if IMPLEMENTATION == "rust":
+        fn = getattr(rust, name)
+    else:
+        import exact_interp
+
+        fn = partial(getattr(exact_interp, name), workers=1)
     xf, qf, fpd = xp.astype(np.float64), q.astype(np.float64), fp.astype(np.float64)
     if name.startswith("forward"):
         return (lambda: fn(q, xp, fp)), (lambda: np.interp(qf, xf, fpd))
@@ -196,6 +205,8 @@ def main():
     parser.add_argument("--quick", action="store_true", help="10^5 queries, fewer repeats, no memory probe")
     parser.add_argument("--page", help="write the Markdown table into this page of the docs")
     parser.add_argument("--plot", help="draw the ratios into this PNG")
+    parser.add_argument("--target", help="time exact_interp's functions (workers=1) with every kernel on this "
+                                         "target (avx2, avx512, scalar) instead of rust's, chosen at load")
     args = parser.parse_args()
     machine = f"{platform.machine()}, {os.cpu_count()} cores, {platform.processor() or 'cpu'}, NumPy {np.__version__}"
     try:
@@ -207,14 +218,18 @@ def main():
     # rust and exact_interp share their core: the same run kernels, chosen at load
     from exact_interp import _native
 
+    if args.target:
+        _native._force_kernel_target(args.target)
+        global IMPLEMENTATION
+        IMPLEMENTATION = "exact_interp"
     kernels = ", ".join(f"{name} {target}" for name, target in _native._kernel_targets().items())
-    machine += f"; run kernels: {kernels}"
+    machine += f"; run kernels: {kernels}" + (" (forced; exact_interp, workers=1)" if args.target else "")
     rows = measure(args.quick)
     mem = {} if args.quick else memory()
     text = markdown(rows, mem, machine)
     print(text)
-    if args.page:
-        update_page(args.page, text)
+    if args.page:  # a forced target's table in a block of its own
+        update_page(args.page, text, f"benchmark-{args.target}" if args.target else "benchmark")
     if args.plot:
         plot(rows, args.plot)
 

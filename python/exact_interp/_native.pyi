@@ -19,6 +19,7 @@ _Time = numpy.datetime64 | numpy.timedelta64 | Any  # pandas Timestamp, Timedelt
 _Fill = _Float | _Time
 
 def _kernel_targets() -> dict[str, str]: ...
+def _force_kernel_target(name: str | None) -> None: ...
 def forward_int(
     x: numpy.typing.NDArray[numpy.uint64],
     xp: numpy.typing.NDArray[numpy.uint64],

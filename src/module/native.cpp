@@ -6,6 +6,7 @@
 // copied and checked once under exact_interp.Interpolator. Fatal errors are
 // exact_interp.FatalError, an ordinary exception. Arguments of other kinds
 // than the typed ones are converted by exact_interp._convert.
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -200,9 +201,35 @@ PyObject* kernel_targets(PyObject*, PyObject*) {
     return d;
 }
 
+// _force_kernel_target(name): every kernel of this module on the named
+// target from now on (None: the choice made at load), for benchmarks that
+// time each target the processor runs. Not for use while calls run.
+PyObject* force_kernel_target(PyObject*, PyObject* arg) {
+    if (arg == Py_None) {
+        rust::kernels::choose_automatically();
+        Py_RETURN_NONE;
+    }
+    const char* text = PyUnicode_Check(arg) ? PyUnicode_AsUTF8AndSize(arg, nullptr) : nullptr;
+    if (text == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a target name or None is required");
+        return nullptr;
+    }
+    for (const rust::kernels::Target t : rust::kernels::compiled()) {
+        if (std::strcmp(rust::kernels::name(t), text) == 0 && rust::kernels::supported(t)) {
+            rust::kernels::force(t);
+            Py_RETURN_NONE;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "kernel target %R is not one this build holds and this processor runs", arg);
+    return nullptr;
+}
+
 PyMethodDef functions[] = {
     {"_kernel_targets", kernel_targets, METH_NOARGS,
      "_kernel_targets()\n--\n\nThe instruction set of each function's run kernels on this processor."},
+    {"_force_kernel_target", force_kernel_target, METH_O,
+     "_force_kernel_target(name)\n--\n\nEvery kernel on the named target from now on (None: the choice made at "
+     "load); for benchmarks."},
     {"forward_int", function(&entry<Direction::Forward, i64>), METH_FASTCALL | METH_KEYWORDS,
      "forward_int(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
      RUST_DOC_forward_int},

@@ -163,3 +163,39 @@ def test_datetime64_timestamps_through_uint64_views(impl):
     assert counts.tolist() == [0, 48_000]
     back = impl.inverse_int(counts, clock.view(np.uint64), samples, "ffill").view("datetime64[ns]")
     assert back.tolist() == np.array(["2026-12-08T03:00:00", "2026-12-08T03:00:01"], dtype="datetime64[ns]").tolist()
+
+
+def test_every_kernel_target_gives_the_same_bits():
+    """exact_interp's kernels forced onto each target this build and processor run (the float
+    forward's fast path in doubles among them) give rust's bits, on sorted runs of every length."""
+    import exact_interp
+    import rust
+    from exact_interp import _native
+
+    rng = np.random.default_rng(7)
+    xp = np.sort(rng.choice(2**62, 40, replace=False).astype(np.uint64)) + np.uint64(2**62)
+    fpf = np.cumsum(rng.standard_normal(40) * 10.0 ** rng.integers(-30, 30, 40))
+    fpi = np.cumsum(rng.integers(-(2**40), 2**40, 40))
+    x = np.sort(rng.integers(int(xp[0]), int(xp[-1]), 20_000, dtype=np.uint64))
+    want = [rust.forward_float(x, xp, fpf), rust.forward_int(x, xp, fpi)]
+    increasing = np.cumsum(1.0 + rng.uniform(0, 10.0 ** rng.integers(-3, 9), 40)), np.cumsum(1 + rng.integers(0, 2**40, 40))
+    ff, fi = np.sort(rng.uniform(increasing[0][0], increasing[0][-1], 5_000)), np.sort(
+        rng.integers(increasing[1][0], increasing[1][-1], 5_000))
+    want += [rust.inverse_float(ff, xp, increasing[0], "nearest"), rust.inverse_int(fi, xp, increasing[1], "bfill")]
+    ran = []
+    try:
+        for target in ("scalar", "avx2", "avx512", "neon"):
+            try:
+                _native._force_kernel_target(target)
+            except ValueError:
+                continue
+            ran.append(target)
+            got = [exact_interp.forward_float(x, xp, fpf), exact_interp.forward_int(x, xp, fpi),
+                   exact_interp.inverse_float(ff, xp, increasing[0], "nearest"),
+                   exact_interp.inverse_int(fi, xp, increasing[1], "bfill")]
+            assert [g.view(np.uint64).tolist() for g in got] == [w.view(np.uint64).tolist() for w in want], target
+    finally:
+        _native._force_kernel_target(None)
+    assert ran[0] == "scalar", ran
+    with pytest.raises(ValueError, match="kernel target 'avx9' is not one"):
+        _native._force_kernel_target("avx9")
