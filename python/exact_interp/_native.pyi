@@ -50,8 +50,9 @@ def forward_int(
     workers : int or None, optional
         The threads one call may use: ``None`` (default) the cores available
         to the process, where the query is long enough to pay for them;
-        ``1`` the caller's thread alone; ``n`` at most ``n``. The results and
-        the error do not depend on it.
+        ``1`` the caller's thread alone; ``n`` at most ``n`` (and never more
+        than four a core available). The results and the error do not depend
+        on it.
     left, right : {'raise', 'clamp', 'extrapolate'} or int, optional
         What a position below ``xp[0]`` (``left``) or above ``xp[-1]``
         (``right``) gets: ``'raise'`` (default) the error, ``'clamp'`` the

@@ -34,7 +34,8 @@ void Thrown::rethrow() const {
 Split split_for(std::size_t length, std::size_t workers) {
     const std::size_t most = length / kGrain;  // threads that pay
     if (most < 2) return {1, std::max<std::size_t>(length, 1)};
-    const std::size_t threads = std::min(most, workers == 0 ? available_cores() : workers);
+    const std::size_t cores = available_cores();
+    const std::size_t threads = std::min({most, workers == 0 ? cores : workers, kThreadsPerCore * cores});
     if (threads == 1) return {1, std::max<std::size_t>(length, 1)};
     const std::size_t pieces = 16 * threads;
     return {threads, std::max(kGrain / 4, (length + pieces - 1) / pieces)};

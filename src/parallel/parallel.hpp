@@ -39,8 +39,11 @@ inline constexpr std::size_t kGrain = std::size_t{1} << 15;
 
 // The split of a query of `length` elements over at most `workers` threads
 // (0: the cores available, asked only when the query is long enough for
-// two): one thread per kGrain elements at most, and about sixteen chunks per
-// thread, so that a thread that finishes early takes over work.
+// two): one thread per kGrain elements at most, never more than
+// kThreadsPerCore a core available (more only wait for one another), and
+// about sixteen chunks per thread, so that a thread that finishes early takes
+// over work.
+inline constexpr std::size_t kThreadsPerCore = 4;
 Split split_for(std::size_t length, std::size_t workers);
 
 // evaluate(begin, end) evaluates elements [begin, end) in increasing order

@@ -261,6 +261,9 @@ TEST(SplitRun, ThreadsOnlyWhereTheyPay) {
     EXPECT_EQ(split_for(10 * kGrain, 3).threads, 3u);
     EXPECT_EQ(split_for(3 * kGrain, 8).threads, 3u);
     EXPECT_LE(split_for(10 * kGrain, 0).threads, rust::parallel::available_cores());
+    // a bound far beyond the cores: a few threads a core, not one per kGrain elements
+    EXPECT_EQ(split_for(1'000'000 * kGrain, 1'000'000'000).threads,
+              rust::parallel::kThreadsPerCore * rust::parallel::available_cores());
     EXPECT_GE(rust::parallel::available_cores(), 1u);
     for (std::size_t length : {2 * kGrain, 10 * kGrain + 7, std::size_t{1} << 30}) {
         const auto s = split_for(length, 4);
