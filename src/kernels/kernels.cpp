@@ -3,7 +3,7 @@
 // scalar kernels.
 #include "kernels/kernels.hpp"
 
-#include <cmath>
+#include <bit>
 
 #include "kernels/dispatch.hpp"
 #include "kernels/scalar.hpp"
@@ -43,16 +43,18 @@ constexpr Method method_of(InverseMethod m) { return static_cast<Method>(m); }
 thread_local FastPathCounts forward_float_counts{};
 #endif
 
-// A knot value's magnitude m·2^(e - 64) as the double it came from.
-double value_of(const extended::Magnitude& v, bool neg) {
-    if (v.m == 0) return 0.0;
-    const double d = std::ldexp(static_cast<double>(v.m), static_cast<int>(v.e - 64));  // m has 53 bits or fewer
-    return neg ? -d : d;
-}
-
 // Zero, or a magnitude in [2^-800, 2^800]: the fast path's products, sums
 // and quotients of it stay normal doubles.
 bool fast_range(const extended::Magnitude& v) { return v.m == 0 || (v.e >= -799 && v.e <= 800); }
+
+// A knot value's magnitude m·2^(e - 64), 2^63 <= m < 2^64 with 53
+// significant bits at most, as the double it came from: its exponent field
+// and the 52 bits below the leading one (normal doubles: the fast range).
+double value_of(const extended::Magnitude& v, bool neg) {
+    if (v.m == 0 || !fast_range(v)) return 0.0;  // unused outside the fast range
+    const u64 bits = (u64{neg} << 63) | (static_cast<u64>(v.e - 1 + 1023) << 52) | ((v.m >> 11) & ((u64{1} << 52) - 1));
+    return std::bit_cast<double>(bits);
+}
 
 // The float forward scheme's segment as the vector kernels take it.
 FloatForward prepared(const ForwardScheme::Segment& s) {
@@ -61,6 +63,7 @@ FloatForward prepared(const ForwardScheme::Segment& s) {
     const double dh = static_cast<double>(span);                        // nearest, in the default environment
     const u64 back = dh >= 18446744073709551616.0 ? 0 : static_cast<u64>(dh);  // 2^64 wraps to 0
     const double dl = static_cast<double>(static_cast<i64>(span - back));  // exact: |span - dh| <= 2^10
+    const double inv = 1.0 / dh;
     const bool zero0 = s.terms == ForwardScheme::Terms::None || s.terms == ForwardScheme::Terms::Right;
     const bool zero1 = s.terms == ForwardScheme::Terms::None || s.terms == ForwardScheme::Terms::Left;
     const extended::Magnitude none{};
@@ -68,7 +71,7 @@ FloatForward prepared(const ForwardScheme::Segment& s) {
     const extended::Magnitude& m1 = zero1 ? none : s.F1;
     return {s.x0,     s.x1,       s.F0.m,     s.F1.m,      s.F0.e,           s.F1.e,
             {d.d, d.v}, s.d.e,    s.neg0,     s.neg1,      static_cast<ForwardTerms>(s.terms),
-            value_of(m0, s.neg0), value_of(m1, s.neg1), dh, dl, 1.0 / dh, 0x1p-62 / dh,
+            value_of(m0, s.neg0), value_of(m1, s.neg1), dh, dl, inv, inv * 0x1p-62,  // = RN(2^-62 / dh)
             fast_range(m0) && fast_range(m1)};
 }
 
