@@ -205,7 +205,7 @@ PyObject* call_bound(const Signature& sig, PyObject* const* bound) {
     if (!accepted(bound[2], value_element<F>, "fp", fp)) return nullptr;
     InverseMethod method = InverseMethod::Exact;
     if constexpr (D == Direction::Inverse) {
-        if (!parse_method(bound[3], method)) return nullptr;
+        if (!(GilFree ? parse_method_noted(bound[3], method) : parse_method(bound[3], method))) return nullptr;
     }
     Threads<GilFree> threads{};
     if constexpr (GilFree) {

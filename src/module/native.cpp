@@ -349,7 +349,7 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
                 if (!accept(bound[0], Kind<D, F>::query, sig.names[0], q)) return nullptr;
                 InverseMethod method = InverseMethod::Exact;
                 if constexpr (D == Direction::Inverse) {
-                    if (!parse_method(bound[1], method)) return nullptr;
+                    if (!parse_method_noted(bound[1], method)) return nullptr;
                 }
                 constexpr int workers = D == Direction::Forward ? 1 : 2;
                 Threads<true> threads{0};

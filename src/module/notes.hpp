@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "module/arrays.hpp"
+#include "module/binding.hpp"
 #include "module/errors.hpp"
 #include "piecewise/piecewise.hpp"
 
@@ -127,6 +128,25 @@ std::string non_finite_note(const piecewise::Interp<u64, F>& table, const View& 
         }
     }
     return {};
+}
+
+// `method` parsed as parse_method does; a word that is none of the three
+// gets the note of what was given.
+inline bool parse_method_noted(PyObject* value, InverseMethod& method) {
+    if (parse_method(value, method)) return true;
+    if (!PyErr_ExceptionMatches(PyExc_ValueError)) return false;
+    PyObject *type = nullptr, *error = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &error, &traceback);
+    const Ref text(PyObject_Repr(value));
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+    const std::string note = utf8 != nullptr ? std::string("given method=") + utf8 +
+                                                   ": None (a whole position only), 'nearest', 'ffill' (down) or "
+                                                   "'bfill' (up)"
+                                             : std::string();
+    PyErr_Clear();
+    PyErr_Restore(type, error, traceback);
+    if (!note.empty()) add_note(note);
+    return false;
 }
 
 }  // namespace rust::module
