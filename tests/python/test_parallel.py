@@ -152,7 +152,9 @@ def test_threads_share_one_interpolator(rust):
 def test_the_gil_is_released_while_a_call_works(rust, entry):
     # Another Python thread ticks while one call runs. rust holds the GIL from
     # entry to return: the ticks stop for the whole call (the longest pause is
-    # most of it). exact_interp releases it while it works: they go on.
+    # all of it). exact_interp releases it while it works: they go on, but for
+    # what a loaded machine's scheduler takes (two suites run side by side on
+    # two cores: pauses of a few tenths of a short call have been seen).
     x = np.repeat(XP[1:-1], 10_000)  # 10^7 sorted positions
     call = {"rust": lambda: rust.forward_float(x, XP, FPF),
             "exact_interp": lambda: exact_interp.forward_float(x, XP, FPF, workers=1)}[entry]
@@ -173,4 +175,4 @@ def test_the_gil_is_released_while_a_call_works(rust, entry):
     thread.join()
     times = [start] + [t for t in ticks if start < t < end] + [end]
     longest_pause = max(b - a for a, b in zip(times, times[1:])) / (end - start)
-    assert longest_pause > 0.5 if entry == "rust" else longest_pause < 0.5, longest_pause
+    assert longest_pause > 0.9 if entry == "rust" else longest_pause < 0.9, longest_pause
