@@ -5,6 +5,7 @@ against `rust` are in the shared suites, over every entry (conftest `impl`)."""
 
 import copy
 import pickle
+import sys
 import threading
 import time
 
@@ -148,31 +149,48 @@ def test_threads_share_one_interpolator(rust):
     assert not any(t.is_alive() for t in threads) and failures == []
 
 
-@pytest.mark.parametrize("entry", ["rust", "exact_interp"])
-def test_the_gil_is_released_while_a_call_works(rust, entry):
-    # Another Python thread ticks while one call runs. rust holds the GIL from
-    # entry to return: the ticks stop for the whole call (the longest pause is
-    # all of it). exact_interp releases it while it works: they go on, but for
-    # what a loaded machine's scheduler takes (two suites run side by side on
-    # two cores: pauses of a few tenths of a short call have been seen).
-    x = np.repeat(XP[1:-1], 10_000)  # 10^7 sorted positions
-    call = {"rust": lambda: rust.forward_float(x, XP, FPF),
-            "exact_interp": lambda: exact_interp.forward_float(x, XP, FPF, workers=1)}[entry]
+def longest_pause(call):
+    """The longest stretch of one call during which another Python thread
+    could not tick, as a share of the call."""
     stop, ticks = threading.Event(), []
 
     def tick():
         while not stop.is_set():
             ticks.append(time.perf_counter())
 
-    thread = threading.Thread(target=tick)
-    thread.start()
-    while not ticks:
-        time.sleep(0.001)
-    start = time.perf_counter()
-    call()
-    end = time.perf_counter()
-    stop.set()
-    thread.join()
+    # A short switch interval: the ticker's slice between the start and the
+    # call's entry stays a small part of the call, however fast the call is.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(0.0002)
+    try:
+        thread = threading.Thread(target=tick)
+        thread.start()
+        while not ticks:
+            time.sleep(0.001)
+        start = time.perf_counter()
+        call()
+        end = time.perf_counter()
+        stop.set()
+        thread.join()
+    finally:
+        sys.setswitchinterval(interval)
     times = [start] + [t for t in ticks if start < t < end] + [end]
-    longest_pause = max(b - a for a, b in zip(times, times[1:])) / (end - start)
-    assert longest_pause > 0.9 if entry == "rust" else longest_pause < 0.9, longest_pause
+    return max(b - a for a, b in zip(times, times[1:])) / (end - start)
+
+
+@pytest.mark.parametrize("entry", ["rust", "exact_interp"])
+def test_the_gil_is_released_while_a_call_works(rust, entry):
+    # Another Python thread ticks while one call runs. rust holds the GIL from
+    # entry to return: the ticks stop for most of the call. exact_interp
+    # releases it while it works: they go on, but for what a loaded machine's
+    # scheduler takes (two suites side by side on two cores have starved the
+    # ticker for 0.63 of a call), so its best of three calls counts.
+    x = np.repeat(XP[1:-1], 10_000)  # 10^7 sorted positions
+    if entry == "rust":
+        pause = longest_pause(lambda: rust.forward_float(x, XP, FPF))
+        assert pause > 0.5, pause
+    else:
+        pauses = []
+        while len(pauses) < 3 and (not pauses or pauses[-1] >= 0.5):
+            pauses.append(longest_pause(lambda: exact_interp.forward_float(x, XP, FPF, workers=1)))
+        assert pauses[-1] < 0.5, pauses
