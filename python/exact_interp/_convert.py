@@ -735,18 +735,28 @@ def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any
         return result(_forward(fn, query, axis, kind, keys, typed_fp, workers, left, right, missing, keys, typed_fp),
                       kind,
                       query)
-    # value columns along the first axis, each key's segment found once for all; the columns of the
-    # result after the query's
+    count, values = _columns(knots_f, typed_fp)
+    return _forward_columns(lambda q, **k: _native._forward_columns(q, keys, values, count, **k), query, axis, kind,
+                            keys, values, count, knots_f.shape[1:], workers, left, right, missing)
+
+
+def _columns(knots_f: Taken, typed_fp: Array) -> tuple[int, Array]:
+    """Value columns along fp's first axis: their count and their values, column after column."""
+    assert knots_f.shape is not None
     count = int(numpy.prod(knots_f.shape[1:]))
-    columns = typed_fp.reshape(knots_f.shape[0], count)
+    return count, numpy.ascontiguousarray(typed_fp.reshape(knots_f.shape[0], count).T).reshape(-1)
+
+
+def _forward_columns(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, values: Any, count: int,
+                     shape: tuple[int, ...], workers: Any, left: Any, right: Any, missing: Any) -> Any:
+    """The forward over value columns (fn(q, **rules): count·len(q) answers, column after column), each key's
+    segment found once for all; the columns of the result after the query's."""
     if count == 0:
-        typed = numpy.empty((len(query.array), 0), typed_fp.dtype)
+        typed = numpy.empty((len(query.array), 0), values.dtype)
     else:
-        values = numpy.ascontiguousarray(columns.T).reshape(-1)  # column after column
-        typed = _forward(lambda q, *_, **k: _native._forward_columns(q, keys, values, count, **k).reshape(count,
-                                                                                                         len(q)).T,
-                         query, axis, kind, keys, columns[:, 0], workers, left, right, missing)
-    return result(typed.reshape((len(query.array),) + knots_f.shape[1:]), kind, query)
+        typed = _forward(lambda q, **k: fn(q, **k).reshape(count, len(q)).T, query, axis, kind, keys,
+                         values[:len(keys)], workers, left, right, missing)
+    return result(typed.reshape((len(query.array),) + shape), kind, query)
 
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, workers: Any, left: Any,
@@ -781,11 +791,20 @@ def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = Non
                   axis, query)
 
 
-def table(xp: Any, fp: Any) -> tuple[Any, Any, tuple[Kind, Kind]]:
-    """Interpolator(xp, fp) for knots of other kinds: the typed knots and the kinds."""
+def table(xp: Any, fp: Any) -> tuple[Any, Any, int, tuple[int, ...] | None, tuple[Kind, Kind]]:
+    """Interpolator(xp, fp) for knots of other kinds: the typed positions, the typed values (value columns one
+    after another), the count of columns and their shape (None for one-dimensional values), and the kinds."""
     keys, axis = positions_axis(take(xp, "xp"), "xp")
-    typed_fp, kind = values_axis(take(fp, "fp"), "fp")
-    return keys, typed_fp, (axis, kind)
+    knots_f = take(fp, "fp", shaped=True)
+    if knots_f.shape is None or knots_f.scalar:
+        knots_f = take(fp, "fp")  # one-dimensional values, or the message that says so
+    typed_fp, kind = values_axis(knots_f, "fp")
+    if knots_f.shape is None:
+        return keys, typed_fp, 1, None, (axis, kind)
+    count, values = _columns(knots_f, typed_fp)
+    if count == 0:  # no column: the positions alone (a column of zeros the table holds), every answer empty
+        values, count = numpy.zeros(len(keys), values.dtype), 1
+    return keys, values, count, knots_f.shape[1:], (axis, kind)
 
 
 def _typed_kinds(typed: Any) -> tuple[Kind, Kind]:
@@ -801,11 +820,20 @@ def _kinds(table: Any) -> tuple[Kind, Kind]:
 def interpolator_forward(table: Any, x: Any, workers: Any, left: Any = None, right: Any = None,
                          missing: Any = None) -> Any:
     """Interpolator.forward: the query converted for the typed table under it."""
-    return _table_call(table._table, _kinds(table), "forward", x, None, workers, left, right, missing)
+    if table._shape is None:
+        return _table_call(table._table, _kinds(table), "forward", x, None, workers, left, right, missing)
+    axis, kind = _kinds(table)
+    typed, count = table._table, int(numpy.prod(table._shape))
+    query = take(x, "x", _wants_missing(missing), shaped=True)
+    return _forward_columns(typed.forward, query, axis, kind, typed.xp, typed.fp, count, table._shape, workers, left,
+                            right, missing)
 
 
 def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
                          missing: Any = None) -> Any:
+    if table._shape is not None:
+        raise TypeError(f"the inverse needs one-dimensional values, not value columns: this table's fp has shape "
+                        f"{(len(table._table.xp),) + table._shape}")
     return _table_call(table._table, _kinds(table), "inverse", f, method, workers, left, right, missing)
 
 
@@ -845,7 +873,11 @@ def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> Any:
 def knots(table: Any) -> tuple[Any, Any]:
     """The knots of an Interpolator in the caller's terms (read-only)."""
     axis, kind = _kinds(table)
-    return _caller(table._table.xp, axis), _caller(table._table.fp, kind)
+    xp, fp = table._table.xp, table._table.fp
+    if table._shape is not None:  # value columns, one after another
+        count = int(numpy.prod(table._shape))
+        fp = (fp if count else fp[:0]).reshape(count, len(xp)).T.reshape((len(xp),) + table._shape)
+    return _caller(xp, axis), _caller(fp, kind)
 
 
 def describe(table: Any) -> str:
@@ -854,6 +886,9 @@ def describe(table: Any) -> str:
     axis, kind = _kinds(table)
     head = f"<exact_interp.Interpolator: {len(xp)} knot{'s' if len(xp) != 1 else ''} of {kind.describe()} values"
     named = "" if table._kinds is None else f"{axis.describe()} "  # typed knots: uint64 positions, unnamed
+    if table._shape is not None:  # value columns: the positions' range
+        head += f" in columns of shape {table._shape}"
+        return head + (f", {named}xp from {xp[0]!s} to {xp[-1]!s}>" if len(xp) else ">")
     if len(xp) == 0:
         return head + ">"
     if len(xp) == 1:

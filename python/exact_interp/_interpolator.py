@@ -30,9 +30,12 @@ class Interpolator(Generic[_Value]):
     ----------
     xp : array_like, one-dimensional
         The positions of the knots.
-    fp : array_like, one-dimensional
+    fp : array_like
         The values of the knots, as many as ``xp``: int64 values (or time
         counts) take the integer scheme, float64 values the float scheme.
+        Of shape ``(len(xp), ...)`` for value columns over the same
+        positions (the forward only): each key's segment is found once for
+        all of them.
 
     Raises
     ------
@@ -60,15 +63,18 @@ class Interpolator(Generic[_Value]):
 
     _table: Any
     _kinds: Any
+    _shape: tuple[int, ...] | None  # value columns: their shape (fp's after its first axis)
 
     def __init__(self, xp: Any, fp: Any) -> None:
+        shape = None
         try:  # the typed dtypes, as the typed functions take them
             table, kinds = _native.Table(xp, fp), None
         except TypeError:
-            keys, values, kinds = _convert().table(xp, fp)
-            table = _native.Table(keys, values)
+            keys, values, count, shape, kinds = _convert().table(xp, fp)
+            table = _native.Table(keys, values, count)
         object.__setattr__(self, "_table", table)
         object.__setattr__(self, "_kinds", kinds)
+        object.__setattr__(self, "_shape", shape)
         if kinds is None:  # the typed table's own methods: nothing between the call and the native code
             self.__dict__["forward"] = table.forward
             self.__dict__["inverse"] = table.inverse
@@ -92,7 +98,8 @@ class Interpolator(Generic[_Value]):
         Returns
         -------
         numpy.ndarray, scalar or the query's container
-            What :func:`exact_interp.forward` gives with these knots.
+            What :func:`exact_interp.forward` gives with these knots: of the
+            query's shape, with the value columns' shape after it.
 
         Raises
         ------
@@ -139,7 +146,8 @@ class Interpolator(Generic[_Value]):
         Raises
         ------
         KeyError, TypeError, ValueError, OverflowError, FatalError
-            As :func:`exact_interp.inverse` raises them.
+            As :func:`exact_interp.inverse` raises them; TypeError for a
+            table of value columns.
 
         Examples
         --------

@@ -23,9 +23,12 @@ class Interpolator(Generic[_Value]):
     ----------
     xp : array_like, one-dimensional
         The positions of the knots.
-    fp : array_like, one-dimensional
+    fp : array_like
         The values of the knots, as many as ``xp``: int64 values (or time
         counts) take the integer scheme, float64 values the float scheme.
+        Of shape ``(len(xp), ...)`` for value columns over the same
+        positions (the forward only): each key's segment is found once for
+        all of them.
 
     Raises
     ------
@@ -90,7 +93,8 @@ class Interpolator(Generic[_Value]):
         Returns
         -------
         numpy.ndarray, scalar or the query's container
-            What :func:`exact_interp.forward` gives with these knots.
+            What :func:`exact_interp.forward` gives with these knots: of the
+            query's shape, with the value columns' shape after it.
 
         Raises
         ------
@@ -141,7 +145,8 @@ class Interpolator(Generic[_Value]):
         Raises
         ------
         KeyError, TypeError, ValueError, OverflowError, FatalError
-            As :func:`exact_interp.inverse` raises them.
+            As :func:`exact_interp.inverse` raises them; TypeError for a
+            table of value columns.
 
         Examples
         --------
@@ -164,3 +169,5 @@ class Interpolator(Generic[_Value]):
     def _fp(self) -> numpy.typing.NDArray[_Value]: ...
     @property
     def _kinds(self) -> Any: ...
+    @property
+    def _shape(self) -> tuple[int, ...] | None: ...  # value columns: their shape

@@ -554,7 +554,9 @@ def inverse(
 class Table(Generic[_Value]):
     """The typed knots of an exact_interp.Interpolator."""
 
-    def __init__(self, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[_Value]) -> None: ...
+    def __init__(
+        self, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[_Value], columns: int = 1
+    ) -> None: ...
     def forward(
         self,
         x: _Data,
@@ -580,6 +582,8 @@ class Table(Generic[_Value]):
     def xp(self) -> numpy.typing.NDArray[numpy.uint64]: ...
     @property
     def fp(self) -> numpy.typing.NDArray[_Value]: ...
+    @property
+    def columns(self) -> int: ...
 
 def _forward_columns(
     x: numpy.typing.NDArray[numpy.uint64],

@@ -84,11 +84,14 @@ def _graph(name: str, method: Method, rules: dict[str, Any], query: Any, table: 
            meta: Any) -> dask.array.Array:
     """The blocks of the query mapped through the table, which is one key of
     the graph; the result's dtype that of meta, an empty result."""
-    key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds))
+    key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds), table._shape)
     # dask exports delayed without declaring it
     graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
+    columns = meta.shape[query.ndim:]  # value columns: whole in every block, after the query's dimensions
     result: dask.array.Array = dask.array.map_blocks(
-        partial(_block, name, method, rules), query, graph_table, dtype=meta.dtype, chunks=query.chunks, meta=meta
+        partial(_block, name, method, rules), query, graph_table, dtype=meta.dtype,
+        chunks=query.chunks + tuple((c,) for c in columns), meta=meta,
+        new_axis=list(range(query.ndim, query.ndim + len(columns))) or None,
     )
     return result
 
@@ -191,7 +194,7 @@ def _table(name: str, xp: Any, fp: Any, method: Method, rules: dict[str, Any]) -
     """The table of the call, checked as the native call checks it."""
     if isinstance(xp, Interpolator):
         values = _QUERY[name] if name.startswith("inverse") else _RESULT[name]
-        if fp is not None or xp.fp.dtype != values:
+        if fp is not None or xp.fp.dtype != values or xp._shape is not None:  # one column of values
             raise TypeError(f"{name}() takes an Interpolator of {values} values alone, not {xp!r} with fp={fp!r}")
         table = xp
     else:

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <memory>
 #include <new>
+#include <string>
 #include <variant>
 
 #include "kernels/kernels.hpp"
@@ -47,47 +48,49 @@ PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, P
     return guarded([&] { return call<D, F, true>(sig, args, nargs, kwnames); });
 }
 
-// _forward_columns(x, xp, values, columns, *, workers, left, right, missing,
-// _nat): the forward over `columns` value columns of xp's length, one after
-// another in `values` (int64 or float64), into a new array of
-// columns·len(x) elements, column by column; each column's answers and
-// errors those of forward_int / forward_float on that column, the segment of
-// each key found once for all (the front end's value columns).
-bool is_typed(PyObject* obj, Element element);
-
-constexpr const char* kColumnsParams[] = {"x", "xp", "values", "columns", "workers", "left", "right", "missing",
-                                          "_nat"};
-
+// A table with value columns over the same positions: the table's own values
+// are the first column, and `values` holds every column's n values, column
+// after column (the first again, so that the whole is one array; empty for
+// one column).
 template <class F>
-PyObject* forward_columns(const Signature& sig, PyObject* const* bound) {
-    View query, xp, values;
-    if (!accept(bound[0], Element::U64, "x", query) || !accept(bound[1], Element::U64, "xp", xp) ||
-        !accept(bound[2], value_element<F>, "values", values))
-        return nullptr;
-    const Py_ssize_t columns = PyLong_AsSsize_t(bound[3]);
-    if (columns == -1 && PyErr_Occurred()) return nullptr;
-    if (columns < 1 || values.length != columns * xp.length) panic("xp and fp must have same length");
-    Threads<true> threads{};
-    piecewise::Rules<F> rules;
-    bool given = false;
-    if (!parse_workers(bound[4], threads.workers) || !parse_rules<Direction::Forward>(bound + 5, InverseMethod::Exact,
-                                                                                      rules, given))
-        return nullptr;
-    (void)sig;
+struct Columned {
+    piecewise::Interp<u64, F> table;
+    piecewise::Knots<F> values;
+    std::size_t columns = 1;
+};
+
+// The table of xp and `columns` columns of xp's length, one after another in
+// values; a count that does not divide is fatal, as lengths that differ are.
+template <class F>
+Columned<F> make_columns(const View& xp, const View& values, Py_ssize_t columns, Threads<true> threads) {
+    if (columns == 1) return {make_table<F>(xp, values, threads), {}, 1};
+    if (columns < 1 || values.length != columns * xp.length)
+        throw NotedPanic("xp and fp must have same length", "len(xp) = " + std::to_string(xp.length) + ", " +
+                                                                std::to_string(columns) + " columns of " +
+                                                                std::to_string(values.length) + " values");
     View first;  // the first column: the table's own values (values stays referenced for the call)
     first.start = values.start;
     first.stride = values.stride;
     first.length = xp.length;
-    const piecewise::Interp<u64, F> table = make_table<F>(xp, first, threads);
-    const piecewise::Knots<F> all = copy<F>(values);  // contiguous, column after column
+    piecewise::Interp<u64, F> table = make_table<F>(xp, first, threads);
+    piecewise::Knots<F> all = maybe_without_gil(values.length >= kReleaseGil, [&] { return copy<F>(values); });
+    return {std::move(table), std::move(all), static_cast<std::size_t>(columns)};
+}
+
+// The forward over every column into a new array of columns·len(x) elements,
+// column by column; each column's answers and errors those of forward_int /
+// forward_float on that column, the segment of each key found once for all.
+template <class F>
+PyObject* evaluate_columns(const Columned<F>& c, const View& query, Threads<true> threads,
+                           const piecewise::Rules<F>& rules) {
+    const npy_intp columns = static_cast<npy_intp>(c.columns);
     Ref result(new_result(value_element<F>, columns * query.length));
     if (!result) return nullptr;
     auto* out = static_cast<F*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
-    const bool release = columns * query.length >= kReleaseGil;
-    const std::optional<piecewise::Failure> failure = maybe_without_gil(release, [&] {
+    const std::optional<piecewise::Failure> failure = maybe_without_gil(columns * query.length >= kReleaseGil, [&] {
         const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
-        return parallel::forward_columns(table, query.strided<u64>(), all.data() + xp.length,
-                                         static_cast<std::size_t>(columns), out, split, rules);
+        return parallel::forward_columns(c.table, query.strided<u64>(), c.columns == 1 ? nullptr : c.values.data() + c.table.xp().size(),
+                                         c.columns, out, split, rules);
     });
     if (failure) {
         raise_interp_error(Direction::Forward, failure->error, failure->index);
@@ -96,14 +99,40 @@ PyObject* forward_columns(const Signature& sig, PyObject* const* bound) {
     return result.release();
 }
 
+// _forward_columns(x, xp, values, columns, *, workers, left, right, missing,
+// _nat): the forward over `columns` value columns of xp's length, one after
+// another in `values` (int64 or float64), as evaluate_columns gives it (the
+// front end's value columns).
+bool is_typed(PyObject* obj, Element element);
+
+constexpr const char* kColumnsParams[] = {"x", "xp", "values", "columns", "workers", "left", "right", "missing",
+                                          "_nat"};
+
+template <class F>
+PyObject* forward_columns(PyObject* const* bound) {
+    View query, xp, values;
+    if (!accept(bound[0], Element::U64, "x", query) || !accept(bound[1], Element::U64, "xp", xp) ||
+        !accept(bound[2], value_element<F>, "values", values))
+        return nullptr;
+    const Py_ssize_t columns = PyLong_AsSsize_t(bound[3]);
+    if (columns == -1 && PyErr_Occurred()) return nullptr;
+    Threads<true> threads{};
+    piecewise::Rules<F> rules;
+    bool given = false;
+    if (!parse_workers(bound[4], threads.workers) || !parse_rules<Direction::Forward>(bound + 5, InverseMethod::Exact,
+                                                                                      rules, given))
+        return nullptr;
+    return evaluate_columns(make_columns<F>(xp, values, columns, threads), query, threads, rules);
+}
+
 PyObject* columns_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static constexpr Signature sig{"_forward_columns", kColumnsParams, 9, 4, 4};
         PyObject* bound[Signature::kMaxParams] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
-        if (is_typed(bound[2], Element::F64)) return forward_columns<f64>(sig, bound);
-        return forward_columns<i64>(sig, bound);
+        if (is_typed(bound[2], Element::F64)) return forward_columns<f64>(bound);
+        return forward_columns<i64>(bound);
     });
 }
 
@@ -260,8 +289,9 @@ PyMethodDef functions[] = {
 // int64 or float64 values, copied and checked once, immutable: calls from any
 // number of threads only read it. It knows nothing of the caller's kinds
 // (exact_interp.Interpolator keeps them); a query of another kind than the
-// typed one goes through the conversions.
-using TableVariant = std::variant<piecewise::Interp<u64, i64>, piecewise::Interp<u64, f64>>;
+// typed one goes through the conversions. Its values may be several columns
+// over the same positions (the forward only).
+using TableVariant = std::variant<Columned<i64>, Columned<f64>>;
 
 struct Table {
     PyObject_HEAD
@@ -270,15 +300,16 @@ struct Table {
 
 TableVariant& table_of(PyObject* self) { return *reinterpret_cast<Table*>(self)->table; }
 
-constexpr const char* kTableParams[] = {"xp", "fp"};
+constexpr const char* kTableParams[] = {"xp", "fp", "columns"};
 constexpr const char* kForwardMethodParams[] = {"x", "workers", "left", "right", "missing", "_nat"};
 constexpr const char* kInverseMethodParams[] = {"f", "method", "workers", "left", "right", "missing", "_nat"};
 
-// Table(xp, fp): the typed functions' arguments and messages; fp's dtype
-// chooses the scheme.
+// Table(xp, fp, columns=1): the typed functions' arguments and messages; fp's
+// dtype chooses the scheme, and holds `columns` columns of xp's length, one
+// after another.
 PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        static constexpr Signature sig{"Table", kTableParams, 2, 2, 2};
+        static constexpr Signature sig{"Table", kTableParams, 3, 3, 2};
         // The tuple and dict of a type call, as the vector binding reads them.
         const Py_ssize_t nargs = PyTuple_Size(args), nkw = kwargs ? PyDict_Size(kwargs) : 0;
         if (nargs < 0 || nkw < 0) return nullptr;
@@ -296,16 +327,18 @@ PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                 flat[static_cast<std::size_t>(nargs + j++)] = value;
             }
         }
-        PyObject* bound[2] = {};
+        PyObject* bound[3] = {};
         if (!bind(sig, flat.get(), nargs, kwnames.get(), bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         View xp, fp;
         if (!accept(bound[0], Element::U64, "xp", xp)) return nullptr;
         const bool is_float = is_typed(bound[1], Element::F64);
         if (!accept(bound[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
+        const Py_ssize_t columns = bound[2] != nullptr ? PyLong_AsSsize_t(bound[2]) : 1;
+        if (columns == -1 && PyErr_Occurred()) return nullptr;
         const Threads<true> threads{0};
-        std::unique_ptr<TableVariant> table(is_float ? new TableVariant(make_table<f64>(xp, fp, threads))
-                                                     : new TableVariant(make_table<i64>(xp, fp, threads)));
+        std::unique_ptr<TableVariant> table(is_float ? new TableVariant(make_columns<f64>(xp, fp, columns, threads))
+                                                     : new TableVariant(make_columns<i64>(xp, fp, columns, threads)));
         Ref self(PyType_GenericAlloc(type, 0));
         if (!self) return nullptr;
         reinterpret_cast<Table*>(self.get())->table = table.release();
@@ -335,7 +368,7 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         const Ref keep = Ref::borrow(self);
-        const bool is_int = std::holds_alternative<piecewise::Interp<u64, i64>>(table_of(self));
+        const bool is_int = std::holds_alternative<Columned<i64>>(table_of(self));
         const Element query = D == Direction::Forward ? Element::U64 : (is_int ? Element::I64 : Element::F64);
         if (!is_typed(bound[0], query)) {
             if constexpr (D == Direction::Forward)
@@ -344,11 +377,16 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
                 return convert("table_inverse", {self, bound[0], bound[1], bound[2], bound[3], bound[4], bound[5]});
         }
         return std::visit(
-            [&]<class F>(const piecewise::Interp<u64, F>& table) -> PyObject* {
+            [&]<class F>(const Columned<F>& c) -> PyObject* {
                 View q;
                 if (!accept(bound[0], Kind<D, F>::query, sig.names[0], q)) return nullptr;
                 InverseMethod method = InverseMethod::Exact;
                 if constexpr (D == Direction::Inverse) {
+                    if (c.columns != 1) {
+                        PyErr_Format(PyExc_TypeError, "the inverse needs one column of values, not %zd",
+                                     static_cast<Py_ssize_t>(c.columns));
+                        return nullptr;
+                    }
                     if (!parse_method_noted(bound[1], method)) return nullptr;
                 }
                 constexpr int workers = D == Direction::Forward ? 1 : 2;
@@ -357,7 +395,10 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
                 piecewise::Rules<typename Kind<D, F>::Out> rules;
                 bool given = false;
                 if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
-                return evaluate<D, F>(table, q, method, threads, given ? &rules : nullptr);
+                if constexpr (D == Direction::Forward) {
+                    if (c.columns != 1) return evaluate_columns(c, q, threads, rules);
+                }
+                return evaluate<D, F>(c.table, q, method, threads, given ? &rules : nullptr);
             },
             table_of(self));
     });
@@ -373,20 +414,30 @@ PyObject* knots_view(PyObject* self, const piecewise::Knots<T>& knots) {
 }
 
 PyObject* table_xp(PyObject* self, void*) {
-    return guarded([&] { return std::visit([&](const auto& t) { return knots_view(self, t.xp()); }, table_of(self)); });
+    return guarded(
+        [&] { return std::visit([&](const auto& c) { return knots_view(self, c.table.xp()); }, table_of(self)); });
 }
 
 PyObject* table_fp(PyObject* self, void*) {
-    return guarded([&] { return std::visit([&](const auto& t) { return knots_view(self, t.fp()); }, table_of(self)); });
+    return guarded(
+        [&] { return std::visit([&](const auto& c) { return knots_view(self, c.columns == 1 ? c.table.fp() : c.values); },
+                          table_of(self));
+    });
 }
 
-// Pickled as the call that rebuilds it: Table(xp, fp).
+PyObject* table_columns(PyObject* self, void*) {
+    return PyLong_FromSize_t(std::visit([](const auto& c) { return c.columns; }, table_of(self)));
+}
+
+// Pickled as the call that rebuilds it: Table(xp, fp, columns).
 PyObject* table_reduce(PyObject* self, PyObject*) {
     const Ref xp(table_xp(self, nullptr));
     if (!xp) return nullptr;
     const Ref fp(table_fp(self, nullptr));
     if (!fp) return nullptr;
-    return Py_BuildValue("O(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), xp.get(), fp.get());
+    const Ref columns(table_columns(self, nullptr));
+    if (!columns) return nullptr;
+    return Py_BuildValue("O(OOO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), xp.get(), fp.get(), columns.get());
 }
 
 template <Direction D>
@@ -397,7 +448,8 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 PyMethodDef table_methods[] = {
     {"forward", function(&method_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
      "forward($self, x, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
-     "forward_int or forward_float with these knots."},
+     "forward_int or forward_float with these knots; over value columns, columns·len(x) elements, column after "
+     "column."},
     {"inverse", function(&method_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
      "inverse($self, f, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
      "inverse_int or inverse_float with these knots."},
@@ -407,7 +459,9 @@ PyMethodDef table_methods[] = {
 
 PyGetSetDef table_getset[] = {
     {"xp", table_xp, nullptr, "The positions (uint64): a read-only view of the table's copy.", nullptr},
-    {"fp", table_fp, nullptr, "The values (int64 or float64): a read-only view of the table's copy.", nullptr},
+    {"fp", table_fp, nullptr,
+     "The values (int64 or float64), every column one after another: a read-only view of the table's copy.", nullptr},
+    {"columns", table_columns, nullptr, "The number of value columns.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -416,7 +470,7 @@ PyType_Slot table_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(table_dealloc)},
     {Py_tp_methods, table_methods},
     {Py_tp_getset, table_getset},
-    {Py_tp_doc, const_cast<char*>("Table(xp, fp)\n--\n\nThe typed knots of an exact_interp.Interpolator.")},
+    {Py_tp_doc, const_cast<char*>("Table(xp, fp, columns=1)\n--\n\nThe typed knots of an exact_interp.Interpolator.")},
     {0, nullptr},
 };
 

@@ -108,6 +108,11 @@ def test_forward_of_every_kind(data):
     got = exact_interp.forward(layout(x, data.draw), layout(xp, data.draw), layout(fp, data.draw))
     table = exact_interp.Interpolator(layout(xp, data.draw), fp)
     assert got.tobytes() == table.forward(x).tobytes()
+    if data.draw(st.booleans()):  # as one of two value columns, the other reversed, by both ways in
+        both, back = np.stack([fp, fp[::-1]], 1), exact_interp.forward(x, xp, fp[::-1])
+        for wide in (exact_interp.forward(x, xp, both), exact_interp.Interpolator(xp, both).forward(x)):
+            assert wide.dtype == got.dtype and wide[:, 0].tobytes() == got.tobytes()
+            assert wide[:, 1].tobytes() == back.tobytes()
     want_dtype = fp.dtype if fp.dtype.kind in "Mm" else (np.float64 if fp.dtype.kind == "f" else np.int64)
     assert got.dtype == want_dtype
     if fp.dtype.kind == "f":  # the float scheme on the keys
@@ -329,6 +334,13 @@ def test_scalars_and_python_ints():
          "argument 'x': a polars DataFrame holds columns"),
         (lambda: exact_interp.Interpolator([0, 2], pd.DataFrame({"a": [1, 2]})), TypeError,
          "argument 'fp': a pandas DataFrame holds columns"),
+        # value columns: the forward's only
+        (lambda: exact_interp.inverse([1], [0, 2], [[0, 1], [2, 3]]), TypeError,
+         "argument 'fp': a one-dimensional array is required, not 2 dimensions"),
+        (lambda: exact_interp.Interpolator([0, 2], [[0, 1], [2, 3]]).inverse([1]), TypeError,
+         "the inverse needs one-dimensional values, not value columns: this table's fp has shape (2, 2)"),
+        (lambda: exact_interp.dask.forward_int(exact_interp.dask.dask.array.from_array(U), exact_interp.Interpolator(U, np.stack([I, I], 1))),
+         TypeError, "forward_int() takes an Interpolator of int64 values alone"),
         (lambda: exact_interp.forward([2**63, -1], np.array([0, 2], np.uint64), [0, 1]), OverflowError,
          "argument 'x': integers from -1 to 9223372036854775808 fit neither int64 nor uint64 together"),
         # fills the result cannot hold exactly, unknown words: the keyword named
@@ -514,14 +526,13 @@ def test_any_shape_and_container_is_the_flat_call(shape, container, entry, colum
     q = make(flat.reshape(shape))
     if q is None:
         return
-    if entry != "forward":
-        columns = None  # value columns: exact_interp.forward's
     if entry == "inverse":
+        columns = None  # value columns: the forward's
         got = exact_interp.inverse(q, xp, fp, "nearest")
         want = exact_interp.inverse(flat, xp, fp, "nearest")
     else:
         table = fp if columns is None else (fp[:, None] * np.arange(1, int(np.prod(columns)) + 1)).reshape(3, *columns)
-        got = exact_interp.Interpolator(xp, fp).forward(q) if entry == "Interpolator" else \
+        got = exact_interp.Interpolator(xp, table).forward(q) if entry == "Interpolator" else \
             exact_interp.forward(q, xp, table)
         want = np.stack([exact_interp.forward(flat, xp, c) for c in table.reshape(3, -1).T], axis=-1) \
             if columns is not None else exact_interp.forward(flat, xp, fp)
@@ -537,10 +548,16 @@ def test_any_shape_and_container_is_the_flat_call(shape, container, entry, colum
     assert out.shape == want.shape and out.tolist() == want.tolist()
 
 
-def test_dask_takes_any_shape():
+@pytest.mark.parametrize("columns", [(), (2,), (2, 3)])
+@pytest.mark.parametrize("interpolator", [False, True])
+def test_dask_takes_any_shape(columns, interpolator):
     import dask.array as da
 
-    xp, fp = np.array([0, 10**9], np.int64), np.array([0, 3], np.int64)
+    xp = np.array([0, 10**9], np.int64)
+    fp = (np.array([0, 3], np.int64).reshape((2,) + (1,) * len(columns)) * np.arange(1, int(np.prod(columns)) + 1)
+          .reshape(columns))
     q = np.arange(0, 10**9, 10**7, dtype=np.int64).reshape(4, 25)
-    lazy = exact_interp.dask.forward(da.from_array(q, chunks=(2, 10)), xp, fp)
-    assert lazy.shape == q.shape and lazy.compute().tolist() == exact_interp.forward(q, xp, fp).tolist()
+    table = (exact_interp.Interpolator(xp, fp),) if interpolator else (xp, fp)
+    lazy = exact_interp.dask.forward(da.from_array(q, chunks=(2, 10)), *table)
+    want = exact_interp.forward(q, xp, fp)
+    assert lazy.shape == want.shape == q.shape + columns and lazy.compute().tolist() == want.tolist()

@@ -72,17 +72,25 @@ def test_workers_is_keyword_only_and_rust_has_none(rust):
     assert set(targets.values()) <= {"scalar", "avx2", "avx512", "neon"}
 
 
+@pytest.mark.parametrize("columns", [None, (2,), (1, 3)])
 @pytest.mark.parametrize("fp, values", [(FPI, "int64"), (FPF, "float64")])
-def test_interpolator_object(fp, values):
+def test_interpolator_object(fp, values, columns):
+    if columns is not None:  # value columns
+        fp = np.ascontiguousarray(np.stack([fp * (k + 1) for k in range(int(np.prod(columns)))], 1)
+                                  .reshape((len(fp),) + columns))
     xp_in, fp_in = XP.copy(), fp.copy()
     t = exact_interp.Interpolator(xp=xp_in, fp=fp_in)
     xp_in[:] = 0  # the table holds copies
     fp_in[:] = 0
-    assert repr(t) == f"<exact_interp.Interpolator: 1000 knots of {values} values, xp from {XP[0]} to {XP[-1]}, " \
-                      f"fp from {fp[0].item()!r} to {fp[-1].item()!r}>"
+    if columns is None:
+        assert repr(t) == f"<exact_interp.Interpolator: 1000 knots of {values} values, xp from {XP[0]} to " \
+                          f"{XP[-1]}, fp from {fp[0].item()!r} to {fp[-1].item()!r}>"
+    else:
+        assert repr(t) == f"<exact_interp.Interpolator: 1000 knots of {values} values in columns of shape " \
+                          f"{columns}, uint64 xp from {XP[0]} to {XP[-1]}>"
     for view, original in ((t.xp, XP), (t.fp, fp)):
         assert view.tobytes() == original.tobytes() and view.dtype == original.dtype
-        assert not view.flags.writeable
+        assert view.shape == original.shape and not view.flags.writeable
         with pytest.raises(ValueError):
             view.flags.writeable = True
     view = t.xp
