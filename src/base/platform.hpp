@@ -27,6 +27,15 @@
 #define RUST_ALWAYS_INLINE inline
 #endif
 
+// A lambda's call the inliner must keep out of line (written after the
+// parameter list): rare work that would swell the hot loop it is called from.
+// Nothing otherwise.
+#if !defined(RUST_PORTABLE) && (defined(__GNUC__) || defined(__clang__))
+#define RUST_OUT_OF_LINE __attribute__((noinline))
+#else
+#define RUST_OUT_OF_LINE
+#endif
+
 namespace rust::platform {
 
 // The leading zero bits of a nonzero word: the instruction without the test

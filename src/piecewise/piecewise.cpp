@@ -350,16 +350,49 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
         const std::size_t i = s.index;
         return Result<F>::success(ForwardScheme::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]));
     };
-    // Every column of an element: the other columns written here, column 0
-    // returned for the loop to write; the first column without an answer
-    // fails the element.
-    const auto answer = [&](X x, SearchResult s, std::size_t index) -> Result<F> {
+    // Keys inside a segment, searched one by one or in lockstep, where every
+    // column answers: kept and answered a column at a time (column 0 over
+    // the placeholder the loop wrote), so that each column's divisions follow
+    // one another independently in one short loop. Kept keys are answered
+    // before the call returns, whatever it returns.
+    struct Kept {
+        X x;
+        std::size_t segment, index;
+    };
+    constexpr std::size_t kKept = 64;
+    Kept kept[kKept];
+    std::size_t kept_count = 0;
+    const auto answer_kept = [&]() RUST_OUT_OF_LINE {
+        for (std::size_t j = 0; j < columns; ++j) {
+            const F* f = column(j);
+            F* o = out + j * stride;
+            for (std::size_t k = 0; k < kept_count; ++k) {
+                const std::size_t i = kept[k].segment;
+                o[kept[k].index] = ForwardScheme::forward(kept[k].x, xp_[i - 1], f[i - 1], xp_[i], f[i]);
+            }
+        }
+        kept_count = 0;
+    };
+    // Every column of an element: the other columns written here or kept,
+    // column 0 returned for the loop to write; the first column without an
+    // answer fails the element.
+    const auto answer_each = [&](X x, SearchResult s, std::size_t index) RUST_OUT_OF_LINE -> Result<F> {
         for (std::size_t j = 1; j < columns; ++j) {
             const Result<F> r = answer_in(j, x, s);
             if (!r.ok) return r;
             out[j * stride + index] = r.value;
         }
         return answer_in(0, x, s);
+    };
+    // (kept small, so that it is inlined into the loop)
+    const auto answer = [&](X x, SearchResult s, std::size_t index) -> Result<F> {
+        if (!s.hit && s.index != 0 && s.index != n) [[likely]] {  // inside a segment: every column answers
+            kept[kept_count++] = {x, s.index, index};
+            if (kept_count == kKept) [[unlikely]]
+                answer_kept();
+            return Result<F>::success(F{});  // the placeholder
+        }
+        return answer_each(x, s, index);
     };
     const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
         Stopped first{count, InterpError::OutOfBounds};
@@ -369,7 +402,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
         }
         return first;
     };
-    return evaluate_all(
+    const std::optional<Failure> failure = evaluate_all(
         xp_, fp_, xp_increasing_, query, out,
         [&](X x, std::size_t index) { return answer(x, search(xp_.data(), n, x), index); }, answer,
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
@@ -385,6 +418,8 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
             return count;
         },
         static_cast<const F*>(nullptr), beyond);
+    answer_kept();
+    return failure;
 }
 
 template class Interp<u64, i64>;

@@ -590,6 +590,8 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
             std::vector<u64> xs = run_inside(xp, t.g);
             beyond_ends(xp, t.g, xs);
             std::sort(xs.begin(), xs.end());
+            if (t.g.coin())  // or keys anywhere in any order: searched in lockstep over larger tables
+                for (u64& x : xs) x = t.position_query(xp);
             const std::vector<F> reversed(fp.rbegin(), fp.rend());
             const Reference<F> second{xp, reversed, mp, interior};
             std::vector<F> out(2 * xs.size());
