@@ -114,6 +114,18 @@ def value_columns(m, repeats):
     return one / four
 
 
+def shaped_query(m, repeats):
+    """A contiguous query of two dimensions against the flat query of the same
+    elements, exact_interp.forward on one thread (ratio of best times)."""
+    rng = np.random.default_rng(7)
+    xp, fpi, _ = table(1000, rng)
+    q = queries("forward_int", xp, fpi, None, m, "random", rng)
+    shaped = q.reshape(1000, -1)
+    _, _, ratio = paired(lambda: exact_interp.forward(shaped, xp, fpi, workers=1),
+                         lambda: exact_interp.forward(q, xp, fpi, workers=1), m, repeats)
+    return ratio
+
+
 def dask_threads(m, repeats):
     """The whole result in a new array: one call, or the blocks stored into it
     as they are computed (no concatenation afterwards)."""
@@ -178,7 +190,7 @@ def machine_name():
     return machine
 
 
-def markdown(scale, single, front, columns, dask_pair, thread_rates, machine):
+def markdown(scale, single, front, columns, shaped, dask_pair, thread_rates, machine):
     lines = [f"Machine: {machine}. ns per element (median); 10^7 sorted queries over 1,000 knots; the speed-up is "
              "the ratio of the best of 15 runs each, timed in turn.", "",
              "| function | rust (GIL held) | workers=1 | workers=2 | workers=None | workers=2 against workers=1 |",
@@ -194,7 +206,9 @@ def markdown(scale, single, front, columns, dask_pair, thread_rates, machine):
     lines += ["", "`exact_interp.forward` on arrays of the typed dtypes, one-element calls: " + ", ".join(
         f"{ratio:.2f}× `exact_interp.forward_float`'s over {n:,} knots" for n, ratio in front) + ".", "",
         f"Four int64 value columns in one `exact_interp.forward` call (each key's segment found once), random "
-        f"queries over 1,000 knots: **{columns:.2f}×** the time of four calls of one column each."]
+        f"queries over 1,000 knots: **{columns:.2f}×** the time of four calls of one column each.", "",
+        f"A contiguous query of two dimensions (1,000 rows) against the flat query of the same elements (`exact_interp.forward`, "
+        f"int64 values over 1,000 knots, random): **{shaped:.2f}×** its time."]
     one, threaded, dask_ratio = dask_pair
     alone, during, during_rust = thread_rates
     lines += ["", f"`exact_interp.dask` (`forward_float`, 4·10^7 sorted positions in 10 blocks, stored into a new "
@@ -214,6 +228,7 @@ def main():
     m = 10**6 if args.quick else 10**7
     machine = machine_name()
     text = markdown(scaling(m, repeats), one_element(repeats), front_end_cost(repeats), value_columns(m // 5, repeats),
+                    shaped_query(m // 5, repeats),
                     dask_threads(4 * m, 3 if args.quick else 5),
                     other_thread(1.0 if args.quick else 3.0), machine)
     print(text)
