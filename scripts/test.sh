@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with warnings as errors and runs every
 # test, failing on the first failure:
-#   1. the C++ core suites (MPFR and exact-rational references), and the same
+#   1. the C++ core suites (MPFR and exact-rational references), built with
+#      GCC and with Clang, and the same
 #      digests of fixed streams of evaluations on eleven builds: x86-64 (GCC,
 #      Clang, no hardware division, portable wide arithmetic, MinGW-w64 under
 #      wine) and, under qemu-user, aarch64, s390x, ppc64le, riscv64, armhf and
@@ -20,11 +21,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-install_system_packages
+install_system_packages clang
 
 echo "== C++ core"
 configure_and_build build/test -DRUST_TESTS=ON -DRUST_BENCH=ON -DRUST_MODULE=OFF -DRUST_WERROR=ON
 ctest --test-dir build/test --output-on-failure -j "$(nproc)"
+
+echo "== C++ core under Clang"
+CXX=clang++ configure_and_build build/test-clang -DCMAKE_CXX_COMPILER=clang++ -DRUST_TESTS=ON -DRUST_MODULE=OFF \
+    -DRUST_WERROR=ON
+ctest --test-dir build/test-clang --output-on-failure -j "$(nproc)"
 
 echo "== Cross-target check"
 bash scripts/cross_check.sh

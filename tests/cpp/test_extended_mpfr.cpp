@@ -178,9 +178,12 @@ TEST_F(F80VersusMpfr, SchemeShapedChains) {
         if (!(v[0] < v[1] && v[1] < v[2]) || !std::isfinite(v[0]) || !std::isfinite(v[2])) continue;
         const rust::extended::Gaps gaps = rust::extended::gaps(rust::extended::bracket(v[0], v[2]), v[1]);
         const F80 lo = F80::from_f64(v[0]), f = F80::from_f64(v[1]), hi = F80::from_f64(v[2]);
-        for (auto [ours, a, b] : {std::tuple{gaps.above, hi, f}, std::tuple{gaps.below, f, lo}})
+        for (const auto& [ours, a, b] : {std::tuple{gaps.above, hi, f}, std::tuple{gaps.below, f, lo}})
             if (const F80 theirs = ref::binary(ref::Op::Sub, a, b); !ref::same(F80::pack(false, ours), theirs))
-                bad.report([&] { return ref::show(a) + " - " + ref::show(b) + ": " + ref::show(F80::pack(false, ours)) + " vs " + ref::show(theirs); });
+                bad.report([&, gap = ours, x = a, y = b] {  // by copy: clang 14 captures no structured binding
+                    return ref::show(x) + " - " + ref::show(y) + ": " + ref::show(F80::pack(false, gap)) + " vs " +
+                           ref::show(theirs);
+                });
     }
     EXPECT_EQ(bad.count(), 0u);
 }
