@@ -247,6 +247,11 @@ def test_without_dask_the_package_imports_and_the_dask_layer_says_what_to_instal
         "assert not {'rust', 'numpy', 'dask.array'} & set(sys.modules), sys.modules.keys()\n"
         "assert exact_interp.__version__ == importlib.metadata.version('exact-interp')\n"  # pyproject's, without NumPy
         "try:\n    import exact_interp.dask\nexcept ImportError as e:\n    print(e)\n"
+        # every kind and shape of NumPy and Python data converts without the container libraries
+        "import numpy as np\n"
+        "t = exact_interp.Interpolator(np.array([0, 10], 'M8[s]'), [[0, 1], [2**62, 3]])\n"
+        "t.forward([[np.datetime64(5, 's')]]), exact_interp.inverse([1.5], [-1, 1], [0.0, 2.0], 'nearest')\n"
+        "assert not {'pandas', 'pyarrow', 'polars', 'xarray'} & set(sys.modules), sys.modules.keys()\n"
     )
     assert done.returncode == 0, done.stderr.decode()
     assert "pip install 'exact-interp[dask]'" in done.stdout.decode()
