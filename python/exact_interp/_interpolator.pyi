@@ -52,6 +52,16 @@ class Interpolator(Generic[_Value]):
     array([ 5, 14])
     >>> table.inverse(np.array([14, 25]), "ffill")
     array([240, 300], dtype=uint64)
+
+    Value columns over the same positions (a timestamp axis with two
+    channels), each key's segment found once for both:
+
+    >>> channels = exact_interp.Interpolator([0, 10], [[0, 100], [10, -100]])
+    >>> channels
+    <exact_interp.Interpolator: 2 knots of int64 values in columns of shape (2,), int64 xp from 0 to 10>
+    >>> channels.forward([[2, 5]])
+    array([[[  2,  60],
+            [  5,   0]]])
     """
 
     # Typed knots (uint64 positions, int64 or float64 values) give
