@@ -92,8 +92,10 @@ PyObject* evaluate_columns(const Columned<F>& c, const View& query, Threads<true
         return parallel::forward_columns(c.table, query.strided<u64>(), c.columns == 1 ? nullptr : c.values.data() + c.table.xp().size(),
                                          c.columns, out, split, rules);
     });
-    if (failure) {
+    if (failure) {  // the note names the element and the positions, which every column shares
+        const std::string note = failure_note<Direction::Forward>(c.table, query, *failure);
         raise_interp_error(Direction::Forward, failure->error, failure->index);
+        if (!note.empty()) add_note(note);
         return nullptr;
     }
     return result.release();

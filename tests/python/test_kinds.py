@@ -406,6 +406,11 @@ def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
         (lambda: exact_interp.forward([1], [-3, -2], [0, 1]), "x[0] = 1 lies above the table, whose positions run "
                                                              "from -3 to -2"),
         (lambda: exact_interp.forward([1], [0, 5], [1.0, np.nan]), "fp[1] = nan: "),
+        # value columns: the element and the positions they share
+        (lambda: exact_interp.forward(np.array([[15, 5]]), [10, 20], [[1, 2], [3, 4]]),
+         "x[0, 1] = 5 lies below the table, whose positions run from 10 to 20 (2 knots); left='clamp'"),
+        (lambda: exact_interp.Interpolator([10, 20], [[1, 2], [3, 4]]).forward([[25]]),
+         "x[0, 0] = 25 lies above the table, whose positions run from 10 to 20 (2 knots); right='clamp'"),
     ],
 )
 def test_notes_name_the_element_in_the_callers_terms(call, note):
