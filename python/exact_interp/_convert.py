@@ -795,9 +795,7 @@ def table(xp: Any, fp: Any) -> tuple[Any, Any, int, tuple[int, ...] | None, tupl
     """Interpolator(xp, fp) for knots of other kinds: the typed positions, the typed values (value columns one
     after another), the count of columns and their shape (None for one-dimensional values), and the kinds."""
     keys, axis = positions_axis(take(xp, "xp"), "xp")
-    knots_f = take(fp, "fp", shaped=True)
-    if knots_f.shape is None or knots_f.scalar:
-        knots_f = take(fp, "fp")  # one-dimensional values, or the message that says so
+    knots_f = take(fp, "fp", shaped=True)  # as exact_interp.forward takes it
     typed_fp, kind = values_axis(knots_f, "fp")
     if knots_f.shape is None:
         return keys, typed_fp, 1, None, (axis, kind)

@@ -87,10 +87,10 @@ PyObject* evaluate_columns(const Columned<F>& c, const View& query, Threads<true
     Ref result(new_result(value_element<F>, columns * query.length));
     if (!result) return nullptr;
     auto* out = static_cast<F*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
+    const F* more = c.columns == 1 ? nullptr : c.values.data() + c.table.xp().size();  // the columns after the first
     const std::optional<piecewise::Failure> failure = maybe_without_gil(columns * query.length >= kReleaseGil, [&] {
         const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
-        return parallel::forward_columns(c.table, query.strided<u64>(), c.columns == 1 ? nullptr : c.values.data() + c.table.xp().size(),
-                                         c.columns, out, split, rules);
+        return parallel::forward_columns(c.table, query.strided<u64>(), more, c.columns, out, split, rules);
     });
     if (failure) {  // the note names the element and the positions, which every column shares
         const std::string note = failure_note<Direction::Forward>(c.table, query, *failure);
