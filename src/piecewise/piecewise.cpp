@@ -352,7 +352,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
     };
     // Keys inside a segment, searched one by one or in lockstep, where every
     // column answers: kept and answered a column at a time (column 0 over
-    // the placeholder the loop wrote), so that each column's divisions follow
+    // the placeholder the loop wrote, so never before that write), so that each column's divisions follow
     // one another independently in one short loop. Kept keys are answered
     // before the call returns, whatever it returns.
     struct Kept {
@@ -387,9 +387,11 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
     // (kept small, so that it is inlined into the loop)
     const auto answer = [&](X x, SearchResult s, std::size_t index) -> Result<F> {
         if (!s.hit && s.index != 0 && s.index != n) [[likely]] {  // inside a segment: every column answers
-            kept[kept_count++] = {x, s.index, index};
+            // Full: the kept keys answered before this one is kept, as the
+            // loop writes its placeholder after this returns.
             if (kept_count == kKept) [[unlikely]]
                 answer_kept();
+            kept[kept_count++] = {x, s.index, index};
             return Result<F>::success(F{});  // the placeholder
         }
         return answer_each(x, s, index);

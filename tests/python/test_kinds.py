@@ -566,3 +566,21 @@ def test_dask_takes_any_shape(columns, interpolator):
     lazy = exact_interp.dask.forward(da.from_array(q, chunks=(2, 10)), *table)
     want = exact_interp.forward(q, xp, fp)
     assert lazy.shape == want.shape == q.shape + columns and lazy.compute().tolist() == want.tolist()
+
+
+@pytest.mark.parametrize("knots", [2, 64, 100, 1000])
+@pytest.mark.parametrize("length", [1, 63, 64, 65, 320, 5000])
+@pytest.mark.parametrize("values", [np.int64, np.float64])
+@pytest.mark.parametrize("entry", ["forward", "Interpolator"])
+def test_value_columns_are_each_columns_own_call(knots, length, values, entry):
+    """Unsorted queries over tables of every size: element by element the one-column calls' answers."""
+    rng = np.random.default_rng(knots * length)
+    xp = np.arange(0, 10 * knots, 10, dtype=np.uint64)
+    fp = np.stack([np.arange(knots) * 3, np.arange(knots)[::-1] * -5, rng.integers(-10**6, 10**6, knots)], 1)
+    fp = fp.astype(values)
+    x = rng.integers(0, 10 * (knots - 1), length).astype(np.uint64)
+    for workers in (1, 2):
+        got = exact_interp.Interpolator(xp, fp).forward(x, workers=workers) if entry == "Interpolator" else \
+            exact_interp.forward(x, xp, fp, workers=workers)
+        for j in range(fp.shape[1]):
+            np.testing.assert_array_equal(got[:, j], exact_interp.forward(x, xp, np.ascontiguousarray(fp[:, j])))
