@@ -653,38 +653,48 @@ def _fill(value: Any, kind: Kind, keyword: str, positions: bool) -> Any:
 @dataclass(frozen=True)
 class _Terms:
     """What restates a native error's note in the caller's terms: the query's
-    name, the typed knots and their kinds."""
+    name, the typed knots and their kinds, and the value columns' shape."""
 
     param: str
     xp: numpy.ndarray[Any, Any]
     fp: numpy.ndarray[Any, Any]
     axis: Kind
     kind: Kind
+    shape: tuple[int, ...] | None = None
 
 
-_NOTED_ELEMENT = re.compile(r"\b(x|f|xp|fp)\[(\d+)\] = ([-+\w.]+)")
+_NOTED_ELEMENT = re.compile(r"\b(x|f|xp|fp)\[(\d+)(?:, column (\d+))?\] = ([-+\w.]+)")
 _NOTED_RANGE = re.compile(r"run from ([-+\w.]+) to ([-+\w.]+)")
 
 
-def _restate(error: BaseException, query: Taken, terms: _Terms) -> None:
+def _restate(error: BaseException, query: Taken | None, terms: _Terms) -> None:
     """The note a typed call added to its error, in the caller's terms: each
     element named by its index in the query's shape and shown as the caller's
-    kind, the table's range as its knots."""
+    kind (a missing one as missing), the table's range as its knots, a value
+    column's element by its index in fp's shape."""
     notes = getattr(error, "__notes__", None)
     if not notes:
         return
 
     def knot(which: str, k: int) -> str:
         typed, kind = (terms.xp, terms.axis) if which == "xp" else (terms.fp, terms.kind)
-        return str(_caller(typed[k:k + 1].copy(), kind)[0]) if k < len(typed) else "?"
+        return _shown(typed[k:k + 1].copy(), kind) if k < len(typed) else "?"
 
     def element(m: re.Match[str]) -> str:
         name, k = m.group(1), int(m.group(2))
+        if m.group(3) is not None:  # a value column's knot: its place in fp's shape, its value as it is
+            where = numpy.unravel_index(int(m.group(3)), terms.shape) if terms.shape else ()
+            return f"{name}[{', '.join(map(str, (k, *where)))}] = {m.group(4)}"
         if name in ("xp", "fp"):
             return f"{name}[{k}] = {knot(name, k)}"
+        if query is None:
+            return m.group(0)
         flat = query.array.reshape(-1)
         where = ", ".join(map(str, numpy.unravel_index(k, query.shape))) if query.shape else str(k)
-        return f"{name}[{where}] = {flat[k] if k < len(flat) else m.group(3)}"
+        if query.missing is not None and k < len(query.missing) and query.missing[k]:
+            return f"{name}[{where}] = {'NaT' if _kind_of(flat, name).is_time else 'a missing element'}"
+        shown = _shown(flat[k:k + 1].copy(), _kind_of(flat, name).zoned(query)) if k < len(flat) else m.group(4)
+        return f"{name}[{where}] = {shown}"
 
     searched = "xp" if terms.param == "x" else "fp"
     size = len(terms.xp if searched == "xp" else terms.fp)
@@ -693,6 +703,11 @@ def _restate(error: BaseException, query: Taken, terms: _Terms) -> None:
         return f"run from {knot(searched, 0)} to {knot(searched, size - 1)}"
 
     notes[-1] = _NOTED_RANGE.sub(span, _NOTED_ELEMENT.sub(element, notes[-1]))
+
+
+def _shown(one: numpy.ndarray[Any, Any], kind: Kind) -> str:
+    """One element as the caller knows it: in its kind, in its zone."""
+    return str(_caller(one, kind)[0])
 
 
 def _evaluate(fn: Any, query: Taken, keys: numpy.ndarray[Any, Any], hit: Any, fill: Any, terms: _Terms,
@@ -724,20 +739,46 @@ def _wants_missing(missing: Any) -> bool:
 
 def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None) -> Any:
     """exact_interp.forward for arguments of other kinds than the typed ones."""
+    query = take(x, "x", _wants_missing(missing), shaped=True)
+    typed, shape, kinds = checked_table(xp, fp)
+    return call_forward(typed, shape, kinds, query, workers, left, right, missing)
+
+
+def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
+            missing: Any = None) -> Any:
+    """exact_interp.inverse for arguments of other kinds than the typed ones."""
+    query = take(f, "f", _wants_missing(missing), shaped=True)
+    typed, _, kinds = checked_table(xp, fp, columns=False)
+    return call_inverse(typed, kinds, query, method, workers, left, right, missing)
+
+
+def is_typed(xp: Any, fp: Any) -> bool:
+    """Whether knots are the typed ones as they are: ndarrays (not a subclass, such as a masked array) of one
+    dimension, uint64 positions and int64 or float64 values."""
+    return (type(xp) is numpy.ndarray and type(fp) is numpy.ndarray and xp.ndim == 1 and fp.ndim == 1
+            and xp.dtype == _U64 and (fp.dtype == _I64 or fp.dtype == _F64))
+
+
+def checked_table(xp: Any, fp: Any, columns: bool = True) -> tuple[Any, tuple[int, ...] | None, tuple[Kind, Kind]]:
+    """The native table of knots of any kind, checked once (lengths, finite values, the order of xp, or of fp where
+    `columns` is false, the inverse's: ValueError naming the knot in the caller's terms); the value columns' shape
+    (None for one-dimensional values) and the kinds."""
     from exact_interp import _native
 
-    query = take(x, "x", _wants_missing(missing), shaped=True)
-    knots_x, knots_f = take(xp, "xp"), take(fp, "fp", shaped=True)
-    keys, axis = positions_axis(knots_x, "xp")
+    keys, axis = positions_axis(take(xp, "xp"), "xp")
+    knots_f = take(fp, "fp", shaped=columns)
     typed_fp, kind = values_axis(knots_f, "fp")
-    fn = _native.forward_int if typed_fp.dtype == _I64 else _native.forward_float
-    if knots_f.shape is None:
-        return result(_forward(fn, query, axis, kind, keys, typed_fp, workers, left, right, missing, keys, typed_fp),
-                      kind,
-                      query)
-    count, values = _columns(knots_f, typed_fp)
-    return _forward_columns(lambda q, **k: _native._forward_columns(q, keys, values, count, **k), query, axis, kind,
-                            keys, values, count, knots_f.shape[1:], workers, left, right, missing)
+    shape, count, values = None, 1, typed_fp
+    if knots_f.shape is not None:
+        shape = knots_f.shape[1:]
+        count, values = _columns(knots_f, typed_fp)
+        if count == 0:  # no column: the positions alone (a column of zeros the table holds), every answer empty
+            values, count = numpy.zeros(knots_f.shape[0], values.dtype), 1
+    try:
+        return _native.Table(keys, values, count, "forward" if columns else "inverse"), shape, (axis, kind)
+    except Exception as error:
+        _restate(error, None, _Terms("", keys, values, axis, kind, shape))
+        raise
 
 
 def _columns(knots_f: Taken, typed_fp: Array) -> tuple[int, Array]:
@@ -747,62 +788,47 @@ def _columns(knots_f: Taken, typed_fp: Array) -> tuple[int, Array]:
     return count, numpy.ascontiguousarray(typed_fp.reshape(knots_f.shape[0], count).T).reshape(-1)
 
 
-def _forward_columns(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, values: Any, count: int,
-                     shape: tuple[int, ...], workers: Any, left: Any, right: Any, missing: Any) -> Any:
-    """The forward over value columns (fn(q, **rules): count·len(q) answers, column after column), each key's
-    segment found once for all; the columns of the result after the query's."""
-    if count == 0:
-        typed = numpy.empty((len(query.array), 0), values.dtype)
-    else:
-        typed = _forward(lambda q, **k: fn(q, **k).reshape(count, len(q)).T, query, axis, kind, keys,
-                         values[:len(keys)], workers, left, right, missing)
-    return result(typed.reshape((len(query.array),) + shape), kind, query)
+def call_forward(typed: Any, shape: tuple[int, ...] | None, kinds: tuple[Kind, Kind], query: Taken, workers: Any,
+                 left: Any, right: Any, missing: Any) -> Any:
+    """The forward of a converted query over a native table: of one column, or of value columns of `shape`
+    (typed.forward answers count·len(q) elements, column after column), each key's segment found once for all;
+    the columns of the result after the query's."""
+    axis, kind = kinds
+    if shape is None:
+        return result(_forward(typed.forward, query, axis, kind, typed.xp, typed.fp, workers, left, right, missing),
+                      kind, query)
+    count = int(numpy.prod(shape))
+    n = len(typed.xp)
+    answers = _forward(lambda q, **k: typed.forward(q, **k).reshape(max(count, 1), len(q)).T, query, axis, kind,
+                       typed.xp, typed.fp[:n], workers, left, right, missing)
+    if count == 0:  # evaluated over the placeholder column for its checks alone
+        answers = answers[:, :0]
+    return result(answers.reshape((len(query.array),) + shape), kind, query)
+
+
+def call_inverse(typed: Any, kinds: tuple[Kind, Kind], query: Taken, method: Any, workers: Any, left: Any,
+                 right: Any, missing: Any) -> Any:
+    """The inverse of a converted query over a native table of one column."""
+    axis, kind = kinds
+    return result(_inverse(typed.inverse, query, axis, kind, typed.xp, typed.fp, method, workers, left, right,
+                           missing), axis, query)
 
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, workers: Any, left: Any,
-             right: Any, missing: Any, *table: Any) -> Any:
+             right: Any, missing: Any) -> Any:
     fill = _fill(missing, kind, "missing", False)
-    return _evaluate(lambda q, **k: fn(q, *table, **k), query, positions(query, axis, "x"), keys[:1], fill,
-                     _Terms("x", keys, typed_fp, axis, kind),
+    return _evaluate(fn, query, positions(query, axis, "x"), keys[:1], fill, _Terms("x", keys, typed_fp, axis, kind),
                      workers=workers, left=_fill(left, kind, "left", False), right=_fill(right, kind, "right", False),
                      _nat=kind.is_time)
 
 
 def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, method: Any, workers: Any,
-             left: Any, right: Any, missing: Any, *table: Any) -> Any:
+             left: Any, right: Any, missing: Any) -> Any:
     fill = _fill(missing, axis, "missing", True)
-    return _evaluate(lambda q, **k: fn(q, *table, method, **k), query, values(query, kind, "f"), typed_fp[:1], fill,
+    return _evaluate(lambda q, **k: fn(q, method, **k), query, values(query, kind, "f"), typed_fp[:1], fill,
                      _Terms("f", keys, typed_fp, axis, kind),
                      workers=workers, left=_fill(left, axis, "left", True), right=_fill(right, axis, "right", True),
                      _nat=axis.is_time)
-
-
-def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
-            missing: Any = None) -> Any:
-    """exact_interp.inverse for arguments of other kinds than the typed ones."""
-    from exact_interp import _native
-
-    query, knots_x, knots_f = take(f, "f", _wants_missing(missing), shaped=True), take(xp, "xp"), take(fp, "fp")
-    keys, axis = positions_axis(knots_x, "xp")
-    typed_fp, kind = values_axis(knots_f, "fp")
-    fn = _native.inverse_int if typed_fp.dtype == _I64 else _native.inverse_float
-    return result(_inverse(fn, query, axis, kind, keys, typed_fp, method, workers, left, right, missing, keys,
-                           typed_fp),
-                  axis, query)
-
-
-def table(xp: Any, fp: Any) -> tuple[Any, Any, int, tuple[int, ...] | None, tuple[Kind, Kind]]:
-    """Interpolator(xp, fp) for knots of other kinds: the typed positions, the typed values (value columns one
-    after another), the count of columns and their shape (None for one-dimensional values), and the kinds."""
-    keys, axis = positions_axis(take(xp, "xp"), "xp")
-    knots_f = take(fp, "fp", shaped=True)  # as exact_interp.forward takes it
-    typed_fp, kind = values_axis(knots_f, "fp")
-    if knots_f.shape is None:
-        return keys, typed_fp, 1, None, (axis, kind)
-    count, values = _columns(knots_f, typed_fp)
-    if count == 0:  # no column: the positions alone (a column of zeros the table holds), every answer empty
-        values, count = numpy.zeros(len(keys), values.dtype), 1
-    return keys, values, count, knots_f.shape[1:], (axis, kind)
 
 
 def _typed_kinds(typed: Any) -> tuple[Kind, Kind]:
@@ -817,14 +843,9 @@ def _kinds(table: Any) -> tuple[Kind, Kind]:
 
 def interpolator_forward(table: Any, x: Any, workers: Any, left: Any = None, right: Any = None,
                          missing: Any = None) -> Any:
-    """Interpolator.forward: the query converted for the typed table under it."""
-    if table._shape is None:
-        return _table_call(table._table, _kinds(table), "forward", x, None, workers, left, right, missing)
-    axis, kind = _kinds(table)
-    typed, count = table._table, int(numpy.prod(table._shape))
+    """Interpolator.forward: the query converted for the native table under it."""
     query = take(x, "x", _wants_missing(missing), shaped=True)
-    return _forward_columns(typed.forward, query, axis, kind, typed.xp, typed.fp, count, table._shape, workers, left,
-                            right, missing)
+    return call_forward(table._table, table._shape, _kinds(table), query, workers, left, right, missing)
 
 
 def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
@@ -832,31 +853,20 @@ def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any, left: An
     if table._shape is not None:
         raise TypeError(f"the inverse needs one-dimensional values, not value columns: this table's fp has shape "
                         f"{(len(table._table.xp),) + table._shape}")
-    return _table_call(table._table, _kinds(table), "inverse", f, method, workers, left, right, missing)
+    query = take(f, "f", _wants_missing(missing), shaped=True)
+    return call_inverse(table._table, _kinds(table), query, method, workers, left, right, missing)
 
 
 def table_forward(typed: Any, x: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None) -> Any:
     """exact_interp._native.Table.forward for a query of another kind than uint64."""
-    return _table_call(typed, _typed_kinds(typed), "forward", x, None, workers, left, right, missing)
+    query = take(x, "x", _wants_missing(missing), shaped=True)
+    return call_forward(typed, None, _typed_kinds(typed), query, workers, left, right, missing)
 
 
 def table_inverse(typed: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
                   missing: Any = None) -> Any:
-    return _table_call(typed, _typed_kinds(typed), "inverse", f, method, workers, left, right, missing)
-
-
-def _table_call(typed: Any, kinds: tuple[Kind, Kind], direction: str, q: Any, method: Any, workers: Any, left: Any,
-                right: Any, missing: Any) -> Any:
-    axis, kind = kinds
-    if direction == "forward":
-        query = take(q, "x", _wants_missing(missing), shaped=True)
-        return result(_forward(typed.forward, query, axis, kind, typed.xp, typed.fp, workers, left, right, missing),
-                      kind,
-                      query)
-    query = take(q, "f", _wants_missing(missing), shaped=True)
-    return result(_inverse(typed.inverse, query, axis, kind, typed.xp, typed.fp, method, workers, left, right,
-                           missing), axis,
-                  query)
+    query = take(f, "f", _wants_missing(missing), shaped=True)
+    return call_inverse(typed, _typed_kinds(typed), query, method, workers, left, right, missing)
 
 
 def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> Any:

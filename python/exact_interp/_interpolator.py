@@ -41,9 +41,11 @@ class Interpolator(Generic[_Value]):
     ------
     TypeError, ValueError, OverflowError
         Knots of a kind that does not convert exactly, naming the argument.
-    FatalError
-        Knot arrays of different lengths. A table that is not increasing is
-        reported by the first call that needs it increasing.
+    ValueError
+        Knots the table cannot hold, naming the first at fault: lengths that
+        differ, positions that do not increase strictly, float values that
+        are not finite. Values that do not increase are reported by the
+        first inverse, which needs them increasing.
 
     See Also
     --------
@@ -76,18 +78,29 @@ class Interpolator(Generic[_Value]):
     _shape: tuple[int, ...] | None  # value columns: their shape (fp's after its first axis)
 
     def __init__(self, xp: Any, fp: Any) -> None:
-        shape = None
-        try:  # the typed dtypes, as the typed functions take them
-            table, kinds = _native.Table(xp, fp), None
-        except TypeError:
-            keys, values, count, shape, kinds = _convert().table(xp, fp)
-            table = _native.Table(keys, values, count)
+        convert = _convert()
+        if convert.is_typed(xp, fp):  # the typed dtypes, as the typed functions take them
+            table, shape, kinds = _native.Table(xp, fp), None, None
+        else:
+            table, shape, kinds = convert.checked_table(xp, fp)
+        self._set(table, kinds, shape)
+
+    def _set(self, table: Any, kinds: Any, shape: tuple[int, ...] | None) -> None:
         object.__setattr__(self, "_table", table)
         object.__setattr__(self, "_kinds", kinds)
         object.__setattr__(self, "_shape", shape)
         if kinds is None:  # the typed table's own methods: nothing between the call and the native code
             self.__dict__["forward"] = table.forward
             self.__dict__["inverse"] = table.inverse
+
+    @classmethod
+    def _typed(cls, xp: Any, fp: Any) -> Interpolator[Any]:
+        """A table of typed knots checked as the typed functions check them (exact_interp.dask's typed
+        functions): lengths that differ are fatal, the order and finite values are checked where a query
+        needs them."""
+        table = cls.__new__(cls)
+        table._set(_native.Table(xp, fp, 1, "typed"), None, None)
+        return table
 
     def forward(self, x: Any, *, workers: int | None = None, left: Any = None, right: Any = None,
                 missing: Any = None) -> Any:
@@ -194,7 +207,9 @@ class Interpolator(Generic[_Value]):
         return _convert().describe(self)
 
     def __reduce__(self) -> tuple[Any, tuple[Any, Any]]:
-        return type(self), (self.xp, self.fp)  # the call that rebuilds it
+        if self._table._checks == "typed":  # the call that rebuilds it
+            return type(self)._typed, (self.xp, self.fp)
+        return type(self), (self.xp, self.fp)
 
     def __setattr__(self, name: str, value: Any) -> None:
         raise AttributeError(f"'Interpolator' object attribute '{name}' is read-only")

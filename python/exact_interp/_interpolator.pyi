@@ -34,9 +34,11 @@ class Interpolator(Generic[_Value]):
     ------
     TypeError, ValueError, OverflowError
         Knots of a kind that does not convert exactly, naming the argument.
-    FatalError
-        Knot arrays of different lengths. A table that is not increasing is
-        reported by the first call that needs it increasing.
+    ValueError
+        Knots the table cannot hold, naming the first at fault: lengths that
+        differ, positions that do not increase strictly, float values that
+        are not finite. Values that do not increase are reported by the
+        first inverse, which needs them increasing.
 
     See Also
     --------

@@ -552,10 +552,14 @@ def inverse(
 ) -> Any: ...
 
 class Table(Generic[_Value]):
-    """The typed knots of an exact_interp.Interpolator."""
+    """The typed knots of an exact_interp.Interpolator, checked as the front end checks them."""
 
     def __init__(
-        self, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[_Value], columns: int = 1
+        self,
+        xp: numpy.typing.NDArray[numpy.uint64],
+        fp: numpy.typing.NDArray[_Value],
+        columns: int = 1,
+        _checks: Literal["forward", "inverse", "typed"] = "forward",
     ) -> None: ...
     def forward(
         self,
@@ -584,16 +588,7 @@ class Table(Generic[_Value]):
     def fp(self) -> numpy.typing.NDArray[_Value]: ...
     @property
     def columns(self) -> int: ...
+    @property
+    def _checks(self) -> str: ...
 
-def _forward_columns(
-    x: numpy.typing.NDArray[numpy.uint64],
-    xp: numpy.typing.NDArray[numpy.uint64],
-    values: numpy.typing.NDArray[Any],
-    columns: int,
-    *,
-    workers: int | None = None,
-    left: Any = "raise",
-    right: Any = "raise",
-    missing: Any = "raise",
-    _nat: bool = False,
-) -> numpy.typing.NDArray[Any]: ...
+def _set_fatal_error(type: type[Exception]) -> None: ...

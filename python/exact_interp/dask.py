@@ -205,7 +205,7 @@ def _table(name: str, xp: Any, fp: Any, method: Method, rules: dict[str, Any]) -
             fn(empty, xp, fp, method)
         else:
             fn(empty, xp, fp)
-        table = Interpolator(xp, fp)
+        table = Interpolator._typed(xp, fp)
     _block(name, method, rules, numpy.empty(0, _QUERY[name]), table)  # the method and the rules, once
     return table
 

@@ -4,6 +4,7 @@
 // released while the work runs, on one thread or several (exact_interp).
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -91,19 +92,69 @@ decltype(auto) maybe_without_gil(bool release, Body&& body) {
     return body();
 }
 
+// The checks a table's knots get: the typed functions' (Typed: lengths that
+// differ are fatal; the order and finite values are checked by the calls that
+// need them), or the front end's (exact_interp.forward, inverse and
+// Interpolator), made once when it gets the knots: lengths, finite values and
+// the order of the axis its calls search (xp: the forward and Interpolator;
+// fp: the inverse, whose positions may come in any order), each a ValueError
+// (Refused) naming the knot at fault. An Interpolator's inverse checks fp's
+// order as the typed functions do.
+enum class Checks { Typed, Forward, Inverse };
+
+// "{a}[k] = … is not below {a}[k + 1] = …" of the first pair out of order.
+template <class T>
+std::string order_note(const piecewise::Knots<T>& axis, const char* a, const char* why) {
+    std::size_t k = 0;
+    while (k + 1 < axis.size() && axis[k] < axis[k + 1]) ++k;
+    if (k + 1 >= axis.size()) return {};
+    return std::string(a) + "[" + std::to_string(k) + "] = " + note_text(axis[k]) + " is not below " + a + "[" +
+           std::to_string(k + 1) + "] = " + note_text(axis[k + 1]) + why;
+}
+
+// The front end's checks of a table whose values hold `columns` columns
+// (the table's own, then `columns - 1` more after it, each of n values).
+template <class F>
+void check_front_end(const piecewise::Interp<u64, F>& table, const F* more, std::size_t columns, Checks checks) {
+    if constexpr (std::is_same_v<F, f64>) {  // first: a NaN value leaves fp unordered too
+        const std::size_t n = table.xp().size();
+        for (std::size_t j = 0; j < columns; ++j) {
+            const F* f = j == 0 ? table.fp().data() : more + (j - 1) * n;
+            for (std::size_t k = 0; k < n; ++k)
+                if (!std::isfinite(f[k]))
+                    throw Refused("fp must be finite",
+                                  "fp[" + std::to_string(k) + (columns == 1 ? "" : ", column " + std::to_string(j)) +
+                                      "] = " + note_text(f[k]) + ": the values of a float table must be finite");
+        }
+    }
+    if (checks == Checks::Forward && !table.xp_increasing())
+        throw Refused("xp must be strictly increasing",
+                      order_note(table.xp(), "xp", ": the positions must increase strictly"));
+    if (checks == Checks::Inverse && !table.fp_increasing())
+        throw Refused("fp must be strictly increasing",
+                      order_note(table.fp(), "fp", ": the inverse needs values that increase strictly"));
+}
+
 // The table from copies of the accepted knots. Lengths that differ are fatal
-// (Panic), even where the query is empty.
+// (Panic) for the typed functions, even where the query is empty; the front
+// end refuses them and checks the rest (check_front_end).
 template <class F, bool GilFree>
-piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<GilFree>) {
+piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<GilFree>,
+                                     Checks checks = Checks::Typed) {
     const bool release = GilFree && xp.length + fp.length >= kReleaseGil;
-    return maybe_without_gil(release, [&] {
+    const auto lengths = [&] {
+        return "len(xp) = " + std::to_string(xp.length) + ", len(fp) = " + std::to_string(fp.length);
+    };
+    if (checks != Checks::Typed && xp.length != fp.length) throw Refused("xp and fp must have same length", lengths());
+    piecewise::Interp<u64, F> table = maybe_without_gil(release, [&] {
         piecewise::Knots<u64> x = copy<u64>(xp);
         piecewise::Knots<F> f = copy<F>(fp);
         if (GilFree && x.size() != f.size())  // exhausted memory first, as the copies meet it
-            throw NotedPanic("xp and fp must have same length",
-                             "len(xp) = " + std::to_string(x.size()) + ", len(fp) = " + std::to_string(f.size()));
+            throw NotedPanic("xp and fp must have same length", lengths());
         return piecewise::Interp<u64, F>(std::move(x), std::move(f));
     });
+    if (checks != Checks::Typed) check_front_end<F>(table, nullptr, 1, checks);
+    return table;
 }
 
 // Evaluates every query element in order into a new array, and maps the first
@@ -193,7 +244,7 @@ bool parse_rules(PyObject* const* bound, InverseMethod method, piecewise::Rules<
 // throughout; the GIL-free entry (GilFree) releases it while it works and
 // reads the keywords after method. Every reference is released on every path.
 template <Direction D, class F, bool GilFree>
-PyObject* call_bound(const Signature& sig, PyObject* const* bound) {
+PyObject* call_bound(const Signature& sig, PyObject* const* bound, Checks checks = Checks::Typed) {
     View query, xp, fp;
     const auto accepted = [](PyObject* obj, Element element, const char* param, View& view) {
         if (accept(obj, element, param, view)) return true;
@@ -214,7 +265,8 @@ PyObject* call_bound(const Signature& sig, PyObject* const* bound) {
         piecewise::Rules<typename Kind<D, F>::Out> rules;
         bool given = false;
         if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
-        return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads, given ? &rules : nullptr);
+        return evaluate<D, F>(make_table<F>(xp, fp, threads, checks), query, method, threads,
+                              given ? &rules : nullptr);
     } else {
         return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);
     }

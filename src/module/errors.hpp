@@ -47,6 +47,19 @@ private:
     std::string note_;
 };
 
+// Knots the front end refuses (exact_interp.forward, inverse, Interpolator):
+// a ValueError with the message and a note naming the knot at fault.
+class Refused : public std::exception {
+public:
+    Refused(const char* message, std::string note) : message_(message), note_(std::move(note)) {}
+    const char* what() const noexcept override { return message_; }
+    const std::string& note() const { return note_; }
+
+private:
+    const char* message_;
+    std::string note_;
+};
+
 // IndexError / KeyError / ValueError with the fixed single-argument message;
 // for the errors of extrapolation (exact_interp only) an OverflowError or
 // ValueError naming the element `index`.
@@ -75,6 +88,9 @@ PyObject* guarded(Body&& body) noexcept {
     } catch (const NotedPanic& p) {
         raise_panic(p.what());
         add_note(p.note());
+    } catch (const Refused& r) {
+        PyErr_SetString(PyExc_ValueError, r.what());
+        if (!r.note().empty()) add_note(r.note());
     } catch (const Panic& p) {
         raise_panic(p.what());
     } catch (const std::bad_alloc&) {

@@ -3,14 +3,17 @@
 // knots and evaluate and can split one query across threads (keyword
 // `workers`) and take the rules outside the table; forward and inverse, which
 // take positions and values of other kinds too; and Table, the typed table
-// copied and checked once under exact_interp.Interpolator. Fatal errors are
-// exact_interp.FatalError, an ordinary exception. Arguments of other kinds
-// than the typed ones are converted by exact_interp._convert.
+// copied and checked once under exact_interp.Interpolator and the front end's
+// conversions. Fatal errors are exact_interp.FatalError, an ordinary
+// exception, which the package hands over as it imports the module. Arguments
+// of other kinds than the typed ones are converted by exact_interp._convert.
+// A multi-phase module: each import has its own state (State).
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "kernels/kernels.hpp"
@@ -26,7 +29,45 @@ namespace rust::module {
 
 namespace {
 
-// ---- the functions ----------------------------------------------------------
+// The state of one module object (one per import: a module removed from
+// sys.modules and imported again has its own): the class of fatal errors,
+// which exact_interp hands over when it imports this module (RuntimeError
+// until then), the conversions of exact_interp._convert, imported at their
+// first use, and the Table type. NumPy's API table stays one per process, as
+// NumPy's own module is: the module loads in the main interpreter only.
+struct State {
+    PyObject* fatal_error;
+    PyObject* converter;
+    PyObject* table_type;
+};
+
+State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
+
+// The state of the module whose function this thread runs, for the errors
+// raised deep inside a call (fatal_error_type) and the conversions: set by
+// each entry for its call, nested calls restoring the caller's.
+thread_local State* entered = nullptr;
+
+class Entered {
+public:
+    explicit Entered(State& state) : saved_(std::exchange(entered, &state)) {}
+    Entered(const Entered&) = delete;
+    Entered& operator=(const Entered&) = delete;
+    ~Entered() { entered = saved_; }
+
+private:
+    State* saved_;
+};
+
+// body() for the module's function, guarded.
+template <class Body>
+PyObject* in_module(PyObject* module, Body&& body) {
+    const Entered scope(state_of(module));
+    return guarded(std::forward<Body>(body));
+}
+
+// The module of a Table method's object.
+PyObject* module_of_type(PyTypeObject* type) { return PyType_GetModule(type); }
 
 // After the arguments of `rust`'s functions, keywords only: workers, the
 // rules outside the table and for missing elements, and _nat (private: the
@@ -43,9 +84,9 @@ constexpr Signature kSignatures[] = {
 };
 
 template <Direction D, class F>
-PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Signature& sig = kSignatures[(D == Direction::Forward ? 0 : 2) + (std::is_same_v<F, i64> ? 0 : 1)];
-    return guarded([&] { return call<D, F, true>(sig, args, nargs, kwnames); });
+    return in_module(module, [&] { return call<D, F, true>(sig, args, nargs, kwnames); });
 }
 
 // A table with value columns over the same positions: the table's own values
@@ -60,20 +101,28 @@ struct Columned {
 };
 
 // The table of xp and `columns` columns of xp's length, one after another in
-// values; a count that does not divide is fatal, as lengths that differ are.
+// values, with the front end's checks where asked; a count that does not
+// divide is fatal (typed) or refused, as lengths that differ are.
 template <class F>
-Columned<F> make_columns(const View& xp, const View& values, Py_ssize_t columns, Threads<true> threads) {
-    if (columns == 1) return {make_table<F>(xp, values, threads), {}, 1};
-    if (columns < 1 || values.length != columns * xp.length)
-        throw NotedPanic("xp and fp must have same length", "len(xp) = " + std::to_string(xp.length) + ", " +
-                                                                std::to_string(columns) + " columns of " +
-                                                                std::to_string(values.length) + " values");
+Columned<F> make_columns(const View& xp, const View& values, Py_ssize_t columns, Threads<true> threads,
+                         Checks checks) {
+    if (columns == 1) return {make_table<F>(xp, values, threads, checks), {}, 1};
+    // values.length == columns · xp.length, without a product that could wrap
+    const bool fits = columns >= 1 && values.length % columns == 0 && values.length / columns == xp.length;
+    if (!fits) {
+        const std::string note = "len(xp) = " + std::to_string(xp.length) + ", " + std::to_string(columns) +
+                                 " columns of " + std::to_string(values.length) + " values";
+        if (checks != Checks::Typed) throw Refused("xp and fp must have same length", note);
+        throw NotedPanic("xp and fp must have same length", note);
+    }
     View first;  // the first column: the table's own values (values stays referenced for the call)
     first.start = values.start;
     first.stride = values.stride;
     first.length = xp.length;
     piecewise::Interp<u64, F> table = make_table<F>(xp, first, threads);
     piecewise::Knots<F> all = maybe_without_gil(values.length >= kReleaseGil, [&] { return copy<F>(values); });
+    if (checks != Checks::Typed)
+        check_front_end<F>(table, all.data() + xp.length, static_cast<std::size_t>(columns), checks);
     return {std::move(table), std::move(all), static_cast<std::size_t>(columns)};
 }
 
@@ -84,6 +133,7 @@ template <class F>
 PyObject* evaluate_columns(const Columned<F>& c, const View& query, Threads<true> threads,
                            const piecewise::Rules<F>& rules) {
     const npy_intp columns = static_cast<npy_intp>(c.columns);
+    if (query.length > 0 && columns > NPY_MAX_INTP / query.length) return PyErr_NoMemory();  // columns·len(x) wraps
     Ref result(new_result(value_element<F>, columns * query.length));
     if (!result) return nullptr;
     auto* out = static_cast<F*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
@@ -101,42 +151,7 @@ PyObject* evaluate_columns(const Columned<F>& c, const View& query, Threads<true
     return result.release();
 }
 
-// _forward_columns(x, xp, values, columns, *, workers, left, right, missing,
-// _nat): the forward over `columns` value columns of xp's length, one after
-// another in `values` (int64 or float64), as evaluate_columns gives it (the
-// front end's value columns).
 bool is_typed(PyObject* obj, Element element);
-
-constexpr const char* kColumnsParams[] = {"x", "xp", "values", "columns", "workers", "left", "right", "missing",
-                                          "_nat"};
-
-template <class F>
-PyObject* forward_columns(PyObject* const* bound) {
-    View query, xp, values;
-    if (!accept(bound[0], Element::U64, "x", query) || !accept(bound[1], Element::U64, "xp", xp) ||
-        !accept(bound[2], value_element<F>, "values", values))
-        return nullptr;
-    const Py_ssize_t columns = PyLong_AsSsize_t(bound[3]);
-    if (columns == -1 && PyErr_Occurred()) return nullptr;
-    Threads<true> threads{};
-    piecewise::Rules<F> rules;
-    bool given = false;
-    if (!parse_workers(bound[4], threads.workers) || !parse_rules<Direction::Forward>(bound + 5, InverseMethod::Exact,
-                                                                                      rules, given))
-        return nullptr;
-    return evaluate_columns(make_columns<F>(xp, values, columns, threads), query, threads, rules);
-}
-
-PyObject* columns_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
-        static constexpr Signature sig{"_forward_columns", kColumnsParams, 9, 4, 4};
-        PyObject* bound[Signature::kMaxParams] = {};
-        if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
-        if (!ensure_numpy_api()) return nullptr;
-        if (is_typed(bound[2], Element::F64)) return forward_columns<f64>(bound);
-        return forward_columns<i64>(bound);
-    });
-}
 
 template <class Fn>
 constexpr PyCFunction function(Fn* fn) {
@@ -145,11 +160,12 @@ constexpr PyCFunction function(Fn* fn) {
 
 // ---- the front end ------------------------------------------------------------
 
-// Whether obj is an array the typed functions take as it is. Descriptors of
+// Whether obj is an array the typed functions take as it is: an ndarray, not
+// a subclass, of one dimension and the element's dtype. Descriptors of
 // another kind are never equivalent: they are told apart without NumPy's
 // equivalence test, which costs as much as a short call.
 bool is_typed(PyObject* obj, Element element) {
-    if (!PyArray_Check(obj)) return false;
+    if (!PyArray_CheckExact(obj)) return false;  // a subclass (a masked array) has its own meaning: converted
     PyArrayObject* a = reinterpret_cast<PyArrayObject*>(obj);
     PyArray_Descr *have = PyArray_DESCR(a), *want = descriptor(element);
     if (PyArray_NDIM(a) != 1) return false;
@@ -159,12 +175,12 @@ bool is_typed(PyObject* obj, Element element) {
 // exact_interp._convert.<name>(*args), the conversions of every other kind of
 // argument; a null argument passes as None.
 PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
-    static PyObject* module = nullptr;  // kept for the process
-    if (module == nullptr) {
-        module = PyImport_ImportModule("exact_interp._convert");
-        if (module == nullptr) return nullptr;
+    State& state = *entered;
+    if (state.converter == nullptr) {  // kept in the module's state
+        state.converter = PyImport_ImportModule("exact_interp._convert");
+        if (state.converter == nullptr) return nullptr;
     }
-    const Ref fn(PyObject_GetAttrString(module, name));
+    const Ref fn(PyObject_GetAttrString(state.converter, name));
     if (!fn) return nullptr;
     const Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
     if (!tuple) return nullptr;
@@ -181,12 +197,15 @@ PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
     }
 }
 
+template <Direction D>
+constexpr Checks kFrontEndChecks = D == Direction::Forward ? Checks::Forward : Checks::Inverse;
+
 // forward(x, xp, fp) and inverse(f, xp, fp, method) of any accepted kinds:
 // arrays of the typed functions' own dtypes go to them directly, everything
 // else through the conversions.
 template <Direction D>
-PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* front_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return in_module(module, [&]() -> PyObject* {
         static constexpr Signature forward{"forward", kForwardParams, 7, 3, 3};
         static constexpr Signature inverse{"inverse", kInverseParams, 8, 4, 3};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
@@ -196,9 +215,9 @@ PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
         if (is_typed(bound[1], Element::U64)) {
             const Element query = D == Direction::Forward ? Element::U64 : Element::I64;
             if (is_typed(bound[2], Element::I64) && is_typed(bound[0], query))
-                return call_bound<D, i64, true>(sig, bound);
+                return call_bound<D, i64, true>(sig, bound, kFrontEndChecks<D>);
             if (is_typed(bound[2], Element::F64) && is_typed(bound[0], D == Direction::Forward ? query : Element::F64))
-                return call_bound<D, f64, true>(sig, bound);
+                return call_bound<D, f64, true>(sig, bound, kFrontEndChecks<D>);
         }
         if constexpr (D == Direction::Forward)
             return convert("forward", {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6]});
@@ -206,6 +225,20 @@ PyObject* front_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
             return convert("inverse",
                            {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6], bound[7]});
     });
+}
+
+// _set_fatal_error(type): the class of this module's fatal errors from now
+// on (exact_interp.FatalError, handed over by the package as it imports it).
+PyObject* set_fatal_error(PyObject* module, PyObject* type) {
+    if (PyType_Check(type) == 0 || PyObject_IsSubclass(type, PyExc_Exception) != 1) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "an exception class is required");
+        return nullptr;
+    }
+    State& state = state_of(module);
+    Py_INCREF(type);
+    PyObject* old = std::exchange(state.fatal_error, type);
+    Py_XDECREF(old);
+    Py_RETURN_NONE;
 }
 
 // The instruction set each function's run kernels use on this processor,
@@ -256,6 +289,8 @@ PyObject* force_kernel_target(PyObject*, PyObject* arg) {
 }
 
 PyMethodDef functions[] = {
+    {"_set_fatal_error", set_fatal_error, METH_O,
+     "_set_fatal_error(type)\n--\n\nThe class of this module's fatal errors (exact_interp.FatalError)."},
     {"_kernel_targets", kernel_targets, METH_NOARGS,
      "_kernel_targets()\n--\n\nThe instruction set of each function's run kernels on this processor."},
     {"_force_kernel_target", force_kernel_target, METH_O,
@@ -273,9 +308,6 @@ PyMethodDef functions[] = {
     {"inverse_float", function(&entry<Direction::Inverse, f64>), METH_FASTCALL | METH_KEYWORDS,
      "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
      RUST_DOC_inverse_float},
-    {"_forward_columns", function(&columns_entry), METH_FASTCALL | METH_KEYWORDS,
-     "_forward_columns(x, xp, values, columns, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
-     "The forward over value columns, one after another in `values`, into columns·len(x) elements."},
     {"forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
      "forward(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
      RUST_DOC_forward},
@@ -298,20 +330,39 @@ using TableVariant = std::variant<Columned<i64>, Columned<f64>>;
 struct Table {
     PyObject_HEAD
     TableVariant* table;  // owned; never null once tp_new has returned the object
+    Checks checks;        // how its knots were checked
 };
 
 TableVariant& table_of(PyObject* self) { return *reinterpret_cast<Table*>(self)->table; }
 
-constexpr const char* kTableParams[] = {"xp", "fp", "columns"};
+constexpr const char* kTableParams[] = {"xp", "fp", "columns", "_checks"};
 constexpr const char* kForwardMethodParams[] = {"x", "workers", "left", "right", "missing", "_nat"};
 constexpr const char* kInverseMethodParams[] = {"f", "method", "workers", "left", "right", "missing", "_nat"};
+
+// The words of Table's _checks: "forward" (the default: an Interpolator's),
+// "inverse" (exact_interp.inverse's), "typed" (the typed functions').
+constexpr const char* kChecksWords[] = {"typed", "forward", "inverse"};  // in the order of Checks
+static_assert(static_cast<int>(Checks::Typed) == 0 && static_cast<int>(Checks::Inverse) == 2);
+
+bool parse_checks(PyObject* word, Checks& checks) {
+    const char* text = PyUnicode_Check(word) ? PyUnicode_AsUTF8AndSize(word, nullptr) : nullptr;
+    for (int k = 0; text != nullptr && k < 3; ++k)
+        if (std::strcmp(text, kChecksWords[k]) == 0) {
+            checks = static_cast<Checks>(k);
+            return true;
+        }
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "_checks must be 'forward', 'inverse' or 'typed'");
+    return false;
+}
 
 // Table(xp, fp, columns=1): the typed functions' arguments and messages; fp's
 // dtype chooses the scheme, and holds `columns` columns of xp's length, one
 // after another.
 PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* {
-        static constexpr Signature sig{"Table", kTableParams, 3, 3, 2};
+    PyObject* module = module_of_type(type);
+    if (module == nullptr) return nullptr;
+    return in_module(module, [&]() -> PyObject* {
+        static constexpr Signature sig{"Table", kTableParams, 4, 4, 2};
         // The tuple and dict of a type call, as the vector binding reads them.
         const Py_ssize_t nargs = PyTuple_Size(args), nkw = kwargs ? PyDict_Size(kwargs) : 0;
         if (nargs < 0 || nkw < 0) return nullptr;
@@ -329,7 +380,7 @@ PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                 flat[static_cast<std::size_t>(nargs + j++)] = value;
             }
         }
-        PyObject* bound[3] = {};
+        PyObject* bound[4] = {};
         if (!bind(sig, flat.get(), nargs, kwnames.get(), bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         View xp, fp;
@@ -338,12 +389,16 @@ PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         if (!accept(bound[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
         const Py_ssize_t columns = bound[2] != nullptr ? PyLong_AsSsize_t(bound[2]) : 1;
         if (columns == -1 && PyErr_Occurred()) return nullptr;
+        Checks checks = Checks::Forward;
+        if (bound[3] != nullptr && !parse_checks(bound[3], checks)) return nullptr;
         const Threads<true> threads{0};
-        std::unique_ptr<TableVariant> table(is_float ? new TableVariant(make_columns<f64>(xp, fp, columns, threads))
-                                                     : new TableVariant(make_columns<i64>(xp, fp, columns, threads)));
+        std::unique_ptr<TableVariant> table(
+            is_float ? new TableVariant(make_columns<f64>(xp, fp, columns, threads, checks))
+                     : new TableVariant(make_columns<i64>(xp, fp, columns, threads, checks)));
         Ref self(PyType_GenericAlloc(type, 0));
         if (!self) return nullptr;
         reinterpret_cast<Table*>(self.get())->table = table.release();
+        reinterpret_cast<Table*>(self.get())->checks = checks;
         return self.release();
     });
 }
@@ -362,7 +417,9 @@ void table_dealloc(PyObject* self) {
 // (exact_interp._convert.table_forward / table_inverse).
 template <Direction D>
 PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+    PyObject* module = module_of_type(Py_TYPE(self));
+    if (module == nullptr) return nullptr;
+    return in_module(module, [&]() -> PyObject* {
         static constexpr Signature forward{"forward", kForwardMethodParams, 6, 1, 1};
         static constexpr Signature inverse{"inverse", kInverseMethodParams, 7, 2, 1};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
@@ -416,12 +473,12 @@ PyObject* knots_view(PyObject* self, const piecewise::Knots<T>& knots) {
 }
 
 PyObject* table_xp(PyObject* self, void*) {
-    return guarded(
+    return in_module(module_of_type(Py_TYPE(self)), 
         [&] { return std::visit([&](const auto& c) { return knots_view(self, c.table.xp()); }, table_of(self)); });
 }
 
 PyObject* table_fp(PyObject* self, void*) {
-    return guarded(
+    return in_module(module_of_type(Py_TYPE(self)), 
         [&] { return std::visit([&](const auto& c) { return knots_view(self, c.columns == 1 ? c.table.fp() : c.values); },
                           table_of(self));
     });
@@ -431,7 +488,11 @@ PyObject* table_columns(PyObject* self, void*) {
     return PyLong_FromSize_t(std::visit([](const auto& c) { return c.columns; }, table_of(self)));
 }
 
-// Pickled as the call that rebuilds it: Table(xp, fp, columns).
+PyObject* table_checks(PyObject* self, void*) {
+    return PyUnicode_FromString(kChecksWords[static_cast<int>(reinterpret_cast<Table*>(self)->checks)]);
+}
+
+// Pickled as the call that rebuilds it: Table(xp, fp, columns, _checks).
 PyObject* table_reduce(PyObject* self, PyObject*) {
     const Ref xp(table_xp(self, nullptr));
     if (!xp) return nullptr;
@@ -439,7 +500,10 @@ PyObject* table_reduce(PyObject* self, PyObject*) {
     if (!fp) return nullptr;
     const Ref columns(table_columns(self, nullptr));
     if (!columns) return nullptr;
-    return Py_BuildValue("O(OOO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), xp.get(), fp.get(), columns.get());
+    const Ref typed(table_checks(self, nullptr));
+    if (!typed) return nullptr;
+    return Py_BuildValue("O(OOOO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), xp.get(), fp.get(), columns.get(),
+                         typed.get());
 }
 
 template <Direction D>
@@ -464,6 +528,7 @@ PyGetSetDef table_getset[] = {
     {"fp", table_fp, nullptr,
      "The values (int64 or float64), every column one after another: a read-only view of the table's copy.", nullptr},
     {"columns", table_columns, nullptr, "The number of value columns.", nullptr},
+    {"_checks", table_checks, nullptr, "How the knots were checked: 'forward', 'inverse' or 'typed'.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -472,7 +537,8 @@ PyType_Slot table_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(table_dealloc)},
     {Py_tp_methods, table_methods},
     {Py_tp_getset, table_getset},
-    {Py_tp_doc, const_cast<char*>("Table(xp, fp, columns=1)\n--\n\nThe typed knots of an exact_interp.Interpolator.")},
+    {Py_tp_doc, const_cast<char*>("Table(xp, fp, columns=1, _checks='forward')\n--\n\nThe typed knots of an "
+                                  "exact_interp.Interpolator, checked as the front end checks them.")},
     {0, nullptr},
 };
 
@@ -481,32 +547,55 @@ PyType_Spec table_spec = {"exact_interp._native.Table", sizeof(Table), 0,
 
 // ---- the module -------------------------------------------------------------
 
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, "exact_interp._native", "", 0, functions, nullptr, nullptr,
-                          nullptr, nullptr};
-
-PyObject* fatal_type = nullptr;  // exact_interp.FatalError, looked up at the first fatal error
-
-PyObject* initialise() {
-    Ref module(PyModule_Create(&definition));
-    if (!module) return nullptr;
-    const Ref type(PyType_FromSpec(&table_spec));
-    if (!type || PyModule_AddObjectRef(module.get(), "Table", type.get()) < 0) return nullptr;
-    return module.release();
+// The module loads in the main interpreter only: NumPy's API table is one per
+// process, and so is NumPy's own module.
+int exec_module(PyObject* module) {
+    if (PyInterpreterState_GetID(PyInterpreterState_Get()) != 0) {
+        PyErr_SetString(PyExc_ImportError,
+                        "exact_interp._native cannot be loaded in a subinterpreter: it runs in the main interpreter "
+                        "only, as NumPy does");
+        return -1;
+    }
+    State& state = state_of(module);
+    state.fatal_error = Ref::borrow(PyExc_RuntimeError).release();  // until exact_interp hands its class over
+    state.table_type = PyType_FromModuleAndSpec(module, &table_spec, nullptr);
+    if (state.table_type == nullptr) return -1;
+    return PyModule_AddObjectRef(module, "Table", state.table_type);
 }
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+    State& state = state_of(module);
+    Py_VISIT(state.fatal_error);
+    Py_VISIT(state.converter);
+    Py_VISIT(state.table_type);
+    return 0;
+}
+
+int clear_module(PyObject* module) {
+    State& state = state_of(module);
+    Py_CLEAR(state.fatal_error);
+    Py_CLEAR(state.converter);
+    Py_CLEAR(state.table_type);
+    return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "exact_interp._native", "", sizeof(State), functions, slots,
+                          traverse_module, clear_module, free_module};
 
 }  // namespace
 
 PyObject* fatal_error_type() {
-    if (fatal_type == nullptr) {
-        const Ref package(PyImport_ImportModule("exact_interp"));
-        if (!package) return nullptr;
-        fatal_type = PyObject_GetAttrString(package.get(), "FatalError");
-    }
-    return fatal_type;
+    if (entered == nullptr || entered->fatal_error == nullptr) return PyExc_RuntimeError;
+    return entered->fatal_error;
 }
 
 }  // namespace rust::module
 
-PyMODINIT_FUNC PyInit__native() {
-    return rust::module::guarded([] { return rust::module::initialise(); });
-}
+PyMODINIT_FUNC PyInit__native() { return PyModuleDef_Init(&rust::module::definition); }

@@ -149,15 +149,16 @@ class Tiled:
 
 
 class ViaInterpolator:
-    """The four functions as an Interpolator built from xp and fp and called
-    once: for arguments of the right types (the table is built before the
-    query is looked at)."""
+    """The four functions as a table built from xp and fp and called once:
+    for arguments of the right types (the table is built before the query is
+    looked at). Its knots are checked as the typed functions check theirs
+    (an Interpolator checks them once, as the front end does)."""
 
     def __getattr__(self, name):
         import exact_interp
 
         def call(q, xp, fp, method=None):
-            table = exact_interp.Interpolator(xp, fp)
+            table = exact_interp.Interpolator._typed(xp, fp)
             return table.forward(q) if name.startswith("forward") else table.inverse(q, method)
 
         return call

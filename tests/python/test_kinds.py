@@ -371,6 +371,35 @@ def test_scalars_and_python_ints():
         (lambda: exact_interp.inverse(np.array([-2], "m8[s]"), np.array([2 - 2**63, 3 - 2**63]).view("M8[s]"),
                                       np.array([0, 1], "m8[s]"), left="extrapolate"), OverflowError,
          "f[0] extrapolates to a position outside the range of the result"),
+        # the table, checked once when the front end gets it: ValueError naming the knot
+        (lambda: exact_interp.forward([1], [0, 10, 20], [0, 7]), ValueError, "xp and fp must have same length"),
+        (lambda: exact_interp.forward(U[:1], U, I[:1]), ValueError, "xp and fp must have same length"),
+        (lambda: exact_interp.forward([1], [0, 10], [0.0, np.nan]), ValueError, "fp must be finite"),
+        (lambda: exact_interp.inverse(F, U, np.array([0.0, np.inf])), ValueError, "fp must be finite"),
+        (lambda: exact_interp.Interpolator([0, 10, 5], [0, 1, 2]), ValueError, "xp must be strictly increasing"),
+        (lambda: exact_interp.forward(U[:0], U[::-1], I), ValueError, "xp must be strictly increasing"),
+        (lambda: exact_interp.inverse(I[:0], U, I[::-1]), ValueError, "fp must be strictly increasing"),
+        (lambda: exact_interp.Interpolator(U, np.ma.array(I, mask=[0, 1])), ValueError,
+         "argument 'fp': 1 masked values have no position or value"),
+        (lambda: exact_interp.forward(np.ma.array(U, mask=[0, 1]), U, I), ValueError,
+         "argument 'x': 1 masked values have no position or value"),
+        (lambda: exact_interp.Interpolator(U, I).forward(np.ma.array(U, mask=[0, 1])), ValueError,
+         "argument 'x': 1 masked values"),
+        # zero value columns: the same checks as any other
+        (lambda: exact_interp.forward([99], [0, 10, 20], np.zeros((3, 0), np.int64)), IndexError, "x out of bounds"),
+        (lambda: exact_interp.forward([5], [0, 10, 5], np.zeros((3, 0), np.int64)), ValueError, "xp must be strictly"),
+        (lambda: exact_interp.forward([5], [0, 10], np.zeros((3, 0), np.int64)), ValueError, "xp and fp must have"),
+        (lambda: exact_interp.forward([5], [0, 10], np.zeros((2, 0), np.int64), left="bogus"), ValueError,
+         "left must be 'raise', 'clamp'"),
+        (lambda: exact_interp.forward([5], [0, 10], np.zeros((2, 0), np.int64), workers=-3), ValueError,
+         "workers must be None or at least 1"),
+        # a result whose size columns × length wraps: memory that cannot be had
+        (lambda: exact_interp.forward(np.broadcast_to(np.uint64(5), (2**59,)), U, np.zeros((2, 32), np.int64)),
+         MemoryError, ""),
+        (lambda: exact_interp.Interpolator(U, np.zeros((2, 31), np.int64)).forward(
+            np.broadcast_to(np.uint64(5), (2**59,))), MemoryError, ""),
+        (lambda: exact_interp._native.Table(np.arange(1, 5, dtype=np.uint64), np.zeros(0, np.int64), 2**62),
+         ValueError, "xp and fp must have same length"),
     ],
 )
 def test_refusals_name_the_argument(call, exc, message):
@@ -384,7 +413,7 @@ def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
     with pytest.raises(IndexError, match="x out of bounds"):
         exact_interp.forward(np.array([11], np.uint64), u, i)
     with pytest.raises(exact_interp.FatalError, match="xp and fp must have same length"):
-        exact_interp.forward(np.array([1], np.uint64), u, i[:1])
+        exact_interp.forward_int(np.array([1], np.uint64), u, i[:1])
     with pytest.raises(TypeError, match=r"forward\(\) takes 3 positional arguments"):
         exact_interp.forward(u, u, i, 1)
     with pytest.raises(ValueError, match="workers must be None or at least 1"):

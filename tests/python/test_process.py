@@ -29,6 +29,50 @@ def test_reimport_raises_import_error():
     )
 
 
+SUBINTERPRETER = """
+    import numpy as np, exact_interp
+    try:
+        import _interpreters as interpreters  # 3.13 and later
+    except ImportError:
+        import _xxsubinterpreters as interpreters
+    sub = interpreters.create()
+    try:
+        failure = interpreters.run_string(sub, "import exact_interp")
+    except Exception as e:  # 3.12 and earlier raise what 3.13 returns
+        failure = e
+    print("subinterpreter:", "ImportError" in str(failure) and "main interpreter only" in str(failure))
+    interpreters.destroy(sub)
+    print(exact_interp.forward(np.array([5], np.uint64), np.array([0, 10], np.uint64), np.array([0, 10])).tolist())
+"""
+REIMPORT = """
+    import sys, numpy as np, exact_interp
+    old = exact_interp.FatalError
+    for name in [m for m in sys.modules if m.split(".")[0] == "exact_interp"]:
+        del sys.modules[name]
+    import exact_interp
+    try:
+        exact_interp.forward_int(np.array([1], np.uint64), np.array([0, 2], np.uint64), np.array([0]))
+    except exact_interp.FatalError as e:
+        print("caught:", type(e) is not old, e)
+    print(exact_interp.Interpolator([0, 10], [0, 10]).forward([5]).tolist())
+"""
+
+
+@pytest.mark.parametrize("code, expected", [
+    (SUBINTERPRETER, "subinterpreter: True\n[5]"),
+    (REIMPORT, "caught: True xp and fp must have same length\n[5]"),
+])
+def test_module_state_is_per_import_and_subinterpreters_are_refused(code, expected):
+    """The native part's state lives in its module object: imported again, it
+    raises the new FatalError; a subinterpreter's import is refused, and
+    leaves the main interpreter's calls as they were."""
+    if code is SUBINTERPRETER and sys.version_info < (3, 12):
+        pytest.importorskip("_xxsubinterpreters", reason="this CPython has no subinterpreter module")
+    r = run(code)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.strip() == expected
+
+
 def test_import_without_numpy_and_the_first_call():
     r = run(
         """
