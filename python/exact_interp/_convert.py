@@ -115,7 +115,10 @@ def _sequence(items: list[Any], param: str) -> numpy.ndarray[Any, Any]:
             raise ValueError(f"argument '{param}': a list of ints and floats converts only where float64 holds "
                              f"every int exactly; pass the ints alone or as an integer array")
         return numpy.array([_exact_double(v, param) if _is_float(v) else float(v) for v in items], dtype=_F64)
-    return numpy.asarray(items)
+    try:
+        return numpy.asarray(items)
+    except ValueError as error:  # elements of different shapes: no array holds them
+        raise TypeError(f"argument '{param}': its elements have different shapes, so it has no shape") from None
 
 
 def _nested(items: Any, param: str) -> numpy.ndarray[Any, Any]:
@@ -151,6 +154,13 @@ def _no_longdouble(a: numpy.ndarray[Any, Any], param: str) -> numpy.ndarray[Any,
     return d
 
 
+# Objects of other libraries that stand for data not yet at hand, and why they are refused.
+_UNEVALUATED = {
+    ("polars", "Expr"): "is evaluated by polars: pass the Series it gives (frame[name] or frame.get_column(name))",
+    ("pandas", "MultiIndex"): "holds tuples, not positions or values: pass one of its levels "
+                              "(index.get_level_values(k))",
+}
+
 # Containers that hold several columns: never an array of positions or values.
 _TABLES = {("pandas", "DataFrame"), ("polars", "DataFrame"), ("polars", "LazyFrame"), ("pyarrow", "Table"),
            ("pyarrow", "RecordBatch")}
@@ -171,6 +181,7 @@ class Taken:
     # where taken with missing elements allowed: which are missing (NaT,
     # null, masked), their places in `array` holding a harmless count
     missing: numpy.ndarray[Any, Any] | None = None
+    param: str = ""  # the argument's name
 
 
 def _with_missing(taken: Taken, mask: numpy.ndarray[Any, Any] | None) -> Taken:
@@ -180,6 +191,13 @@ def _with_missing(taken: Taken, mask: numpy.ndarray[Any, Any] | None) -> Taken:
 
 
 def take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> Taken:
+    """_take, the argument's name kept for the errors of its result."""
+    taken = _take(obj, param, missing, shaped)
+    taken.param = param
+    return taken
+
+
+def _take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> Taken:
     """Any accepted argument as a one-dimensional NumPy array, without a copy
     where its library allows one. With `missing`, missing elements (NaT,
     nulls, masked elements) are allowed and marked instead of refused; with
@@ -228,9 +246,20 @@ def take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> T
     if (module, type(obj).__name__) in _TABLES:
         raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} holds columns, not positions or "
                         f"values; pass one of its columns")
+    if (module, type(obj).__name__) in _UNEVALUATED:
+        raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} {_UNEVALUATED[module, type(obj).__name__]}")
     reader = _LIBRARIES.get(module)
     if reader is not None:
-        read: Taken | None = reader(obj, param, missing, shaped)
+        try:
+            read: Taken | None = reader(obj, param, missing, shaped)
+        except (TypeError, ValueError, OverflowError) as error:
+            if type(error) in (TypeError, ValueError, OverflowError) and str(error).startswith("argument '"):
+                raise  # ours, naming the argument
+            raise TypeError(f"argument '{param}': {module} cannot hand this {type(obj).__name__} over exactly "
+                            f"({type(error).__name__}: {error})") from None
+        except Exception as error:  # the library's own exceptions never reach the caller
+            raise TypeError(f"argument '{param}': {module} cannot hand this {type(obj).__name__} over exactly "
+                            f"({type(error).__name__}: {error})") from None
         if read is not None:
             return read
     if hasattr(obj, "__array__"):
@@ -248,8 +277,23 @@ def _take_arrow(obj: Any, param: str, missing: bool, shaped: bool) -> Taken:
         return taken
     polars = type(obj).__module__.startswith("polars")
     container = "polars" if polars else ("chunked" if hasattr(obj, "chunks") else "arrow")
+    if polars and str(obj.dtype) in ("Int128", "UInt128"):  # no Arrow or NumPy type: as Python ints, exactly
+        items = obj.to_list()
+        nulls = [v is None for v in items]
+        if any(nulls) and not missing:
+            raise ValueError(f"argument '{param}': {sum(nulls)} null values have no position or value")
+        taken = _with_missing(Taken(_python_ints([0 if v is None else v for v in items], param)),
+                              numpy.array(nulls, dtype=bool))
+        taken.container, taken.source = container, obj
+        return taken
     arrow = obj.to_arrow() if polars else obj
     nulls = arrow.null_count
+    if nulls and nulls == len(arrow) and str(arrow.type) == "null":  # all null, of no type: any kind's missing
+        if not missing:
+            raise ValueError(f"argument '{param}': {nulls} null values have no position or value")
+        taken = _with_missing(Taken(numpy.zeros(nulls, _I64)), numpy.ones(nulls, dtype=bool))
+        taken.container, taken.source = container, obj
+        return taken
     if nulls and not missing:
         raise ValueError(f"argument '{param}': {nulls} null values have no position or value")
     mask = None
@@ -302,8 +346,12 @@ def _take_pandas(obj: Any, param: str, missing: bool) -> Taken:
         taken.tz = None if getattr(obj, "tz", None) is None else str(obj.tz)
         return taken
     dtype = obj.dtype
-    container = {"Series": "series", "Index": "index", "DatetimeIndex": "index", "TimedeltaIndex": "index"}.get(
-        type(obj).__name__, "")
+    name = type(obj).__name__  # Index and its kinds (RangeIndex, CategoricalIndex, DatetimeIndex, …)
+    container = "series" if name == "Series" else ("index" if name.endswith("Index") else "")
+    if name == "CategoricalIndex" or str(dtype) == "category":  # its values, as NumPy reads them
+        taken = take(numpy.asarray(obj), param, missing)
+        taken.container, taken.source = container, obj
+        return taken
     if hasattr(dtype, "pyarrow_dtype"):  # backed by Arrow: converted as Arrow data is
         taken = take(_pyarrow().array(obj), param, missing)
         taken.container, taken.source = container, obj
@@ -316,7 +364,7 @@ def _take_pandas(obj: Any, param: str, missing: bool) -> Taken:
         if not missing and (dtype.kind in "Mm" or not isinstance(dtype, numpy.dtype)):
             raise ValueError(f"argument '{param}': missing values (NaT or NA) have no position or value")
         if not isinstance(dtype, numpy.dtype) and hasattr(dtype, "numpy_dtype"):  # nullable: NA marked
-            mask = numpy.asarray(obj.isna().to_numpy(), dtype=bool)
+            mask = numpy.asarray(obj.isna(), dtype=bool)  # a Series' isna is a Series, an Index's an ndarray
             array = obj.to_numpy(dtype=dtype.numpy_dtype, na_value=0)
         else:
             array = obj.to_numpy()
@@ -506,6 +554,8 @@ def _same_zoning(taken: Taken, axis: Kind, param: str, what: str) -> None:
 
 
 def _meet(table: dict[tuple[str, str], Any], what: str, taken: Taken, axis: Kind, param: str) -> Array:
+    if taken.missing is not None and taken.missing.all():  # nothing but missing elements: of the knots' kind
+        taken = Taken(numpy.zeros(len(taken.array), axis.dtype), tz=axis.tz, missing=taken.missing)
     a, kind = taken.array, _kind_of(taken.array, param)
     convert = table.get((axis.name, kind.name))
     if convert is None:
@@ -526,7 +576,7 @@ def values(taken: Taken, axis: Kind, param: str) -> Array:
     return _meet(_QUERY_VALUES, "values", taken, axis, param)
 
 
-def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
+def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken, labels: Any = None) -> Any:
     """A typed result in the caller's terms: kind's dtype in the query's
     shape (value columns adding their dimensions) and container; a scalar for
     a scalar query; tz-aware results in their zone."""
@@ -538,11 +588,56 @@ def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
         out = typed
     if query.shape is not None:
         out = out.reshape(query.shape + out.shape[1:])
+    if kind.is_time and (query.container or kind.tz is not None) and not query.scalar:
+        out, kind = _in_held_unit(out, kind, query)
     if kind.tz is not None:
         return _zoned(out, kind, query)
     if query.scalar:
         return out[0]
+    if query.container == "xarray":
+        return _xarray(out, query.source, labels)
     return _CONTAINERS[query.container](out, query.source)
+
+
+# The time units of each container, finest first (NumPy holds every unit;
+# results of a zone in NumPy come as pandas times).
+_CONTAINER_UNITS: dict[str, tuple[str, ...]] = {"arrow": ("ns", "us", "ms", "s"), "chunked": ("ns", "us", "ms", "s"),
+                                                "polars": ("ns", "us", "ms")}
+_CONTAINER_NAMES = {"series": "a pandas Series", "index": "a pandas Index", "arrow": "a pyarrow Array",
+                    "chunked": "a pyarrow ChunkedArray", "polars": "a polars Series", "xarray": "an xarray DataArray",
+                    "": "a pandas result (times of a zone)"}
+_pandas_units: tuple[str, ...] = ()
+
+
+def _units_held(container: str) -> tuple[str, ...]:
+    global _pandas_units
+    if container in _CONTAINER_UNITS:
+        return _CONTAINER_UNITS[container]
+    if not _pandas_units:  # pandas and xarray: the units this pandas keeps (2.0 and later: down to seconds)
+        pd = _pandas()
+        _pandas_units = tuple(u for u in ("ns", "us", "ms", "s")
+                              if pd.Series(numpy.zeros(0, f"M8[{u}]")).dtype == numpy.dtype(f"M8[{u}]"))
+    return _pandas_units
+
+
+def _in_held_unit(out: Array, kind: Kind, query: Taken) -> tuple[Array, Kind]:
+    """Time results in a unit the query's container holds: their own, else the finest it holds in which every
+    result is exact (NaT staying NaT); none is a ValueError naming the argument and the unit."""
+    held = _units_held(query.container)
+    if kind.unit in held:
+        return out, kind
+    counts = out.view(_I64)
+    nat = counts == _NAT
+    for unit in held:
+        want = Kind(kind.name, unit, kind.tz)
+        try:
+            converted = _to_unit(numpy.where(nat, 0, counts), kind, want, query.param)
+        except (ValueError, OverflowError):
+            continue
+        return numpy.where(nat, _NAT, converted).view(want.dtype), want
+    raise ValueError(f"argument '{query.param}': {_CONTAINER_NAMES.get(query.container, query.container)} holds "
+                     f"no unit ({', '.join(held)}) in which these {kind.describe()} results are exact; pass the query "
+                     f"as a NumPy array to have them in {kind.unit}")
 
 
 def _pandas() -> Any:
@@ -567,9 +662,15 @@ def _series(out: numpy.ndarray[Any, Any], source: Any) -> Any:
     return pd.DataFrame(out.reshape(out.shape[0], int(numpy.prod(out.shape[1:]))), index=source.index)  # value columns
 
 
-def _xarray(out: numpy.ndarray[Any, Any], source: Any) -> Any:
-    extra = tuple(f"{source.name or 'fp'}_column_{k}" for k in range(out.ndim - source.ndim))
-    return type(source)(out, dims=source.dims + extra, coords=source.coords, name=source.name)
+def _xarray(out: numpy.ndarray[Any, Any], source: Any, labels: Any = None) -> Any:
+    """A DataArray of the query's dims and coordinates; value columns after them, with fp's own dimension names
+    and coordinates where it had them (and they are not the query's)."""
+    coords = dict(source.coords)
+    extra: tuple[Any, ...] = tuple(f"{source.name or 'fp'}_column_{k}" for k in range(out.ndim - source.ndim))
+    if labels is not None and len(labels[0]) == len(extra) and not set(labels[0]) & set(source.dims):
+        extra = labels[0]
+        coords.update(labels[1])
+    return type(source)(out, dims=source.dims + extra, coords=coords, name=source.name)
 
 
 # The container a result goes back into, by the query's (Taken.container).
@@ -622,13 +723,25 @@ def _fill(value: Any, kind: Kind, keyword: str, positions: bool) -> Any:
     unchanged, and the native call checks what remains."""
     if value is None or isinstance(value, str):
         return value
+    if isinstance(value, numpy.ndarray):  # a 0-d array: its scalar
+        if value.ndim != 0:
+            raise TypeError(f"{keyword} must be a single fill, not an array of shape {value.shape}")
+        value = value[()]
     if kind.is_time:
         if not _is_time_scalar(value):
             words = "'raise'" if keyword == "missing" else "'raise', 'clamp', 'extrapolate'"
             raise TypeError(f"{keyword} must be {words} or a {kind.describe()} fill (or NaT), not "
                             f"'{type(value).__qualname__}'")
         v = numpy.asarray(value.to_numpy() if hasattr(value, "to_numpy") else value).reshape(1)
-        if numpy.isnat(v[0]):  # NaT, of either time kind (pandas has one NaT for both)
+        pandas_nat = type(value).__name__ == "NaTType"  # pandas has one NaT for both time kinds
+        if not pandas_nat and v.dtype.kind != kind.dtype.kind:
+            raise TypeError(f"{keyword}: a {v.dtype} fill cannot stand for {kind.describe()} results")
+        zone = getattr(value, "tz", None)
+        if kind.name == "datetime64" and not pandas_nat and (zone is None) != (kind.tz is None):
+            have = "naive" if zone is None else f"tz-aware ({zone})"
+            raise TypeError(f"{keyword}: a {have} fill cannot stand for {kind.describe()} results; localize or "
+                            f"convert it")
+        if numpy.isnat(v[0]):
             count = _NAT
         elif v.dtype.kind != kind.dtype.kind:
             raise TypeError(f"{keyword}: a {v.dtype} fill cannot stand for {kind.describe()} results")
@@ -637,6 +750,14 @@ def _fill(value: Any, kind: Kind, keyword: str, positions: bool) -> Any:
         return count + _SIGNED_BIAS if positions else count
     if _is_time_scalar(value):
         raise TypeError(f"{keyword}: a time fill cannot stand for {kind.describe()} results")
+    if isinstance(value, numpy.floating):  # float16, float32 and float64 exactly; wider ones where a double holds them
+        value = _exact_double(value, keyword)
+    elif _is_int(value):
+        value = int(value)
+    elif not isinstance(value, (int, float)):  # the native call takes plain fills only
+        words = "'raise'" if keyword == "missing" else "'raise', 'clamp', 'extrapolate'"
+        raise TypeError(f"{keyword} must be {words} or {'a float' if kind.name == 'float' else 'an int'}, not "
+                        f"'{type(value).__qualname__}'")
     if positions and kind.name == "int" and not isinstance(value, bool):  # signed positions: their keys
         if _is_float(value) and float(value).is_integer():
             value = int(value)
@@ -770,7 +891,11 @@ def checked_table(xp: Any, fp: Any, columns: bool = True) -> tuple[Any, tuple[in
     typed_fp, kind = values_axis(knots_f, "fp")
     shape, count, values = None, 1, typed_fp
     if knots_f.shape is not None:
-        shape = knots_f.shape[1:]
+        shape = _Columns(knots_f.shape[1:])
+        if knots_f.container == "xarray":  # fp's own dimensions after its first, and their coordinates
+            source = knots_f.source
+            shape.labels = (tuple(source.dims[1:]), {k: v for k, v in source.coords.items()
+                                                     if set(v.dims) <= set(source.dims[1:])})
         count, values = _columns(knots_f, typed_fp)
         if count == 0:  # no column: the positions alone (a column of zeros the table holds), every answer empty
             values, count = numpy.zeros(knots_f.shape[0], values.dtype), 1
@@ -779,6 +904,12 @@ def checked_table(xp: Any, fp: Any, columns: bool = True) -> tuple[Any, tuple[in
     except Exception as error:
         _restate(error, None, _Terms("", keys, values, axis, kind, shape))
         raise
+
+
+class _Columns(tuple):  # type: ignore[type-arg]
+    """The value columns' shape, with fp's dimension names and coordinates where it had them (an xarray fp)."""
+
+    labels: Any = None
 
 
 def _columns(knots_f: Taken, typed_fp: Array) -> tuple[int, Array]:
@@ -803,7 +934,7 @@ def call_forward(typed: Any, shape: tuple[int, ...] | None, kinds: tuple[Kind, K
                        typed.xp, typed.fp[:n], workers, left, right, missing)
     if count == 0:  # evaluated over the placeholder column for its checks alone
         answers = answers[:, :0]
-    return result(answers.reshape((len(query.array),) + shape), kind, query)
+    return result(answers.reshape((len(query.array),) + tuple(shape)), kind, query, getattr(shape, "labels", None))
 
 
 def call_inverse(typed: Any, kinds: tuple[Kind, Kind], query: Taken, method: Any, workers: Any, left: Any,

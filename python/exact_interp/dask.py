@@ -75,8 +75,11 @@ def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param
     else:
         table = Interpolator(xp, fp)
     name = f"{direction}_"  # _block tells the directions apart by the prefix
-    # checks the query's kind, the method and the rules
-    meta = _block(name, method, rules, numpy.empty((0,) * query.ndim, query.dtype), table)
+    # checks the query's kind, the method and the rules on an empty block (of one dimension for a 0-d query,
+    # whose meta is then the columns' shape alone: an empty block of no dimension has an element)
+    meta = _block(name, method, rules, numpy.empty((0,) * max(query.ndim, 1), query.dtype), table)
+    if query.ndim == 0:
+        meta = numpy.zeros(numpy.shape(meta)[1:], numpy.asarray(meta).dtype)
     return _graph(name, method, rules, query, table, meta)
 
 

@@ -197,6 +197,19 @@ PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
     }
 }
 
+// Whether the rules left, right and missing (bound[0 … 2]) are words, None,
+// Python ints or floats, which the typed path reads as they are: any other
+// fill (a NumPy scalar, a 0-d array, a time) goes through the conversions,
+// which hand on only such plain fills.
+bool plain_rules(PyObject* const* bound) {
+    for (int k = 0; k < 3; ++k) {
+        PyObject* v = bound[k];
+        if (v != nullptr && v != Py_None && !PyUnicode_Check(v) && !PyLong_Check(v) && !PyFloat_Check(v))
+            return false;
+    }
+    return true;
+}
+
 template <Direction D>
 constexpr Checks kFrontEndChecks = D == Direction::Forward ? Checks::Forward : Checks::Inverse;
 
@@ -212,7 +225,8 @@ PyObject* front_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
         PyObject* bound[Signature::kMaxParams] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
-        if (is_typed(bound[1], Element::U64)) {
+        constexpr int rules = D == Direction::Forward ? 4 : 5;  // left, right, missing
+        if (is_typed(bound[1], Element::U64) && plain_rules(bound + rules)) {
             const Element query = D == Direction::Forward ? Element::U64 : Element::I64;
             if (is_typed(bound[2], Element::I64) && is_typed(bound[0], query))
                 return call_bound<D, i64, true>(sig, bound, kFrontEndChecks<D>);
@@ -429,7 +443,7 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         const Ref keep = Ref::borrow(self);
         const bool is_int = std::holds_alternative<Columned<i64>>(table_of(self));
         const Element query = D == Direction::Forward ? Element::U64 : (is_int ? Element::I64 : Element::F64);
-        if (!is_typed(bound[0], query)) {
+        if (!is_typed(bound[0], query) || !plain_rules(bound + (D == Direction::Forward ? 2 : 3))) {
             if constexpr (D == Direction::Forward)
                 return convert("table_forward", {self, bound[0], bound[1], bound[2], bound[3], bound[4]});
             else

@@ -89,9 +89,13 @@ std::string failure_note(const piecewise::Interp<u64, F>& table, const View& que
     const Q key = query.strided<Q>()[failure.index];
     std::string head = std::string(q) + "[" + std::to_string(failure.index) + "] = " + note_text(key);
     if (n == 0) return head + ": the table has no knots";
-    if (failure.error == InterpError::NotFound) {  // the exact inverse, inside the table
+    if (failure.error == InterpError::NotFound) {  // the exact inverse, inside the table or extrapolated
         const std::size_t j = static_cast<std::size_t>(std::upper_bound(axis.begin(), axis.end(), key) - axis.begin());
-        if (j == 0 || j >= n) return {};
+        if (j == 0 || j >= n)
+            return head + (j == 0 ? " lies below" : " lies above") + " the table, whose values run from " +
+                   note_text(axis.front()) + " to " + note_text(axis.back()) +
+                   ", and extrapolates to no whole position; method='nearest', 'ffill' or 'bfill', or "
+                   "missing=<a fill position>, answers it";
         const std::string lo = std::to_string(j - 1), hi = std::to_string(j);
         return head + " lies between fp[" + lo + "] = " + note_text(axis[j - 1]) + " and fp[" + hi + "] = " +
                note_text(axis[j]) + ", at no whole position from xp[" + lo + "] = " + note_text(table.xp()[j - 1]) +
@@ -105,27 +109,52 @@ std::string failure_note(const piecewise::Interp<u64, F>& table, const View& que
                    : "whose " + std::string(what) + " run from " + note_text(axis.front()) + " to " +
                          note_text(axis.back()) + " (" + std::to_string(n) + " knots)";
     const std::string kw(keyword), fill = forward ? "<a fill value>" : "<a fill position>";
-    if (failure.error == InterpError::OutOfBounds)
+    if (failure.error == InterpError::OutOfBounds && n >= 2)
         return head + "; " + kw + "='clamp', " + kw + "='extrapolate' or " + kw + "=" + fill + " answers it";
     return head + "; " + kw + "='clamp' or " + kw + "=" + fill + " answers it";  // Overflow, TooFewKnots
 }
 
-// The note of a non-finite float that ended a call: the first non-finite
-// value of the table, else the query's first NaN (the inverse).
+// The note of a non-finite float that ended a call: the first element, in
+// index order, that met one (a NaN the inverse searched for, or a key inside
+// a segment with a non-finite knot, which the note names), else the table's
+// first non-finite value.
 template <Direction D, class F>
 std::string non_finite_note(const piecewise::Interp<u64, F>& table, const View& query) {
     if constexpr (std::is_same_v<F, f64>) {
+        const auto& xp = table.xp();
         const auto& fp = table.fp();
-        for (std::size_t k = 0; k < fp.size(); ++k)
+        const std::size_t n = fp.size();
+        const auto segment = [&](std::size_t j) -> std::string {  // the knots of segment j (1 … n-1), if either is
+            for (const std::size_t k : {j - 1, j})
+                if (!std::isfinite(fp[k]))
+                    return " lies between xp[" + std::to_string(j - 1) + "] and xp[" + std::to_string(j) +
+                           "], whose fp[" + std::to_string(k) + "] = " + note_text(fp[k]) +
+                           ": the values of a float table must be finite in every segment a query falls in";
+            return {};
+        };
+        if constexpr (D == Direction::Inverse) {
+            const auto keys = query.strided<f64>();
+            for (std::size_t i = 0; i < keys.length; ++i) {
+                if (std::isnan(keys[i]))
+                    return "f[" + std::to_string(i) + "] = nan cannot be searched for; missing=<a fill position> answers it";
+                const std::size_t j = static_cast<std::size_t>(std::upper_bound(fp.begin(), fp.end(), keys[i]) -
+                                                               fp.begin());
+                if (j >= 1 && j < n && !(fp[j - 1] == keys[i]))
+                    if (std::string s = segment(j); !s.empty()) return "f[" + std::to_string(i) + "] = " + note_text(keys[i]) + s;
+            }
+        } else {
+            const auto keys = query.strided<u64>();
+            for (std::size_t i = 0; i < keys.length; ++i) {
+                const std::size_t j = static_cast<std::size_t>(std::upper_bound(xp.begin(), xp.end(), keys[i]) -
+                                                               xp.begin());
+                if (j >= 1 && j < n && xp[j - 1] != keys[i])
+                    if (std::string s = segment(j); !s.empty()) return "x[" + std::to_string(i) + "] = " + note_text(keys[i]) + s;
+            }
+        }
+        for (std::size_t k = 0; k < n; ++k)
             if (!std::isfinite(fp[k]))
                 return "fp[" + std::to_string(k) + "] = " + note_text(fp[k]) +
                        ": the values of a float table must be finite in every segment a query falls in";
-        if constexpr (D == Direction::Inverse) {
-            const auto keys = query.strided<f64>();
-            for (std::size_t i = 0; i < keys.length; ++i)
-                if (std::isnan(keys[i]))
-                    return "f[" + std::to_string(i) + "] = nan cannot be searched for; missing=<a fill position> answers it";
-        }
     }
     return {};
 }

@@ -400,6 +400,33 @@ def test_scalars_and_python_ints():
             np.broadcast_to(np.uint64(5), (2**59,))), MemoryError, ""),
         (lambda: exact_interp._native.Table(np.arange(1, 5, dtype=np.uint64), np.zeros(0, np.int64), 2**62),
          ValueError, "xp and fp must have same length"),
+        # results no unit of the query's container holds exactly
+        (lambda: exact_interp.inverse(pd.Series([1, 3]), np.array([0, 7], "M8[ps]"), [0, 7]), ValueError,
+         "argument 'f': a pandas Series holds no unit (ns, us, ms, s) in which these datetime64[ps] results are exact"),
+        (lambda: exact_interp.inverse(xr.DataArray([1, 3]), np.array([0, 7], "m8[fs]"), [0, 7]), ValueError,
+         "argument 'f': an xarray DataArray holds no unit"),
+        (lambda: exact_interp.forward(pl.Series([1]), [0, 2], np.array([0, 7], "M8[Y]")), ValueError,
+         "argument 'x': a polars Series holds no unit (ns, us, ms)"),
+        # other libraries' objects that are no data at hand, and their exceptions: a TypeError naming the argument
+        (lambda: exact_interp.forward(pd.MultiIndex.from_tuples([(1, 2)]), [0, 2], [0, 1]), TypeError,
+         "argument 'x': a pandas MultiIndex holds tuples"),
+        (lambda: exact_interp.forward(pl.col("a"), [0, 2], [0, 1]), TypeError, "argument 'x': a polars Expr"),
+        (lambda: exact_interp.forward([np.array([1, 2]), np.array([1])], [0, 10], [0, 7]), TypeError,
+         "argument 'x': its elements have different shapes"),
+        (lambda: exact_interp.forward(pl.Series([2**70], dtype=pl.Int128), [0, 2], [0, 1]), OverflowError,
+         "argument 'x': 1180591620717411303424 does not fit 64 bits"),
+        # fills: a zone only for results of a zone, a time fill of the results' kind, one scalar
+        (lambda: exact_interp.forward(U, U, np.array([0, 1], "M8[ns]"), right=pd.Timestamp(0, tz="UTC")), TypeError,
+         "right: a tz-aware (UTC) fill cannot stand for datetime64[ns] results"),
+        (lambda: exact_interp.forward(pd.Series(pd.to_datetime([0, 10]).tz_localize("UTC")),
+                                      pd.Series(pd.to_datetime([0, 1]).tz_localize("UTC")),
+                                      pd.Series(pd.to_datetime([0, 1]).tz_localize("UTC")), right=np.datetime64(0, "ns")),
+         TypeError, "right: a naive fill cannot stand for datetime64[ns, UTC] results"),
+        (lambda: exact_interp.forward(U, U, np.array([0, 1], "M8[ns]"), right=np.timedelta64("NaT")), TypeError,
+         "right: a timedelta64 fill cannot stand for datetime64[ns] results"),
+        (lambda: exact_interp.forward(U, U, F, right=np.zeros(2)), TypeError, "right must be a single fill"),
+        (lambda: exact_interp.forward(U, U, F, right=np.longdouble(1) / 3), ValueError,
+         "values that float64 does not hold exactly"),
     ],
 )
 def test_refusals_name_the_argument(call, exc, message):
@@ -440,6 +467,28 @@ def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
          "x[0, 1] = 5 lies below the table, whose positions run from 10 to 20 (2 knots); left='clamp'"),
         (lambda: exact_interp.Interpolator([10, 20], [[1, 2], [3, 4]]).forward([[25]]),
          "x[0, 0] = 25 lies above the table, whose positions run from 10 to 20 (2 knots); right='clamp'"),
+        (lambda: exact_interp.forward([1], [0, 5], np.array([[1.0, 2.0, 3.0], [4.0, 5.0, np.inf]]).reshape(2, 3, 1)),
+         "fp[1, 2, 0] = inf: the values of a float table must be finite"),
+        (lambda: exact_interp.forward([1], [0, 5, 9], [1, 2]), "len(xp) = 3, len(fp) = 2"),
+        (lambda: exact_interp.Interpolator(np.array([0, 5, 1]), [1, 2, 3]), "xp[1] = 5 is not below xp[2] = 1"),
+        # the segment's knot, not the table's first non-finite one; a NaN query ahead of any knot
+        (lambda: exact_interp.forward_float(np.array([25], np.uint64), np.array([0, 10, 20, 30], np.uint64),
+                                            np.array([np.inf, 1.0, 2.0, np.nan])),
+         "x[0] = 25 lies between xp[2] and xp[3], whose fp[3] = nan"),
+        (lambda: exact_interp.inverse_float(np.array([np.nan]), np.array([0, 10], np.uint64), np.array([0.0, np.inf])),
+         "f[0] = nan cannot be searched for; missing=<a fill position> answers it"),
+        # a zoned query in its zone; a missing element as missing; an extrapolation at no whole position
+        (lambda: exact_interp.forward(pd.Series(pd.to_datetime([20]).tz_localize("UTC").tz_convert("Europe/Paris")),
+                                      pd.Series(pd.to_datetime([0, 10]).tz_localize("UTC")), [0, 1]),
+         "x[0] = 1970-01-01 01:00:00.000000020+01:00 lies above the table"),
+        (lambda: exact_interp.forward(np.array(["NaT"], "M8[ns]"), np.array([], "M8[ns]"), np.array([], "M8[ns]"),
+                                      missing=np.datetime64("NaT")), "x[0] = NaT: the table has no knots"),
+        (lambda: exact_interp.inverse([8], [0, 10], [0, 7], right="extrapolate"),
+         "f[0] = 8 lies above the table, whose values run from 0 to 7, and extrapolates to no whole position; "
+         "method='nearest', 'ffill' or 'bfill', or missing=<a fill position>, answers it"),
+        # a table of one knot: only what can answer
+        (lambda: exact_interp.forward([5], [0], [1]), "x[0] = 5 lies above the table, whose only knot has xp[0] = 0; "
+                                                      "right='clamp' or right=<a fill value> answers it"),
     ],
 )
 def test_notes_name_the_element_in_the_callers_terms(call, note):
@@ -495,6 +544,34 @@ def _berlin_on_arrow():
         (lambda: exact_interp.inverse([np.nan, 4.0], [-4, 4], [0.0, 8.0], missing=-(2**63)).tolist(), [-(2**63), 0]),
         (lambda: exact_interp.Interpolator(np.array([0, 2], "M8[s]"), [0, 8]).forward(
             np.array(["NaT", "1970-01-01T00:00:01"], "M8[s]"), missing=0).tolist(), [0, 4]),
+        # results in a unit their container holds: their own, else the finest in which all are exact
+        (lambda: exact_interp.inverse(pl.Series([1, 3]), np.array([0, 7], "M8[s]"), [0, 7]).cast(pl.Int64).to_list(),
+         [10**9, 3 * 10**9]),
+        (lambda: exact_interp.inverse(pa.array([1, 3]), np.array([0, 7], "M8[h]"), [0, 7]).cast(pa.int64()).to_pylist(),
+         [3600 * 10**9, 3 * 3600 * 10**9]),
+        (lambda: exact_interp.inverse(pd.Series([1]), np.array([0, 7000], "m8[ps]"), [0, 7]).to_numpy()
+         .astype("m8[ps]").view(np.int64).tolist(), [1000]),
+        (lambda: str(exact_interp.inverse(pd.Series([1]), np.array([0, 7], "M8[s]"), [0, 7]).dtype),
+         "datetime64[s]"),
+        # a 0-d Dask query; a nullable pandas Index with missing=; fills of every NumPy float and 0-d arrays
+        (lambda: exact_interp.dask.forward(exact_interp.dask.dask.array.from_array(np.array(5)), [0, 10],
+                                           [0, 7]).compute(), 4),
+        (lambda: exact_interp.forward(pd.Index([1, None], dtype="Int64"), [0, 10], [0, 7], missing=-1).tolist(),
+         [1, -1]),
+        (lambda: exact_interp.inverse(pd.Index([1.0, None], dtype="Float64"), [0, 10], [0.0, 10.0],
+                                      missing=-1).tolist(), [1, -1]),
+        (lambda: exact_interp.forward([50], [0, 10], [0.0, 1.0], right=np.float32(2)).tolist(), [2.0]),
+        (lambda: exact_interp.forward([50], [0, 10], [0.0, 1.0], right=np.float16(0.5)).tolist(), [0.5]),
+        (lambda: exact_interp.forward([50], [0, 10], [0.0, 1.0], right=np.longdouble(2)).tolist(), [2.0]),
+        (lambda: exact_interp.forward([50], [0, 10], [0.0, 1.0], right=np.array(2.0)).tolist(), [2.0]),
+        # containers kept: pandas Index kinds, Polars Int128, all-null Arrow, xarray value columns' own dimension
+        (lambda: type(exact_interp.forward(pd.RangeIndex(3), [0, 10], [0, 7])).__name__, "Index"),
+        (lambda: exact_interp.forward(pd.CategoricalIndex([1, 2]), [0, 10], [0, 7]).tolist(), [1, 1]),
+        (lambda: exact_interp.forward(pl.Series([1], dtype=pl.Int128), [0, 10], [0, 7]).to_list(), [1]),
+        (lambda: exact_interp.forward(pa.array([None, None]), [0, 10], [0, 7], missing=-1).to_pylist(), [-1, -1]),
+        (lambda: exact_interp.forward(xr.DataArray([1, 2], dims="t"), [0, 10],
+                                      xr.DataArray([[0, 1], [7, 8]], dims=("k", "ch"), coords={"ch": ["a", "b"]})
+                                      ).coords["ch"].values.tolist(), ["a", "b"]),
         # Arrow-backed tz-aware timestamps as their NumPy-backed twins
         (lambda: exact_interp.forward(_berlin_on_arrow()[0], pd.to_datetime(["1999", "2001"], utc=True).as_unit("ns"),
                                       [0, 10**18]).tolist(),
