@@ -804,8 +804,8 @@ def _restate(error: BaseException, query: Taken | None, terms: _Terms) -> None:
     def element(m: re.Match[str]) -> str:
         name, k = m.group(1), int(m.group(2))
         if m.group(3) is not None:  # a value column's knot: its place in fp's shape, its value as it is
-            where = numpy.unravel_index(int(m.group(3)), terms.shape) if terms.shape else ()
-            return f"{name}[{', '.join(map(str, (k, *where)))}] = {m.group(4)}"
+            place = numpy.unravel_index(int(m.group(3)), terms.shape) if terms.shape else ()
+            return f"{name}[{', '.join(map(str, (k, *place)))}] = {m.group(4)}"
         if name in ("xp", "fp"):
             return f"{name}[{k}] = {knot(name, k)}"
         if query is None:

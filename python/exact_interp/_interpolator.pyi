@@ -175,6 +175,8 @@ class Interpolator(Generic[_Value]):
         """The values of the knots in the caller's kind: for int64 or float64 knots a read-only view of the
         table's copy."""
     # the typed knots, and what the caller's were (None: the typed dtypes)
+    @classmethod
+    def _typed(cls, xp: Any, fp: Any) -> Interpolator[Any]: ...
     @property
     def _xp(self) -> numpy.typing.NDArray[numpy.uint64]: ...
     @property
