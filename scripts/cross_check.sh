@@ -25,7 +25,7 @@ packages=(clang qemu-user g++-mingw-w64-x86-64-posix wine64)
 for t in "${TARGETS[@]}"; do packages+=("g++-${t%%:*}"); done
 install_system_packages "${packages[@]}"
 
-CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/piecewise/piecewise.cpp
+CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/schemes/rounded.cpp src/piecewise/piecewise.cpp
       src/parallel/parallel.cpp src/kernels/kernels.cpp src/kernels/dispatch.cpp src/kernels/kernels_neon.cpp)
 # The x86-64 kernel files, each with its instruction set's flags (empty elsewhere).
 X86_KERNELS=("src/kernels/kernels_avx2.cpp|-mavx2 -mfma"

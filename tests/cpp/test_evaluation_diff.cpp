@@ -21,6 +21,7 @@
 #include "kernels/kernels.hpp"
 #include "operands.hpp"
 #include "piecewise/piecewise.hpp"
+#include "schemes/rounded.hpp"
 #include "targets.hpp"
 
 namespace {
@@ -707,6 +708,191 @@ TEST_P(EvaluationDifferential, FloatTablesAgainstMpfrSteps) {
     } else {
         EXPECT_EQ(exact, keys);
     }
+}
+
+// The front end's float scheme, the exact rational rounded once, against GMP:
+// v (forward) and p (inverse) as rationals, rounded by comparisons of
+// rationals. Segments of every span and values of every magnitude and sign,
+// keys inside and beyond the segment, and keys built to sit on the hard
+// places: midpoints between doubles, whole and half positions.
+class Rational {
+public:
+    Rational() { mpq_init(q_); }
+    ~Rational() { mpq_clear(q_); }
+    Rational(const Rational&) = delete;
+    Rational& operator=(const Rational&) = delete;
+    static void of(mpq_t out, u64 v, bool negative = false) {
+        mpz_t z;
+        mpz_init(z);
+        mpz_import(z, 1, 1, sizeof v, 0, 0, &v);
+        if (negative) mpz_neg(z, z);
+        mpq_set_z(out, z);
+        mpz_clear(z);
+    }
+    mpq_t q_;
+};
+
+// The double nearest q (ties to even), or nothing beyond the largest double's
+// rounding range.
+std::optional<f64> nearest_double(const mpq_t q) {
+    const f64 largest = std::numeric_limits<f64>::max();
+    Rational limit, t;
+    mpq_set_d(limit.q_, largest);
+    mpq_set_d(t.q_, 0x1p970);
+    mpq_add(limit.q_, limit.q_, t.q_);  // the middle of the largest and 2^1024: ties go to 2^1024
+    mpq_abs(t.q_, q);
+    if (mpq_cmp(t.q_, limit.q_) >= 0) return std::nullopt;
+    f64 r = mpq_get_d(q);  // toward zero
+    if (std::fabs(r) > largest) r = std::copysign(largest, r);
+    const f64 away = std::nextafter(r, mpq_sgn(q) < 0 ? -INFINITY : INFINITY);
+    Rational a, b;
+    mpq_set_d(a.q_, r);
+    mpq_sub(a.q_, q, a.q_);
+    mpq_abs(a.q_, a.q_);
+    if (!std::isfinite(away)) return r == 0 ? 0.0 : r;
+    mpq_set_d(b.q_, away);
+    mpq_sub(b.q_, q, b.q_);
+    mpq_abs(b.q_, b.q_);
+    const int c = mpq_cmp(a.q_, b.q_);
+    f64 out = c < 0 ? r : c > 0 ? away : ((std::bit_cast<u64>(r) & 1) == 0 ? r : away);
+    return out == 0 ? 0.0 : out;
+}
+
+std::string show_rounded(std::optional<f64> v) { return v ? std::to_string(*v) + " (" + std::to_string(std::bit_cast<u64>(*v)) + ")" : "overflow"; }
+
+TEST(RoundedScheme, AgainstExactRationals) {
+    gen::Gen g(777);
+    u64 mismatches = 0, forwards = 0, inverses = 0;
+    const u64 segments = gen::count(4'000, 400'000);
+    for (const int mode : {FE_TONEAREST, FE_TOWARDZERO}) {
+        std::fesetround(mode);  // the exact path never depends on the environment
+        for (u64 k = 0; k < segments; ++k) {
+            u64 x0 = g.any_u64(), x1 = g.any_u64();
+            if (g.below(3) == 0) x1 = x0 + 1 + g.below(g.coin() ? 4 : 1000);  // short spans
+            if (x0 == x1) continue;
+            if (x0 > x1) std::swap(x0, x1);
+            f64 f0 = g.any_double(), f1 = g.any_double();
+            switch (g.below(6)) {  // the hard places
+                case 0: f1 = std::nextafter(f0, g.coin() ? INFINITY : -INFINITY); break;  // midpoints at the centre
+                case 1: f1 = -f0; break;                                                    // a zero at the centre
+                case 2: f1 = std::ldexp(f0, static_cast<int>(g.range(-3, 3))); break;
+                case 3: f1 = std::ldexp(static_cast<f64>(g.range(-8, 8)), static_cast<int>(g.range(-60, 60))); break;
+                default: break;
+            }
+            if (!std::isfinite(f1)) f1 = f0;
+            const u64 d = x1 - x0;
+            for (int q = 0; q < 8; ++q) {
+                u64 x;
+                switch (g.below(4)) {
+                    case 0: x = x0 + d / 2 + (g.coin() ? 0 : g.below(3)) - 1; break;  // the centre and beside it
+                    case 1: x = g.any_u64(); break;                                     // inside or beyond
+                    default: x = x0 + g.below(d + 1); break;
+                }
+                // v = (f0·(x1 - x) + f1·(x - x0)) / d
+                Rational v, t, w;
+                Rational::of(w.q_, x1 >= x ? x1 - x : x - x1, x1 < x);
+                mpq_set_d(t.q_, f0);
+                mpq_mul(v.q_, t.q_, w.q_);
+                Rational::of(w.q_, x >= x0 ? x - x0 : x0 - x, x < x0);
+                mpq_set_d(t.q_, f1);
+                mpq_mul(t.q_, t.q_, w.q_);
+                mpq_add(v.q_, v.q_, t.q_);
+                Rational::of(w.q_, d);
+                mpq_div(v.q_, v.q_, w.q_);
+                const std::optional<f64> want = nearest_double(v.q_);
+                const rust::schemes::rounded::Value got = rust::schemes::rounded::forward(x, x0, f0, x1, f1);
+                const std::optional<f64> have = got.overflow ? std::nullopt : std::optional<f64>(got.value);
+                ++forwards;
+                const bool same = want.has_value() == have.has_value() &&
+                                  (!want || std::bit_cast<u64>(*want) == std::bit_cast<u64>(*have));
+                if (!same && ++mismatches <= 5)
+                    ADD_FAILURE() << "forward(" << x << ", " << x0 << ", " << f0 << ", " << x1 << ", " << f1
+                                  << "): " << show_rounded(have) << " vs " << show_rounded(want) << " (seed "
+                                  << gen::seed() << ")";
+            }
+            // The inverse over f0 < f1: keys at the values of whole and half
+            // positions where doubles hold them, and anywhere.
+            if (!(f0 < f1)) std::swap(f0, f1);
+            if (!(f0 < f1)) continue;
+            const bool reversed = g.coin();  // positions may stand in either order
+            const u64 p0 = reversed ? x1 : x0, p1 = reversed ? x0 : x1;
+            for (int q = 0; q < 8; ++q) {
+                f64 f;
+                switch (g.below(3)) {
+                    case 0: {  // the value at a whole or half position (where a double holds it)
+                        const rust::schemes::rounded::Value at = rust::schemes::rounded::forward(
+                            x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
+                        f = at.overflow ? f0 : at.value;
+                        break;
+                    }
+                    case 1: f = g.any_double(); break;
+                    default: f = f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000; break;
+                }
+                if (!std::isfinite(f)) f = f0;
+                // u = Δ·(f - f0)/(f1 - f0), Δ = p1 - p0; p = p0 + u
+                Rational u, t, w;
+                mpq_set_d(u.q_, f);
+                mpq_set_d(t.q_, f0);
+                mpq_sub(u.q_, u.q_, t.q_);
+                Rational::of(w.q_, p1 >= p0 ? p1 - p0 : p0 - p1, p1 < p0);
+                mpq_mul(u.q_, u.q_, w.q_);
+                mpq_set_d(w.q_, f1);
+                mpq_sub(w.q_, w.q_, t.q_);
+                mpq_div(u.q_, u.q_, w.q_);
+                mpz_t fl, two;
+                mpz_init(fl);
+                mpz_init(two);
+                mpz_fdiv_q(fl, mpq_numref(u.q_), mpq_denref(u.q_));
+                Rational frac;
+                mpq_set_z(frac.q_, fl);
+                mpq_sub(frac.q_, u.q_, frac.q_);  // in [0, 1)
+                Rational half;
+                mpq_set_ui(half.q_, 1, 2);
+                const int to_half = mpq_cmp(frac.q_, half.q_);
+                const bool whole = mpq_sgn(frac.q_) == 0;
+                for (const InverseMethod m : kMethods) {
+                    mpz_t k;
+                    mpz_init_set(k, fl);
+                    bool found = true;
+                    switch (m) {
+                        case InverseMethod::Exact: found = whole; break;
+                        case InverseMethod::Ffill: break;
+                        case InverseMethod::Bfill: if (!whole) mpz_add_ui(k, k, 1); break;
+                        case InverseMethod::Nearest:
+                            if (to_half > 0 || (to_half == 0 && mpz_odd_p(fl))) mpz_add_ui(k, k, 1);
+                            break;
+                    }
+                    Rational::of(w.q_, p0);
+                    mpz_add(k, k, mpq_numref(w.q_));  // the position
+                    // an offset of 2^64 or more from p0 is beyond every uint64, whatever the method says
+                    const bool far = mpz_sizeinbase(fl, 2) > 64;  // floor(u) >= 2^64 or <= -2^64
+                    const bool fits = !far && mpz_sgn(k) >= 0 && mpz_sizeinbase(k, 2) <= 64;
+                    if (far) found = true;
+                    u64 want_p = 0;
+                    if (found && fits) mpz_export(&want_p, nullptr, 1, sizeof want_p, 0, 0, k);
+                    bool overflow = false;
+                    const std::optional<u64> got = rust::schemes::rounded::inverse(f, p0, f0, p1, f1, m, overflow);
+                    ++inverses;
+                    const bool same = !found ? (!got && !overflow)
+                                     : !fits ? (!got && overflow)
+                                             : (got && *got == want_p && !overflow);
+                    if (!same && ++mismatches <= 5)
+                        ADD_FAILURE() << "inverse(" << f << ", " << p0 << ", " << f0 << ", " << p1 << ", " << f1
+                                      << ", method " << static_cast<int>(m) << "): "
+                                      << (got ? std::to_string(*got) : overflow ? "overflow" : "none") << " vs "
+                                      << (!found ? "none" : !fits ? "overflow" : std::to_string(want_p)) << " (seed "
+                                      << gen::seed() << ")";
+                    mpz_clear(k);
+                }
+                mpz_clear(fl);
+                mpz_clear(two);
+            }
+        }
+    }
+    std::fesetround(FE_TONEAREST);
+    std::printf("rounded scheme: %" PRIu64 " forwards, %" PRIu64 " inverses, seed %" PRIu64 "\n", forwards, inverses,
+                gen::seed());
+    EXPECT_EQ(mismatches, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, EvaluationDifferential,
