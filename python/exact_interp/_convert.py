@@ -210,6 +210,8 @@ def _take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> 
         taken = take(obj.filled(obj.data.flat[0]) if masked else obj.data, param, missing, shaped)
         return _with_missing(taken, numpy.ma.getmaskarray(obj).reshape(-1) if masked else None)
     if isinstance(obj, numpy.ndarray):
+        if type(obj) is not numpy.ndarray:  # a subclass (a memory map, a matrix): its data as a plain array
+            obj = numpy.asarray(obj)
         obj = _no_longdouble(obj, param)
         if missing and obj.dtype.kind in "Mm" and numpy.isnat(obj).any():
             mask = numpy.isnat(obj).reshape(-1)

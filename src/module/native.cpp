@@ -109,9 +109,12 @@ Columned<F> make_columns(const View& xp, const View& values, Py_ssize_t columns,
     if (columns == 1) return {make_table<F>(xp, values, threads, checks), {}, 1};
     // values.length == columns · xp.length, without a product that could wrap
     const bool fits = columns >= 1 && values.length % columns == 0 && values.length / columns == xp.length;
-    if (!fits) {
-        const std::string note = "len(xp) = " + std::to_string(xp.length) + ", " + std::to_string(columns) +
-                                 " columns of " + std::to_string(values.length) + " values";
+    if (!fits) {  // the values' length per column where it divides (the front end's fp), else the count
+        const bool whole = columns >= 1 && values.length % columns == 0;
+        const std::string note = "len(xp) = " + std::to_string(xp.length) + ", " +
+                                 (whole ? "len(fp) = " + std::to_string(values.length / columns)
+                                        : std::to_string(columns) + " columns of " + std::to_string(values.length) +
+                                              " values");
         if (checks != Checks::Typed) throw Refused("xp and fp must have same length", note);
         throw NotedPanic("xp and fp must have same length", note);
     }
@@ -399,7 +402,9 @@ PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         if (!ensure_numpy_api()) return nullptr;
         View xp, fp;
         if (!accept(bound[0], Element::U64, "xp", xp)) return nullptr;
-        const bool is_float = is_typed(bound[1], Element::F64);
+        // float64 values take the float scheme, ndarray subclasses too (the typed functions take them)
+        const bool is_float = PyArray_Check(bound[1]) &&
+                              PyArray_DESCR(reinterpret_cast<PyArrayObject*>(bound[1]))->kind == 'f';
         if (!accept(bound[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
         const Py_ssize_t columns = bound[2] != nullptr ? PyLong_AsSsize_t(bound[2]) : 1;
         if (columns == -1 && PyErr_Occurred()) return nullptr;

@@ -470,6 +470,7 @@ def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
         (lambda: exact_interp.forward([1], [0, 5], np.array([[1.0, 2.0, 3.0], [4.0, 5.0, np.inf]]).reshape(2, 3, 1)),
          "fp[1, 2, 0] = inf: the values of a float table must be finite"),
         (lambda: exact_interp.forward([1], [0, 5, 9], [1, 2]), "len(xp) = 3, len(fp) = 2"),
+        (lambda: exact_interp.forward([1], [0, 5, 9], [[1, 2], [3, 4]]), "len(xp) = 3, len(fp) = 2"),
         (lambda: exact_interp.Interpolator(np.array([0, 5, 1]), [1, 2, 3]), "xp[1] = 5 is not below xp[2] = 1"),
         # the segment's knot, not the table's first non-finite one; a NaN query ahead of any knot
         (lambda: exact_interp.forward_float(np.array([25], np.uint64), np.array([0, 10, 20, 30], np.uint64),
@@ -564,6 +565,13 @@ def _berlin_on_arrow():
         (lambda: exact_interp.forward([50], [0, 10], [0.0, 1.0], right=np.float16(0.5)).tolist(), [0.5]),
         (lambda: exact_interp.forward([50], [0, 10], [0.0, 1.0], right=np.longdouble(2)).tolist(), [2.0]),
         (lambda: exact_interp.forward([50], [0, 10], [0.0, 1.0], right=np.array(2.0)).tolist(), [2.0]),
+        # ndarray subclasses other than masked arrays: their data, through every entry
+        (lambda: exact_interp.Interpolator(np.array([0, 4], np.uint64).view(np.recarray),
+                                           np.array([0.0, 8.0]).view(np.recarray)).forward([1]).tolist(), [2.0]),
+        (lambda: exact_interp.forward(np.array([1], np.uint64).view(np.recarray), np.array([0, 4], np.uint64),
+                                      np.array([0.0, 8.0]).view(np.recarray)).tolist(), [2.0]),
+        (lambda: exact_interp.inverse(np.array([2.0]).view(np.recarray), np.array([0, 4], np.uint64),
+                                      np.array([0.0, 8.0]).view(np.recarray)).tolist(), [1]),
         # containers kept: pandas Index kinds, Polars Int128, all-null Arrow, xarray value columns' own dimension
         (lambda: type(exact_interp.forward(pd.RangeIndex(3), [0, 10], [0, 7])).__name__, "Index"),
         (lambda: exact_interp.forward(pd.CategoricalIndex([1, 2]), [0, 10], [0, 7]).tolist(), [1, 1]),
