@@ -13,11 +13,14 @@ import sys
 import time
 from functools import partial
 
-import dask
-import dask.array as da
 import numpy as np
 import pytest
-from distributed import Client, LocalCluster
+
+pytestmark = pytest.mark.dask
+dask = pytest.importorskip("dask", reason="exact_interp.dask needs dask[array]")
+da = pytest.importorskip("dask.array", reason="exact_interp.dask needs dask[array]")
+distributed = pytest.importorskip("distributed", reason="the cluster tests need distributed")
+Client, LocalCluster = distributed.Client, distributed.LocalCluster
 
 import exact_interp
 import exact_interp.dask as ed

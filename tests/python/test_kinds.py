@@ -6,17 +6,22 @@ the refusals with their messages."""
 import pickle
 
 import numpy as np
-import pandas as pd
-import polars as pl
-import pyarrow as pa
 import pytest
-import xarray as xr
-from conftest import Outside, ref_forward_int, ref_inverse_int
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
 
-import exact_interp
-import exact_interp.dask
+pytestmark = [pytest.mark.pandas, pytest.mark.polars, pytest.mark.pyarrow, pytest.mark.xarray, pytest.mark.hypothesis,
+              pytest.mark.dask]
+pd = pytest.importorskip("pandas", reason="the containers of other libraries need pandas")
+pl = pytest.importorskip("polars", reason="the containers of other libraries need polars")
+pa = pytest.importorskip("pyarrow", reason="the containers of other libraries need pyarrow")
+xr = pytest.importorskip("xarray", reason="the containers of other libraries need xarray")
+pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
+pytest.importorskip("dask", reason="the Dask rows need dask[array]")
+from conftest import Outside, ref_forward_int, ref_inverse_int  # noqa: E402
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+import exact_interp  # noqa: E402
+import exact_interp.dask  # noqa: E402
 
 METHODS = [None, "nearest", "ffill", "bfill"]
 I64 = (-(2**63), 2**63 - 1)

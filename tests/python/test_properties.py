@@ -4,8 +4,11 @@ reference, and the float functions' round trips where they are exact."""
 import numpy as np
 import pytest
 from conftest import Outside, ref_forward_int, ref_inverse_int
-from hypothesis import HealthCheck, assume, given, settings
-from hypothesis import strategies as st
+
+pytestmark = pytest.mark.hypothesis
+pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
+from hypothesis import HealthCheck, assume, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
 
 U64 = st.one_of(
     st.integers(0, 2**64 - 1),

@@ -8,8 +8,11 @@ import time
 import numpy as np
 import pytest
 from conftest import f64, i64, u64
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
+
+pytestmark = pytest.mark.hypothesis
+pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
 
 NAMES = ["forward_int", "forward_float", "inverse_int", "inverse_float"]
 DTYPES = [
