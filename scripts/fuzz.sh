@@ -9,8 +9,7 @@ source scripts/lib.sh
 
 seconds=${1:-60}
 install_system_packages clang libclang-rt-14-dev
-CXX=clang++ configure_and_build build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DRUST_FUZZ=ON -DRUST_MODULE=OFF \
-    -DRUST_SANITIZE=ON -DRUST_WERROR=ON
+build_preset fuzz
 mkdir -p build/fuzz-findings
 for target in fuzz_evaluation fuzz_f80; do
     corpus=build/fuzz-corpus/$target

@@ -15,14 +15,25 @@ install_system_packages() {
     command -v cmake >/dev/null 2>&1 || python3 -m pip install -q cmake
 }
 
-# configure_and_build DIR [cmake options…]
-configure_and_build() {
-    local dir=$1
+# build_preset NAME [cmake options…]: the configuration NAME of CMakePresets.json
+# (into build/…, as the preset names it), built.
+build_preset() {
+    local name=$1
     shift
     local generator=()
     command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-    cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release "$@"
-    cmake --build "$dir" -j "$(nproc)"
+    cmake --preset "$name" "${generator[@]}" "$@"
+    cmake --build "$(preset_dir "$name")" -j "$(nproc)"
+}
+
+# preset_dir NAME: the build folder of a preset.
+preset_dir() {
+    case $1 in
+        default) echo build/test ;;
+        clang) echo build/test-clang ;;
+        portable) echo build/test-portable ;;
+        *) echo "build/$1" ;;
+    esac
 }
 
 # make_venv DIR PACKAGES…: a virtual environment with these packages, made

@@ -11,8 +11,7 @@ source scripts/lib.sh
 
 install_system_packages
 make_venv build/venv-np2 "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10"
-configure_and_build build/asan -DRUST_SANITIZE=ON -DRUST_TESTS=ON -DRUST_MODULE=ON -DRUST_WERROR=ON \
-    -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
+build_preset asan -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
 
 export ASAN_OPTIONS=abort_on_error=1:allocator_may_return_null=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
@@ -29,8 +28,7 @@ ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$P
 (cd tests/python && RUST_SANITIZED=1 ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" \
     PYTHONPATH="$PWD/../../build/asan" ../../build/venv-np2/bin/python -m pytest -q -p no:cacheprovider .)
 
-configure_and_build build/tsan -DRUST_TSAN=ON -DRUST_TESTS=ON -DRUST_MODULE=ON -DRUST_WERROR=ON \
-    -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
+build_preset tsan -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
 report=$PWD/build/tsan-report
 rm -f "$report".*
 export TSAN_OPTIONS="halt_on_error=1:exitcode=66:log_path=$report"

@@ -24,12 +24,11 @@ source scripts/lib.sh
 install_system_packages clang
 
 echo "== C++ core"
-configure_and_build build/test -DRUST_TESTS=ON -DRUST_BENCH=ON -DRUST_MODULE=OFF -DRUST_WERROR=ON
+build_preset default
 ctest --test-dir build/test --output-on-failure -j "$(nproc)"
 
 echo "== C++ core under Clang"
-CXX=clang++ configure_and_build build/test-clang -DCMAKE_CXX_COMPILER=clang++ -DRUST_TESTS=ON -DRUST_MODULE=OFF \
-    -DRUST_WERROR=ON
+build_preset clang
 ctest --test-dir build/test-clang --output-on-failure -j "$(nproc)"
 
 echo "== Cross-target check"
