@@ -117,7 +117,7 @@ def _sequence(items: list[Any], param: str) -> numpy.ndarray[Any, Any]:
         return numpy.array([_exact_double(v, param) if _is_float(v) else float(v) for v in items], dtype=_F64)
     try:
         return numpy.asarray(items)
-    except ValueError as error:  # elements of different shapes: no array holds them
+    except ValueError:  # elements of different shapes: no array holds them
         raise TypeError(f"argument '{param}': its elements have different shapes, so it has no shape") from None
 
 
