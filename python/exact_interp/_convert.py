@@ -860,18 +860,19 @@ def _wants_missing(missing: Any) -> bool:
 # ---- the entries of exact_interp._native that take every kind --------------
 
 
-def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None) -> Any:
+def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None,
+            duplicates: Any = None) -> Any:
     """exact_interp.forward for arguments of other kinds than the typed ones."""
     query = take(x, "x", _wants_missing(missing), shaped=True)
-    typed, shape, kinds = checked_table(xp, fp)
+    typed, shape, kinds = checked_table(xp, fp, duplicates=duplicates)
     return call_forward(typed, shape, kinds, query, workers, left, right, missing)
 
 
 def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
-            missing: Any = None) -> Any:
+            missing: Any = None, duplicates: Any = None) -> Any:
     """exact_interp.inverse for arguments of other kinds than the typed ones."""
     query = take(f, "f", _wants_missing(missing), shaped=True)
-    typed, _, kinds = checked_table(xp, fp, columns=False)
+    typed, _, kinds = checked_table(xp, fp, columns=False, duplicates=duplicates)
     return call_inverse(typed, kinds, query, method, workers, left, right, missing)
 
 
@@ -882,7 +883,25 @@ def is_typed(xp: Any, fp: Any) -> bool:
             and xp.dtype == _U64 and (fp.dtype == _I64 or fp.dtype == _F64))
 
 
-def checked_table(xp: Any, fp: Any, columns: bool = True) -> tuple[Any, tuple[int, ...] | None, tuple[Kind, Kind]]:
+_DUPLICATES = (None, "raise", "first", "last")
+
+
+def _one_per_position(keys: Array, typed_fp: Array, rows: int, duplicates: Any) -> tuple[Array, Array]:
+    """The knots with one of each run of equal positions kept: the first or the last; "raise" (or None) keeps
+    them all, for the table's check to refuse."""
+    if not isinstance(duplicates, (str, type(None))) or duplicates not in _DUPLICATES:
+        raise ValueError(f"duplicates must be 'raise', 'first' or 'last', not {duplicates!r}")
+    if duplicates in (None, "raise") or len(keys) < 2 or rows != len(keys):
+        return keys, typed_fp
+    equal = keys[1:] == keys[:-1]
+    if not equal.any():
+        return keys, typed_fp
+    keep = numpy.concatenate(([True], ~equal)) if duplicates == "first" else numpy.concatenate((~equal, [True]))
+    return keys[keep], typed_fp.reshape(rows, -1)[keep].reshape(-1)
+
+
+def checked_table(xp: Any, fp: Any, columns: bool = True,
+                  duplicates: Any = None) -> tuple[Any, tuple[int, ...] | None, tuple[Kind, Kind]]:
     """The native table of knots of any kind, checked once (lengths, finite values, the order of xp, or of fp where
     `columns` is false, the inverse's: ValueError naming the knot in the caller's terms); the value columns' shape
     (None for one-dimensional values) and the kinds."""
@@ -891,6 +910,10 @@ def checked_table(xp: Any, fp: Any, columns: bool = True) -> tuple[Any, tuple[in
     keys, axis = positions_axis(take(xp, "xp"), "xp")
     knots_f = take(fp, "fp", shaped=columns)
     typed_fp, kind = values_axis(knots_f, "fp")
+    rows, given = (knots_f.shape[0] if knots_f.shape is not None else len(typed_fp)), len(keys)
+    keys, typed_fp = _one_per_position(keys, typed_fp, rows, duplicates)
+    if knots_f.shape is not None and len(keys) != given:  # value columns of the knots kept
+        knots_f.shape = (len(keys),) + knots_f.shape[1:]
     shape, count, values = None, 1, typed_fp
     if knots_f.shape is not None:
         shape = _Columns(knots_f.shape[1:])

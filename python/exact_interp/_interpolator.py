@@ -36,6 +36,9 @@ class Interpolator(Generic[_Value]):
         Of shape ``(len(xp), ...)`` for value columns over the same
         positions (the forward only): each key's segment is found once for
         all of them.
+    duplicates : {'raise', 'first', 'last'}, optional
+        Knots at equal positions: refused (default, naming the pair), or
+        the first or the last of each such run kept.
 
     Raises
     ------
@@ -77,12 +80,12 @@ class Interpolator(Generic[_Value]):
     _kinds: Any
     _shape: tuple[int, ...] | None  # value columns: their shape (fp's after its first axis)
 
-    def __init__(self, xp: Any, fp: Any) -> None:
+    def __init__(self, xp: Any, fp: Any, *, duplicates: str = "raise") -> None:
         convert = _convert()
-        if convert.is_typed(xp, fp):  # the typed dtypes, as the typed functions take them
+        if convert.is_typed(xp, fp) and duplicates in ("raise", None):  # the typed dtypes, as the typed functions take them
             table, shape, kinds = _native.Table(xp, fp), None, None
         else:
-            table, shape, kinds = convert.checked_table(xp, fp)
+            table, shape, kinds = convert.checked_table(xp, fp, duplicates=duplicates)
         self._set(table, kinds, shape)
 
     def _set(self, table: Any, kinds: Any, shape: tuple[int, ...] | None) -> None:

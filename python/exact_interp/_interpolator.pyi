@@ -29,6 +29,9 @@ class Interpolator(Generic[_Value]):
         Of shape ``(len(xp), ...)`` for value columns over the same
         positions (the forward only): each key's segment is found once for
         all of them.
+    duplicates : {'raise', 'first', 'last'}, optional
+        Knots at equal positions: refused (default, naming the pair), or
+        the first or the last of each such run kept.
 
     Raises
     ------
@@ -71,14 +74,24 @@ class Interpolator(Generic[_Value]):
     # Interpolator[Any], whose results are in the kinds of its knots.
     @overload
     def __new__(
-        cls, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.int64]
+        cls,
+        xp: numpy.typing.NDArray[numpy.uint64],
+        fp: numpy.typing.NDArray[numpy.int64],
+        *,
+        duplicates: Literal["raise", "first", "last"] = "raise",
     ) -> Interpolator[numpy.int64]: ...
     @overload
     def __new__(
-        cls, xp: numpy.typing.NDArray[numpy.uint64], fp: numpy.typing.NDArray[numpy.float64]
+        cls,
+        xp: numpy.typing.NDArray[numpy.uint64],
+        fp: numpy.typing.NDArray[numpy.float64],
+        *,
+        duplicates: Literal["raise", "first", "last"] = "raise",
     ) -> Interpolator[numpy.float64]: ...
     @overload
-    def __new__(cls, xp: _Data, fp: _Data) -> Interpolator[Any]: ...
+    def __new__(
+        cls, xp: _Data, fp: _Data, *, duplicates: Literal["raise", "first", "last"] = "raise"
+    ) -> Interpolator[Any]: ...
     def forward(
         self,
         x: _Data,

@@ -355,6 +355,7 @@ def forward(
     left: Rule | _Fill | None = "raise",
     right: Rule | _Fill | None = "raise",
     missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> _Container:
     """Positions to values, for positions and values of every kind, exactly.
 
@@ -391,6 +392,9 @@ def forward(
     missing : 'raise' or scalar, optional
         A fill for the query's missing elements (NaT, nulls, masked
         elements) instead of the error.
+    duplicates : {'raise', 'first', 'last'}, optional
+        Knots at equal positions: refused (default, naming the pair), or
+        the first or the last of each such run kept.
 
     Returns
     -------
@@ -440,6 +444,7 @@ def forward(
     left: Rule | _Fill | None = "raise",
     right: Rule | _Fill | None = "raise",
     missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> numpy.typing.NDArray[_Forward]: ...
 @overload
 def forward(
@@ -451,6 +456,7 @@ def forward(
     left: Rule | _Fill | None = "raise",
     right: Rule | _Fill | None = "raise",
     missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> Any: ...
 
 _Position = TypeVar("_Position", numpy.uint64, numpy.int64, numpy.datetime64, numpy.timedelta64)
@@ -466,6 +472,7 @@ def inverse(
     left: Rule | _Fill | None = None,
     right: Rule | _Fill | None = None,
     missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> _Container:
     """Values to positions, for positions and values of every kind, exactly.
 
@@ -498,6 +505,9 @@ def inverse(
         A fill position for missing values (NaT, NaN, nulls, masked
         elements) and, under ``method=None``, for values at no whole
         position.
+    duplicates : {'raise', 'first', 'last'}, optional
+        Knots at equal positions: refused (default, naming the pair), or
+        the first or the last of each such run kept.
 
     Returns
     -------
@@ -537,6 +547,7 @@ def inverse(
     left: Rule | _Fill | None = None,
     right: Rule | _Fill | None = None,
     missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> numpy.typing.NDArray[_Position]: ...
 @overload
 def inverse(
@@ -549,6 +560,7 @@ def inverse(
     left: Rule | _Fill | None = None,
     right: Rule | _Fill | None = None,
     missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> Any: ...
 
 class Table(Generic[_Value]):

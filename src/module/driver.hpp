@@ -127,9 +127,17 @@ void check_front_end(const piecewise::Interp<u64, F>& table, const F* more, std:
                                       "] = " + note_text(f[k]) + ": the values of a float table must be finite");
         }
     }
-    if (checks == Checks::Forward && !table.xp_increasing())
+    if (checks == Checks::Forward && !table.xp_increasing()) {
+        const auto& xp = table.xp();
+        std::size_t k = 0;
+        while (k + 1 < xp.size() && xp[k] < xp[k + 1]) ++k;
+        const bool equal = k + 1 < xp.size() && xp[k] == xp[k + 1];
         throw Refused("xp must be strictly increasing",
-                      order_note(table.xp(), "xp", ": the positions must increase strictly"));
+                      equal ? "xp[" + std::to_string(k) + "] = " + note_text(xp[k]) + " equals xp[" +
+                                  std::to_string(k + 1) + "]: the positions must increase strictly; duplicates='first' "
+                                  "or 'last' keeps one knot of each position"
+                            : order_note(xp, "xp", ": the positions must increase strictly"));
+    }
     if (checks == Checks::Inverse && !table.fp_increasing())
         throw Refused("fp must be strictly increasing",
                       order_note(table.fp(), "fp", ": the inverse needs values that increase strictly"));

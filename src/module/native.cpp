@@ -219,17 +219,34 @@ constexpr Checks kFrontEndChecks = D == Direction::Forward ? Checks::Forward : C
 // forward(x, xp, fp) and inverse(f, xp, fp, method) of any accepted kinds:
 // arrays of the typed functions' own dtypes go to them directly, everything
 // else through the conversions.
+// The front end's keywords: the typed functions' and `duplicates`, the rule for
+// knots at equal positions, which the conversions apply.
+constexpr const char* kFrontForwardParams[] = {"x", "xp", "fp", "workers", "left", "right", "missing", "duplicates"};
+constexpr const char* kFrontInverseParams[] = {"f",    "xp",    "fp",      "method",    "workers",
+                                               "left", "right", "missing", "duplicates"};
+
+// Whether `duplicates` (null where not given) leaves the knots as they are.
+bool raises_on_duplicates(PyObject* word) {
+    if (word == nullptr || word == Py_None) return true;
+    const char* text = PyUnicode_Check(word) ? PyUnicode_AsUTF8AndSize(word, nullptr) : nullptr;
+    if (text == nullptr) PyErr_Clear();
+    return text != nullptr && std::strcmp(text, "raise") == 0;
+}
+
 template <Direction D>
 PyObject* front_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return in_module(module, [&]() -> PyObject* {
-        static constexpr Signature forward{"forward", kForwardParams, 7, 3, 3};
-        static constexpr Signature inverse{"inverse", kInverseParams, 8, 4, 3};
+        static constexpr Signature forward{"forward", kFrontForwardParams, 8, 3, 3};
+        static constexpr Signature inverse{"inverse", kFrontInverseParams, 9, 4, 3};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
         PyObject* bound[Signature::kMaxParams] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         constexpr int rules = D == Direction::Forward ? 4 : 5;  // left, right, missing
-        if (is_typed(bound[1], Element::U64) && plain_rules(bound + rules)) {
+        constexpr int duplicates = rules + 3;                   // in the typed functions' place of _nat
+        PyObject* const rule = bound[duplicates];
+        bound[duplicates] = nullptr;
+        if (is_typed(bound[1], Element::U64) && plain_rules(bound + rules) && raises_on_duplicates(rule)) {
             const Element query = D == Direction::Forward ? Element::U64 : Element::I64;
             if (is_typed(bound[2], Element::I64) && is_typed(bound[0], query))
                 return call_bound<D, i64, true>(sig, bound, kFrontEndChecks<D>);
@@ -237,10 +254,10 @@ PyObject* front_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                 return call_bound<D, f64, true>(sig, bound, kFrontEndChecks<D>);
         }
         if constexpr (D == Direction::Forward)
-            return convert("forward", {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6]});
+            return convert("forward", {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6], rule});
         else
             return convert("inverse",
-                           {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6], bound[7]});
+                           {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6], bound[7], rule});
     });
 }
 
@@ -326,11 +343,11 @@ PyMethodDef functions[] = {
      "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
      RUST_DOC_inverse_float},
     {"forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
-     "forward(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
+     "forward(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise', duplicates='raise')\n--\n\n"
      RUST_DOC_forward},
     {"inverse", function(&front_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
-     RUST_DOC_inverse},
+     "inverse(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise', "
+     "duplicates='raise')\n--\n\n" RUST_DOC_inverse},
     {nullptr, nullptr, 0, nullptr},
 };
 

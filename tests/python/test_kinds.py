@@ -405,6 +405,10 @@ def test_scalars_and_python_ints():
             np.broadcast_to(np.uint64(5), (2**59,))), MemoryError, ""),
         (lambda: exact_interp._native.Table(np.arange(1, 5, dtype=np.uint64), np.zeros(0, np.int64), 2**62),
          ValueError, "xp and fp must have same length"),
+        (lambda: exact_interp.forward([5], [0, 10], [0, 1], duplicates="bogus"), ValueError,
+         "duplicates must be 'raise', 'first' or 'last', not 'bogus'"),
+        (lambda: exact_interp.forward_int(U, U, I, duplicates="first"), TypeError,  # type: ignore[call-arg]
+         "forward_int() got an unexpected keyword argument 'duplicates'"),
         # results no unit of the query's container holds exactly
         (lambda: exact_interp.inverse(pd.Series([1, 3]), np.array([0, 7], "M8[ps]"), [0, 7]), ValueError,
          "argument 'f': a pandas Series holds no unit (ns, us, ms, s) in which these datetime64[ps] results are exact"),
@@ -492,6 +496,8 @@ def test_typed_arrays_keep_the_typed_messages_and_fatal_errors():
         (lambda: exact_interp.inverse([8], [0, 10], [0, 7], right="extrapolate"),
          "f[0] = 8 lies above the table, whose values run from 0 to 7, and extrapolates to no whole position; "
          "method='nearest', 'ffill' or 'bfill', or missing=<a fill position>, answers it"),
+        (lambda: exact_interp.forward([5], [-3, 10, 10], [0, 1, 2]),
+         "xp[1] = 10 equals xp[2]: the positions must increase strictly; duplicates='first' or 'last' keeps one"),
         # a table of one knot: only what can answer
         (lambda: exact_interp.forward([5], [0], [1]), "x[0] = 5 lies above the table, whose only knot has xp[0] = 0; "
                                                       "right='clamp' or right=<a fill value> answers it"),
@@ -577,6 +583,17 @@ def _berlin_on_arrow():
                                       np.array([0.0, 8.0]).view(np.recarray)).tolist(), [2.0]),
         (lambda: exact_interp.inverse(np.array([2.0]).view(np.recarray), np.array([0, 4], np.uint64),
                                       np.array([0.0, 8.0]).view(np.recarray)).tolist(), [1]),
+        # knots at equal positions: the first or the last of each run kept, by every entry and kind
+        (lambda: exact_interp.forward([5, 15], [0, 10, 10, 20], [0, 1, 5, 7], duplicates="first").tolist(), [0, 4]),
+        (lambda: exact_interp.forward([5, 15], [0, 10, 10, 20], [0, 1, 5, 7], duplicates="last").tolist(), [2, 6]),
+        (lambda: exact_interp.forward(U * 5, np.array([0, 10, 10], np.uint64), np.array([0, 10, 50]),
+                                      duplicates="last").tolist(), [0, 50]),
+        (lambda: exact_interp.Interpolator(np.array([0, 10, 10, 20], np.uint64), np.array([0.0, 1.0, 5.0, 7.0]),
+                                           duplicates="first").forward(np.array([15], np.uint64)).tolist(), [4.0]),
+        (lambda: exact_interp.forward([5], [0, 10, 10, 20], [[0, 1], [1, 2], [5, 6], [7, 8]],
+                                      duplicates="last").tolist(), [[2, 4]]),
+        (lambda: exact_interp.inverse([3, 6], np.array([0, 10, 10, 20], "M8[s]"), [0, 4, 4, 8], "nearest",
+                                      duplicates="first").astype(np.int64).tolist(), [8, 15]),
         # containers kept: pandas Index kinds, Polars Int128, all-null Arrow, xarray value columns' own dimension
         (lambda: type(exact_interp.forward(pd.RangeIndex(3), [0, 10], [0, 7])).__name__, "Index"),
         (lambda: exact_interp.forward(pd.CategoricalIndex([1, 2]), [0, 10], [0, 7]).tolist(), [1, 1]),
