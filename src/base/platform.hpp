@@ -5,6 +5,7 @@
 #pragma once
 
 #include <bit>
+#include <cfenv>
 #include <cstdint>
 
 // The unwind with which the C runtime ends a thread (glibc's pthread_exit
@@ -36,6 +37,15 @@
 #define RUST_OUT_OF_LINE
 #endif
 
+// The floating-point control and status registers, read directly where the
+// instruction set is known (x86-64's MXCSR, aarch64's FPCR and FPSR).
+#if !defined(RUST_PORTABLE) && (defined(__GNUC__) || defined(__clang__)) && defined(__SSE2__)
+#include <xmmintrin.h>
+#define RUST_FLOAT_REGISTERS_X86 1
+#elif !defined(RUST_PORTABLE) && (defined(__GNUC__) || defined(__clang__)) && defined(__aarch64__)
+#define RUST_FLOAT_REGISTERS_ARM 1
+#endif
+
 namespace rust::platform {
 
 // The leading zero bits of a nonzero word: the instruction without the test
@@ -57,5 +67,61 @@ inline void prefetch(const void* p) {
     (void)p;
 #endif
 }
+
+// Whether the calling thread's floating-point environment is the default
+// one: rounding to nearest, ties to even, subnormals neither flushed nor
+// read as zero, and (where the registers are read) every exception masked.
+// Double arithmetic whose bits are proven for that environment runs only
+// where this holds. Standard C++ reads the rounding mode and tells flushing
+// apart by two subnormal operations.
+inline bool default_float_environment() {
+#if defined(RUST_FLOAT_REGISTERS_X86)
+    return (_mm_getcsr() & 0xFFC0) == 0x1F80;  // DAZ, the six masks, the rounding control, FZ
+#elif defined(RUST_FLOAT_REGISTERS_ARM)
+    std::uint64_t fpcr;
+    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
+    return (fpcr & 0x03C89F07) == 0;  // the rounding mode, FZ, FZ16, DN, the trap enables, AH/FIZ/NEP
+#else
+    if (std::fegetround() != FE_TONEAREST) return false;
+    volatile double smallest_normal = 0x1p-1022, subnormal = 0x1p-1023;
+    return smallest_normal * 0.5 == 0x1p-1023 && subnormal * 2.0 == 0x1p-1022;  // not flushed, not read as zero
+#endif
+}
+
+// The floating-point status flags, kept over arithmetic that raises them
+// (the inexact flag, mostly) so that the caller's flags stay as they were:
+// `FloatStatus saved;` before, `saved.restore();` after.
+class FloatStatus {
+public:
+    FloatStatus() {
+#if defined(RUST_FLOAT_REGISTERS_X86)
+        saved_ = _mm_getcsr();
+#elif defined(RUST_FLOAT_REGISTERS_ARM)
+        __asm__ volatile("mrs %0, fpsr" : "=r"(saved_));
+#else
+        std::fegetexceptflag(&saved_, FE_ALL_EXCEPT);
+#endif
+    }
+    void restore() const {
+#if defined(RUST_FLOAT_REGISTERS_X86)
+        if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
+#elif defined(RUST_FLOAT_REGISTERS_ARM)
+        std::uint64_t now;
+        __asm__ volatile("mrs %0, fpsr" : "=r"(now));
+        if (now != saved_) __asm__ volatile("msr fpsr, %0" : : "r"(saved_));
+#else
+        std::fesetexceptflag(&saved_, FE_ALL_EXCEPT);
+#endif
+    }
+
+private:
+#if defined(RUST_FLOAT_REGISTERS_X86)
+    unsigned saved_;
+#elif defined(RUST_FLOAT_REGISTERS_ARM)
+    std::uint64_t saved_;
+#else
+    std::fexcept_t saved_;
+#endif
+};
 
 }  // namespace rust::platform

@@ -143,12 +143,20 @@ void check_front_end(const piecewise::Interp<u64, F>& table, const F* more, std:
                       order_note(table.fp(), "fp", ": the inverse needs values that increase strictly"));
 }
 
+// The typed functions answer by the float schemes' chain, the front end with
+// the exact rational rounded once.
+constexpr piecewise::Rounding rounding_of(Checks checks) {
+    return checks == Checks::Typed ? piecewise::Rounding::Chain : piecewise::Rounding::Once;
+}
+
 // The table from copies of the accepted knots. Lengths that differ are fatal
 // (Panic) for the typed functions, even where the query is empty; the front
-// end refuses them and checks the rest (check_front_end).
+// end refuses them and checks the rest (check_front_end). Its rounding is
+// that of the checks unless given.
 template <class F, bool GilFree>
 piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<GilFree>,
-                                     Checks checks = Checks::Typed) {
+                                     Checks checks = Checks::Typed,
+                                     std::optional<piecewise::Rounding> rounding = std::nullopt) {
     const bool release = GilFree && xp.length + fp.length >= kReleaseGil;
     const auto lengths = [&] {
         return "len(xp) = " + std::to_string(xp.length) + ", len(fp) = " + std::to_string(fp.length);
@@ -159,7 +167,7 @@ piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<Gil
         piecewise::Knots<F> f = copy<F>(fp);
         if (GilFree && x.size() != f.size())  // exhausted memory first, as the copies meet it
             throw NotedPanic("xp and fp must have same length", lengths());
-        return piecewise::Interp<u64, F>(std::move(x), std::move(f));
+        return piecewise::Interp<u64, F>(std::move(x), std::move(f), rounding.value_or(rounding_of(checks)));
     });
     if (checks != Checks::Typed) check_front_end<F>(table, nullptr, 1, checks);
     return table;

@@ -122,7 +122,7 @@ Columned<F> make_columns(const View& xp, const View& values, Py_ssize_t columns,
     first.start = values.start;
     first.stride = values.stride;
     first.length = xp.length;
-    piecewise::Interp<u64, F> table = make_table<F>(xp, first, threads);
+    piecewise::Interp<u64, F> table = make_table<F>(xp, first, threads, Checks::Typed, rounding_of(checks));
     piecewise::Knots<F> all = maybe_without_gil(values.length >= kReleaseGil, [&] { return copy<F>(values); });
     if (checks != Checks::Typed)
         check_front_end<F>(table, all.data() + xp.length, static_cast<std::size_t>(columns), checks);

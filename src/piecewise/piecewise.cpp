@@ -276,8 +276,7 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const
     const std::size_t n = xp_.size();
     const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
         return outside(xp_, fp_.data(), right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
-            return schemes::extrapolate(keys, c, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], rules.lowest, rules.highest,
-                                        to);
+            return continued(keys, c, i, fp_.data(), rules.lowest, rules.highest, to);
         });
     };
     const auto answer = [&](X x, SearchResult s, std::size_t = 0) -> Result<F> {
@@ -305,8 +304,7 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
     const std::size_t n = fp_.size();
     const auto beyond = [&](const F* keys, std::size_t count, bool right, X* o) {
         return outside(fp_, xp_.data(), right, rules, count, o, [&](std::size_t i, std::size_t c, X* to) {
-            return schemes::extrapolate(keys, c, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method, rules.lowest,
-                                        rules.highest, to);
+            return continued(keys, c, i, fp_.data(), rules.lowest, rules.highest, to, method);
         });
     };
     const auto answer = [&](F f, SearchResult s, std::size_t = 0) -> Result<X> {
@@ -336,7 +334,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
     const auto beyond_in = [&](std::size_t j, const X* keys, std::size_t count, bool right, F* o) {
         const F* f = column(j);
         return outside(xp_, f, right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
-            return schemes::extrapolate(keys, c, xp_[i - 1], f[i - 1], xp_[i], f[i], rules.lowest, rules.highest, to);
+            return continued(keys, c, i, f, rules.lowest, rules.highest, to);
         });
     };
     const auto answer_in = [&](std::size_t j, X x, SearchResult s) -> Result<F> {
@@ -347,8 +345,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
             const Stopped stop = beyond_in(j, &x, 1, s.index == n, &v);
             return stop.answered == 1 ? Result<F>::success(v) : Result<F>::failure(stop.error);
         }
-        const std::size_t i = s.index;
-        return Result<F>::success(ForwardScheme::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]));
+        return Result<F>::success(interior(x, s.index, f));
     };
     // Keys inside a segment, searched one by one or in lockstep, where every
     // column answers: kept and answered a column at a time (column 0 over
@@ -368,7 +365,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
             F* o = out + j * stride;
             for (std::size_t k = 0; k < kept_count; ++k) {
                 const std::size_t i = kept[k].segment;
-                o[kept[k].index] = ForwardScheme::forward(kept[k].x, xp_[i - 1], f[i - 1], xp_[i], f[i]);
+                o[kept[k].index] = interior(kept[k].x, i, f);
             }
         }
         kept_count = 0;
@@ -410,6 +407,11 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
             for (std::size_t j = 0; j < columns; ++j) {
                 const F* f = column(j);
+                if constexpr (std::is_same_v<F, f64>)
+                    if (once()) {
+                        schemes::rounded::forward(keys, count, xp_[i - 1], f[i - 1], xp_[i], f[i], o + j * stride);
+                        continue;
+                    }
                 ForwardCache& cache = caches[j];
                 if (cache.index != i) {
                     std::construct_at(&cache.segment, ForwardScheme::segment(xp_[i - 1], f[i - 1], xp_[i], f[i]));

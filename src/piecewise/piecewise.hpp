@@ -11,12 +11,14 @@
 #include <new>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "base/base.hpp"
 #include "base/platform.hpp"
 #include "kernels/kernels.hpp"
+#include "schemes/rounded.hpp"
 #include "schemes/schemes.hpp"
 
 namespace rust::piecewise {
@@ -69,6 +71,12 @@ constexpr Rules<X> method_rules(InverseMethod method) {
     r.right.rule = high ? Rule::Clamp : Rule::Raise;
     return r;
 }
+
+// How a table of float values answers inside its segments and beyond them:
+// Chain, the float schemes' 64-bit chain (the typed functions' bits); Once,
+// the exact rational rounded once (schemes/rounded.hpp). Integer values are
+// exact either way.
+enum class Rounding : std::uint8_t { Chain, Once };
 
 // A value or an error kind, never both.
 template <class T>
@@ -307,7 +315,7 @@ public:
 
     // Takes both vectors over. Lengths that differ are fatal: "xp and fp must
     // have same length" (both vectors are released on the way out).
-    Interp(Knots<X> xp, Knots<F> fp) {
+    Interp(Knots<X> xp, Knots<F> fp, Rounding rounding = Rounding::Chain) : rounding_(rounding) {
         if (xp.size() != fp.size()) panic("xp and fp must have same length");
         xp_increasing_ = strictly_increasing(xp.data(), xp.size());
         fp_increasing_ = strictly_increasing(fp.data(), fp.size());
@@ -324,6 +332,7 @@ public:
     const Knots<F>& fp() const { return fp_; }
     bool xp_increasing() const { return xp_increasing_; }
     bool fp_increasing() const { return fp_increasing_; }
+    Rounding rounding() const { return rounding_; }
 
     // Position to value. A knot answers with its value bit for bit; the strict
     // interior of a segment goes to the forward scheme.
@@ -395,6 +404,8 @@ private:
     // a longer one through the run kernels with the segment prepared once.
     // The same bits either way.
     void run_forward(std::size_t i, ForwardCache& cache, const X* keys, std::size_t count, F* out) const {
+        if constexpr (std::is_same_v<F, f64>)
+            if (once()) return schemes::rounded::forward(keys, count, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], out);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j) out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
             return;
@@ -403,6 +414,9 @@ private:
     }
     std::size_t run_inverse(std::size_t i, InverseCache& cache, const F* keys, std::size_t count, InverseMethod method,
                             X* out) const {
+        if constexpr (std::is_same_v<F, f64>)
+            if (once())
+                return schemes::rounded::inverse(keys, count, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method, out);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j) {
                 const std::optional<X> p = InverseScheme::inverse(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
@@ -422,7 +436,32 @@ private:
         if (s.hit) return R::success(fp_[s.index]);
         const std::size_t i = s.index, n = xp_.size();
         if (i == 0 || i == n) return R::failure(InterpError::OutOfBounds);
-        return R::success(ForwardScheme::forward(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
+        return R::success(interior(x, i, fp_.data()));
+    }
+
+    // Whether float answers are rounded once (integer values are exact).
+    bool once() const {
+        if constexpr (std::is_same_v<F, f64>) return rounding_ == Rounding::Once;
+        else return false;
+    }
+
+    // The answer for x strictly inside segment i of the values f (fp or a
+    // value column).
+    F interior(X x, std::size_t i, const F* f) const {
+        if constexpr (std::is_same_v<F, f64>)
+            if (rounding_ == Rounding::Once) return schemes::rounded::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]).value;
+        return ForwardScheme::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]);
+    }
+
+    // Keys beyond the segment i of the values f, continued (see schemes::extrapolate).
+    template <class K, class V, class... Method>
+    schemes::Stop continued(const K* keys, std::size_t count, std::size_t i, const F* f, V lowest, V highest, V* out,
+                            Method... method) const {
+        if constexpr (std::is_same_v<F, f64>)
+            if (rounding_ == Rounding::Once)
+                return schemes::rounded::extrapolate(keys, count, xp_[i - 1], f[i - 1], xp_[i], f[i], method...,
+                                                     lowest, highest, out);
+        return schemes::extrapolate(keys, count, xp_[i - 1], f[i - 1], xp_[i], f[i], method..., lowest, highest, out);
     }
 
     // The answer for a search result on a non-empty, strictly increasing fp.
@@ -439,7 +478,14 @@ private:
             if (method == InverseMethod::Nearest || method == InverseMethod::Ffill) return R::success(xp_[n - 1]);
             return R::failure(InterpError::OutOfBounds);
         }
-        const std::optional<X> p = InverseScheme::inverse(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+        std::optional<X> p;
+        if constexpr (std::is_same_v<F, f64>) {
+            bool overflow = false;  // never inside a segment
+            p = once() ? schemes::rounded::inverse(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method, overflow)
+                       : InverseScheme::inverse(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+        } else {
+            p = InverseScheme::inverse(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+        }
         if (!p) return R::failure(InterpError::NotFound);
         return R::success(*p);
     }
@@ -461,6 +507,7 @@ private:
     Knots<F> fp_;
     bool xp_increasing_ = true;
     bool fp_increasing_ = true;
+    Rounding rounding_ = Rounding::Chain;
 };
 
 extern template class Interp<u64, i64>;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "base/platform.hpp"
+
 namespace rust::schemes::rounded {
 
 namespace {
@@ -101,7 +103,7 @@ int sum_sign(const Product* products, int count) {
     return compare(positive, negative);
 }
 
-Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
+Value forward_exact(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
     assert(x0 < x1 && std::isfinite(f0) && std::isfinite(f1));
     // v = N/d, N = f0·a + f1·b, a = x1 - x, b = x - x0, d = x1 - x0 > 0: the
     // sign of v - c is that of N - c·d.
@@ -153,7 +155,7 @@ Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
     return {r == 0 ? 0.0 : r, false};
 }
 
-std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow) {
+std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow) {
     assert(f0 < f1 && std::isfinite(f) && std::isfinite(f1) && std::isfinite(f0));
     overflow = false;
     // p = x0 + u, u = Δ·(f - f0)/D with Δ = x1 - x0 and D = f1 - f0 > 0: for a
@@ -174,10 +176,28 @@ std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod 
     // outside the segment a p beyond range is an overflow either way).
     // floor(u), searched by bisection over the signed 65-bit range in two
     // halves: k >= 0 and k < 0 (magnitudes).
+    // First a window of whole numbers around a double estimate of u, where
+    // it holds u: a few products instead of a bisection over the range.
+    const auto as_signed = [](i64 k) { return k < 0 ? Signed{0 - static_cast<u64>(k), true} : Signed{static_cast<u64>(k), false}; };
+    const f64 estimate = std::floor((delta.negative ? -static_cast<f64>(delta.magnitude) : static_cast<f64>(delta.magnitude)) *
+                                    ((f - f0) / (f1 - f0)));
+    std::optional<Signed> window_floor;
+    if (std::fabs(estimate) < 0x1p62) {
+        i64 lo = static_cast<i64>(estimate) - 4, hi = static_cast<i64>(estimate) + 5;  // S(lo) >= 0 > S(hi) wanted
+        if (s(as_signed(lo), false) >= 0 && s(as_signed(hi), false) < 0) {
+            while (hi - lo > 1) {
+                const i64 mid = lo + (hi - lo) / 2;
+                if (s(as_signed(mid), false) >= 0) lo = mid;
+                else hi = mid;
+            }
+            window_floor = as_signed(lo);
+        }
+    }
     const Signed zero{0, false};
-    const int s0 = s(zero, false);
     Signed floor_k{};
-    if (s0 >= 0) {  // u >= 0: the largest magnitude k with S(k) >= 0
+    if (window_floor) {
+        floor_k = *window_floor;
+    } else if (s(zero, false) >= 0) {  // u >= 0: the largest magnitude k with S(k) >= 0
         u64 lo = 0, hi = ~u64{0};
         if (s({hi, false}, false) >= 0) {
             // u >= 2^64 - 1: past any uint64 offset unless below 2^64 (sign(u - 2^64) by 2^63·2)
@@ -244,6 +264,305 @@ std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod 
         return std::nullopt;
     }
     return x0 - back;
+}
+
+// ---- the fast path ------------------------------------------------------------
+
+namespace {
+
+#if RUST_FAST_PATH_COUNTS
+thread_local Counts fast_counts{};
+void tally(std::size_t keys, std::size_t exact) {
+    fast_counts.keys += keys;
+    fast_counts.exact += exact;
+}
+#else
+void tally(std::size_t, std::size_t) {}
+#endif
+
+// Zero, or a magnitude in [2^-800, 2^800]: every product, sum and quotient
+// the fast path forms of such values and 64-bit whole numbers stays a normal
+// double, far from overflow, and so does every error term it takes exactly.
+bool in_range(f64 v) {
+    const f64 m = std::fabs(v);
+    return m == 0 || (m >= 0x1p-800 && m <= 0x1p800);
+}
+
+// A whole number below 2^64 as hi + lo exactly, both doubles: itself below
+// 2^53, else its 53 high bits (bits 11 to 63) and the 11 low ones, so that
+// |lo| < 2^-42·hi.
+struct Split {
+    f64 hi, lo;
+};
+Split split(Signed v) {
+    const Split s = v.magnitude < (u64{1} << 53)
+                        ? Split{static_cast<f64>(v.magnitude), 0.0}
+                        : Split{static_cast<f64>(v.magnitude & ~u64{0x7FF}), static_cast<f64>(v.magnitude & 0x7FF)};
+    return v.negative ? Split{-s.hi, -s.lo} : s;
+}
+
+// The sum a + b as hi + lo exactly (TwoSum).
+Split two_sum(f64 a, f64 b) {
+    const f64 hi = a + b, back = hi - a;
+    return {hi, (a - (hi - back)) + (b - back)};
+}
+
+// The forward's segment for the fast path: d = x1 - x0 split, and the bound's
+// factor 2^-78 / dh.
+struct ForwardFast {
+    u64 x0, x1;
+    f64 f0, f1, dh, dl, bound;
+    bool fast;
+};
+
+ForwardFast forward_fast_segment(u64 x0, f64 f0, u64 x1, f64 f1) {
+    const Split d = split({x1 - x0, false});
+    return {x0, x1, f0, f1, d.hi, d.lo, 0x1p-78 / d.hi, in_range(f0) && in_range(f1)};
+}
+
+// The double nearest v = (f0·a + f1·b) / d, a = x1 - x, b = x - x0 (signed),
+// where the estimate decides it; nothing otherwise. In the default
+// environment only.
+//
+// The estimate. a = ah + al and b = bh + bl exactly (split); f0·ah = p + pe
+// and f1·bh = r + re exactly (FMA), p + r = sum + se exactly (TwoSum), so
+// N = f0·a + f1·b = sum + R, R = se + pe + re + f0·al + f1·bl. With
+// T = |p| + |r|: |se|, |pe|, |re| <= 2^-53·T and |f0·al| + |f1·bl| <= 2^-42·T,
+// so |R| <= 2^-41·T, and R computed (two rounded products, four sums) is
+// within 2^-90·T of it. sum = q0·dh + rem exactly (the remainder of a
+// rounded quotient, FMA), so v = q0 + c/d with c = rem + R - q0·dl,
+// |c| <= 2^-39·T; c is computed within 2^-89·T, dividing by dh instead of
+// d = dh + dl (|dl| < 2^-42·dh) errs by at most 2^-81·T/d, the division's
+// rounding by 2^-91·T/d. So qh + ql (Fast2Sum of q0 and q1, |q1| < |q0|)
+// lies within 2^-80·T/d of v, and E = T·2^-78/dh as computed exceeds that.
+// qh is qh + ql rounded, |ql| <= half an ulp of qh: v rounds to qh when
+// [qh + ql - E, qh + ql + E] lies strictly between the midpoints beside qh
+// (half an ulp away from zero, half the ulp below toward zero: a quarter
+// of the ulp above a power of two). Each comparison is of a rounded sum with
+// a double, which rounding cannot carry across. Every operand is normal
+// (in_range, and qh at least 2^-900), so every step above holds.
+std::optional<f64> forward_fast(const ForwardFast& s, u64 x) {
+    const Split a = split(difference(s.x1, x)), b = split(difference(x, s.x0));
+    const f64 p = s.f0 * a.hi, pe = std::fma(s.f0, a.hi, -p);
+    const f64 r = s.f1 * b.hi, re = std::fma(s.f1, b.hi, -r);
+    const Split sum = two_sum(p, r);
+    const f64 rest = sum.lo + (pe + re) + (s.f0 * a.lo + s.f1 * b.lo);
+    const f64 q0 = sum.hi / s.dh;
+    const f64 rem = std::fma(-q0, s.dh, sum.hi);
+    const f64 q1 = ((rem + rest) - q0 * s.dl) / s.dh;
+    const f64 qh = q0 + q1, ql = (q0 - qh) + q1;
+    const f64 e = (std::fabs(p) + std::fabs(r)) * s.bound;
+    const f64 m = std::fabs(qh);
+    if (!(m >= 0x1p-900)) return std::nullopt;  // zero or deep cancellation
+    const u64 bits = std::bit_cast<u64>(m);
+    const f64 away = (std::bit_cast<f64>(bits + 1) - m) * 0.5, toward = (m - std::bit_cast<f64>(bits - 1)) * 0.5;
+    const f64 t = std::signbit(qh) ? -ql : ql;  // ql, positive away from zero
+    if (t + e < away && e - t < toward) return qh;
+    return std::nullopt;
+}
+
+// The inverse's segment for the fast path: Δ = x1 - x0 split (signed),
+// D = f1 - f0 = Dh + Dl exactly, and the bound's factor 2^-84 / Dh.
+struct InverseFast {
+    u64 x0, x1;
+    f64 f0, f1;
+    Split delta, d;
+    f64 bound;
+    bool fast;
+};
+
+InverseFast inverse_fast_segment(u64 x0, f64 f0, u64 x1, f64 f1) {
+    const Split d = two_sum(f1, -f0);
+    return {x0, x1, f0, f1, split(difference(x1, x0)), d, 0x1p-84 / d.hi, in_range(f0) && in_range(f1)};
+}
+
+// What the fast path of the inverse made of a value.
+struct Decided {
+    enum Kind : std::uint8_t { Undecided, Position, NotFound } kind;
+    u64 position;
+};
+
+// The whole position of p = x0 + u, u = Δ·g / D with g = f - f0, by the
+// method, where the estimate decides it. In the default environment only.
+//
+// The estimate. g = gh + gl exactly (TwoSum), Δ = Δh + Δl exactly (split),
+// Δh·gh = ph + pe exactly (FMA); the other products of Δ·g are at most
+// 2^-42·|ph| (|Δl| < 2^-42·|Δh|, |gl| <= 2^-53·|gh|), so the rest R of
+// Δ·g = ph + R, computed, is within 2^-90·|ph| of it and |R| <= 2^-41·|ph|.
+// ph = q0·Dh + rem exactly, u = q0 + c/D with c = rem + R - q0·Dl, |c| <=
+// 2^-40·|ph|; computing c and dividing it by Dh (|Dl| <= 2^-53·Dh) errs by
+// at most 2^-88·|ph|/Dh, and E = |ph|·2^-84/Dh as computed exceeds that.
+// With |qh| < 2^62, k = floor(qh) + floor(ql) and t = (qh - floor(qh)) +
+// (ql - floor(ql)): both parts exact and in [0, 1), their sum within 2^-52
+// of the exact one, so u = k + t' with |t' - t| <= E + 2^-52. The floor of u
+// and its fraction are decided where that interval holds no whole number,
+// and the nearest where it holds no half either; a whole position never is
+// (the exact path settles those). Every operand is normal: in_range, and q0
+// at least 2^-900.
+Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
+    constexpr Decided undecided{Decided::Undecided, 0};
+    if (!in_range(f)) return undecided;
+    const Split g = two_sum(f, -s.f0);
+    const f64 ph = s.delta.hi * g.hi, pe = std::fma(s.delta.hi, g.hi, -ph);
+    const f64 rest = pe + s.delta.hi * g.lo + (s.delta.lo * g.hi + s.delta.lo * g.lo);
+    const f64 q0 = ph / s.d.hi;
+    if (!(std::fabs(q0) >= 0x1p-900)) return undecided;  // zero (a knot's own position) or tiny
+    const f64 rem = std::fma(-q0, s.d.hi, ph);
+    const f64 q1 = ((rem + rest) - q0 * s.d.lo) / s.d.hi;
+    const f64 qh = q0 + q1, ql = (q0 - qh) + q1;
+    if (!(std::fabs(qh) < 0x1p62)) return undecided;
+    const f64 e = std::fabs(ph) * s.bound + 0x1p-52;
+    const f64 wh = std::floor(qh), wl = std::floor(ql);
+    const f64 t = (qh - wh) + (ql - wl);  // in [0, 2]
+    i64 k = static_cast<i64>(wh) + static_cast<i64>(wl);
+    f64 fraction;
+    if (t - e > 0 && t + e < 1) {
+        fraction = t;
+    } else if (t - e > 1 && t + e < 2) {
+        fraction = t - 1;  // exact
+        ++k;
+    } else {
+        return undecided;  // near a whole number
+    }
+    switch (method) {
+        case InverseMethod::Exact: return {Decided::NotFound, 0};
+        case InverseMethod::Ffill: break;
+        case InverseMethod::Bfill: ++k; break;
+        case InverseMethod::Nearest:
+            if (fraction - e > 0.5) ++k;
+            else if (!(fraction + e < 0.5)) return undecided;  // near a half
+            break;
+    }
+    // x0 + k within uint64, else the exact path reports the overflow
+    if (k >= 0 ? static_cast<u64>(k) > ~s.x0 : 0 - static_cast<u64>(k) > s.x0) return undecided;
+    return {Decided::Position, s.x0 + static_cast<u64>(k)};
+}
+
+}  // namespace
+
+Counts counts() {
+#if RUST_FAST_PATH_COUNTS
+    return fast_counts;
+#else
+    return {0, 0};
+#endif
+}
+
+namespace {
+
+// Each key's answer, the fast path's where it decides, the exact path's
+// otherwise, handed to sink(j, answer) in order until it returns false:
+// how many keys were handed. The caller's status flags are kept.
+template <class Sink>
+std::size_t forward_keys(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, Sink&& sink) {
+    const platform::FloatStatus status;
+    const ForwardFast s = forward_fast_segment(x0, f0, x1, f1);
+    const bool fast = s.fast && platform::default_float_environment();
+    std::size_t j = 0, exact = 0;
+    for (; j < count; ++j) {
+        const std::optional<f64> v = fast ? forward_fast(s, x[j]) : std::nullopt;
+        if (!v) ++exact;
+        if (!sink(j, v ? Value{*v, false} : forward_exact(x[j], x0, f0, x1, f1))) break;
+    }
+    status.restore();
+    tally(j < count ? j + 1 : j, exact);  // with the key that stopped the run
+    return j;
+}
+
+// The same for the inverse: sink(j, position, overflow), the position
+// absent where NotFound or `overflow`. Values are finite.
+template <class Sink>
+std::size_t inverse_keys(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
+                         Sink&& sink) {
+    const platform::FloatStatus status;
+    const InverseFast s = inverse_fast_segment(x0, f0, x1, f1);
+    const bool fast = s.fast && platform::default_float_environment();
+    std::size_t j = 0, exact = 0;
+    for (; j < count; ++j) {
+        const Decided d = fast ? inverse_fast(s, f[j], method) : Decided{Decided::Undecided, 0};
+        bool overflow = false;
+        std::optional<u64> p;
+        if (d.kind == Decided::Position) {
+            p = d.position;
+        } else if (d.kind == Decided::Undecided) {
+            ++exact;
+            p = inverse_exact(f[j], x0, f0, x1, f1, method, overflow);
+        }
+        if (!sink(j, p, overflow)) break;
+    }
+    status.restore();
+    tally(j < count ? j + 1 : j, exact);
+    return j;
+}
+
+}  // namespace
+
+Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
+    Value v{};
+    forward_keys(&x, 1, x0, f0, x1, f1, [&](std::size_t, Value r) {
+        v = r;
+        return true;
+    });
+    return v;
+}
+
+std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow) {
+    std::optional<u64> out;
+    inverse_keys(&f, 1, x0, f0, x1, f1, method, [&](std::size_t, std::optional<u64> p, bool over) {
+        out = p;
+        overflow = over;
+        return true;
+    });
+    return out;
+}
+
+void forward(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64* out) {
+    forward_keys(x, count, x0, f0, x1, f1, [&](std::size_t j, Value r) {
+        out[j] = r.value;  // between f0 and f1: never an overflow
+        return true;
+    });
+}
+
+std::size_t inverse(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
+                    u64* out) {
+    return inverse_keys(f, count, x0, f0, x1, f1, method, [&](std::size_t j, std::optional<u64> p, bool) {
+        if (!p) return false;  // NotFound: between x0 and x1, never an overflow
+        out[j] = *p;
+        return true;
+    });
+}
+
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest,
+                 f64* out) {
+    bool over = false;
+    const std::size_t answered = forward_keys(x, count, x0, f0, x1, f1, [&](std::size_t j, Value r) {
+        over = r.overflow || r.value < lowest || r.value > highest;
+        if (over) return false;
+        out[j] = r.value;
+        return true;
+    });
+    return {answered, over ? Beyond::Overflow : Beyond::Ok};
+}
+
+Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64 lowest,
+                 u64 highest, u64* out) {
+    Beyond status = Beyond::Ok;
+    std::size_t done = 0;
+    while (done < count && status == Beyond::Ok) {
+        std::size_t finite = done;  // a run of finite values; a non-finite one is an overflow
+        while (finite < count && std::isfinite(f[finite])) ++finite;
+        const std::size_t start = done;
+        done += inverse_keys(f + start, finite - start, x0, f0, x1, f1, method,
+                             [&](std::size_t j, std::optional<u64> p, bool overflow) {
+                                 if (!p) status = overflow ? Beyond::Overflow : Beyond::NotFound;
+                                 else if (*p < lowest || *p > highest) status = Beyond::Overflow;
+                                 if (status != Beyond::Ok) return false;
+                                 out[start + j] = *p;
+                                 return true;
+                             });
+        if (status == Beyond::Ok && done < count) status = Beyond::Overflow;  // f[done] is not finite
+    }
+    return {done, status};
 }
 
 }  // namespace rust::schemes::rounded

@@ -12,16 +12,24 @@
 // they are. x may lie outside [x0, x1] and f outside [f0, f1]: the same
 // formulas over the segment extrapolate it.
 //
-// This is the exact path: every decision is the sign of a sum of a few
-// products w·c (w a whole number below 2^64 with its sign, c a double), taken
-// in integer arithmetic over the whole finite double range (sum_sign). It is
-// simple and slow on purpose: a fast path that estimates the rational in
-// double-double hands it only the keys whose estimate cannot decide.
+// Two paths reach these bits. The fast path estimates the rational in
+// double-double with a proven bound and answers wherever the bound cannot
+// reach a rounding boundary (a midpoint between doubles forward; a whole or
+// half position inverse). Every other key takes the exact path: the sign of
+// a sum of a few products w·c (w a whole number below 2^64 with its sign, c
+// a double), taken in integer arithmetic over the whole finite double range
+// (sum_sign). The fast path runs only in the default floating-point
+// environment, whose bits its proof assumes; elsewhere every key takes the
+// exact path, so neither depends on the caller's environment, and the
+// caller's status flags are kept.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "base/base.hpp"
+#include "schemes/schemes.hpp"
 
 namespace rust::schemes::rounded {
 
@@ -42,13 +50,41 @@ struct Value {
     bool overflow;  // the quotient rounds beyond the largest double
 };
 
-// Precondition x0 < x1, f0 and f1 finite.
-Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
+// The exact path of one key. forward: precondition x0 < x1, f0 and f1
+// finite. inverse: the whole position by the method, or nothing: Exact and
+// p not whole, or a position beyond uint64's range (`overflow` set; so is
+// any p at 2^64 or more from x0, whatever the method); precondition
+// f0 < f1, all three finite, x0 and x1 in any order.
+Value forward_exact(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
+std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow);
 
-// The whole position by the method, or nothing: Exact and p not whole, or a
-// position beyond uint64's range (`overflow` set; so is any p at 2^64 or more
-// from x0, whatever the method). Precondition f0 < f1, all three finite; x0
-// and x1 in any order.
+// The same answers, the fast path first.
+Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
 std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow);
+
+// Runs of keys over one segment, prepared once: forward, positions
+// x[0 … count-1] strictly inside (x0, x1), whose answers lie between f0 and
+// f1; inverse, values strictly inside (f0, f1), up to the first without a
+// whole position (Exact), returning how many were answered.
+void forward(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64* out);
+std::size_t inverse(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
+                    u64* out);
+
+// Keys beyond the segment, continued into out: as schemes::extrapolate, an
+// answer outside [lowest, highest] (or beyond the largest double, or a
+// non-finite value to the inverse) is Overflow, and the inverse's Exact
+// stops at NotFound.
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest,
+                 f64* out);
+Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64 lowest,
+                 u64 highest, u64* out);
+
+// Keys on this thread since it started, and how many the fast path did not
+// answer: counted where the core is built with RUST_FAST_PATH_COUNTS (the
+// tests and benchmarks), zeros otherwise.
+struct Counts {
+    std::uint64_t keys, exact;
+};
+Counts counts();
 
 }  // namespace rust::schemes::rounded

@@ -760,139 +760,223 @@ std::optional<f64> nearest_double(const mpq_t q) {
 
 std::string show_rounded(std::optional<f64> v) { return v ? std::to_string(*v) + " (" + std::to_string(std::bit_cast<u64>(*v)) + ")" : "overflow"; }
 
-TEST(RoundedScheme, AgainstExactRationals) {
+// Each form of the scheme against the exact answers: one key with the fast
+// path first and by the exact path alone, and a table of the segment's two
+// knots rounding once, key by key under extrapolating rules and in
+// whole-array runs of the keys inside. Hits on a knot answer the knot itself
+// (a -0.0 value included), so the tables skip them.
+namespace rounded = rust::schemes::rounded;
+using Once = rust::piecewise::Interp<u64, f64>;
+
+template <class T>
+bool same_answer(std::optional<T> a, std::optional<T> b) {
+    if constexpr (std::is_same_v<T, f64>)
+        return a.has_value() == b.has_value() && (!a || std::bit_cast<u64>(*a) == std::bit_cast<u64>(*b));
+    else return a == b;
+}
+
+TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
     gen::Gen g(777);
     u64 mismatches = 0, forwards = 0, inverses = 0;
-    const u64 segments = gen::count(4'000, 400'000);
-    for (const int mode : {FE_TONEAREST, FE_TOWARDZERO}) {
-        std::fesetround(mode);  // the exact path never depends on the environment
-        for (u64 k = 0; k < segments; ++k) {
-            u64 x0 = g.any_u64(), x1 = g.any_u64();
-            if (g.below(3) == 0) x1 = x0 + 1 + g.below(g.coin() ? 4 : 1000);  // short spans
-            if (x0 == x1) continue;
-            if (x0 > x1) std::swap(x0, x1);
-            f64 f0 = g.any_double(), f1 = g.any_double();
-            switch (g.below(6)) {  // the hard places
-                case 0: f1 = std::nextafter(f0, g.coin() ? INFINITY : -INFINITY); break;  // midpoints at the centre
-                case 1: f1 = -f0; break;                                                    // a zero at the centre
-                case 2: f1 = std::ldexp(f0, static_cast<int>(g.range(-3, 3))); break;
-                case 3: f1 = std::ldexp(static_cast<f64>(g.range(-8, 8)), static_cast<int>(g.range(-60, 60))); break;
-                default: break;
+    const u64 segments = gen::count(3'000, 300'000);
+    const rounded::Counts before = rounded::counts();
+    const auto report = [&](const std::string& what, const std::string& got, const std::string& want) {
+        if (++mismatches <= 5) ADD_FAILURE() << what << ": " << got << " vs " << want << " (seed " << gen::seed() << ")";
+    };
+    rust::piecewise::Rules<f64> extrapolated;
+    extrapolated.left.rule = extrapolated.right.rule = rust::piecewise::Rule::Extrapolate;
+    for (u64 k = 0; k < segments; ++k) {
+        u64 x0 = g.any_u64(), x1 = g.any_u64();
+        switch (g.below(4)) {  // short spans, and nanosecond clocks
+            case 0: x1 = x0 + 1 + g.below(g.coin() ? 4 : 1000); break;
+            case 1: x0 = (u64{1} << 63) + 1'700'000'000'000'000'000ull + g.below(1'000'000'000'000), x1 = x0 + 1 + g.below(u64{1} << 40); break;
+            default: break;
+        }
+        if (x0 == x1) continue;
+        if (x0 > x1) std::swap(x0, x1);
+        f64 f0 = g.any_double(), f1 = g.any_double();
+        switch (g.below(8)) {  // the hard places, and ordinary values
+            case 0: f1 = std::nextafter(f0, g.coin() ? INFINITY : -INFINITY); break;  // midpoints at the centre
+            case 1: f1 = -f0; break;                                                    // a zero at the centre
+            case 2: f1 = std::ldexp(f0, static_cast<int>(g.range(-3, 3))); break;
+            case 3: f1 = std::ldexp(static_cast<f64>(g.range(-8, 8)), static_cast<int>(g.range(-60, 60))); break;
+            case 4: case 5:  // decimals and seconds
+                f0 = static_cast<f64>(g.range(-1'000'000, 1'000'000)) / 10;
+                f1 = f0 + static_cast<f64>(g.range(-1'000'000, 1'000'000)) / 1000;
+                break;
+            default: break;
+        }
+        if (!std::isfinite(f1)) f1 = f0;
+        const u64 d = x1 - x0;
+        std::vector<u64> inside;
+        std::vector<f64> inside_want;
+        for (int q = 0; q < 8; ++q) {
+            u64 x;
+            switch (g.below(4)) {
+                case 0: x = x0 + d / 2 + (g.coin() ? 0 : g.below(3)) - 1; break;  // the centre and beside it
+                case 1: x = g.any_u64(); break;                                     // inside or beyond
+                default: x = x0 + g.below(d + 1); break;
             }
-            if (!std::isfinite(f1)) f1 = f0;
-            const u64 d = x1 - x0;
-            for (int q = 0; q < 8; ++q) {
-                u64 x;
-                switch (g.below(4)) {
-                    case 0: x = x0 + d / 2 + (g.coin() ? 0 : g.below(3)) - 1; break;  // the centre and beside it
-                    case 1: x = g.any_u64(); break;                                     // inside or beyond
-                    default: x = x0 + g.below(d + 1); break;
-                }
-                // v = (f0·(x1 - x) + f1·(x - x0)) / d
-                Rational v, t, w;
-                Rational::of(w.q_, x1 >= x ? x1 - x : x - x1, x1 < x);
-                mpq_set_d(t.q_, f0);
-                mpq_mul(v.q_, t.q_, w.q_);
-                Rational::of(w.q_, x >= x0 ? x - x0 : x0 - x, x < x0);
-                mpq_set_d(t.q_, f1);
-                mpq_mul(t.q_, t.q_, w.q_);
-                mpq_add(v.q_, v.q_, t.q_);
-                Rational::of(w.q_, d);
-                mpq_div(v.q_, v.q_, w.q_);
-                const std::optional<f64> want = nearest_double(v.q_);
-                const rust::schemes::rounded::Value got = rust::schemes::rounded::forward(x, x0, f0, x1, f1);
-                const std::optional<f64> have = got.overflow ? std::nullopt : std::optional<f64>(got.value);
-                ++forwards;
-                const bool same = want.has_value() == have.has_value() &&
-                                  (!want || std::bit_cast<u64>(*want) == std::bit_cast<u64>(*have));
-                if (!same && ++mismatches <= 5)
-                    ADD_FAILURE() << "forward(" << x << ", " << x0 << ", " << f0 << ", " << x1 << ", " << f1
-                                  << "): " << show_rounded(have) << " vs " << show_rounded(want) << " (seed "
-                                  << gen::seed() << ")";
-            }
-            // The inverse over f0 < f1: keys at the values of whole and half
-            // positions where doubles hold them, and anywhere.
-            if (!(f0 < f1)) std::swap(f0, f1);
-            if (!(f0 < f1)) continue;
-            const bool reversed = g.coin();  // positions may stand in either order
-            const u64 p0 = reversed ? x1 : x0, p1 = reversed ? x0 : x1;
-            for (int q = 0; q < 8; ++q) {
-                f64 f;
-                switch (g.below(3)) {
-                    case 0: {  // the value at a whole or half position (where a double holds it)
-                        const rust::schemes::rounded::Value at = rust::schemes::rounded::forward(
-                            x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
-                        f = at.overflow ? f0 : at.value;
-                        break;
-                    }
-                    case 1: f = g.any_double(); break;
-                    default: f = f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000; break;
-                }
-                if (!std::isfinite(f)) f = f0;
-                // u = Δ·(f - f0)/(f1 - f0), Δ = p1 - p0; p = p0 + u
-                Rational u, t, w;
-                mpq_set_d(u.q_, f);
-                mpq_set_d(t.q_, f0);
-                mpq_sub(u.q_, u.q_, t.q_);
-                Rational::of(w.q_, p1 >= p0 ? p1 - p0 : p0 - p1, p1 < p0);
-                mpq_mul(u.q_, u.q_, w.q_);
-                mpq_set_d(w.q_, f1);
-                mpq_sub(w.q_, w.q_, t.q_);
-                mpq_div(u.q_, u.q_, w.q_);
-                mpz_t fl, two;
-                mpz_init(fl);
-                mpz_init(two);
-                mpz_fdiv_q(fl, mpq_numref(u.q_), mpq_denref(u.q_));
-                Rational frac;
-                mpq_set_z(frac.q_, fl);
-                mpq_sub(frac.q_, u.q_, frac.q_);  // in [0, 1)
-                Rational half;
-                mpq_set_ui(half.q_, 1, 2);
-                const int to_half = mpq_cmp(frac.q_, half.q_);
-                const bool whole = mpq_sgn(frac.q_) == 0;
-                for (const InverseMethod m : kMethods) {
-                    mpz_t k;
-                    mpz_init_set(k, fl);
-                    bool found = true;
-                    switch (m) {
-                        case InverseMethod::Exact: found = whole; break;
-                        case InverseMethod::Ffill: break;
-                        case InverseMethod::Bfill: if (!whole) mpz_add_ui(k, k, 1); break;
-                        case InverseMethod::Nearest:
-                            if (to_half > 0 || (to_half == 0 && mpz_odd_p(fl))) mpz_add_ui(k, k, 1);
-                            break;
-                    }
-                    Rational::of(w.q_, p0);
-                    mpz_add(k, k, mpq_numref(w.q_));  // the position
-                    // an offset of 2^64 or more from p0 is beyond every uint64, whatever the method says
-                    const bool far = mpz_sizeinbase(fl, 2) > 64;  // floor(u) >= 2^64 or <= -2^64
-                    const bool fits = !far && mpz_sgn(k) >= 0 && mpz_sizeinbase(k, 2) <= 64;
-                    if (far) found = true;
-                    u64 want_p = 0;
-                    if (found && fits) mpz_export(&want_p, nullptr, 1, sizeof want_p, 0, 0, k);
-                    bool overflow = false;
-                    const std::optional<u64> got = rust::schemes::rounded::inverse(f, p0, f0, p1, f1, m, overflow);
-                    ++inverses;
-                    const bool same = !found ? (!got && !overflow)
-                                     : !fits ? (!got && overflow)
-                                             : (got && *got == want_p && !overflow);
-                    if (!same && ++mismatches <= 5)
-                        ADD_FAILURE() << "inverse(" << f << ", " << p0 << ", " << f0 << ", " << p1 << ", " << f1
-                                      << ", method " << static_cast<int>(m) << "): "
-                                      << (got ? std::to_string(*got) : overflow ? "overflow" : "none") << " vs "
-                                      << (!found ? "none" : !fits ? "overflow" : std::to_string(want_p)) << " (seed "
-                                      << gen::seed() << ")";
-                    mpz_clear(k);
-                }
-                mpz_clear(fl);
-                mpz_clear(two);
+            // v = (f0·(x1 - x) + f1·(x - x0)) / d
+            Rational v, t, w;
+            Rational::of(w.q_, x1 >= x ? x1 - x : x - x1, x1 < x);
+            mpq_set_d(t.q_, f0);
+            mpq_mul(v.q_, t.q_, w.q_);
+            Rational::of(w.q_, x >= x0 ? x - x0 : x0 - x, x < x0);
+            mpq_set_d(t.q_, f1);
+            mpq_mul(t.q_, t.q_, w.q_);
+            mpq_add(v.q_, v.q_, t.q_);
+            Rational::of(w.q_, d);
+            mpq_div(v.q_, v.q_, w.q_);
+            const std::optional<f64> want = nearest_double(v.q_);
+            const auto as_optional = [](rounded::Value r) { return r.overflow ? std::nullopt : std::optional<f64>(r.value); };
+            const std::string what = "forward(" + std::to_string(x) + ", " + std::to_string(x0) + ", " +
+                                     std::to_string(f0) + ", " + std::to_string(x1) + ", " + std::to_string(f1) + ")";
+            ++forwards;
+            if (const auto got = as_optional(rounded::forward(x, x0, f0, x1, f1)); !same_answer(got, want))
+                report(what, show_rounded(got), show_rounded(want));
+            if (const auto got = as_optional(rounded::forward_exact(x, x0, f0, x1, f1)); !same_answer(got, want))
+                report(what + " exact path", show_rounded(got), show_rounded(want));
+            if (x == x0 || x == x1) continue;
+            const Once table({x0, x1}, {f0, f1}, rust::piecewise::Rounding::Once);
+            const rust::piecewise::Result<f64> r = table.forward(x, extrapolated);
+            const std::optional<f64> got = r.ok ? std::optional<f64>(r.value) : std::nullopt;
+            if (!same_answer(got, want) || (!r.ok && r.error != rust::piecewise::InterpError::Overflow))
+                report(what + " by the table", show_rounded(got), show_rounded(want));
+            if (x0 < x && x < x1) {
+                inside.push_back(x);
+                inside_want.push_back(*want);
             }
         }
+        if (!inside.empty()) {  // a whole-array run, in order
+            std::vector<std::size_t> order(inside.size());
+            for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
+            std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return inside[a] < inside[b]; });
+            std::vector<u64> keys;
+            for (std::size_t j : order) keys.push_back(inside[j]);
+            std::vector<f64> out(keys.size());
+            const Once table({x0, x1}, {f0, f1}, rust::piecewise::Rounding::Once);
+            EXPECT_FALSE(table.forward_all({reinterpret_cast<const unsigned char*>(keys.data()), sizeof(u64), keys.size()}, out.data()));
+            for (std::size_t j = 0; j < keys.size(); ++j)
+                if (std::bit_cast<u64>(out[j]) != std::bit_cast<u64>(inside_want[order[j]]))
+                    report("forward run at " + std::to_string(keys[j]), show_rounded(out[j]), show_rounded(inside_want[order[j]]));
+        }
+        // The inverse over f0 < f1: keys at the values of whole and half
+        // positions where doubles hold them, and anywhere.
+        if (!(f0 < f1)) std::swap(f0, f1);
+        if (!(f0 < f1)) continue;
+        const bool reversed = g.coin();  // positions may stand in either order
+        const u64 p0 = reversed ? x1 : x0, p1 = reversed ? x0 : x1;
+        const Once table({p0, p1}, {f0, f1}, rust::piecewise::Rounding::Once);
+        for (int q = 0; q < 8; ++q) {
+            f64 f;
+            switch (g.below(3)) {
+                case 0: {  // the value at a whole or half position (where a double holds it)
+                    const rounded::Value at = rounded::forward(x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
+                    f = at.overflow ? f0 : at.value;
+                    break;
+                }
+                case 1: f = g.any_double(); break;
+                default: f = f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000; break;
+            }
+            if (!std::isfinite(f)) f = f0;
+            // u = Δ·(f - f0)/(f1 - f0), Δ = p1 - p0; p = p0 + u
+            Rational u, t, w;
+            mpq_set_d(u.q_, f);
+            mpq_set_d(t.q_, f0);
+            mpq_sub(u.q_, u.q_, t.q_);
+            Rational::of(w.q_, p1 >= p0 ? p1 - p0 : p0 - p1, p1 < p0);
+            mpq_mul(u.q_, u.q_, w.q_);
+            mpq_set_d(w.q_, f1);
+            mpq_sub(w.q_, w.q_, t.q_);
+            mpq_div(u.q_, u.q_, w.q_);
+            mpz_t fl;
+            mpz_init(fl);
+            mpz_fdiv_q(fl, mpq_numref(u.q_), mpq_denref(u.q_));
+            Rational frac;
+            mpq_set_z(frac.q_, fl);
+            mpq_sub(frac.q_, u.q_, frac.q_);  // in [0, 1)
+            Rational half;
+            mpq_set_ui(half.q_, 1, 2);
+            const int to_half = mpq_cmp(frac.q_, half.q_);
+            const bool whole = mpq_sgn(frac.q_) == 0;
+            for (const InverseMethod m : kMethods) {
+                mpz_t k;
+                mpz_init_set(k, fl);
+                bool found = true;
+                switch (m) {
+                    case InverseMethod::Exact: found = whole; break;
+                    case InverseMethod::Ffill: break;
+                    case InverseMethod::Bfill: if (!whole) mpz_add_ui(k, k, 1); break;
+                    case InverseMethod::Nearest:
+                        if (to_half > 0 || (to_half == 0 && mpz_odd_p(fl))) mpz_add_ui(k, k, 1);
+                        break;
+                }
+                Rational::of(w.q_, p0);
+                mpz_add(k, k, mpq_numref(w.q_));  // the position
+                // an offset of 2^64 or more from p0 is beyond every uint64, whatever the method says
+                const bool far = mpz_sizeinbase(fl, 2) > 64;  // floor(u) >= 2^64 or <= -2^64
+                const bool fits = !far && mpz_sgn(k) >= 0 && mpz_sizeinbase(k, 2) <= 64;
+                if (far) found = true;
+                u64 want_p = 0;
+                if (found && fits) mpz_export(&want_p, nullptr, 1, sizeof want_p, 0, 0, k);
+                mpz_clear(k);
+                const std::string want = !found ? "none" : !fits ? "overflow" : std::to_string(want_p);
+                const auto shown = [](std::optional<u64> p, bool overflow) {
+                    return p ? std::to_string(*p) : overflow ? "overflow" : "none";
+                };
+                const std::string what = "inverse(" + std::to_string(f) + ", " + std::to_string(p0) + ", " +
+                                         std::to_string(f0) + ", " + std::to_string(p1) + ", " + std::to_string(f1) +
+                                         ", method " + std::to_string(static_cast<int>(m)) + ")";
+                for (const bool exact_path : {false, true}) {
+                    bool overflow = false;
+                    const std::optional<u64> got = exact_path ? rounded::inverse_exact(f, p0, f0, p1, f1, m, overflow)
+                                                              : rounded::inverse(f, p0, f0, p1, f1, m, overflow);
+                    ++inverses;
+                    const bool same = !found ? (!got && !overflow)
+                                      : !fits ? (!got && overflow)
+                                              : (got && *got == want_p && !overflow);
+                    if (!same) report(what + (exact_path ? " exact path" : ""), shown(got, overflow), want);
+                }
+                if (f == f0 || f == f1) continue;
+                rust::piecewise::Rules<u64> rules;
+                rules.left.rule = rules.right.rule = rust::piecewise::Rule::Extrapolate;
+                const rust::piecewise::Result<u64> r = table.inverse(f, m, rules);
+                const bool same = r.ok ? found && fits && r.value == want_p
+                                       : r.error == (!found ? rust::piecewise::InterpError::NotFound
+                                                            : rust::piecewise::InterpError::Overflow) &&
+                                             !(found && fits);
+                if (!same) report(what + " by the table", r.ok ? std::to_string(r.value) : "error " + std::to_string(static_cast<int>(r.error)), want);
+            }
+            mpz_clear(fl);
+        }
+        // A whole-array run of values inside, in order, by a method that always answers.
+        std::vector<f64> values;
+        for (int q = 0; q < 16; ++q)
+            if (const f64 v = f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000; f0 <= v && v <= f1) values.push_back(v);
+        std::sort(values.begin(), values.end());
+        std::vector<u64> out(values.size());
+        const InverseMethod m = kMethods[1 + g.below(3)];
+        EXPECT_FALSE(table.inverse_all({reinterpret_cast<const unsigned char*>(values.data()), sizeof(f64), values.size()}, m, out.data()));
+        for (std::size_t j = 0; j < values.size(); ++j) {
+            if (!(f0 < values[j] && values[j] < f1)) continue;
+            bool overflow = false;
+            const std::optional<u64> want = rounded::inverse_exact(values[j], p0, f0, p1, f1, m, overflow);
+            if (!want || *want != out[j]) report("inverse run at " + std::to_string(values[j]), std::to_string(out[j]), want ? std::to_string(*want) : "none");
+        }
     }
-    std::fesetround(FE_TONEAREST);
-    std::printf("rounded scheme: %" PRIu64 " forwards, %" PRIu64 " inverses, seed %" PRIu64 "\n", forwards, inverses,
-                gen::seed());
+    const rounded::Counts after = rounded::counts();
+    const u64 keys = after.keys - before.keys, exact = after.exact - before.exact;
+    std::printf("rounded once: %" PRIu64 " forwards, %" PRIu64 " inverses, %" PRIu64 " keys by the fast path's forms, %" PRIu64
+                " of them by the exact path, seed %" PRIu64 "\n",
+                forwards, inverses, keys, exact, gen::seed());
     EXPECT_EQ(mismatches, 0u);
+    if (std::get<1>(GetParam()) == FE_TONEAREST) {  // both ways taken: answered in doubles, and handed on
+        EXPECT_GT(keys - exact, keys / 4);
+        EXPECT_GT(exact, keys / 1000);
+    } else {
+        EXPECT_EQ(exact, keys);  // outside the default environment the exact path answers every key
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, EvaluationDifferential,
