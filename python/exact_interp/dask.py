@@ -199,7 +199,8 @@ def _table(name: str, xp: Any, fp: Any, method: Method, rules: dict[str, Any]) -
         values = _QUERY[name] if name.startswith("inverse") else _RESULT[name]
         if fp is not None or xp.fp.dtype != values or xp._shape is not None:  # one column of values
             raise TypeError(f"{name}() takes an Interpolator of {values} values alone, not {xp!r} with fp={fp!r}")
-        table = xp
+        # float values by the typed functions' chain, which an Interpolator's own rounding is not
+        table = Interpolator._typed(xp.xp, xp.fp) if values == numpy.float64 else xp
     else:
         # the arguments' messages, and a fatal error for lengths that differ
         fn = getattr(exact_interp, name)

@@ -58,8 +58,24 @@ def _beyond(rule, own, end, segment, bounds, raise_as):
     return v
 
 
-def ref_forward_int(x, xp, fp, left=None, right=None, lo=-(2**63), hi=2**63 - 1):
-    xp, fp = [int(v) for v in xp], [int(v) for v in fp]
+def nearest_double(q):
+    """The double nearest the rational q, ties to even, +0.0 for zero: the front end's one rounding."""
+    try:
+        return float(q) + 0.0
+    except OverflowError:
+        raise Outside("outside the range of the result") from None
+
+
+def ref_forward_float(x, xp, fp, left=None, right=None):
+    """The front end's float forward: the exact rational of the knots' values rounded once; a hit is
+    the knot's own value, a -0.0 too."""
+    if x in [int(v) for v in xp] and sorted(set(xp)) == list(xp):
+        return float(fp[[int(v) for v in xp].index(x)])
+    return ref_forward_int(x, xp, [Fraction(float(v)) for v in fp], left, right, -math.inf, math.inf, nearest_double)
+
+
+def ref_forward_int(x, xp, fp, left=None, right=None, lo=-(2**63), hi=2**63 - 1, rounded=round):
+    xp, fp = [int(v) for v in xp], [v if isinstance(v, Fraction) else int(v) for v in fp]
     if any(a >= b for a, b in zip(xp, xp[1:])):
         raise Outside("xp must be strictly increasing")
     if x in xp:
@@ -69,14 +85,14 @@ def ref_forward_int(x, xp, fp, left=None, right=None, lo=-(2**63), hi=2**63 - 1)
     i = next((k for k in range(len(xp)) if xp[k] > x), len(xp))
     if i in (0, len(xp)):
         j = 1 if i == 0 else len(xp) - 1
-        segment = None if len(xp) < 2 else lambda: _forward(x, xp[j - 1], xp[j], fp[j - 1], fp[j])
+        segment = None if len(xp) < 2 else lambda: _forward(x, xp[j - 1], xp[j], fp[j - 1], fp[j], rounded)
         return _beyond(left if i == 0 else right, None, fp[0] if i == 0 else fp[-1], segment, (lo, hi),
                        "x out of bounds")
-    return _forward(x, xp[i - 1], xp[i], fp[i - 1], fp[i])
+    return _forward(x, xp[i - 1], xp[i], fp[i - 1], fp[i], rounded)
 
 
-def _forward(x, x0, x1, f0, f1):
-    return round(Fraction(f0 * (x1 - x) + f1 * (x - x0), x1 - x0))  # ties to even
+def _forward(x, x0, x1, f0, f1, rounded):
+    return rounded(Fraction(f0 * (x1 - x) + f1 * (x - x0), x1 - x0))  # ties to even
 
 
 def ref_inverse_int(f, xp, fp, method=None, left=None, right=None, missing=None, lo=0, hi=2**64 - 1):
@@ -88,8 +104,13 @@ def ref_inverse_int(f, xp, fp, method=None, left=None, right=None, missing=None,
         raise
 
 
+def ref_inverse_float(f, xp, fp, method=None, left=None, right=None, missing=None):
+    """The front end's float inverse: the exact rational position rounded by the method."""
+    return ref_inverse_int(Fraction(float(f)), xp, [Fraction(float(v)) for v in fp], method, left, right, missing)
+
+
 def _ref_inverse_int(f, xp, fp, method, left, right, bounds):
-    xp, fp = [int(v) for v in xp], [int(v) for v in fp]
+    xp, fp = [int(v) for v in xp], [v if isinstance(v, Fraction) else int(v) for v in fp]
     if any(a >= b for a, b in zip(fp, fp[1:])):
         raise Outside("fp must be strictly increasing")
     if not fp:

@@ -136,8 +136,8 @@ def test_threads_share_one_interpolator(rust):
     f = rng.uniform(FPF[0], FPF[-1], 200_000)
     jobs = [
         (lambda w: ti.forward(x, workers=w), rust.forward_int(x, XP, FPI)),
-        (lambda w: tf.forward(x[::-3], workers=w), rust.forward_float(x[::-3], XP, FPF)),
-        (lambda w: tf.inverse(f, "nearest", workers=w), rust.inverse_float(f, XP, FPF, "nearest")),
+        (lambda w: tf.forward(x[::-3], workers=w), exact_interp.forward(x[::-3], XP, FPF, workers=1)),
+        (lambda w: tf.inverse(f, "nearest", workers=w), exact_interp.inverse(f, XP, FPF, "nearest", workers=1)),
     ]
     failures = []
 
