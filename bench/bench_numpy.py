@@ -22,7 +22,9 @@ import numpy as np
 
 import rust
 
-FUNCTIONS = ["forward_int", "inverse_int", "forward_float", "inverse_float"]
+# The typed functions, then exact_interp's front end on float values (rounded once; the inverse
+# "nearest"), always on one thread.
+FUNCTIONS = ["forward_int", "inverse_int", "forward_float", "inverse_float", "forward", "inverse"]
 START = 1_700_000_000_000_000_000  # nanosecond timestamps
 
 
@@ -50,7 +52,11 @@ IMPLEMENTATION = "rust"  # or exact_interp, on one thread, where a target is for
 
 def ours_and_numpy(name, q, xp, fpi, fpf):
     fp = fpi if name.endswith("_int") else fpf
-    if IMPLEMENTATION == "rust":
+    if name in ("forward", "inverse"):
+        import exact_interp
+
+        fn = partial(getattr(exact_interp, name), workers=1)
+    elif IMPLEMENTATION == "rust":
         fn = getattr(rust, name)
     else:
         import exact_interp
@@ -130,7 +136,7 @@ print((peak - before) * 1024, r.nbytes, xp.nbytes + fp.nbytes)
 
 def memory():
     out = {}
-    for name in FUNCTIONS:
+    for name in FUNCTIONS[:4]:  # rust's own functions
         r = subprocess.run([sys.executable, "-c", MEMORY_PROBE, name], capture_output=True, text=True, check=True)
         peak, result, knots = (int(v) for v in r.stdout.split())
         out[name] = (peak, result, knots)
@@ -184,10 +190,10 @@ def plot(rows, path):
     import matplotlib.pyplot as plt
 
     fig, ax = plt.subplots(figsize=(11, 5))
-    width = 0.2
+    width = 0.8 / len(FUNCTIONS)
     for k, name in enumerate(FUNCTIONS):
         ratios = [row[name][0] / row[name][1] for row in rows]
-        ax.bar([i + (k - 1.5) * width for i in range(len(rows))], ratios, width, label=name)
+        ax.bar([i + (k - (len(FUNCTIONS) - 1) / 2) * width for i in range(len(rows))], ratios, width, label=name)
     ax.axhline(1.0, color="black", linewidth=0.8)
     ax.set_xticks(range(len(rows)))
     ax.set_xticklabels([row["case"].replace(", ", "\n") for row in rows], fontsize=7)

@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cfenv>
+#include <cfloat>
 #include <cstdint>
 
 // The unwind with which the C runtime ends a thread (glibc's pthread_exit
@@ -73,9 +74,13 @@ inline void prefetch(const void* p) {
 // read as zero, and (where the registers are read) every exception masked.
 // Double arithmetic whose bits are proven for that environment runs only
 // where this holds. Standard C++ reads the rounding mode and tells flushing
-// apart by two subnormal operations.
+// apart by two subnormal operations. Never where doubles are evaluated in a
+// wider format (FLT_EVAL_METHOD other than 0: the x87 unit of 32-bit x86),
+// whose double rounding those proofs do not allow.
 inline bool default_float_environment() {
-#if defined(RUST_FLOAT_REGISTERS_X86)
+#if FLT_EVAL_METHOD != 0
+    return false;
+#elif defined(RUST_FLOAT_REGISTERS_X86)
     return (_mm_getcsr() & 0xFFC0) == 0x1F80;  // DAZ, the six masks, the rounding control, FZ
 #elif defined(RUST_FLOAT_REGISTERS_ARM)
     std::uint64_t fpcr;

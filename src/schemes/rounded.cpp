@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/platform.hpp"
+#include "extended/extended.hpp"
 
 namespace rust::schemes::rounded {
 
@@ -450,11 +451,18 @@ Counts counts() {
 
 namespace {
 
+// A non-finite knot value is fatal, f0 first, as in the float schemes.
+void check_knots(f64 f0, f64 f1) {
+    extended::check_finite(extended::fields(f0));
+    extended::check_finite(extended::fields(f1));
+}
+
 // Each key's answer, the fast path's where it decides, the exact path's
 // otherwise, handed to sink(j, answer) in order until it returns false:
 // how many keys were handed. The caller's status flags are kept.
 template <class Sink>
 std::size_t forward_keys(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, Sink&& sink) {
+    check_knots(f0, f1);
     const platform::FloatStatus status;
     const ForwardFast s = forward_fast_segment(x0, f0, x1, f1);
     const bool fast = s.fast && platform::default_float_environment();
@@ -474,6 +482,7 @@ std::size_t forward_keys(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1
 template <class Sink>
 std::size_t inverse_keys(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
                          Sink&& sink) {
+    check_knots(f0, f1);
     const platform::FloatStatus status;
     const InverseFast s = inverse_fast_segment(x0, f0, x1, f1);
     const bool fast = s.fast && platform::default_float_environment();
@@ -507,6 +516,7 @@ Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
 }
 
 std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow) {
+    extended::check_finite(extended::fields(f));  // f first, as in the float scheme
     std::optional<u64> out;
     inverse_keys(&f, 1, x0, f0, x1, f1, method, [&](std::size_t, std::optional<u64> p, bool over) {
         out = p;
@@ -546,6 +556,7 @@ Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1
 
 Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64 lowest,
                  u64 highest, u64* out) {
+    check_knots(f0, f1);
     Beyond status = Beyond::Ok;
     std::size_t done = 0;
     while (done < count && status == Beyond::Ok) {

@@ -58,7 +58,9 @@ struct Value {
 Value forward_exact(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
 std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow);
 
-// The same answers, the fast path first.
+// The same answers, the fast path first. Here and below a non-finite knot
+// value is fatal (f0 first; the inverse's f before them), as in the float
+// schemes.
 Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
 std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow);
 

@@ -10,10 +10,13 @@
 // A second stream of its own ("outside") takes the same kinds of tables with
 // more keys beyond their ends, under drawn rules for the elements outside
 // the table and those without an answer: raising, clamping, fills and exact
-// extrapolation, with the range of the results narrowed now and then.
+// extrapolation, with the range of the results narrowed now and then. A
+// third ("rounded") is the second's kind of stream over float tables that
+// round once, as the front end's do.
 //
-//   core_digest [rounds]     prints "digest <16 hex digits> answers <count>"
-//                            and "outside <16 hex digits> answers <count>"
+//   core_digest [rounds]     prints "digest <16 hex digits> answers <count>",
+//                            "outside <16 hex digits> answers <count>" and
+//                            "rounded <16 hex digits> answers <count>"
 #include <algorithm>
 #include <bit>
 #include <cinttypes>
@@ -35,6 +38,7 @@ using rust::InverseMethod;
 using rust::u64;
 using rust::piecewise::Interp;
 using rust::piecewise::Knots;
+using rust::piecewise::Rounding;
 using rust::piecewise::Rule;
 using rust::piecewise::Rules;
 using rust::piecewise::Side;
@@ -295,7 +299,7 @@ Rules<V> any_rules(Stream& s) {
     return r;
 }
 
-void one_table(Stream& s, Digest& d, bool beyond) {
+void one_table(Stream& s, Digest& d, bool beyond, Rounding rounding) {
     static constexpr std::size_t kSizes[] = {0, 1, 2, 2, 3, 5, 17, 64, 200};
     const std::size_t n = kSizes[s.below(std::size(kSizes))];
     std::vector<u64> xp = increasing_positions(s, n);
@@ -317,7 +321,7 @@ void one_table(Stream& s, Digest& d, bool beyond) {
     std::vector<u64> xq = position_queries(s, xp);
     if (beyond) beyond_ends(s, xq, xp);
     const Interp<u64, i64> ti(Knots<u64>(xp.begin(), xp.end()), Knots<i64>(fi.begin(), fi.end()));
-    const Interp<u64, f64> tf(Knots<u64>(xp.begin(), xp.end()), Knots<f64>(ff.begin(), ff.end()));
+    const Interp<u64, f64> tf(Knots<u64>(xp.begin(), xp.end()), Knots<f64>(ff.begin(), ff.end()), rounding);
     if (beyond) {
         const Rules<i64> ri = any_rules<i64>(s);
         const Rules<f64> rf = any_rules<f64>(s);
@@ -371,14 +375,17 @@ int main(int argc, char** argv) {
         if (!rust::kernels::supported(target)) continue;
         rust::kernels::force(target);
         std::string line;
-        for (const bool beyond : {false, true}) {
-            Stream s(beyond ? 20261209 : 20261208);
+        static constexpr const char* kStreams[] = {"digest", "\noutside", "\nrounded"};
+        for (int stream = 0; stream < 3; ++stream) {
+            Stream s(20261208 + static_cast<u64>(stream));
             Digest d;
+            const bool beyond = stream > 0;
+            const Rounding rounding = stream == 2 ? Rounding::Once : Rounding::Chain;
             for (long r = 0; r < rounds; ++r)
-                for (int t = 0; t < 600; ++t) one_table(s, d, beyond);
+                for (int t = 0; t < 600; ++t) one_table(s, d, beyond, rounding);
             char text[96];
-            std::snprintf(text, sizeof text, "%s %016" PRIx64 " answers %" PRIu64, beyond ? "\noutside" : "digest",
-                          d.hash(), d.answers());
+            std::snprintf(text, sizeof text, "%s %016" PRIx64 " answers %" PRIu64, kStreams[stream], d.hash(),
+                          d.answers());
             line += text;
         }
         lines.push_back(line);
