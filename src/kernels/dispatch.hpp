@@ -9,8 +9,8 @@
 namespace rust::kernels {
 
 // The kernels whose target is chosen each on its own.
-enum class Kernel { ForwardFloat, InverseFloat, ForwardInt, InverseInt, Scan };
-inline constexpr int kKernels = 5;
+enum class Kernel { ForwardFloat, InverseFloat, ForwardInt, InverseInt, Scan, ForwardRounded, InverseRounded };
+inline constexpr int kKernels = 7;
 
 // The vector kernels of the target chosen for a kernel, for a run of count
 // keys; null for the scalar target and for runs too short for its vectors.

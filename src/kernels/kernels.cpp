@@ -3,11 +3,15 @@
 // scalar kernels.
 #include "kernels/kernels.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 
 #include "kernels/dispatch.hpp"
 #include "kernels/scalar.hpp"
 #include "kernels/target.hpp"
+#include "schemes/rounded.hpp"
+#include "base/platform.hpp"
 
 #define RUST_KERNEL_NS baseline  // the scan compiled for the baseline instruction set
 #include "kernels/scan.hpp"
@@ -141,8 +145,75 @@ FastPathCounts fast_path_counts() {
 #if RUST_FAST_PATH_COUNTS
     return forward_float_counts;
 #else
-    return {0, 0};
+    return {0, 0, 0, 0};
 #endif
+}
+
+namespace {
+// Zero or a magnitude in [2^-800, 2^800]: the knot values the fast paths of
+// rounding once take (a non-finite one is not: the scheme's fatal error).
+bool in_rounded_range(f64 v) { return v == 0 || (std::fabs(v) >= 0x1p-800 && std::fabs(v) <= 0x1p800); }
+}  // namespace
+
+std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::size_t count, InverseMethod method,
+                            u64* out) {
+    const Table* t = vector_kernels(Kernel::InverseRounded, count);
+    if (t == nullptr || method == InverseMethod::Exact || !in_rounded_range(f0) || !in_rounded_range(f1))
+        return schemes::rounded::inverse(f, count, x0, f0, x1, f1, method, out);
+    const platform::FloatStatus status;
+    // Δ = x1 - x0 signed, as its 53 high bits and 11 low ones (exact doubles)
+    const bool falls = x1 < x0;
+    const u64 delta = falls ? x0 - x1 : x1 - x0;
+    const u64 top = delta < (u64{1} << 53) ? delta : delta & ~u64{0x7FF};
+    const double hi = static_cast<double>(top), lo = static_cast<double>(delta - top);
+    const double dh = f1 - f0, back = dh - f1;
+    const double d_rest = (f1 - (dh - back)) + (-f0 - back);  // TwoSum: dh + d_rest = f1 - f0
+    const RoundedInverse s{x0, f0, falls ? -hi : hi, falls ? -lo : lo, dh, d_rest, 1.0 / dh, 0x1p-84 / dh};
+    constexpr std::size_t kChunk = 256;
+    std::uint32_t handed[kChunk];
+    for (std::size_t done = 0; done < count; done += kChunk) {
+        const std::size_t n = std::min(kChunk, count - done);
+        const std::size_t h = t->inverse_rounded(s, f + done, n, method_of(method), out + done, handed);
+        for (std::size_t k = 0; k < h; ++k) {
+            const std::size_t j = done + handed[k];
+            bool overflow = false;  // never inside the segment, nor NotFound by these methods
+            out[j] = schemes::rounded::inverse(f[j], x0, f0, x1, f1, method, overflow).value_or(0);
+        }
+#if RUST_FAST_PATH_COUNTS
+        forward_float_counts.rounded_keys += n;
+        forward_float_counts.rounded_exact += h;
+#endif
+    }
+    status.restore();
+    return count;
+}
+
+void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out) {
+    const auto in_range = in_rounded_range;
+    const Table* t = vector_kernels(Kernel::ForwardRounded, count);
+    if (t == nullptr || !in_range(f0) || !in_range(f1))  // (a non-finite knot too: the scheme's fatal error)
+        return schemes::rounded::forward(x, count, x0, f0, x1, f1, out);
+    const platform::FloatStatus status;  // (the division below, the handed keys' estimates)
+    const u64 span = x1 - x0;
+    const double dh = static_cast<double>(span);  // nearest, in the default environment (else unused)
+    const u64 back = dh >= 0x1p64 ? 0 : static_cast<u64>(dh);  // 2^64 wraps to 0
+    const RoundedForward s{x0, x1, f0, f1, dh, static_cast<double>(static_cast<i64>(span - back)), 1.0 / dh,
+                           0x1p-78 / dh};
+    constexpr std::size_t kChunk = 256;
+    std::uint32_t handed[kChunk];
+    for (std::size_t done = 0; done < count; done += kChunk) {
+        const std::size_t n = std::min(kChunk, count - done);
+        const std::size_t h = t->forward_rounded(s, x + done, n, out + done, handed);
+        for (std::size_t k = 0; k < h; ++k) {
+            const std::size_t j = done + handed[k];
+            out[j] = schemes::rounded::forward_exact(x[j], x0, f0, x1, f1).value;
+        }
+#if RUST_FAST_PATH_COUNTS
+        forward_float_counts.rounded_keys += n;
+        forward_float_counts.rounded_exact += h;
+#endif
+    }
+    status.restore();
 }
 
 // The vector kernels answer values on the knots' shared scale; a vector with

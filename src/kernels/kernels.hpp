@@ -65,6 +65,15 @@ std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, 
 std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count,
                     InverseMethod method, u64* out);
 
+// The forward that rounds once (schemes/rounded.hpp) of keys x[0 … count-1]
+// all strictly inside the segment from (x0, f0) to (x1, f1): the vector
+// kernels' fast path where it decides, the scheme for the rest.
+void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out);
+// Its inverse of values f[0 … count-1] all strictly inside (f0, f1): up to
+// the first without a whole position (Exact), returning how many were answered.
+std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::size_t count, InverseMethod method,
+                            u64* out);
+
 // The float forward's keys that went through the vector kernels on the
 // calling thread since it started, and how many of them the fast path in
 // doubles did not answer: those whose truncation it cannot tell, which the
@@ -73,6 +82,9 @@ std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, 
 // core is built with RUST_FAST_PATH_COUNTS (as the tests and benchmarks are).
 struct FastPathCounts {
     std::uint64_t keys, exact;
+    // the same for the forward that rounds once: keys by its vector
+    // kernels, and how many of them they handed to the scheme
+    std::uint64_t rounded_keys, rounded_exact;
 };
 FastPathCounts fast_path_counts();
 

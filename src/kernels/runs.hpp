@@ -186,6 +186,163 @@ size_t forward_float(const FloatForward& s, const u64* x, size_t count, double* 
     return count;  // none answered by the fast path
 }
 
+// The fast path of the forward that rounds once: the estimate qh + ql of
+// v = (f0·a + f1·b) / d and its bound e, as schemes/rounded.cpp proves them
+// for the scalar form (there a and b split at bit 11; here hi is the double
+// nearest to them, |lo| <= 2^-43·hi, which keeps every bound; the quotient's
+// correction q1 is taken by the reciprocal, which errs by 2^-51 of q1,
+// below 2^-89·T/d). The lanes where e may reach a midpoint beside qh are
+// handed on.
+template <bool Narrow>
+RUST_LANES_INLINE U forward_rounded_fast(const RoundedForward& s, U x, M& handed) {
+    F ah, al, bh, bl;
+    to_double<Narrow>(splat(s.x1) - x, ah, al);
+    to_double<Narrow>(x - s.x0, bh, bl);
+    const F f0 = splat_double(s.f0), f1 = splat_double(s.f1);
+    const F p = ah * f0, pe = fma(ah, f0, -p);
+    const F r = bh * f1, re = fma(bh, f1, -r);
+    const F sum = p + r, back = sum - p;
+    const F se = (p - (sum - back)) + (r - back);  // TwoSum: sum + se = p + r
+    F rest = se + (pe + re);
+    if constexpr (!Narrow) rest += al * f0 + bl * f1;
+    const F dh = splat_double(s.dh);
+    const F q0 = sum / dh;
+    const F rem = fma(-q0, dh, sum);  // sum - q0·dh, exact
+    const F q1 = ((rem + rest) - q0 * splat_double(s.dl)) * splat_double(s.inv);
+    const F qh = q0 + q1, ql = (q0 - qh) + q1;  // Fast2Sum: |q1| < |q0|
+    const F e = (magnitude_of(p) + magnitude_of(r)) * splat_double(s.bound);
+    const F m = magnitude_of(qh);
+    const U mb = bits_of(m);
+    const F away = (as_double(mb + 1) - m) * 0.5, toward = (m - as_double(mb - 1)) * 0.5;
+    const F t = as_double(bits_of(ql) ^ (bits_of(qh) & kHalf));  // ql, positive away from zero
+    const M decided = ~less(m, splat_double(0x1p-900)) & less(t + e, away) & less(e - t, toward);
+    handed = ~decided;
+    return bits_of(qh);
+}
+
+// Keys strictly inside the segment: the decided answers into out, the
+// indices of the others into handed (the caller answers them); returns how
+// many were handed. Outside the default environment every key is handed.
+template <bool Narrow>
+size_t forward_rounded_on(const RoundedForward& segment, const u64* x, size_t count, double* out,
+                          std::uint32_t* handed) {
+    const RoundedForward s = segment;
+    size_t handed_on = 0;
+    if (!default_float_environment()) {
+        for (size_t j = 0; j < count; ++j) handed[j] = static_cast<std::uint32_t>(j);
+        return count;
+    }
+    const std::uint64_t status = float_status();
+    for (size_t j = 0; j < count; j += kLanes) {
+        const size_t left = count - j;
+        M h;
+        store(out + j, forward_rounded_fast<Narrow>(s, load<U>(x + j, left), h), left);
+        if (any(h)) [[unlikely]] {
+            i64 lanes[kLanes];
+            __builtin_memcpy(lanes, &h, sizeof lanes);
+            const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
+            for (size_t l = 0; l < n; ++l)
+                if (lanes[l] != 0) handed[handed_on++] = static_cast<std::uint32_t>(j + l);
+        }
+    }
+    restore_float_status(status);
+    return handed_on;
+}
+
+size_t forward_rounded(const RoundedForward& s, const u64* x, size_t count, double* out, std::uint32_t* handed) {
+    if (s.x1 - s.x0 <= 0xFFFFFFFF) return forward_rounded_on<true>(s, x, count, out, handed);
+    return forward_rounded_on<false>(s, x, count, out, handed);
+}
+
+// The fast path of the inverse that rounds once, as schemes/rounded.cpp
+// proves it for the scalar form: u = Δ·(f - f0) / D estimated as qh + ql
+// within E = |ph|·2^-84/Dh (the correction q1 by the reciprocal, which errs
+// by 2^-51 of q1, well inside E). With |qh| < 2^51, K = floor(qh) and
+// t = (qh - K) + ql (one rounding, 2^-53 at most: e adds 2^-52) lies in
+// [-1/4, 5/4], so u's floor is K - 1, K or K + 1 where [t - e, t + e]
+// avoids 0 and 1, and its nearest is decided where it avoids 1/2 too (the
+// fraction is above 3/4 below 0 and at most 1/4 above 1). M is one of
+// Nearest, Ffill, Bfill: the offset from x0 of the lanes not handed on.
+template <Method How>
+RUST_LANES_INLINE U inverse_rounded_fast(const RoundedInverse& s, F f, M& handed) {
+    const F f0 = splat_double(-s.f0);
+    const F gh = f + f0, back = gh - f;
+    const F gl = (f - (gh - back)) + (f0 - back);  // TwoSum: gh + gl = f - f0
+    const F dh_ = splat_double(s.delta_hi), dl_ = splat_double(s.delta_lo);
+    const F ph = dh_ * gh, pe = fma(dh_, gh, -ph);
+    const F rest = pe + dh_ * gl + (dl_ * gh + dl_ * gl);
+    const F d = splat_double(s.dh);
+    const F q0 = ph / d;
+    const F rem = fma(-q0, d, ph);
+    const F q1 = ((rem + rest) - q0 * splat_double(s.dl)) * splat_double(s.inv);
+    const F qh = q0 + q1, ql = (q0 - qh) + q1;
+    const F e = magnitude_of(ph) * splat_double(s.bound) + 0x1p-52;
+    // K = floor(qh): the nearest whole number by the 1.5·2^52 shift (exact below 2^51), less one where above qh
+    const F magic = splat_double(0x1.8p52);
+    const F nearest = (qh + magic) - magic;
+    const F k = nearest - as_double(bit(less(qh, nearest)) * bits_of(splat_double(1.0)));
+    const F t = (qh - k) + ql;
+    const F one = splat_double(1.0);
+    const M low = less(t + e, F{}) & less(-one, t - e);
+    const M mid = less(F{}, t - e) & less(t + e, one);
+    const M high = less(one, t - e) & less(t + e, one + one);
+    const F fm = magnitude_of(f), qm = magnitude_of(q0);
+    const M in_range = (~less(fm, splat_double(0x1p-800)) & ~less(splat_double(0x1p800), fm)) | ~less(F{}, fm);
+    M decided = (low | mid | high) & in_range & ~less(qm, splat_double(0x1p-900)) &
+                less(magnitude_of(qh), splat_double(0x1p51));
+    F offset = select(low, k - one, select(high, k + one, k));  // the floor
+    if constexpr (How == Method::Bfill) {
+        offset = offset + one;
+    } else if constexpr (How == Method::Nearest) {
+        const M above = less(splat_double(0.5), t - e), below = less(t + e, splat_double(0.5));
+        offset = select(low | (mid & above), offset + one, offset);
+        decided = decided & ~(mid & ~above & ~below);
+    }
+    handed = ~decided;
+    // the offset as a signed integer (|offset| < 2^51 + 2) by the same shift, then from x0
+    const U whole = bits_of(select(decided, offset, F{}) + magic) - bits_of(magic);
+    return splat(s.x0) + whole;
+}
+
+template <Method How>
+size_t inverse_rounded_on(const RoundedInverse& segment, const double* f, size_t count, u64* out,
+                          std::uint32_t* handed) {
+    const RoundedInverse s = segment;
+    size_t handed_on = 0;
+    if (!default_float_environment()) {
+        for (size_t j = 0; j < count; ++j) handed[j] = static_cast<std::uint32_t>(j);
+        return count;
+    }
+    const std::uint64_t status = float_status();
+    for (size_t j = 0; j < count; j += kLanes) {
+        const size_t left = count - j;
+        M h;
+        store(out + j, inverse_rounded_fast<How>(s, as_double(load<U>(f + j, left)), h), left);
+        if (any(h)) [[unlikely]] {
+            i64 lanes[kLanes];
+            __builtin_memcpy(lanes, &h, sizeof lanes);
+            const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
+            for (size_t l = 0; l < n; ++l)
+                if (lanes[l] != 0) handed[handed_on++] = static_cast<std::uint32_t>(j + l);
+        }
+    }
+    restore_float_status(status);
+    return handed_on;
+}
+
+// Values strictly inside the segment by Nearest, Ffill or Bfill (Exact is
+// left to the scheme): the decided positions into out, the indices of the
+// others into handed; returns how many were handed.
+size_t inverse_rounded(const RoundedInverse& s, const double* f, size_t count, Method method, u64* out,
+                       std::uint32_t* handed) {
+    switch (method) {
+        case Method::Ffill: return inverse_rounded_on<Method::Ffill>(s, f, count, out, handed);
+        case Method::Bfill: return inverse_rounded_on<Method::Bfill>(s, f, count, out, handed);
+        default: break;
+    }
+    return inverse_rounded_on<Method::Nearest>(s, f, count, out, handed);
+}
+
 // The whole position of q > 0 by the method; `fractional` where q was not an
 // integer.
 template <Method How>

@@ -42,6 +42,24 @@ struct FloatForward {
     bool fast;
 };
 
+// The segment of the float forward that rounds once (schemes/rounded.hpp)
+// for its fast path: the knots, d = x1 - x0 as the double nearest to it and
+// the exact rest, 1 / dh and the bound's factor 2^-78 / dh. Both values are
+// zero or within [2^-800, 2^800] in magnitude.
+struct RoundedForward {
+    std::uint64_t x0, x1;
+    double f0, f1, dh, dl, inv, bound;
+};
+
+// The segment of the float inverse that rounds once, for its fast path:
+// x0, f0, Δ = x1 - x0 as hi + lo exactly (signed: positions may fall),
+// D = f1 - f0 as Dh + Dl exactly, 1 / Dh and the bound's factor 2^-84 / Dh.
+// Both values are zero or within [2^-800, 2^800] in magnitude.
+struct RoundedInverse {
+    std::uint64_t x0;
+    double f0, delta_hi, delta_lo, dh, dl, inv, bound;
+};
+
 // The float inverse scheme's segment, for values whose differences with the
 // knots are exact on a scale 2^k shared with the knots: the knots as
 // integers on that scale, and which positions are nonzero.

@@ -33,6 +33,11 @@
     X(forward_float, std::size_t, (const FloatForward& s, const std::uint64_t* x, std::size_t count, double* out)) \
     X(inverse_float, std::size_t,                                                                                   \
       (const FloatInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out))               \
+    X(forward_rounded, std::size_t,                                                                                 \
+      (const RoundedForward& s, const std::uint64_t* x, std::size_t count, double* out, std::uint32_t* handed))     \
+    X(inverse_rounded, std::size_t,                                                                                 \
+      (const RoundedInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out,              \
+       std::uint32_t* handed))                                                                                      \
     X(forward_int, void, (const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out))          \
     X(inverse_int, std::size_t,                                                                                     \
       (const Affine& s, const std::int64_t* f, std::size_t count, Method method, std::uint64_t* out))               \

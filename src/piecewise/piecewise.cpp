@@ -409,7 +409,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
                 const F* f = column(j);
                 if constexpr (std::is_same_v<F, f64>)
                     if (once()) {
-                        schemes::rounded::forward(keys, count, xp_[i - 1], f[i - 1], xp_[i], f[i], o + j * stride);
+                        kernels::forward_rounded(xp_[i - 1], f[i - 1], xp_[i], f[i], keys, count, o + j * stride);
                         continue;
                     }
                 ForwardCache& cache = caches[j];

@@ -405,7 +405,7 @@ private:
     // The same bits either way.
     void run_forward(std::size_t i, ForwardCache& cache, const X* keys, std::size_t count, F* out) const {
         if constexpr (std::is_same_v<F, f64>)
-            if (once()) return schemes::rounded::forward(keys, count, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], out);
+            if (once()) return kernels::forward_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, out);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j) out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
             return;
@@ -416,7 +416,7 @@ private:
                             X* out) const {
         if constexpr (std::is_same_v<F, f64>)
             if (once())
-                return schemes::rounded::inverse(keys, count, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method, out);
+                return kernels::inverse_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, method, out);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j) {
                 const std::optional<X> p = InverseScheme::inverse(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);

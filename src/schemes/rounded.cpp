@@ -394,8 +394,9 @@ struct Decided {
 // 2^-40·|ph|; computing c and dividing it by Dh (|Dl| <= 2^-53·Dh) errs by
 // at most 2^-88·|ph|/Dh, and E = |ph|·2^-84/Dh as computed exceeds that.
 // With |qh| < 2^62, k = floor(qh) + floor(ql) and t = (qh - floor(qh)) +
-// (ql - floor(ql)): both parts exact and in [0, 1), their sum within 2^-52
-// of the exact one, so u = k + t' with |t' - t| <= E + 2^-52. The floor of u
+// (ql - floor(ql)): both parts in [0, 1), the first exact, the second
+// exact but for a negative ql above -1 (then within 2^-54), their sum
+// rounded within 2^-53, so u = k + t' with |t' - t| <= E + 2^-52. The floor of u
 // and its fraction are decided where that interval holds no whole number,
 // and the nearest where it holds no half either; a whole position never is
 // (the exact path settles those). Every operand is normal: in_range, and q0

@@ -780,6 +780,7 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
     u64 mismatches = 0, forwards = 0, inverses = 0;
     const u64 segments = gen::count(3'000, 300'000);
     const rounded::Counts before = rounded::counts();
+    const rust::kernels::FastPathCounts vector_before = rust::kernels::fast_path_counts();
     const auto report = [&](const std::string& what, const std::string& got, const std::string& want) {
         if (++mismatches <= 5) ADD_FAILURE() << what << ": " << got << " vs " << want << " (seed " << gen::seed() << ")";
     };
@@ -952,8 +953,11 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
         }
         // A whole-array run of values inside, in order, by a method that always answers.
         std::vector<f64> values;
-        for (int q = 0; q < 16; ++q)
-            if (const f64 v = f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000; f0 <= v && v <= f1) values.push_back(v);
+        for (int q = 0; q < 16; ++q) {  // anywhere, or at a whole position
+            const rounded::Value at = rounded::forward(x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
+            const f64 v = q % 2 == 0 && !at.overflow ? at.value : f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000;
+            if (f0 <= v && v <= f1) values.push_back(v);
+        }
         std::sort(values.begin(), values.end());
         std::vector<u64> out(values.size());
         const InverseMethod m = kMethods[1 + g.below(3)];
@@ -966,11 +970,17 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
         }
     }
     const rounded::Counts after = rounded::counts();
-    const u64 keys = after.keys - before.keys, exact = after.exact - before.exact;
-    std::printf("rounded once: %" PRIu64 " forwards, %" PRIu64 " inverses, %" PRIu64 " keys by the fast path's forms, %" PRIu64
-                " of them by the exact path, seed %" PRIu64 "\n",
-                forwards, inverses, keys, exact, gen::seed());
+    const rust::kernels::FastPathCounts vector_after = rust::kernels::fast_path_counts();
+    const u64 vector_keys = vector_after.rounded_keys - vector_before.rounded_keys;
+    const u64 vector_exact = vector_after.rounded_exact - vector_before.rounded_exact;
+    const u64 keys = after.keys - before.keys + vector_keys, exact = after.exact - before.exact + vector_exact;
+    std::printf("rounded once: %" PRIu64 " forwards, %" PRIu64 " inverses, %" PRIu64 " keys by the fast path's forms (%"
+                PRIu64 " by the vector kernels), %" PRIu64 " of them by the exact path, seed %" PRIu64 "\n",
+                forwards, inverses, keys, vector_keys, exact, gen::seed());
     EXPECT_EQ(mismatches, 0u);
+    if (std::get<0>(GetParam()) != rust::kernels::Target::Scalar) {
+        EXPECT_GT(vector_keys, 100u);
+    }
     if (std::get<1>(GetParam()) == FE_TONEAREST) {  // both ways taken: answered in doubles, and handed on
         EXPECT_GT(keys - exact, keys / 4);
         EXPECT_GT(exact, keys / 1000);
