@@ -207,11 +207,35 @@ void use_target(benchmark::State& state) {
     state.SetLabel(rust::kernels::name(target));
 }
 
-template <class F>
+// The shares of keys that the fast paths of rounding once, scalar and
+// vector, left to the exact path since `before` (as "exact_share").
+struct OnceCounts {
+    rust::schemes::rounded::Counts scheme = rust::schemes::rounded::counts();
+    rust::kernels::FastPathCounts vector = rust::kernels::fast_path_counts();
+    double exact_share() const {
+        const OnceCounts now;
+        const double keys = static_cast<double>(now.scheme.keys - scheme.keys + now.vector.rounded_keys - vector.rounded_keys);
+        const double exact = static_cast<double>(now.scheme.exact - scheme.exact + now.vector.rounded_exact - vector.rounded_exact);
+        return keys > 0 ? exact / keys : 0.0;
+    }
+};
+
+// Float tables round by the chain or once (the front end's), as R says.
+template <class F, rust::piecewise::Rounding R = rust::piecewise::Rounding::Chain>
+rust::piecewise::Interp<u64, F> bench_table(std::size_t n) {
+    std::vector<F> fp = values<F>(n);
+    if constexpr (std::is_same_v<F, f64>)
+        for (f64& v : fp) v /= 7;  // values with fractions
+    const std::vector<u64> xp = positions(n);
+    return {rust::piecewise::Knots<u64>(xp.begin(), xp.end()), rust::piecewise::Knots<F>(fp.begin(), fp.end()), R};
+}
+
+template <class F, rust::piecewise::Rounding R = rust::piecewise::Rounding::Chain>
 void BM_Forward(benchmark::State& state) {
     use_target(state);
     const std::size_t n = static_cast<std::size_t>(state.range(0));
-    const rust::piecewise::Interp<u64, F> t(positions(n), values<F>(n));
+    const rust::piecewise::Interp<u64, F> t = bench_table<F, R>(n);
+    const OnceCounts once;
     std::mt19937_64 rng(4);
     std::vector<u64> q(1 << 16);
     for (u64& x : q) x = t.xp().front() + rng() % (t.xp().back() - t.xp().front());
@@ -220,7 +244,9 @@ void BM_Forward(benchmark::State& state) {
     const rust::piecewise::Strided<u64> view{reinterpret_cast<const unsigned char*>(q.data()), 8, q.size()};
     const rust::kernels::FastPathCounts before = rust::kernels::fast_path_counts();
     for (auto _ : state) benchmark::DoNotOptimize(t.forward_all(view, out.data()));
-    if constexpr (std::is_same_v<F, f64>) {  // the share of run keys the float fast path handed to the F80 lanes
+    if constexpr (R == rust::piecewise::Rounding::Once) {
+        state.counters["exact_share"] = once.exact_share();
+    } else if constexpr (std::is_same_v<F, f64>) {  // the share of run keys the float fast path handed to the F80 lanes
         const rust::kernels::FastPathCounts after = rust::kernels::fast_path_counts();
         const double keys = static_cast<double>(after.keys - before.keys);
         state.counters["handed_on"] = keys > 0 ? static_cast<double>(after.exact - before.exact) / keys : 0.0;
@@ -230,11 +256,12 @@ void BM_Forward(benchmark::State& state) {
                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-template <class F>
+template <class F, rust::piecewise::Rounding R = rust::piecewise::Rounding::Chain>
 void BM_Inverse(benchmark::State& state) {
     use_target(state);
     const std::size_t n = static_cast<std::size_t>(state.range(0));
-    const rust::piecewise::Interp<u64, F> t(positions(n), values<F>(n));
+    const rust::piecewise::Interp<u64, F> t = bench_table<F, R>(n);
+    const OnceCounts once;
     std::mt19937_64 rng(5);
     std::vector<F> q(1 << 16);
     const double lo = static_cast<double>(t.fp().front()), span = static_cast<double>(t.fp().back()) - lo;
@@ -243,6 +270,7 @@ void BM_Inverse(benchmark::State& state) {
     std::vector<u64> out(q.size());
     const rust::piecewise::Strided<F> view{reinterpret_cast<const unsigned char*>(q.data()), 8, q.size()};
     for (auto _ : state) benchmark::DoNotOptimize(t.inverse_all(view, rust::InverseMethod::Nearest, out.data()));
+    if constexpr (R == rust::piecewise::Rounding::Once) state.counters["exact_share"] = once.exact_share();
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * q.size()));
     state.counters["ns_per_element"] = benchmark::Counter(static_cast<double>(state.iterations() * q.size()),
                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
@@ -264,6 +292,8 @@ BENCHMARK(BM_Forward<i64>) TABLE_SIZES;
 BENCHMARK(BM_Inverse<i64>) TABLE_SIZES;
 BENCHMARK(BM_Forward<f64>) TABLE_SIZES;
 BENCHMARK(BM_Inverse<f64>) TABLE_SIZES;
+BENCHMARK(BM_Forward<f64, rust::piecewise::Rounding::Once>) TABLE_SIZES;
+BENCHMARK(BM_Inverse<f64, rust::piecewise::Rounding::Once>) TABLE_SIZES;
 
 // Keeps each run's time per iteration so the ratios can be printed after.
 class RatioReporter : public benchmark::ConsoleReporter {

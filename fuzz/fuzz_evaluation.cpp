@@ -9,7 +9,8 @@
 // Under rules drawn from the input for the elements outside the table and
 // those without an answer, the whole-array path agrees with element by
 // element too, and every element the rules leave alone (inside the table)
-// gets what it gets without them.
+// gets what it gets without them. Float tables round by the chain or once;
+// rounding once, every answer inside a segment is the exact path's.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -194,7 +195,11 @@ void run(Bytes& in) {
     }
     if (mode & 4) std::sort(xp.begin(), xp.end());
     if (mode & 8) std::sort(fp.begin(), fp.end(), [](F a, F b) { return a < b; });
-    const Interp<u64, F> table(xp, fp);
+    // float tables round by the chain or once, as the input says
+    const rust::piecewise::Rounding rounding =
+        (mode & 32) != 0 ? rust::piecewise::Rounding::Once : rust::piecewise::Rounding::Chain;
+    const Interp<u64, F> table(rust::piecewise::Knots<u64>(xp.begin(), xp.end()),
+                               rust::piecewise::Knots<F>(fp.begin(), fp.end()), rounding);
     const std::size_t m = in.byte() % 32;
     std::vector<u64> xs(m);
     std::vector<F> fs(m);
@@ -236,6 +241,10 @@ void run(Bytes& in) {
             } else {
                 if (!(r.value >= lo && r.value <= hi) && ulps(r.value, r.value < lo ? lo : hi) > 4)
                     fail("float forward outside its segment");
+                if (table.rounding() == rust::piecewise::Rounding::Once &&
+                    !same_bits(r.value, rust::schemes::rounded::forward_exact(xs[k], xp[s.index - 1], fp[s.index - 1],
+                                                                             xp[s.index], fp[s.index]).value))
+                    fail("forward rounded once is not the exact path's");
             }
         }
     } catch (const rust::Panic&) {
@@ -285,6 +294,11 @@ void run(Bytes& in) {
                     constexpr u64 kSlack = 4;
                     if ((r.value < lo && lo - r.value > kSlack) || (r.value > hi && r.value - hi > kSlack))
                         fail("float inverse outside its segment");
+                    bool overflow = false;
+                    if (table.rounding() == rust::piecewise::Rounding::Once &&
+                        rust::schemes::rounded::inverse_exact(fs[k], xp[s.index - 1], fp[s.index - 1], xp[s.index],
+                                                              fp[s.index], method, overflow) != r.value)
+                        fail("inverse rounded once is not the exact path's");
                 }
             }
         } catch (const rust::Panic&) {

@@ -280,9 +280,9 @@ RUST_LANES_INLINE U inverse_rounded_fast(const RoundedInverse& s, F f, M& handed
     // K = floor(qh): the nearest whole number by the 1.5·2^52 shift (exact below 2^51), less one where above qh
     const F magic = splat_double(0x1.8p52);
     const F nearest = (qh + magic) - magic;
-    const F k = nearest - as_double(bit(less(qh, nearest)) * bits_of(splat_double(1.0)));
-    const F t = (qh - k) + ql;
     const F one = splat_double(1.0);
+    const F k = nearest - select(less(qh, nearest), one, F{});
+    const F t = (qh - k) + ql;
     const M low = less(t + e, F{}) & less(-one, t - e);
     const M mid = less(F{}, t - e) & less(t + e, one);
     const M high = less(one, t - e) & less(t + e, one + one);
