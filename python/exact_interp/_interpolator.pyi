@@ -25,7 +25,8 @@ class Interpolator(Generic[_Value]):
         The positions of the knots.
     fp : array_like
         The values of the knots, as many as ``xp``: int64 values (or time
-        counts) take the integer scheme, float64 values the float scheme.
+        counts) take the integer scheme; float64 values answer with the
+        exact value rounded once, as :func:`exact_interp.forward` does.
         Of shape ``(len(xp), ...)`` for value columns over the same
         positions (the forward only): each key's segment is found once for
         all of them.

@@ -362,8 +362,11 @@ def forward(
     Converts each argument exactly to what the typed functions compute on,
     evaluates, and gives the result in the caller's terms: the kind of
     ``fp``, the shape and container of ``x``. Arrays of the typed dtypes
-    (uint64 ``x`` and ``xp``, int64 or float64 ``fp``) go to
-    :func:`forward_int` or :func:`forward_float` directly.
+    (uint64 ``x`` and ``xp``, int64 or float64 ``fp``) go to the native
+    core directly. Float values are answered with the exact value rounded
+    once: the double nearest ``(f0·(x1 − x) + f1·(x − x0)) / (x1 − x0)``,
+    ties to even, where :func:`forward_float` keeps the typed functions'
+    64-bit chain, which truncates.
 
     Parameters
     ----------
@@ -379,9 +382,9 @@ def forward(
         width and sign, ``datetime64`` or ``timedelta64`` of any unit,
         tz-aware times compared as instants.
     fp : array_like
-        The values of the knots: integers (the integer scheme), floats (the
-        float scheme, widened exactly) or times (their counts, the integer
-        scheme). Of shape ``(len(xp), ...)`` for value columns: the result
+        The values of the knots: integers (the integer scheme), floats
+        (widened exactly, the result rounded once) or times (their counts,
+        the integer scheme). Of shape ``(len(xp), ...)`` for value columns: the result
         then has shape ``x.shape + fp.shape[1:]``.
     workers : int or None, optional
         The threads one call may use, as in :func:`forward_int`.
@@ -479,8 +482,10 @@ def inverse(
     Converts each argument exactly to what the typed functions compute on,
     finds the positions under ``method``, and gives them in the caller's
     terms: the kind of ``xp``, the shape and container of ``f``. Arrays of
-    the typed dtypes go to :func:`inverse_int` or :func:`inverse_float`
-    directly.
+    the typed dtypes go to the native core directly. Over float values the
+    position is the exact ``(x0·(f1 − f) + x1·(f − f0)) / (f1 − f0)``
+    rounded once by the method (without one, found only where it is whole),
+    where :func:`inverse_float` keeps the typed functions' 64-bit chain.
 
     Parameters
     ----------

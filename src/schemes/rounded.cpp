@@ -302,6 +302,14 @@ Split split(Signed v) {
     return v.negative ? Split{-s.hi, -s.lo} : s;
 }
 
+// 2^k / v rounded up to a power of two, for a normal v > 0 (between it and
+// twice it): a bound's factor without a division. k and v keep the result
+// normal (the callers' k and ranges do).
+f64 power_over(int k, f64 v) {
+    const int field = static_cast<int>(std::bit_cast<u64>(v) >> 52);  // v in [2^(field - 1023), 2^(field - 1022))
+    return std::bit_cast<f64>(static_cast<u64>(2046 + k - field) << 52);  // 2^(k - (field - 1023))
+}
+
 // The sum a + b as hi + lo exactly (TwoSum).
 Split two_sum(f64 a, f64 b) {
     const f64 hi = a + b, back = hi - a;
@@ -309,7 +317,7 @@ Split two_sum(f64 a, f64 b) {
 }
 
 // The forward's segment for the fast path: d = x1 - x0 split, and the bound's
-// factor 2^-78 / dh.
+// factor 2^-78 / dh (rounded up to a power of two).
 struct ForwardFast {
     u64 x0, x1;
     f64 f0, f1, dh, dl, bound;
@@ -318,7 +326,7 @@ struct ForwardFast {
 
 ForwardFast forward_fast_segment(u64 x0, f64 f0, u64 x1, f64 f1) {
     const Split d = split({x1 - x0, false});
-    return {x0, x1, f0, f1, d.hi, d.lo, 0x1p-78 / d.hi, in_range(f0) && in_range(f1)};
+    return {x0, x1, f0, f1, d.hi, d.lo, power_over(-78, d.hi), in_range(f0) && in_range(f1)};
 }
 
 // The double nearest v = (f0·a + f1·b) / d, a = x1 - x, b = x - x0 (signed),
@@ -363,7 +371,8 @@ std::optional<f64> forward_fast(const ForwardFast& s, u64 x) {
 }
 
 // The inverse's segment for the fast path: Δ = x1 - x0 split (signed),
-// D = f1 - f0 = Dh + Dl exactly, and the bound's factor 2^-84 / Dh.
+// D = f1 - f0 = Dh + Dl exactly, and the bound's factor 2^-84 / Dh (rounded
+// up to a power of two).
 struct InverseFast {
     u64 x0, x1;
     f64 f0, f1;
@@ -374,7 +383,8 @@ struct InverseFast {
 
 InverseFast inverse_fast_segment(u64 x0, f64 f0, u64 x1, f64 f1) {
     const Split d = two_sum(f1, -f0);
-    return {x0, x1, f0, f1, split(difference(x1, x0)), d, 0x1p-84 / d.hi, in_range(f0) && in_range(f1)};
+    const bool fast = in_range(f0) && in_range(f1);  // then D is normal: f0 < f1 on a grid of 2^-852
+    return {x0, x1, f0, f1, split(difference(x1, x0)), d, fast ? power_over(-84, d.hi) : 0.0, fast};
 }
 
 // What the fast path of the inverse made of a value.
