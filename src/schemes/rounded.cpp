@@ -310,6 +310,27 @@ f64 power_over(int k, f64 v) {
     return std::bit_cast<f64>(static_cast<u64>(2046 + k - field) << 52);  // 2^(k - (field - 1023))
 }
 
+// The product a·b as hi + lo exactly, where no step underflows or
+// overflows (the fast paths' ranges keep every product above 2^-910 and
+// below 2^900): by the hardware's fused multiply-add where the compiler
+// has one (FP_FAST_FMA), else by Dekker's product on halves of 26 and 27
+// bits, exact in plain double arithmetic. A library's software fma is
+// never called: some are not exact.
+Split two_product(f64 a, f64 b) {
+    const f64 p = a * b;
+#if defined(FP_FAST_FMA)
+    return {p, std::fma(a, b, -p)};
+#else
+    const auto halves = [](f64 v) {
+        const f64 c = 134217729.0 * v;  // 2^27 + 1
+        const f64 hi = c - (c - v);
+        return Split{hi, v - hi};
+    };
+    const Split x = halves(a), y = halves(b);
+    return {p, ((x.hi * y.hi - p) + x.hi * y.lo + x.lo * y.hi) + x.lo * y.lo};
+#endif
+}
+
 // The sum a + b as hi + lo exactly (TwoSum).
 Split two_sum(f64 a, f64 b) {
     const f64 hi = a + b, back = hi - a;
@@ -334,12 +355,12 @@ ForwardFast forward_fast_segment(u64 x0, f64 f0, u64 x1, f64 f1) {
 // environment only.
 //
 // The estimate. a = ah + al and b = bh + bl exactly (split); f0·ah = p + pe
-// and f1·bh = r + re exactly (FMA), p + r = sum + se exactly (TwoSum), so
+// and f1·bh = r + re exactly (two_product), p + r = sum + se exactly (TwoSum), so
 // N = f0·a + f1·b = sum + R, R = se + pe + re + f0·al + f1·bl. With
 // T = |p| + |r|: |se|, |pe|, |re| <= 2^-53·T and |f0·al| + |f1·bl| <= 2^-42·T,
 // so |R| <= 2^-41·T, and R computed (two rounded products, four sums) is
 // within 2^-90·T of it. sum = q0·dh + rem exactly (the remainder of a
-// rounded quotient, FMA), so v = q0 + c/d with c = rem + R - q0·dl,
+// rounded quotient, two_product), so v = q0 + c/d with c = rem + R - q0·dl,
 // |c| <= 2^-39·T; c is computed within 2^-89·T, dividing by dh instead of
 // d = dh + dl (|dl| < 2^-42·dh) errs by at most 2^-81·T/d, the division's
 // rounding by 2^-91·T/d. So qh + ql (Fast2Sum of q0 and q1, |q1| < |q0|)
@@ -352,12 +373,13 @@ ForwardFast forward_fast_segment(u64 x0, f64 f0, u64 x1, f64 f1) {
 // (in_range, and qh at least 2^-900), so every step above holds.
 std::optional<f64> forward_fast(const ForwardFast& s, u64 x) {
     const Split a = split(difference(s.x1, x)), b = split(difference(x, s.x0));
-    const f64 p = s.f0 * a.hi, pe = std::fma(s.f0, a.hi, -p);
-    const f64 r = s.f1 * b.hi, re = std::fma(s.f1, b.hi, -r);
+    const Split fa = two_product(s.f0, a.hi), fb = two_product(s.f1, b.hi);
+    const f64 p = fa.hi, pe = fa.lo, r = fb.hi, re = fb.lo;
     const Split sum = two_sum(p, r);
     const f64 rest = sum.lo + (pe + re) + (s.f0 * a.lo + s.f1 * b.lo);
     const f64 q0 = sum.hi / s.dh;
-    const f64 rem = std::fma(-q0, s.dh, sum.hi);
+    const Split back = two_product(q0, s.dh);
+    const f64 rem = (sum.hi - back.hi) - back.lo;  // sum - q0·dh: exact (Sterbenz, then a representable result)
     const f64 q1 = ((rem + rest) - q0 * s.dl) / s.dh;
     const f64 qh = q0 + q1, ql = (q0 - qh) + q1;
     const f64 e = (std::fabs(p) + std::fabs(r)) * s.bound;
@@ -397,7 +419,7 @@ struct Decided {
 // method, where the estimate decides it. In the default environment only.
 //
 // The estimate. g = gh + gl exactly (TwoSum), Δ = Δh + Δl exactly (split),
-// Δh·gh = ph + pe exactly (FMA); the other products of Δ·g are at most
+// Δh·gh = ph + pe exactly (two_product); the other products of Δ·g are at most
 // 2^-42·|ph| (|Δl| < 2^-42·|Δh|, |gl| <= 2^-53·|gh|), so the rest R of
 // Δ·g = ph + R, computed, is within 2^-90·|ph| of it and |R| <= 2^-41·|ph|.
 // ph = q0·Dh + rem exactly, u = q0 + c/D with c = rem + R - q0·Dl, |c| <=
@@ -415,11 +437,13 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
     constexpr Decided undecided{Decided::Undecided, 0};
     if (!in_range(f)) return undecided;
     const Split g = two_sum(f, -s.f0);
-    const f64 ph = s.delta.hi * g.hi, pe = std::fma(s.delta.hi, g.hi, -ph);
+    const Split dg = two_product(s.delta.hi, g.hi);
+    const f64 ph = dg.hi, pe = dg.lo;
     const f64 rest = pe + s.delta.hi * g.lo + (s.delta.lo * g.hi + s.delta.lo * g.lo);
     const f64 q0 = ph / s.d.hi;
     if (!(std::fabs(q0) >= 0x1p-900)) return undecided;  // zero (a knot's own position) or tiny
-    const f64 rem = std::fma(-q0, s.d.hi, ph);
+    const Split back = two_product(q0, s.d.hi);
+    const f64 rem = (ph - back.hi) - back.lo;  // ph - q0·Dh, exact
     const f64 q1 = ((rem + rest) - q0 * s.d.lo) / s.d.hi;
     const f64 qh = q0 + q1, ql = (q0 - qh) + q1;
     if (!(std::fabs(qh) < 0x1p62)) return undecided;
