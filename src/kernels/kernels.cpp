@@ -168,7 +168,8 @@ std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::s
     const double hi = static_cast<double>(top), lo = static_cast<double>(delta - top);
     const double dh = f1 - f0, back = dh - f1;
     const double d_rest = (f1 - (dh - back)) + (-f0 - back);  // TwoSum: dh + d_rest = f1 - f0
-    const RoundedInverse s{x0, f0, falls ? -hi : hi, falls ? -lo : lo, dh, d_rest, 1.0 / dh, 0x1p-84 / dh};
+    const RoundedInverse s{x0, f0, falls ? -hi : hi, falls ? -lo : lo, dh, d_rest, 1.0 / dh, 0x1p-84 / dh,
+                           lo == 0 && d_rest == 0};
     constexpr std::size_t kChunk = 256;
     std::uint32_t handed[kChunk];
     for (std::size_t done = 0; done < count; done += kChunk) {

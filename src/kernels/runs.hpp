@@ -298,6 +298,25 @@ RUST_LANES_INLINE U inverse_rounded_fast(const RoundedInverse& s, F f, M& handed
         offset = select(low | (mid & above), offset + one, offset);
         decided = decided & ~(mid & ~above & ~below);
     }
+    // Near the whole number w = K + (0 or 1): decided exactly, as the scalar
+    // form does, where Δ, g and D are doubles exactly (the segment's `exact`
+    // and a lane's gl = 0): sign(u - w) is that of Δ·g - w·D, compared as
+    // the pairs (rounded product, exact rest).
+    if (s.exact) {
+        const M near = ~(low | mid | high) & in_range & ~less(qm, splat_double(0x1p-900)) &
+                       less(magnitude_of(qh), splat_double(0x1p51)) & ~less(gl, F{}) & ~less(F{}, gl);
+        if (any(near)) {
+            const F w = k + select(less(splat_double(0.5), t), one, F{});
+            const F wh = w * d, wl = fma(w, d, -wh);
+            const M same = ~less(ph, wh) & ~less(wh, ph);
+            const M above = less(wh, ph) | (same & less(wl, pe)), below = less(ph, wh) | (same & less(pe, wl));
+            F at = w;  // Nearest, and a whole position under every method
+            if constexpr (How == Method::Ffill) at = select(below, w - one, w);
+            if constexpr (How == Method::Bfill) at = select(above, w + one, w);
+            offset = select(near, at, offset);
+            decided = decided | near;
+        }
+    }
     handed = ~decided;
     // the offset as a signed integer (|offset| < 2^51 + 2) by the same shift, then from x0
     const U whole = bits_of(select(decided, offset, F{}) + magic) - bits_of(magic);

@@ -58,6 +58,7 @@ struct RoundedForward {
 struct RoundedInverse {
     std::uint64_t x0;
     double f0, delta_hi, delta_lo, dh, dl, inv, bound;
+    bool exact;  // Δ and D are doubles exactly (delta_lo and dl zero)
 };
 
 // The float inverse scheme's segment, for values whose differences with the

@@ -430,8 +430,8 @@ struct Decided {
 // exact but for a negative ql above -1 (then within 2^-54), their sum
 // rounded within 2^-53, so u = k + t' with |t' - t| <= E + 2^-52. The floor of u
 // and its fraction are decided where that interval holds no whole number,
-// and the nearest where it holds no half either; a whole position never is
-// (the exact path settles those). Every operand is normal: in_range, and q0
+// and the nearest where it holds no half either; near a whole number, an
+// exact comparison decides where the operands allow it (below). Every operand is normal: in_range, and q0
 // at least 2^-900.
 Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
     constexpr Decided undecided{Decided::Undecided, 0};
@@ -451,6 +451,11 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
     const f64 wh = std::floor(qh), wl = std::floor(ql);
     const f64 t = (qh - wh) + (ql - wl);  // in [0, 2]
     i64 k = static_cast<i64>(wh) + static_cast<i64>(wl);
+    // x0 + k within uint64, else the exact path reports the overflow
+    const auto at = [&](i64 k) {
+        if (k >= 0 ? static_cast<u64>(k) > ~s.x0 : 0 - static_cast<u64>(k) > s.x0) return undecided;
+        return Decided{Decided::Position, s.x0 + static_cast<u64>(k)};
+    };
     f64 fraction;
     if (t - e > 0 && t + e < 1) {
         fraction = t;
@@ -458,7 +463,26 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
         fraction = t - 1;  // exact
         ++k;
     } else {
-        return undecided;  // near a whole number
+        // Near the whole number w = k + round(t). Where Δ, g and D are
+        // doubles exactly (no rest) and |w| < 2^53, u - w has the sign of
+        // Δ·g - w·D (D > 0), both products of two doubles, each held exactly
+        // as its rounding and the rest: a pair unique to each real, and
+        // rounding is monotone, so the products compare by their rounded
+        // parts where those differ, else by the rests. Whole positions (an
+        // exact table's every answer) are settled here; |u - w| <= e < 2^-20.
+        const i64 w = k + static_cast<i64>(std::round(t));
+        if (s.delta.lo != 0 || g.lo != 0 || s.d.lo != 0 || w >= (i64{1} << 53) || w <= -(i64{1} << 53))
+            return undecided;
+        const Split wd = two_product(static_cast<f64>(w), s.d.hi);
+        const int sign = ph != wd.hi ? (ph > wd.hi ? 1 : -1) : (pe != wd.lo ? (pe > wd.lo ? 1 : -1) : 0);
+        if (sign == 0) return at(w);  // whole, under every method
+        switch (method) {
+            case InverseMethod::Exact: return {Decided::NotFound, 0};
+            case InverseMethod::Nearest: return at(w);
+            case InverseMethod::Ffill: return at(sign > 0 ? w : w - 1);
+            case InverseMethod::Bfill: break;
+        }
+        return at(sign > 0 ? w + 1 : w);
     }
     switch (method) {
         case InverseMethod::Exact: return {Decided::NotFound, 0};
@@ -469,9 +493,7 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
             else if (!(fraction + e < 0.5)) return undecided;  // near a half
             break;
     }
-    // x0 + k within uint64, else the exact path reports the overflow
-    if (k >= 0 ? static_cast<u64>(k) > ~s.x0 : 0 - static_cast<u64>(k) > s.x0) return undecided;
-    return {Decided::Position, s.x0 + static_cast<u64>(k)};
+    return at(k);
 }
 
 }  // namespace
