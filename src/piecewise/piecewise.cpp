@@ -216,6 +216,8 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
+    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
+    if (once()) scope.emplace();
     ForwardCache cache;
     return evaluate_all(
         xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return forward(x); },
@@ -228,6 +230,8 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out) const {
+    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
+    if (once()) scope.emplace();
     InverseCache cache;
     return evaluate_all(
         fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return inverse(f, method); },
@@ -272,6 +276,8 @@ Result<X> Interp<X, F>::inverse(F f, InverseMethod method, const Rules<X>& rules
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const Rules<F>& rules) const {
+    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
+    if (once()) scope.emplace();
     ForwardCache cache;
     const std::size_t n = xp_.size();
     const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
@@ -300,6 +306,8 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out,
                                                  const Rules<X>& rules) const {
+    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
+    if (once()) scope.emplace();
     InverseCache cache;
     const std::size_t n = fp_.size();
     const auto beyond = [&](const F* keys, std::size_t count, bool right, X* o) {
@@ -327,6 +335,8 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* more, std::size_t columns,
                                                      std::size_t stride, F* out, const Rules<F>& rules) const {
+    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
+    if (once()) scope.emplace();
     const std::size_t n = xp_.size();
     const auto column = [&](std::size_t j) { return j == 0 ? fp_.data() : more + (j - 1) * n; };
     std::vector<ForwardCache> caches(columns);

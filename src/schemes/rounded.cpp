@@ -271,6 +271,13 @@ std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseM
 
 namespace {
 
+// The Scopes alive on this thread, and whether the fast paths may run.
+struct Held {
+    int depth = 0;
+    bool fast = false;
+};
+thread_local Held held;
+
 #if RUST_FAST_PATH_COUNTS
 thread_local Counts fast_counts{};
 void tally(std::size_t keys, std::size_t exact) {
@@ -498,6 +505,14 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
 
 }  // namespace
 
+Scope::Scope() {
+    if (held.depth++ == 0) held.fast = platform::default_float_environment();
+}
+
+Scope::~Scope() {
+    if (--held.depth == 0) status_.restore();
+}
+
 Counts counts() {
 #if RUST_FAST_PATH_COUNTS
     return fast_counts;
@@ -520,16 +535,18 @@ void check_knots(f64 f0, f64 f1) {
 template <class Sink>
 std::size_t forward_keys(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, Sink&& sink) {
     check_knots(f0, f1);
-    const platform::FloatStatus status;
+    const bool scoped = held.depth > 0;
+    std::optional<platform::FloatStatus> status;
+    if (!scoped) status.emplace();
     const ForwardFast s = forward_fast_segment(x0, f0, x1, f1);
-    const bool fast = s.fast && platform::default_float_environment();
+    const bool fast = s.fast && (scoped ? held.fast : platform::default_float_environment());
     std::size_t j = 0, exact = 0;
     for (; j < count; ++j) {
         const std::optional<f64> v = fast ? forward_fast(s, x[j]) : std::nullopt;
         if (!v) ++exact;
         if (!sink(j, v ? Value{*v, false} : forward_exact(x[j], x0, f0, x1, f1))) break;
     }
-    status.restore();
+    if (status) status->restore();
     tally(j < count ? j + 1 : j, exact);  // with the key that stopped the run
     return j;
 }
@@ -540,9 +557,11 @@ template <class Sink>
 std::size_t inverse_keys(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
                          Sink&& sink) {
     check_knots(f0, f1);
-    const platform::FloatStatus status;
+    const bool scoped = held.depth > 0;
+    std::optional<platform::FloatStatus> status;
+    if (!scoped) status.emplace();
     const InverseFast s = inverse_fast_segment(x0, f0, x1, f1);
-    const bool fast = s.fast && platform::default_float_environment();
+    const bool fast = s.fast && (scoped ? held.fast : platform::default_float_environment());
     std::size_t j = 0, exact = 0;
     for (; j < count; ++j) {
         const Decided d = fast ? inverse_fast(s, f[j], method) : Decided{Decided::Undecided, 0};
@@ -556,7 +575,7 @@ std::size_t inverse_keys(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1
         }
         if (!sink(j, p, overflow)) break;
     }
-    status.restore();
+    if (status) status->restore();
     tally(j < count ? j + 1 : j, exact);
     return j;
 }

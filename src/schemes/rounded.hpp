@@ -29,6 +29,7 @@
 #include <optional>
 
 #include "base/base.hpp"
+#include "base/platform.hpp"
 #include "schemes/schemes.hpp"
 
 namespace rust::schemes::rounded {
@@ -80,6 +81,21 @@ Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1
                  f64* out);
 Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64 lowest,
                  u64 highest, u64* out);
+
+// An evaluation's hold on the floating-point environment: while one lives
+// on a thread, the keys evaluated there read the environment once (when the
+// outermost began) and the caller's status flags are put back once (when it
+// ends), instead of at every run or key.
+class Scope {
+public:
+    Scope();
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+private:
+    platform::FloatStatus status_;
+};
 
 // Keys on this thread since it started, and how many the fast path did not
 // answer: counted where the core is built with RUST_FAST_PATH_COUNTS (the
