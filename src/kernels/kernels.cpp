@@ -190,9 +190,8 @@ std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::s
 }
 
 void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out) {
-    const auto in_range = in_rounded_range;
     const Table* t = vector_kernels(Kernel::ForwardRounded, count);
-    if (t == nullptr || !in_range(f0) || !in_range(f1))  // (a non-finite knot too: the scheme's fatal error)
+    if (t == nullptr || !in_rounded_range(f0) || !in_rounded_range(f1))  // (a non-finite knot too: the scheme's fatal error)
         return schemes::rounded::forward(x, count, x0, f0, x1, f1, out);
     const platform::FloatStatus status;  // (the division below, the handed keys' estimates)
     const u64 span = x1 - x0;

@@ -19,6 +19,7 @@
 #endif
 
 #define RUST_LANES_INLINE inline __attribute__((always_inline))
+#define RUST_LANES_INLINE_LAMBDA __attribute__((always_inline))  // after a lambda's parameter list
 
 namespace rust::kernels::RUST_KERNEL_NS {
 

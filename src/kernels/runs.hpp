@@ -223,10 +223,12 @@ RUST_LANES_INLINE U forward_rounded_fast(const RoundedForward& s, U x, M& handed
 // Keys strictly inside the segment: the decided answers into out, the
 // indices of the others into handed (the caller answers them); returns how
 // many were handed. Outside the default environment every key is handed.
-template <bool Narrow>
-size_t forward_rounded_on(const RoundedForward& segment, const u64* x, size_t count, double* out,
-                          std::uint32_t* handed) {
-    const RoundedForward s = segment;
+// The run loop of both kernels that round once: each vector of keys through
+// fast(j, left), which stores its lanes' answers and returns the mask of the
+// lanes it hands on, whose indices are collected into handed; outside the
+// default environment every key is handed. Returns how many were handed.
+template <class Fast>
+RUST_LANES_INLINE size_t rounded_run(size_t count, std::uint32_t* handed, Fast&& fast) {
     size_t handed_on = 0;
     if (!default_float_environment()) {
         for (size_t j = 0; j < count; ++j) handed[j] = static_cast<std::uint32_t>(j);
@@ -235,8 +237,7 @@ size_t forward_rounded_on(const RoundedForward& segment, const u64* x, size_t co
     const std::uint64_t status = float_status();
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
-        M h;
-        store(out + j, forward_rounded_fast<Narrow>(s, load<U>(x + j, left), h), left);
+        const M h = fast(j, left);
         if (any(h)) [[unlikely]] {
             i64 lanes[kLanes];
             __builtin_memcpy(lanes, &h, sizeof lanes);
@@ -247,6 +248,17 @@ size_t forward_rounded_on(const RoundedForward& segment, const u64* x, size_t co
     }
     restore_float_status(status);
     return handed_on;
+}
+
+template <bool Narrow>
+size_t forward_rounded_on(const RoundedForward& segment, const u64* x, size_t count, double* out,
+                          std::uint32_t* handed) {
+    const RoundedForward s = segment;
+    return rounded_run(count, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
+        M h;
+        store(out + j, forward_rounded_fast<Narrow>(s, load<U>(x + j, left), h), left);
+        return h;
+    });
 }
 
 size_t forward_rounded(const RoundedForward& s, const u64* x, size_t count, double* out, std::uint32_t* handed) {
@@ -327,26 +339,11 @@ template <Method How>
 size_t inverse_rounded_on(const RoundedInverse& segment, const double* f, size_t count, u64* out,
                           std::uint32_t* handed) {
     const RoundedInverse s = segment;
-    size_t handed_on = 0;
-    if (!default_float_environment()) {
-        for (size_t j = 0; j < count; ++j) handed[j] = static_cast<std::uint32_t>(j);
-        return count;
-    }
-    const std::uint64_t status = float_status();
-    for (size_t j = 0; j < count; j += kLanes) {
-        const size_t left = count - j;
+    return rounded_run(count, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
         M h;
         store(out + j, inverse_rounded_fast<How>(s, as_double(load<U>(f + j, left)), h), left);
-        if (any(h)) [[unlikely]] {
-            i64 lanes[kLanes];
-            __builtin_memcpy(lanes, &h, sizeof lanes);
-            const size_t n = left < static_cast<size_t>(kLanes) ? left : kLanes;
-            for (size_t l = 0; l < n; ++l)
-                if (lanes[l] != 0) handed[handed_on++] = static_cast<std::uint32_t>(j + l);
-        }
-    }
-    restore_float_status(status);
-    return handed_on;
+        return h;
+    });
 }
 
 // Values strictly inside the segment by Nearest, Ffill or Bfill (Exact is

@@ -529,24 +529,40 @@ void check_knots(f64 f0, f64 f1) {
     extended::check_finite(extended::fields(f1));
 }
 
+// The environment of one run of keys: a Scope's where one holds on this
+// thread, else read here and the caller's status flags put back at its end.
+class RunEnvironment {
+public:
+    RunEnvironment() : scoped_(held.depth > 0) {
+        if (!scoped_) status_.emplace();
+    }
+    ~RunEnvironment() {
+        if (status_) status_->restore();
+    }
+    RunEnvironment(const RunEnvironment&) = delete;
+    RunEnvironment& operator=(const RunEnvironment&) = delete;
+    bool fast() const { return scoped_ ? held.fast : platform::default_float_environment(); }
+
+private:
+    bool scoped_;
+    std::optional<platform::FloatStatus> status_;
+};
+
 // Each key's answer, the fast path's where it decides, the exact path's
 // otherwise, handed to sink(j, answer) in order until it returns false:
 // how many keys were handed. The caller's status flags are kept.
 template <class Sink>
 std::size_t forward_keys(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, Sink&& sink) {
     check_knots(f0, f1);
-    const bool scoped = held.depth > 0;
-    std::optional<platform::FloatStatus> status;
-    if (!scoped) status.emplace();
+    const RunEnvironment environment;
     const ForwardFast s = forward_fast_segment(x0, f0, x1, f1);
-    const bool fast = s.fast && (scoped ? held.fast : platform::default_float_environment());
+    const bool fast = s.fast && environment.fast();
     std::size_t j = 0, exact = 0;
     for (; j < count; ++j) {
         const std::optional<f64> v = fast ? forward_fast(s, x[j]) : std::nullopt;
         if (!v) ++exact;
         if (!sink(j, v ? Value{*v, false} : forward_exact(x[j], x0, f0, x1, f1))) break;
     }
-    if (status) status->restore();
     tally(j < count ? j + 1 : j, exact);  // with the key that stopped the run
     return j;
 }
@@ -557,11 +573,9 @@ template <class Sink>
 std::size_t inverse_keys(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
                          Sink&& sink) {
     check_knots(f0, f1);
-    const bool scoped = held.depth > 0;
-    std::optional<platform::FloatStatus> status;
-    if (!scoped) status.emplace();
+    const RunEnvironment environment;
     const InverseFast s = inverse_fast_segment(x0, f0, x1, f1);
-    const bool fast = s.fast && (scoped ? held.fast : platform::default_float_environment());
+    const bool fast = s.fast && environment.fast();
     std::size_t j = 0, exact = 0;
     for (; j < count; ++j) {
         const Decided d = fast ? inverse_fast(s, f[j], method) : Decided{Decided::Undecided, 0};
@@ -575,7 +589,6 @@ std::size_t inverse_keys(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1
         }
         if (!sink(j, p, overflow)) break;
     }
-    if (status) status->restore();
     tally(j < count ? j + 1 : j, exact);
     return j;
 }
