@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cmath>
+#include <optional>
 
 #include "kernels/dispatch.hpp"
 #include "kernels/scalar.hpp"
@@ -156,11 +158,12 @@ bool in_rounded_range(f64 v) { return v == 0 || (std::fabs(v) >= 0x1p-800 && std
 }  // namespace
 
 std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::size_t count, InverseMethod method,
-                            u64* out) {
+                            u64* out, bool held) {
     const Table* t = vector_kernels(Kernel::InverseRounded, count);
     if (t == nullptr || method == InverseMethod::Exact || !in_rounded_range(f0) || !in_rounded_range(f1))
         return schemes::rounded::inverse(f, count, x0, f0, x1, f1, method, out);
-    const platform::FloatStatus status;
+    std::optional<platform::FloatStatus> status;  // (the division below)
+    if (!held) status.emplace();
     // Δ = x1 - x0 signed, as its 53 high bits and 11 low ones (exact doubles)
     const bool falls = x1 < x0;
     const u64 delta = falls ? x0 - x1 : x1 - x0;
@@ -168,8 +171,10 @@ std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::s
     const double hi = static_cast<double>(top), lo = static_cast<double>(delta - top);
     const double dh = f1 - f0, back = dh - f1;
     const double d_rest = (f1 - (dh - back)) + (-f0 - back);  // TwoSum: dh + d_rest = f1 - f0
-    const RoundedInverse s{x0, f0, falls ? -hi : hi, falls ? -lo : lo, dh, d_rest, 1.0 / dh, 0x1p-84 / dh,
-                           lo == 0 && d_rest == 0};
+    const double inv = 1.0 / dh;
+    const RoundedInverse s{x0,  f0,           falls ? -hi : hi, falls ? -lo : lo, dh, d_rest, inv,
+                           inv * 0x1p-84,  // = RN(2^-84 / dh)
+                           lo == 0 && d_rest == 0, held};
     constexpr std::size_t kChunk = 256;
     std::uint32_t handed[kChunk];
     for (std::size_t done = 0; done < count; done += kChunk) {
@@ -185,20 +190,23 @@ std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::s
         forward_float_counts.rounded_exact += h;
 #endif
     }
-    status.restore();
+    if (status) status->restore();
     return count;
 }
 
-void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out) {
+void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out, bool held) {
     const Table* t = vector_kernels(Kernel::ForwardRounded, count);
     if (t == nullptr || !in_rounded_range(f0) || !in_rounded_range(f1))  // (a non-finite knot too: the scheme's fatal error)
         return schemes::rounded::forward(x, count, x0, f0, x1, f1, out);
-    const platform::FloatStatus status;  // (the division below, the handed keys' estimates)
+    std::optional<platform::FloatStatus> status;  // (the division below)
+    if (!held) status.emplace();
     const u64 span = x1 - x0;
     const double dh = static_cast<double>(span);  // nearest, in the default environment (else unused)
     const u64 back = dh >= 0x1p64 ? 0 : static_cast<u64>(dh);  // 2^64 wraps to 0
-    const RoundedForward s{x0, x1, f0, f1, dh, static_cast<double>(static_cast<i64>(span - back)), 1.0 / dh,
-                           0x1p-78 / dh};
+    const double inv = 1.0 / dh;
+    const RoundedForward s{x0,  x1, f0, f1, dh, static_cast<double>(static_cast<i64>(span - back)), inv,
+                           inv * 0x1p-78,  // = RN(2^-78 / dh)
+                           held};
     constexpr std::size_t kChunk = 256;
     std::uint32_t handed[kChunk];
     for (std::size_t done = 0; done < count; done += kChunk) {
@@ -213,7 +221,56 @@ void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t c
         forward_float_counts.rounded_exact += h;
 #endif
     }
-    status.restore();
+    if (status) status->restore();
+}
+
+void forward_rounded_each(const u64* x, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
+                          std::size_t count, f64* out, bool held) {
+    const Table* t = vector_kernels(Kernel::ForwardRounded, count);
+    constexpr std::size_t kChunk = 256;
+    std::uint32_t handed[kChunk];
+    for (std::size_t done = 0; done < count; done += kChunk) {
+        const std::size_t n = std::min(kChunk, count - done);
+        const std::size_t h = t == nullptr ? 0 : t->forward_rounded_keys({x0 + done, x1 + done, f0 + done, f1 + done, held},
+                                                                          x + done, n, out + done, handed);
+        // the keys handed on (all of them without vector kernels), by the scheme, which checks the knots
+        for (std::size_t k = 0; k < (t == nullptr ? n : h); ++k) {
+            const std::size_t j = done + (t == nullptr ? k : handed[k]);
+            out[j] = schemes::rounded::forward(x[j], x0[j], f0[j], x1[j], f1[j]).value;
+        }
+#if RUST_FAST_PATH_COUNTS
+        if (t != nullptr) {
+            forward_float_counts.rounded_keys += n;
+            forward_float_counts.rounded_exact += h;
+        }
+#endif
+    }
+}
+
+void inverse_rounded_each(const f64* f, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
+                          std::size_t count, InverseMethod method, u64* out, bool held) {
+    assert(method != InverseMethod::Exact);
+    const Table* t = vector_kernels(Kernel::InverseRounded, count);
+    constexpr std::size_t kChunk = 256;
+    std::uint32_t handed[kChunk];
+    for (std::size_t done = 0; done < count; done += kChunk) {
+        const std::size_t n = std::min(kChunk, count - done);
+        const std::size_t h =
+            t == nullptr ? 0
+                         : t->inverse_rounded_keys({x0 + done, x1 + done, f0 + done, f1 + done, held}, f + done, n,
+                                                   method_of(method), out + done, handed);
+        for (std::size_t k = 0; k < (t == nullptr ? n : h); ++k) {
+            const std::size_t j = done + (t == nullptr ? k : handed[k]);
+            bool overflow = false;  // never inside a segment, nor NotFound by these methods
+            out[j] = schemes::rounded::inverse(f[j], x0[j], f0[j], x1[j], f1[j], method, overflow).value_or(0);
+        }
+#if RUST_FAST_PATH_COUNTS
+        if (t != nullptr) {
+            forward_float_counts.rounded_keys += n;
+            forward_float_counts.rounded_exact += h;
+        }
+#endif
+    }
 }
 
 // The vector kernels answer values on the knots' shared scale; a vector with

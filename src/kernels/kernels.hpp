@@ -67,12 +67,24 @@ std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, 
 
 // The forward that rounds once (schemes/rounded.hpp) of keys x[0 … count-1]
 // all strictly inside the segment from (x0, f0) to (x1, f1): the vector
-// kernels' fast path where it decides, the scheme for the rest.
-void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out);
+// kernels' fast path where it decides, the scheme for the rest. `held`: the
+// caller holds a schemes::rounded::Scope that found the default environment,
+// so that neither the environment nor the status flags are read here.
+void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out, bool held);
 // Its inverse of values f[0 … count-1] all strictly inside (f0, f1): up to
 // the first without a whole position (Exact), returning how many were answered.
 std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::size_t count, InverseMethod method,
-                            u64* out);
+                            u64* out, bool held);
+
+// The same for keys each inside its own segment (gathered from random
+// queries): key k strictly inside the segment from (x0[k], f0[k]) to
+// (x1[k], f1[k]); x0[k] < x1[k] for the forward, the inverse's positions in
+// either order, its values f0[k] < f1[k]. The inverse by Nearest, Ffill or
+// Bfill, which answer every value inside a segment.
+void forward_rounded_each(const u64* x, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
+                          std::size_t count, f64* out, bool held);
+void inverse_rounded_each(const f64* f, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
+                          std::size_t count, InverseMethod method, u64* out, bool held);
 
 // The float forward's keys that went through the vector kernels on the
 // calling thread since it started, and how many of them the fast path in

@@ -186,6 +186,26 @@ size_t forward_float(const FloatForward& s, const u64* x, size_t count, double* 
     return count;  // none answered by the fast path
 }
 
+// A segment of the forward that rounds once in lanes: the same in every
+// lane (one segment's run), or each lane's own (keys gathered from many).
+struct ForwardLanes {
+    U x0, x1;
+    F f0, f1, dh, dl, inv, bound;
+};
+
+RUST_LANES_INLINE ForwardLanes lanes_of(const RoundedForward& s) {
+    return {splat(s.x0),         splat(s.x1),         splat_double(s.f0),  splat_double(s.f1),
+            splat_double(s.dh),  splat_double(s.dl),  splat_double(s.inv), splat_double(s.bound)};
+}
+
+// Zero or a magnitude in [2^-800, 2^800]: the values the fast paths take
+// (not NaN, not infinite).
+RUST_LANES_INLINE M in_rounded_range(F v) {
+    const F m = magnitude_of(v);
+    return (less(splat_double(0x1.fffffffffffffp-801), m) & less(m, splat_double(0x1.0000000000001p800))) |
+           equal(bits_of(m), U{});
+}
+
 // The fast path of the forward that rounds once: the estimate qh + ql of
 // v = (f0·a + f1·b) / d and its bound e, as schemes/rounded.cpp proves them
 // for the scalar form (there a and b split at bit 11; here hi is the double
@@ -194,23 +214,23 @@ size_t forward_float(const FloatForward& s, const u64* x, size_t count, double* 
 // below 2^-89·T/d). The lanes where e may reach a midpoint beside qh are
 // handed on.
 template <bool Narrow>
-RUST_LANES_INLINE U forward_rounded_fast(const RoundedForward& s, U x, M& handed) {
+RUST_LANES_INLINE U forward_rounded_fast(const ForwardLanes& s, U x, M& handed) {
     F ah, al, bh, bl;
-    to_double<Narrow>(splat(s.x1) - x, ah, al);
+    to_double<Narrow>(s.x1 - x, ah, al);
     to_double<Narrow>(x - s.x0, bh, bl);
-    const F f0 = splat_double(s.f0), f1 = splat_double(s.f1);
+    const F f0 = s.f0, f1 = s.f1;
     const F p = ah * f0, pe = fma(ah, f0, -p);
     const F r = bh * f1, re = fma(bh, f1, -r);
     const F sum = p + r, back = sum - p;
     const F se = (p - (sum - back)) + (r - back);  // TwoSum: sum + se = p + r
     F rest = se + (pe + re);
     if constexpr (!Narrow) rest += al * f0 + bl * f1;
-    const F dh = splat_double(s.dh);
+    const F dh = s.dh;
     const F q0 = sum / dh;
     const F rem = fma(-q0, dh, sum);  // sum - q0·dh, exact
-    const F q1 = ((rem + rest) - q0 * splat_double(s.dl)) * splat_double(s.inv);
+    const F q1 = ((rem + rest) - q0 * s.dl) * s.inv;
     const F qh = q0 + q1, ql = (q0 - qh) + q1;  // Fast2Sum: |q1| < |q0|
-    const F e = (magnitude_of(p) + magnitude_of(r)) * splat_double(s.bound);
+    const F e = (magnitude_of(p) + magnitude_of(r)) * s.bound;
     const F m = magnitude_of(qh);
     const U mb = bits_of(m);
     const F away = (as_double(mb + 1) - m) * 0.5, toward = (m - as_double(mb - 1)) * 0.5;
@@ -220,21 +240,20 @@ RUST_LANES_INLINE U forward_rounded_fast(const RoundedForward& s, U x, M& handed
     return bits_of(qh);
 }
 
-// Keys strictly inside the segment: the decided answers into out, the
-// indices of the others into handed (the caller answers them); returns how
-// many were handed. Outside the default environment every key is handed.
 // The run loop of both kernels that round once: each vector of keys through
 // fast(j, left), which stores its lanes' answers and returns the mask of the
 // lanes it hands on, whose indices are collected into handed; outside the
 // default environment every key is handed. Returns how many were handed.
+// `held`: the caller found the default environment and puts the status
+// flags back, so neither is read here.
 template <class Fast>
-RUST_LANES_INLINE size_t rounded_run(size_t count, std::uint32_t* handed, Fast&& fast) {
+RUST_LANES_INLINE size_t rounded_run(size_t count, bool held, std::uint32_t* handed, Fast&& fast) {
     size_t handed_on = 0;
-    if (!default_float_environment()) {
+    if (!held && !default_float_environment()) {
         for (size_t j = 0; j < count; ++j) handed[j] = static_cast<std::uint32_t>(j);
         return count;
     }
-    const std::uint64_t status = float_status();
+    const std::uint64_t status = held ? 0 : float_status();
     for (size_t j = 0; j < count; j += kLanes) {
         const size_t left = count - j;
         const M h = fast(j, left);
@@ -246,15 +265,15 @@ RUST_LANES_INLINE size_t rounded_run(size_t count, std::uint32_t* handed, Fast&&
                 if (lanes[l] != 0) handed[handed_on++] = static_cast<std::uint32_t>(j + l);
         }
     }
-    restore_float_status(status);
+    if (!held) restore_float_status(status);
     return handed_on;
 }
 
 template <bool Narrow>
 size_t forward_rounded_on(const RoundedForward& segment, const u64* x, size_t count, double* out,
                           std::uint32_t* handed) {
-    const RoundedForward s = segment;
-    return rounded_run(count, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
+    const ForwardLanes s = lanes_of(segment);
+    return rounded_run(count, segment.held, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
         M h;
         store(out + j, forward_rounded_fast<Narrow>(s, load<U>(x + j, left), h), left);
         return h;
@@ -264,6 +283,42 @@ size_t forward_rounded_on(const RoundedForward& segment, const u64* x, size_t co
 size_t forward_rounded(const RoundedForward& s, const u64* x, size_t count, double* out, std::uint32_t* handed) {
     if (s.x1 - s.x0 <= 0xFFFFFFFF) return forward_rounded_on<true>(s, x, count, out, handed);
     return forward_rounded_on<false>(s, x, count, out, handed);
+}
+
+// Keys each inside its own segment: every lane's segment prepared as the
+// dispatcher prepares one (d to the nearest double and its rest, the
+// reciprocal, the bound's factor 2^-78 / dh as 2^-78 times it, exact), and
+// lanes whose knot values the fast path does not take handed on.
+size_t forward_rounded_keys(const RoundedKeys& k, const u64* x, size_t count, double* out, std::uint32_t* handed) {
+    return rounded_run(count, k.held, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
+        ForwardLanes s;
+        s.x0 = load<U>(k.x0 + j, left);
+        s.x1 = load<U>(k.x1 + j, left);
+        s.f0 = as_double(load<U>(k.f0 + j, left));
+        s.f1 = as_double(load<U>(k.f1 + j, left));
+        to_double<false>(s.x1 - s.x0, s.dh, s.dl);
+        s.inv = splat_double(1.0) / s.dh;
+        s.bound = s.inv * 0x1p-78;
+        M h;
+        store(out + j, forward_rounded_fast<false>(s, load<U>(x + j, left), h), left);
+        return h | ~(in_rounded_range(s.f0) & in_rounded_range(s.f1));
+    });
+}
+
+// A segment of the inverse that rounds once in lanes, one segment's or each
+// lane's own; `exact` the lanes whose Δ and D are doubles exactly,
+// `some_exact` whether any lane may be.
+struct InverseLanes {
+    U x0;
+    F f0, delta_hi, delta_lo, dh, dl, inv, bound;
+    M exact;
+    bool some_exact;
+};
+
+RUST_LANES_INLINE InverseLanes lanes_of(const RoundedInverse& s) {
+    return {splat(s.x0),         splat_double(s.f0),  splat_double(s.delta_hi), splat_double(s.delta_lo),
+            splat_double(s.dh),  splat_double(s.dl),  splat_double(s.inv),      splat_double(s.bound),
+            s.exact ? ~M{} : M{}, s.exact};
 }
 
 // The fast path of the inverse that rounds once, as schemes/rounded.cpp
@@ -276,19 +331,19 @@ size_t forward_rounded(const RoundedForward& s, const u64* x, size_t count, doub
 // fraction is above 3/4 below 0 and at most 1/4 above 1). M is one of
 // Nearest, Ffill, Bfill: the offset from x0 of the lanes not handed on.
 template <Method How>
-RUST_LANES_INLINE U inverse_rounded_fast(const RoundedInverse& s, F f, M& handed) {
-    const F f0 = splat_double(-s.f0);
+RUST_LANES_INLINE U inverse_rounded_fast(const InverseLanes& s, F f, M& handed) {
+    const F f0 = -s.f0;
     const F gh = f + f0, back = gh - f;
     const F gl = (f - (gh - back)) + (f0 - back);  // TwoSum: gh + gl = f - f0
-    const F dh_ = splat_double(s.delta_hi), dl_ = splat_double(s.delta_lo);
+    const F dh_ = s.delta_hi, dl_ = s.delta_lo;
     const F ph = dh_ * gh, pe = fma(dh_, gh, -ph);
     const F rest = pe + dh_ * gl + (dl_ * gh + dl_ * gl);
-    const F d = splat_double(s.dh);
+    const F d = s.dh;
     const F q0 = ph / d;
     const F rem = fma(-q0, d, ph);
-    const F q1 = ((rem + rest) - q0 * splat_double(s.dl)) * splat_double(s.inv);
+    const F q1 = ((rem + rest) - q0 * s.dl) * s.inv;
     const F qh = q0 + q1, ql = (q0 - qh) + q1;
-    const F e = magnitude_of(ph) * splat_double(s.bound) + 0x1p-52;
+    const F e = magnitude_of(ph) * s.bound + 0x1p-52;
     // K = floor(qh): the nearest whole number by the 1.5·2^52 shift (exact below 2^51), less one where above qh
     const F magic = splat_double(0x1.8p52);
     const F nearest = (qh + magic) - magic;
@@ -298,8 +353,8 @@ RUST_LANES_INLINE U inverse_rounded_fast(const RoundedInverse& s, F f, M& handed
     const M low = less(t + e, F{}) & less(-one, t - e);
     const M mid = less(F{}, t - e) & less(t + e, one);
     const M high = less(one, t - e) & less(t + e, one + one);
-    const F fm = magnitude_of(f), qm = magnitude_of(q0);
-    const M in_range = (~less(fm, splat_double(0x1p-800)) & ~less(splat_double(0x1p800), fm)) | ~less(F{}, fm);
+    const F qm = magnitude_of(q0);
+    const M in_range = in_rounded_range(f);
     M decided = (low | mid | high) & in_range & ~less(qm, splat_double(0x1p-900)) &
                 less(magnitude_of(qh), splat_double(0x1p51));
     F offset = select(low, k - one, select(high, k + one, k));  // the floor
@@ -311,12 +366,12 @@ RUST_LANES_INLINE U inverse_rounded_fast(const RoundedInverse& s, F f, M& handed
         decided = decided & ~(mid & ~above & ~below);
     }
     // Near the whole number w = K + (0 or 1): decided exactly, as the scalar
-    // form does, where Δ, g and D are doubles exactly (the segment's `exact`
-    // and a lane's gl = 0): sign(u - w) is that of Δ·g - w·D, compared as
+    // form does, where Δ, g and D are doubles exactly (the lane's segment
+    // `exact` and its gl = 0): sign(u - w) is that of Δ·g - w·D, compared as
     // the pairs (rounded product, exact rest).
-    if (s.exact) {
+    if (s.some_exact) {
         const M near = ~(low | mid | high) & in_range & ~less(qm, splat_double(0x1p-900)) &
-                       less(magnitude_of(qh), splat_double(0x1p51)) & ~less(gl, F{}) & ~less(F{}, gl);
+                       less(magnitude_of(qh), splat_double(0x1p51)) & ~less(gl, F{}) & ~less(F{}, gl) & s.exact;
         if (any(near)) {
             const F w = k + select(less(splat_double(0.5), t), one, F{});
             const F wh = w * d, wl = fma(w, d, -wh);
@@ -332,17 +387,48 @@ RUST_LANES_INLINE U inverse_rounded_fast(const RoundedInverse& s, F f, M& handed
     handed = ~decided;
     // the offset as a signed integer (|offset| < 2^51 + 2) by the same shift, then from x0
     const U whole = bits_of(select(decided, offset, F{}) + magic) - bits_of(magic);
-    return splat(s.x0) + whole;
+    return s.x0 + whole;
 }
 
 template <Method How>
 size_t inverse_rounded_on(const RoundedInverse& segment, const double* f, size_t count, u64* out,
                           std::uint32_t* handed) {
-    const RoundedInverse s = segment;
-    return rounded_run(count, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
+    const InverseLanes s = lanes_of(segment);
+    return rounded_run(count, segment.held, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
         M h;
         store(out + j, inverse_rounded_fast<How>(s, as_double(load<U>(f + j, left)), h), left);
         return h;
+    });
+}
+
+// Values each inside its own segment, every lane's segment prepared as the
+// dispatcher prepares one: Δ (signed) to the nearest double and its rest (|rest| <= 2^-43·Δh, which keeps every bound), D by
+// TwoSum, the reciprocal, the bound's factor 2^-84 / Dh as 2^-84 times it;
+// lanes whose knot values the fast path does not take handed on.
+template <Method How>
+size_t inverse_rounded_keys_by(const RoundedKeys& k, const double* f, size_t count, u64* out,
+                               std::uint32_t* handed) {
+    return rounded_run(count, k.held, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
+        InverseLanes s;
+        s.x0 = load<U>(k.x0 + j, left);
+        const U x1 = load<U>(k.x1 + j, left);
+        const F f0 = as_double(load<U>(k.f0 + j, left)), f1 = as_double(load<U>(k.f1 + j, left));
+        s.f0 = f0;
+        const M falls = less(x1, s.x0);  // Δ signed: positions may fall
+        F hi, lo;
+        to_double<false>(select(falls, s.x0 - x1, x1 - s.x0), hi, lo);
+        s.delta_hi = select(falls, -hi, hi);
+        s.delta_lo = select(falls, -lo, lo);
+        s.dh = f1 - f0;
+        const F back = s.dh - f1;
+        s.dl = (f1 - (s.dh - back)) + (-f0 - back);  // TwoSum: dh + dl = f1 - f0
+        s.inv = splat_double(1.0) / s.dh;
+        s.bound = s.inv * 0x1p-84;
+        s.exact = ~less(s.delta_lo, F{}) & ~less(F{}, s.delta_lo) & ~less(s.dl, F{}) & ~less(F{}, s.dl);
+        s.some_exact = true;
+        M h;
+        store(out + j, inverse_rounded_fast<How>(s, as_double(load<U>(f + j, left)), h), left);
+        return h | ~(in_rounded_range(f0) & in_rounded_range(f1));
     });
 }
 
@@ -357,6 +443,16 @@ size_t inverse_rounded(const RoundedInverse& s, const double* f, size_t count, M
         default: break;
     }
     return inverse_rounded_on<Method::Nearest>(s, f, count, out, handed);
+}
+
+size_t inverse_rounded_keys(const RoundedKeys& k, const double* f, size_t count, Method method, u64* out,
+                            std::uint32_t* handed) {
+    switch (method) {
+        case Method::Ffill: return inverse_rounded_keys_by<Method::Ffill>(k, f, count, out, handed);
+        case Method::Bfill: return inverse_rounded_keys_by<Method::Bfill>(k, f, count, out, handed);
+        default: break;
+    }
+    return inverse_rounded_keys_by<Method::Nearest>(k, f, count, out, handed);
 }
 
 // The whole position of q > 0 by the method; `fractional` where q was not an

@@ -49,6 +49,7 @@ struct FloatForward {
 struct RoundedForward {
     std::uint64_t x0, x1;
     double f0, f1, dh, dl, inv, bound;
+    bool held;  // the caller found the default environment and puts the status flags back
 };
 
 // The segment of the float inverse that rounds once, for its fast path:
@@ -59,6 +60,18 @@ struct RoundedInverse {
     std::uint64_t x0;
     double f0, delta_hi, delta_lo, dh, dl, inv, bound;
     bool exact;  // Δ and D are doubles exactly (delta_lo and dl zero)
+    bool held;   // as RoundedForward's
+};
+
+// Keys gathered from many segments for the kernels that round once: key k
+// lies strictly inside the segment from (x0[k], f0[k]) to (x1[k], f1[k]),
+// x0[k] < x1[k] for the forward (positions may fall for the inverse).
+struct RoundedKeys {
+    const std::uint64_t* x0;
+    const std::uint64_t* x1;
+    const double* f0;
+    const double* f1;
+    bool held;  // as RoundedForward's
 };
 
 // The float inverse scheme's segment, for values whose differences with the

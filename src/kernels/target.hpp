@@ -38,6 +38,11 @@
     X(inverse_rounded, std::size_t,                                                                                 \
       (const RoundedInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out,              \
        std::uint32_t* handed))                                                                                      \
+    X(forward_rounded_keys, std::size_t,                                                                            \
+      (const RoundedKeys& k, const std::uint64_t* x, std::size_t count, double* out, std::uint32_t* handed))        \
+    X(inverse_rounded_keys, std::size_t,                                                                            \
+      (const RoundedKeys& k, const double* f, std::size_t count, Method method, std::uint64_t* out,                 \
+       std::uint32_t* handed))                                                                                      \
     X(forward_int, void, (const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out))          \
     X(inverse_int, std::size_t,                                                                                     \
       (const Affine& s, const std::int64_t* f, std::size_t count, Method method, std::uint64_t* out))               \

@@ -1,6 +1,7 @@
 #include "piecewise/piecewise.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 
 namespace rust::piecewise {
@@ -212,20 +213,135 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
     return std::nullopt;
 }
 
+// Keys strictly inside segments that came one by one (random queries:
+// searched alone or in lockstep), kept with their segments and answered
+// kSize at a time by the kernels that round once, each key in its own
+// segment: answered alone, each key's estimate would wait for the one
+// before. A block's answers go to out[index]; the caller answers what is
+// kept before it returns, whatever it returns, and before keeping a key
+// when full (the loop writes a kept key's placeholder after keeping it).
+template <class K>
+struct Gathered {
+    static constexpr std::size_t kSize = 64;
+    explicit Gathered(bool held_scope) : held(held_scope) {}
+    bool held;  // a Scope holds the default environment (kernels::forward_rounded)
+    std::size_t count = 0;
+    K keys[kSize];
+    u64 x0[kSize], x1[kSize];
+    f64 f0[kSize], f1[kSize];
+    std::size_t index[kSize];
+
+    bool full() const { return count == kSize; }
+    // Whether a key of the segment may be kept: its knot values finite. A
+    // non-finite one is the scheme's fatal error, which must end the call
+    // where the key comes, before any failure or fatal error after it.
+    static bool keeps(f64 fa, f64 fb) { return std::isfinite(fa) && std::isfinite(fb); }
+    void keep(K key, u64 a, f64 fa, u64 b, f64 fb, std::size_t at) {
+        keys[count] = key;
+        x0[count] = a;
+        f0[count] = fa;
+        x1[count] = b;
+        f1[count] = fb;
+        index[count++] = at;
+    }
+};
+
+void answer_gathered(Gathered<u64>& g, f64* out) {
+    f64 v[Gathered<u64>::kSize];
+    kernels::forward_rounded_each(g.keys, g.x0, g.f0, g.x1, g.f1, g.count, v, g.held);
+    for (std::size_t k = 0; k < g.count; ++k) out[g.index[k]] = v[k];
+    g.count = 0;
+}
+
+void answer_gathered(Gathered<f64>& g, InverseMethod method, u64* out) {
+    u64 v[Gathered<f64>::kSize];
+    kernels::inverse_rounded_each(g.keys, g.x0, g.f0, g.x1, g.f1, g.count, method, v, g.held);
+    for (std::size_t k = 0; k < g.count; ++k) out[g.index[k]] = v[k];
+    g.count = 0;
+}
+
 }  // namespace
+
+template <class X, class F>
+template <class G>
+bool Interp<X, F>::gather_forward(G& g, X x, SearchResult s, std::size_t index, F* out) const {
+    if constexpr (std::is_same_v<F, f64>) {
+        const std::size_t i = s.index;
+        if (!once() || s.hit || i == 0 || i == xp_.size() || !G::keeps(fp_[i - 1], fp_[i])) return false;
+        if (g.full()) answer_gathered(g, out);
+        g.keep(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], index);
+        return true;
+    } else {
+        return false;
+    }
+}
+
+template <class X, class F>
+template <class G>
+bool Interp<X, F>::gather_inverse(G& g, F f, SearchResult s, InverseMethod method, std::size_t index, X* out) const {
+    if constexpr (std::is_same_v<F, f64>) {
+        const std::size_t i = s.index;
+        if (!once() || method == InverseMethod::Exact || s.hit || i == 0 || i == fp_.size() ||
+            !G::keeps(fp_[i - 1], fp_[i]))
+            return false;
+        if (g.full()) answer_gathered(g, method, out);
+        g.keep(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], index);
+        return true;
+    } else {
+        return false;
+    }
+}
+
+// Runs shorter than kGatherRun are kept with the keys that come one by one:
+// a run of its own pays for its segment's preparation, and its keys fill
+// few lanes.
+constexpr std::size_t kGatherRun = 4;
+
+template <class X, class F>
+template <class G, class K, class V, class... Method>
+bool Interp<X, F>::gather_run(G& g, const K* keys, std::size_t count, std::size_t i, std::size_t at, V* out,
+                              Method... method) const {
+    if constexpr (std::is_same_v<F, f64>) {
+        if (!once() || count >= kGatherRun || ((method == InverseMethod::Exact) || ...) ||
+            !G::keeps(fp_[i - 1], fp_[i]))
+            return false;
+        for (std::size_t k = 0; k < count; ++k) {
+            if (g.full()) answer_gathered(g, method..., out);
+            g.keep(keys[k], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], at + k);
+        }
+        return true;
+    } else {
+        return false;
+    }
+}
+
+template <class X, class F>
+template <class G, class V, class... Method>
+void Interp<X, F>::finish(G& g, V* out, Method... method) const {
+    if constexpr (std::is_same_v<F, f64>)
+        if (g.count != 0) answer_gathered(g, method..., out);
+}
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
     std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
     if (once()) scope.emplace();
     ForwardCache cache;
-    return evaluate_all(
+    const bool held = scope && scope->fast();
+    Gathered<X> gathered(held);
+    const std::optional<Failure> failure = evaluate_all(
         xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return forward(x); },
-        [&](X x, SearchResult s, std::size_t) { return forward_at(x, s); },
+        [&](X x, SearchResult s, std::size_t index) {
+            if (gather_forward(gathered, x, s, index, out)) return Result<F>::success(F{});
+            return forward_at(x, s);
+        },
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            run_forward(i, cache, keys, count, o);
+            if (!gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out))
+                run_forward(i, cache, keys, count, o, held);
             return count;
         });
+    finish(gathered, out);
+    return failure;
 }
 
 template <class X, class F>
@@ -233,12 +349,20 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
     std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
     if (once()) scope.emplace();
     InverseCache cache;
-    return evaluate_all(
+    const bool held = scope && scope->fast();
+    Gathered<F> gathered(held);
+    const std::optional<Failure> failure = evaluate_all(
         fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return inverse(f, method); },
-        [&](F f, SearchResult s, std::size_t) { return inverse_at(f, method, s); },
+        [&](F f, SearchResult s, std::size_t index) {
+            if (gather_inverse(gathered, f, s, method, index, out)) return Result<X>::success(X{});
+            return inverse_at(f, method, s);
+        },
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
-            return run_inverse(i, cache, keys, count, method, o);
+            if (gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out, method)) return count;
+            return run_inverse(i, cache, keys, count, method, o, held);
         });
+    finish(gathered, out, method);
+    return failure;
 }
 
 template <class X, class F>
@@ -285,22 +409,28 @@ std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const
             return continued(keys, c, i, fp_.data(), rules.lowest, rules.highest, to);
         });
     };
-    const auto answer = [&](X x, SearchResult s, std::size_t = 0) -> Result<F> {
+    const bool held = scope && scope->fast();
+    Gathered<X> gathered(held);
+    const auto answer = [&](X x, SearchResult s, std::size_t index) -> Result<F> {
         if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
             F v{};
             const Stopped stop = beyond(&x, 1, s.index == n, &v);
             return stop.answered == 1 ? Result<F>::success(v) : Result<F>::failure(stop.error);
         }
+        if (gather_forward(gathered, x, s, index, out)) return Result<F>::success(F{});
         return forward_at(x, s);
     };
-    return evaluate_all(
-        xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return answer(x, search(xp_.data(), n, x)); },
-        answer,
+    const std::optional<Failure> failure = evaluate_all(
+        xp_, fp_, xp_increasing_, query, out,
+        [&](X x, std::size_t index) { return answer(x, search(xp_.data(), n, x), index); }, answer,
         [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            run_forward(i, cache, keys, count, o);
+            if (!gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out))
+                run_forward(i, cache, keys, count, o, held);
             return count;
         },
         rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
+    finish(gathered, out);
+    return failure;
 }
 
 template <class X, class F>
@@ -315,21 +445,27 @@ std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod
             return continued(keys, c, i, fp_.data(), rules.lowest, rules.highest, to, method);
         });
     };
-    const auto answer = [&](F f, SearchResult s, std::size_t = 0) -> Result<X> {
+    const bool held = scope && scope->fast();
+    Gathered<F> gathered(held);
+    const auto answer = [&](F f, SearchResult s, std::size_t index) -> Result<X> {
         if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
             X v{};
             const Stopped stop = beyond(&f, 1, s.index == n, &v);
             return stop.answered == 1 ? Result<X>::success(v) : Result<X>::failure(stop.error);
         }
+        if (gather_inverse(gathered, f, s, method, index, out)) return Result<X>::success(X{});
         return inverse_at(f, method, s);
     };
-    return evaluate_all(
-        fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return answer(f, search(fp_.data(), n, f)); },
-        answer,
+    const std::optional<Failure> failure = evaluate_all(
+        fp_, xp_, fp_increasing_, query, out,
+        [&](F f, std::size_t index) { return answer(f, search(fp_.data(), n, f), index); }, answer,
         [&](const F* keys, std::size_t count, std::size_t i, X* o) {
-            return run_inverse(i, cache, keys, count, method, o);
+            if (gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out, method)) return count;
+            return run_inverse(i, cache, keys, count, method, o, held);
         },
         rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
+    finish(gathered, out, method);
+    return failure;
 }
 
 template <class X, class F>
@@ -337,6 +473,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
                                                      std::size_t stride, F* out, const Rules<F>& rules) const {
     std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
     if (once()) scope.emplace();
+    const bool held = scope && scope->fast();
     const std::size_t n = xp_.size();
     const auto column = [&](std::size_t j) { return j == 0 ? fp_.data() : more + (j - 1) * n; };
     std::vector<ForwardCache> caches(columns);
@@ -366,13 +503,24 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
         X x;
         std::size_t segment, index;
     };
-    constexpr std::size_t kKept = 64;
+    constexpr std::size_t kKept = Gathered<X>::kSize;
     Kept kept[kKept];
     std::size_t kept_count = 0;
     const auto answer_kept = [&]() RUST_OUT_OF_LINE {
         for (std::size_t j = 0; j < columns; ++j) {
             const F* f = column(j);
             F* o = out + j * stride;
+            if constexpr (std::is_same_v<F, f64>) {
+                if (once()) {  // rounded once: each key in its own segment, a block at a time
+                    Gathered<X> g(held);
+                    for (std::size_t k = 0; k < kept_count; ++k) {
+                        const std::size_t i = kept[k].segment;
+                        g.keep(kept[k].x, xp_[i - 1], f[i - 1], xp_[i], f[i], kept[k].index);
+                    }
+                    answer_gathered(g, o);
+                    continue;
+                }
+            }
             for (std::size_t k = 0; k < kept_count; ++k) {
                 const std::size_t i = kept[k].segment;
                 o[kept[k].index] = interior(kept[k].x, i, f);
@@ -419,7 +567,7 @@ std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* 
                 const F* f = column(j);
                 if constexpr (std::is_same_v<F, f64>)
                     if (once()) {
-                        kernels::forward_rounded(xp_[i - 1], f[i - 1], xp_[i], f[i], keys, count, o + j * stride);
+                        kernels::forward_rounded(xp_[i - 1], f[i - 1], xp_[i], f[i], keys, count, o + j * stride, held);
                         continue;
                     }
                 ForwardCache& cache = caches[j];

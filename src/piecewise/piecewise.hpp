@@ -377,6 +377,21 @@ public:
                                            F* out, const Rules<F>& rules) const;
 
 private:
+    // Float keys rounded once that come one by one (random queries, short
+    // runs), strictly inside segments, kept in `g` to be answered a block at
+    // a time, each in its own segment (piecewise.cpp): whether the key, or
+    // the run of keys[0 … count-1] at out + at in segment i, was kept.
+    // finish() answers what is kept.
+    template <class G>
+    bool gather_forward(G& g, X x, SearchResult s, std::size_t index, F* out) const;
+    template <class G>
+    bool gather_inverse(G& g, F f, SearchResult s, InverseMethod method, std::size_t index, X* out) const;
+    template <class G, class K, class V, class... Method>
+    bool gather_run(G& g, const K* keys, std::size_t count, std::size_t i, std::size_t at, V* out,
+                    Method... method) const;
+    template <class G, class V, class... Method>
+    void finish(G& g, V* out, Method... method) const;
+
     // The prepared segment ending at knot `index` (0: none yet), kept by
     // whole-array evaluation for runs of keys inside one segment.
     template <class Segment>
@@ -403,9 +418,10 @@ private:
     // scheme's one-key form (a prepared segment pays only over longer runs),
     // a longer one through the run kernels with the segment prepared once.
     // The same bits either way.
-    void run_forward(std::size_t i, ForwardCache& cache, const X* keys, std::size_t count, F* out) const {
+    // (`held`: as kernels::forward_rounded's)
+    void run_forward(std::size_t i, ForwardCache& cache, const X* keys, std::size_t count, F* out, bool held) const {
         if constexpr (std::is_same_v<F, f64>)
-            if (once()) return kernels::forward_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, out);
+            if (once()) return kernels::forward_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, out, held);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j) out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
             return;
@@ -413,10 +429,10 @@ private:
         kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, out);
     }
     std::size_t run_inverse(std::size_t i, InverseCache& cache, const F* keys, std::size_t count, InverseMethod method,
-                            X* out) const {
+                            X* out, bool held) const {
         if constexpr (std::is_same_v<F, f64>)
             if (once())
-                return kernels::inverse_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, method, out);
+                return kernels::inverse_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, method, out, held);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j) {
                 const std::optional<X> p = InverseScheme::inverse(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);

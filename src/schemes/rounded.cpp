@@ -507,6 +507,7 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
 
 Scope::Scope() {
     if (held.depth++ == 0) held.fast = platform::default_float_environment();
+    fast_ = held.fast;
 }
 
 Scope::~Scope() {

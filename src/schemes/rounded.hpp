@@ -92,9 +92,13 @@ public:
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
+    // Whether the environment read when the outermost began is the default
+    // one, in which the fast paths run.
+    bool fast() const { return fast_; }
 
 private:
     platform::FloatStatus status_;
+    bool fast_;
 };
 
 // Keys on this thread since it started, and how many the fast path did not

@@ -969,6 +969,82 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
             if (!want || *want != out[j]) report("inverse run at " + std::to_string(values[j]), std::to_string(out[j]), want ? std::to_string(*want) : "none");
         }
     }
+    // Tables of many knots, keys in random order (and a few in short runs):
+    // the keys that come one by one are answered a block at a time, each in
+    // its own segment, with the one-key forms' answers above. Neighbouring
+    // values are adjacent doubles, opposites, decimals or anything.
+    for (int t = 0; t < 40; ++t) {
+        const std::size_t n = 2 + g.below(g.coin() ? 8 : 300);
+        std::vector<u64> xp(n);
+        std::vector<f64> fp(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            xp[k] = g.coin() ? g.any_u64() : 1'700'000'000'000'000'000ull + g.below(u64{1} << 40);
+            switch (g.below(4)) {
+                case 0: fp[k] = k == 0 ? g.any_double() : std::nextafter(fp[k - 1], g.coin() ? INFINITY : -INFINITY); break;
+                case 1: fp[k] = k == 0 ? 1.0 : -fp[k - 1]; break;
+                case 2: fp[k] = static_cast<f64>(g.range(-1'000'000, 1'000'000)) / 10; break;
+                default: fp[k] = g.any_double(); break;
+            }
+            if (!std::isfinite(fp[k])) fp[k] = 0.5;
+        }
+        std::sort(xp.begin(), xp.end());
+        xp.erase(std::unique(xp.begin(), xp.end()), xp.end());
+        fp.resize(xp.size());
+        if (xp.size() < 2) continue;
+        std::vector<u64> keys(1 + g.below(2000));
+        for (u64& x : keys) {
+            const std::size_t i = 1 + g.below(xp.size() - 1);
+            x = g.below(8) == 0 ? xp[i] : xp[i - 1] + 1 + g.below(xp[i] - xp[i - 1]);  // a hit now and then
+            if (x == xp[i] && g.coin()) x = xp[i - 1] + (xp[i] - xp[i - 1]) / 2;
+        }
+        if (g.coin()) std::sort(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(keys.size() / 2));
+        const Once table(rust::piecewise::Knots<u64>(xp.begin(), xp.end()), rust::piecewise::Knots<f64>(fp.begin(), fp.end()),
+                         rust::piecewise::Rounding::Once);
+        std::vector<f64> out(keys.size());
+        EXPECT_FALSE(table.forward_all({reinterpret_cast<const unsigned char*>(keys.data()), sizeof(u64), keys.size()}, out.data()));
+        for (std::size_t j = 0; j < keys.size(); ++j) {
+            const rust::piecewise::SearchResult s = rust::piecewise::search(xp.data(), xp.size(), keys[j]);
+            const f64 want = s.hit ? fp[s.index] : rounded::forward(keys[j], xp[s.index - 1], fp[s.index - 1], xp[s.index], fp[s.index]).value;
+            if (std::bit_cast<u64>(out[j]) != std::bit_cast<u64>(want))
+                report("forward over " + std::to_string(xp.size()) + " knots at " + std::to_string(keys[j]), show_rounded(out[j]), show_rounded(want));
+        }
+        // the inverse over the values in increasing order
+        std::sort(fp.begin(), fp.end());
+        fp.erase(std::unique(fp.begin(), fp.end()), fp.end());
+        if (fp.size() < 2) continue;
+        xp.resize(fp.size());
+        std::vector<f64> values(keys.size());
+        for (f64& f : values) {
+            const std::size_t i = 1 + g.below(fp.size() - 1);
+            const u64 span = xp[i] - xp[i - 1], near = g.below(3) == 0 ? std::min<u64>(span, 16) : span;  // near a knot, or anywhere
+            const u64 at = g.coin() ? xp[i - 1] + g.below(near + 1) : xp[i] - g.below(near + 1);
+            f = g.coin() ? rounded::forward(at, xp[i - 1], fp[i - 1], xp[i], fp[i]).value
+                         : fp[i - 1] + (fp[i] - fp[i - 1]) * static_cast<f64>(g.below(1001)) / 1000;
+            if (!(fp[i - 1] <= f && f <= fp[i])) f = fp[i - 1];  // (a rounded step may pass the knot)
+        }
+        if (g.coin()) std::reverse(xp.begin(), xp.end());  // positions in either order
+        const Once rising(rust::piecewise::Knots<u64>(xp.begin(), xp.end()), rust::piecewise::Knots<f64>(fp.begin(), fp.end()),
+                          rust::piecewise::Rounding::Once);
+        const InverseMethod m = kMethods[g.below(4)];
+        std::vector<u64> positions(values.size());
+        const std::optional<rust::piecewise::Failure> failure = rising.inverse_all(
+            {reinterpret_cast<const unsigned char*>(values.data()), sizeof(f64), values.size()}, m, positions.data());
+        const std::size_t done = failure ? failure->index : values.size();
+        for (std::size_t j = 0; j < done; ++j) {
+            const rust::piecewise::SearchResult s = rust::piecewise::search(fp.data(), fp.size(), values[j]);
+            bool overflow = false;
+            const std::optional<u64> want = s.hit ? std::optional<u64>(xp[s.index])
+                                                  : rounded::inverse(values[j], xp[s.index - 1], fp[s.index - 1], xp[s.index], fp[s.index], m, overflow);
+            if (want != positions[j])
+                report("inverse over " + std::to_string(fp.size()) + " knots at " + std::to_string(values[j]), std::to_string(positions[j]), want ? std::to_string(*want) : "none");
+        }
+        if (failure) {  // only Exact stops, at a value without a whole position
+            bool overflow = false;
+            const rust::piecewise::SearchResult s = rust::piecewise::search(fp.data(), fp.size(), values[done]);
+            EXPECT_EQ(m, InverseMethod::Exact);
+            EXPECT_TRUE(!s.hit && !rounded::inverse(values[done], xp[s.index - 1], fp[s.index - 1], xp[s.index], fp[s.index], m, overflow));
+        }
+    }
     const rounded::Counts after = rounded::counts();
     const rust::kernels::FastPathCounts vector_after = rust::kernels::fast_path_counts();
     const u64 vector_keys = vector_after.rounded_keys - vector_before.rounded_keys;
