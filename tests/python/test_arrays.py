@@ -5,7 +5,7 @@ import re
 
 import numpy as np
 import pytest
-from conftest import Nul, assert_note, f64, i64, u64
+from helpers import Nul, assert_note, f64, i64, u64
 
 XP = u64(0, 10, 20)
 FP_I = i64(0, 100, 400)

@@ -4,7 +4,7 @@ import re
 
 import numpy as np
 import pytest
-from conftest import Nul, assert_note, f64, i64, u64
+from helpers import Nul, assert_note, f64, i64, u64
 
 XP, FP = u64(0, 10), i64(0, 4)
 FORWARD = ["forward_int", "forward_float"]

@@ -2,7 +2,7 @@
 
 import numpy as np
 import pytest
-from conftest import assert_note, f64, i64, u64
+from helpers import assert_note, f64, i64, u64
 
 PANIC_DOC_WORDS = ("invariant", "BaseException")
 

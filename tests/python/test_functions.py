@@ -3,7 +3,7 @@ exact Fraction reference."""
 
 import numpy as np
 import pytest
-from conftest import Outside, bits, f64, i64, ref_forward_int, ref_inverse_int, u64
+from helpers import Outside, bits, f64, i64, ref_forward_int, ref_inverse_int, u64
 
 METHODS = [None, "nearest", "ffill", "bfill"]
 
@@ -199,3 +199,10 @@ def test_every_kernel_target_gives_the_same_bits():
     assert ran[0] == "scalar", ran
     with pytest.raises(ValueError, match="kernel target 'avx9' is not one"):
         _native._force_kernel_target("avx9")
+
+
+def test_inf_knots_answer_without_the_scheme(impl):
+    assert impl.forward_float(u64(0, 2), u64(0, 2), f64(0.0, np.inf)).tolist() == [0.0, np.inf]
+    assert impl.inverse_float(f64(np.inf, -np.inf), u64(0, 1), f64(0.0, 1.0), "nearest").tolist() == [1, 0]
+    with pytest.raises(KeyError, match="f out of bounds"):
+        impl.inverse_float(f64(np.nan), u64(), f64())

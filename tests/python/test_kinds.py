@@ -16,7 +16,7 @@ pa = pytest.importorskip("pyarrow", reason="the containers of other libraries ne
 xr = pytest.importorskip("xarray", reason="the containers of other libraries need xarray")
 pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
 pytest.importorskip("dask", reason="the Dask rows need dask[array]")
-from conftest import Outside, bits, ref_forward_float, ref_forward_int, ref_inverse_float, ref_inverse_int  # noqa: E402
+from helpers import Outside, bits, ref_forward_float, ref_forward_int, ref_inverse_float, ref_inverse_int  # noqa: E402
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 

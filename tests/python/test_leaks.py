@@ -20,7 +20,7 @@ import tracemalloc
 
 import numpy as np
 import pytest
-from conftest import f64, i64, u64
+from helpers import f64, i64, u64
 
 LOOPS = int(os.environ.get("RUST_LEAK_LOOPS", "100000"))
 SANITIZED = os.environ.get("RUST_SANITIZED") == "1"

@@ -7,7 +7,7 @@ import time
 
 import numpy as np
 import pytest
-from conftest import f64, i64, u64
+from helpers import f64, i64, u64
 
 pytestmark = pytest.mark.hypothesis
 pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
