@@ -122,7 +122,10 @@ xp = np.arange(1000, dtype=np.uint64) * np.uint64(1000)
 fpi = np.arange(1000, dtype=np.int64) * 10
 fp = fpi if name.endswith("_int") else fpi.astype(np.float64)
 rng = np.random.default_rng(1)
-q = rng.integers(0, 999_000, size=m, dtype=np.uint64) if name.startswith("forward") else rng.integers(0, 9990, size=m).astype(fp.dtype)
+if name.startswith("forward"):
+    q = rng.integers(0, 999_000, size=m, dtype=np.uint64)
+else:
+    q = rng.integers(0, 9990, size=m).astype(fp.dtype)
 extra = () if name.startswith("forward") else ("nearest",)
 getattr(rust, name)(q[:10], xp, fp, *extra)  # loads NumPy's API
 with open("/proc/self/clear_refs", "w") as f:

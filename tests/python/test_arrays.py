@@ -33,7 +33,8 @@ NAMES = ["forward_int", "forward_float", "inverse_int", "inverse_float"]
 
 
 def message(param, type_name):
-    return "^" + re.escape(f"argument '{param}': '{type_name}' object cannot be converted to 'PyArray<T, D>'") + r"(\n|\Z)"  # a note may follow
+    wanted = f"argument '{param}': '{type_name}' object cannot be converted to 'PyArray<T, D>'"
+    return "^" + re.escape(wanted) + r"(\n|\Z)"  # a note may follow
 
 
 class Sub(np.ndarray):

@@ -143,7 +143,8 @@ def test_nested_class_name_is_qualified(rust):
             pass
 
     with raises_type_error(
-        "argument 'method': 'test_nested_class_name_is_qualified.<locals>.Outer.Inner' object cannot be converted to 'PyString'"
+        "argument 'method': 'test_nested_class_name_is_qualified.<locals>.Outer.Inner' object cannot be converted to "
+        "'PyString'"
     ):
         rust.inverse_int(*args_for("inverse_int"), Outer.Inner())
 

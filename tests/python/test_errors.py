@@ -42,15 +42,19 @@ def test_panic_is_not_caught_by_except_exception(rust):
 @pytest.mark.parametrize(
     "call, message, note",
     [
-        (lambda r: r.forward_int(u64(), u64(1, 2, 3), i64(1, 2)), "xp and fp must have same length", "len(xp) = 3, len(fp) = 2"),
-        (lambda r: r.inverse_float(f64(), u64(), f64(1.0)), "xp and fp must have same length", "len(xp) = 0, len(fp) = 1"),
-        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(0.0, np.inf)), "assertion failed: value.is_finite()", "fp[1] = inf: "),
-        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(np.nan, np.inf)), "assertion failed: value.is_finite()", "fp[0] = nan: "),
+        (lambda r: r.forward_int(u64(), u64(1, 2, 3), i64(1, 2)), "xp and fp must have same length",
+         "len(xp) = 3, len(fp) = 2"),
+        (lambda r: r.inverse_float(f64(), u64(), f64(1.0)), "xp and fp must have same length",
+         "len(xp) = 0, len(fp) = 1"),
+        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(0.0, np.inf)), "assertion failed: value.is_finite()",
+         "fp[1] = inf: "),
+        (lambda r: r.forward_float(u64(1), u64(0, 2), f64(np.nan, np.inf)), "assertion failed: value.is_finite()",
+         "fp[0] = nan: "),
         (lambda r: r.inverse_float(f64(np.nan), u64(0, 1), f64(0.0, 1.0)), "nan or inf encountered",
          "f[0] = nan cannot be searched for; missing="),
         (lambda r: r.inverse_float(f64(0.0), u64(3), f64(np.nan)), "nan or inf encountered", "fp[0] = nan: "),
-        (lambda r: r.inverse_float(f64(0.5), u64(0, 1), f64(0.0, np.inf), "nearest"), "assertion failed: value.is_finite()",
-         "fp[1] = inf: "),
+        (lambda r: r.inverse_float(f64(0.5), u64(0, 1), f64(0.0, np.inf), "nearest"),
+         "assertion failed: value.is_finite()", "fp[1] = inf: "),
     ],
 )
 def test_fatal_errors_carry_the_invariant(impl, call, message, note):
@@ -67,7 +71,8 @@ def test_fatal_errors_carry_the_invariant(impl, call, message, note):
          "x[0] = 0 lies below the table, whose positions run from 1 to 2 (2 knots); left='clamp', left='extrapolate'"),
         (lambda r: r.forward_float(u64(3), u64(1, 2), f64(1, 2)), IndexError, "x out of bounds",
          "x[0] = 3 lies above the table, whose positions run from 1 to 2 (2 knots); right='clamp'"),
-        (lambda r: r.forward_int(u64(1), u64(), i64()), IndexError, "x out of bounds", "x[0] = 1: the table has no knots"),
+        (lambda r: r.forward_int(u64(1), u64(), i64()), IndexError, "x out of bounds",
+         "x[0] = 1: the table has no knots"),
         (lambda r: r.inverse_int(i64(1), u64(), i64(), "nearest"), KeyError, "f out of bounds",
          "f[0] = 1: the table has no knots"),
         (lambda r: r.inverse_int(i64(0), u64(1, 2), i64(1, 2), "ffill"), KeyError, "f out of bounds",
@@ -87,8 +92,8 @@ def test_fatal_errors_carry_the_invariant(impl, call, message, note):
          "fp[1] = 10 is not below fp[2] = 10: the inverse needs values that increase strictly"),
         (lambda r: r.inverse_float(f64(0.0), u64(1, 2), f64(-0.0, 0.0)), ValueError, "fp must be strictly increasing",
          "fp[0] = -0.0 is not below fp[1] = 0.0"),
-        (lambda r: r.inverse_float(f64(np.nan), u64(1, 2), f64(np.nan, 0.0)), ValueError, "fp must be strictly increasing",
-         "fp[0] = nan is not below fp[1] = 0.0"),
+        (lambda r: r.inverse_float(f64(np.nan), u64(1, 2), f64(np.nan, 0.0)), ValueError,
+         "fp must be strictly increasing", "fp[0] = nan is not below fp[1] = 0.0"),
     ],
 )
 def test_evaluation_errors(impl, call, exc, message, note):
@@ -157,8 +162,8 @@ def test_lowest_failing_index_wins_across_chunks(rust, name, planted, workers):
         try:
             return "ok", call().tobytes()
         except BaseException as e:  # noqa: B036 - the fatal error of each module is compared by name
-            kind = "fatal" if isinstance(e, exact_interp.FatalError) or type(e).__name__ == "PanicException" else type(e)
-            return kind, e.args
+            fatal = isinstance(e, exact_interp.FatalError) or type(e).__name__ == "PanicException"
+            return ("fatal" if fatal else type(e)), e.args
 
     expected = outcome(lambda: getattr(rust, name)(q, xp, fp))
     assert expected[0] == (PLANTS[min(planted)[1]][1] if planted else "ok")

@@ -178,7 +178,8 @@ def test_every_kernel_target_gives_the_same_bits():
     fpi = np.cumsum(rng.integers(-(2**40), 2**40, 40))
     x = np.sort(rng.integers(int(xp[0]), int(xp[-1]), 20_000, dtype=np.uint64))
     want = [rust.forward_float(x, xp, fpf), rust.forward_int(x, xp, fpi)]
-    increasing = np.cumsum(1.0 + rng.uniform(0, 10.0 ** rng.integers(-3, 9), 40)), np.cumsum(1 + rng.integers(0, 2**40, 40))
+    increasing = (np.cumsum(1.0 + rng.uniform(0, 10.0 ** rng.integers(-3, 9), 40)),
+                  np.cumsum(1 + rng.integers(0, 2**40, 40)))
     ff, fi = np.sort(rng.uniform(increasing[0][0], increasing[0][-1], 5_000)), np.sort(
         rng.integers(increasing[1][0], increasing[1][-1], 5_000))
     want += [rust.inverse_float(ff, xp, increasing[0], "nearest"), rust.inverse_int(fi, xp, increasing[1], "bfill")]

@@ -239,7 +239,8 @@ def test_times_of_a_zone_are_instants_and_keep_their_zone():
     assert exact_interp.forward(local[1], pa.array(local), fp) == 30  # Arrow knots of a zone
     assert exact_interp.inverse(15, local, fp) == pd.Timestamp("2026-03-29T00:45", tz="UTC")
     table = exact_interp.Interpolator(fp, local)
-    assert table.fp.equals(local) and pickle.loads(pickle.dumps(table)).forward([45]).equals(local[1:2] + pd.Timedelta("15min"))
+    assert table.fp.equals(local)
+    assert pickle.loads(pickle.dumps(table)).forward([45]).equals(local[1:2] + pd.Timedelta("15min"))
 
 
 def test_scalars_and_python_ints():
@@ -248,7 +249,8 @@ def test_scalars_and_python_ints():
     assert exact_interp.forward(np.datetime64("2000-01-01"), np.array(["1999", "2001"], "M8[D]"), [0, 731]) == 365
     days = np.array(["1999", "2001"], "M8[D]")
     days_utc = pd.DatetimeIndex(days).tz_localize("UTC")
-    assert exact_interp.forward(pd.Timestamp("2000-01-01T01:00", tz="Europe/Paris"), days_utc, [0, 731 * 24]) == 365 * 24
+    paris = pd.Timestamp("2000-01-01T01:00", tz="Europe/Paris")
+    assert exact_interp.forward(paris, days_utc, [0, 731 * 24]) == 365 * 24
     assert exact_interp.inverse(-1, [-(2**63), 2**63 - 1], [-(2**63), 2**63 - 1]) == -1
     assert exact_interp.inverse([5.5], [0, 10], [0.0, 11.0]).tolist() == [5]
 
@@ -343,7 +345,8 @@ def test_scalars_and_python_ints():
          "argument 'fp': a one-dimensional array is required, not 2 dimensions"),
         (lambda: exact_interp.Interpolator([0, 2], [[0, 1], [2, 3]]).inverse([1]), TypeError,
          "the inverse needs one-dimensional values, not value columns: this table's fp has shape (2, 2)"),
-        (lambda: exact_interp.dask.forward_int(exact_interp.dask.dask.array.from_array(U), exact_interp.Interpolator(U, np.stack([I, I], 1))),
+        (lambda: exact_interp.dask.forward_int(exact_interp.dask.dask.array.from_array(U),
+                                               exact_interp.Interpolator(U, np.stack([I, I], 1))),
          TypeError, "forward_int() takes an Interpolator of int64 values alone"),
         (lambda: exact_interp.forward([2**63, -1], np.array([0, 2], np.uint64), [0, 1]), OverflowError,
          "argument 'x': integers from -1 to 9223372036854775808 fit neither int64 nor uint64 together"),
@@ -354,7 +357,8 @@ def test_scalars_and_python_ints():
         (lambda: exact_interp.inverse_int(I, U, I, right=-1), OverflowError, "right=-1 does not fit the uint64"),
         (lambda: exact_interp.forward_float(U, U, F, left=2**53 + 1), ValueError, "left=9007199254740993 is not "
          "exactly a float64"),
-        (lambda: exact_interp.forward_int(U, U, I, left=True), TypeError, "left must be 'raise', 'clamp', 'extrapolate' or an int, not 'bool'"),
+        (lambda: exact_interp.forward_int(U, U, I, left=True), TypeError,
+         "left must be 'raise', 'clamp', 'extrapolate' or an int, not 'bool'"),
         (lambda: exact_interp.forward_int(U, U, I, left="nearest"), ValueError, "left must be 'raise', 'clamp'"),
         (lambda: exact_interp.inverse_int(I, U, I, missing="clamp"), ValueError, "missing must be 'raise' or a"),
         (lambda: exact_interp.forward_int(U, U, I, left=np.datetime64(1, "s")), TypeError,
@@ -428,7 +432,8 @@ def test_scalars_and_python_ints():
          "right: a tz-aware (UTC) fill cannot stand for datetime64[ns] results"),
         (lambda: exact_interp.forward(pd.Series(pd.to_datetime([0, 10]).tz_localize("UTC")),
                                       pd.Series(pd.to_datetime([0, 1]).tz_localize("UTC")),
-                                      pd.Series(pd.to_datetime([0, 1]).tz_localize("UTC")), right=np.datetime64(0, "ns")),
+                                      pd.Series(pd.to_datetime([0, 1]).tz_localize("UTC")),
+                                      right=np.datetime64(0, "ns")),
          TypeError, "right: a naive fill cannot stand for datetime64[ns, UTC] results"),
         (lambda: exact_interp.forward(U, U, np.array([0, 1], "M8[ns]"), right=np.timedelta64("NaT")), TypeError,
          "right: a timedelta64 fill cannot stand for datetime64[ns] results"),

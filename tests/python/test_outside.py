@@ -153,7 +153,8 @@ def test_inverse_outside_the_table_and_missing_match_fractions(data):
         fs[nat] = NAT
     if signed and not isinstance(expected, Outside):
         expected = [v - 2**63 for v in expected]
-    if kind == "Interpolator" and any(a >= b for a, b in zip(xp, xp[1:])):  # an Interpolator's positions are checked when it is made
+    # an Interpolator's positions are checked when it is made
+    if kind == "Interpolator" and any(a >= b for a, b in zip(xp, xp[1:])):
         expected = Outside("xp must be strictly increasing")
     rules = {"left": fill_of(kind, caller[0], "M8[ns]"), "right": fill_of(kind, caller[1], "M8[ns]"),
              "missing": fill_of(kind, caller[2], "M8[ns]"), "workers": workers}

@@ -27,7 +27,8 @@ def test_reimport_raises_import_error():
     )
     assert r.returncode == 0, r.stderr
     assert r.stdout.strip() == (
-        "ImportError: PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
+        "ImportError: PyO3 modules compiled for CPython 3.8 or older may only be initialized once per "
+        "interpreter process"
     )
 
 
