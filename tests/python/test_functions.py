@@ -3,7 +3,7 @@ exact Fraction reference."""
 
 import numpy as np
 import pytest
-from helpers import Outside, bits, f64, i64, ref_forward_int, ref_inverse_int, u64
+from helpers import Outside, bits, f64, i64, ref_forward_float, ref_forward_int, ref_inverse_float, ref_inverse_int, u64
 
 METHODS = [None, "nearest", "ffill", "bfill"]
 
@@ -167,7 +167,10 @@ def test_datetime64_timestamps_through_uint64_views(impl):
 
 def test_every_kernel_target_gives_the_same_bits():
     """exact_interp's kernels forced onto each target this build and processor run (the float
-    forward's fast path in doubles among them) give rust's bits, on sorted runs of every length."""
+    forward's fast path in doubles among them) give rust's bits, on sorted runs of every length;
+    the front end's float answers, rounded once, are the exact rationals rounded on every target,
+    on sorted runs and on keys in random order (answered a block at a time, each in its own
+    segment)."""
     import exact_interp
     import rust
     from exact_interp import _native
@@ -183,6 +186,12 @@ def test_every_kernel_target_gives_the_same_bits():
     ff, fi = np.sort(rng.uniform(increasing[0][0], increasing[0][-1], 5_000)), np.sort(
         rng.integers(increasing[1][0], increasing[1][-1], 5_000))
     want += [rust.inverse_float(ff, xp, increasing[0], "nearest"), rust.inverse_int(fi, xp, increasing[1], "bfill")]
+    # the front end's: sorted and shuffled keys, a sample of each checked against Fractions
+    order, values = rng.permutation(len(x)), rng.permutation(len(ff))
+    rounded = [(exact_interp.forward, (x, xp, fpf)), (exact_interp.forward, (x[order], xp, fpf)),
+               (exact_interp.inverse, (ff, xp, increasing[0], "nearest")),
+               (exact_interp.inverse, (ff[values], xp, increasing[0], "ffill"))]
+    once = None
     ran = []
     try:
         for target in ("scalar", "avx2", "avx512", "neon"):
@@ -195,9 +204,18 @@ def test_every_kernel_target_gives_the_same_bits():
                    exact_interp.inverse_float(ff, xp, increasing[0], "nearest"),
                    exact_interp.inverse_int(fi, xp, increasing[1], "bfill")]
             assert [g.view(np.uint64).tolist() for g in got] == [w.view(np.uint64).tolist() for w in want], target
+            answers = [fn(*args, workers=1).view(np.uint64).tolist() for fn, args in rounded]
+            once = answers if once is None else once
+            assert answers == once, target
     finally:
         _native._force_kernel_target(None)
     assert ran[0] == "scalar", ran
+    for (fn, args), got in zip(rounded, once):
+        for k in rng.choice(len(got), 300, replace=False):
+            if fn is exact_interp.forward:
+                assert got[k] == np.float64(ref_forward_float(int(args[0][k]), xp, fpf)).view(np.uint64), k
+            else:
+                assert got[k] == ref_inverse_float(args[0][k], xp, args[2], args[3]), k
     with pytest.raises(ValueError, match="kernel target 'avx9' is not one"):
         _native._force_kernel_target("avx9")
 
