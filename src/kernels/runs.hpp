@@ -254,9 +254,7 @@ RUST_LANES_INLINE size_t rounded_run(size_t count, bool held, std::uint32_t* han
         return count;
     }
     const std::uint64_t status = held ? 0 : float_status();
-    for (size_t j = 0; j < count; j += kLanes) {
-        const size_t left = count - j;
-        const M h = fast(j, left);
+    const auto collect = [&](size_t j, size_t left, M h) RUST_LANES_INLINE_LAMBDA {
         if (any(h)) [[unlikely]] {
             i64 lanes[kLanes];
             __builtin_memcpy(lanes, &h, sizeof lanes);
@@ -264,7 +262,15 @@ RUST_LANES_INLINE size_t rounded_run(size_t count, bool held, std::uint32_t* han
             for (size_t l = 0; l < n; ++l)
                 if (lanes[l] != 0) handed[handed_on++] = static_cast<std::uint32_t>(j + l);
         }
+    };
+    size_t j = 0;
+    // two whole vectors a step: their estimates, independent, overlap
+    for (; j + 2 * kLanes <= count; j += 2 * kLanes) {
+        const M h0 = fast(j, kLanes), h1 = fast(j + kLanes, kLanes);
+        collect(j, kLanes, h0);
+        collect(j + kLanes, kLanes, h1);
     }
+    for (; j < count; j += kLanes) collect(j, count - j, fast(j, count - j));
     if (!held) restore_float_status(status);
     return handed_on;
 }
