@@ -105,4 +105,4 @@ test "$found" -eq "$expected" || { cat build/mypy-misuse.log; echo "expected $ex
 echo "mypy rejects all $expected misuses"
 
 echo "== ruff, as pyproject.toml configures it"
-"$tools/bin/python" -m ruff check --no-cache .
+"$tools/bin/python" -m ruff check --no-cache python tests bench examples src docs
