@@ -90,14 +90,8 @@ if _first_fatal_error is not None:
 # The native part: importing it loads neither NumPy (the first call does) nor
 # the module ``rust``. It raises FatalError, defined above, for fatal errors.
 from exact_interp import _native  # noqa: E402
-from exact_interp._native import (  # noqa: E402
-    forward,
-    forward_float,
-    forward_int,
-    inverse,
-    inverse_float,
-    inverse_int,
-)
+from exact_interp._native import forward_float, forward_int, inverse_float, inverse_int  # noqa: E402
+from exact_interp._entries import forward, inverse  # noqa: E402
 from exact_interp._interpolator import Interpolator  # noqa: E402
 
 _native._set_fatal_error(FatalError)

@@ -858,12 +858,9 @@ def _wants_missing(missing: Any) -> bool:
     return missing is not None and not (isinstance(missing, str) and missing == "raise")
 
 
-# ---- the entries of exact_interp._native that take every kind --------------
-
-
 def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None,
             duplicates: Any = None) -> Any:
-    """exact_interp.forward for arguments of other kinds than the typed ones."""
+    """exact_interp.forward for arguments of other kinds than the typed ones, or rules that are not plain."""
     query = take(x, "x", _wants_missing(missing), shaped=True)
     typed, shape, kinds = checked_table(xp, fp, duplicates=duplicates)
     return call_forward(typed, shape, kinds, query, workers, left, right, missing)
@@ -1012,18 +1009,6 @@ def interpolator_inverse(table: Any, f: Any, method: Any, workers: Any, left: An
                         f"{(len(table._table.xp),) + table._shape}")
     query = take(f, "f", _wants_missing(missing), shaped=True)
     return call_inverse(table._table, _kinds(table), query, method, workers, left, right, missing)
-
-
-def table_forward(typed: Any, x: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None) -> Any:
-    """exact_interp._native.Table.forward for a query of another kind than uint64."""
-    query = take(x, "x", _wants_missing(missing), shaped=True)
-    return call_forward(typed, None, _typed_kinds(typed), query, workers, left, right, missing)
-
-
-def table_inverse(typed: Any, f: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
-                  missing: Any = None) -> Any:
-    query = take(f, "f", _wants_missing(missing), shaped=True)
-    return call_inverse(typed, _typed_kinds(typed), query, method, workers, left, right, missing)
 
 
 def _caller(typed: numpy.ndarray[Any, Any], kind: Kind) -> Any:

@@ -94,9 +94,6 @@ class Interpolator(Generic[_Value]):
         object.__setattr__(self, "_table", table)
         object.__setattr__(self, "_kinds", kinds)
         object.__setattr__(self, "_shape", shape)
-        if kinds is None:  # the typed table's own methods: nothing between the call and the native code
-            self.__dict__["forward"] = table.forward
-            self.__dict__["inverse"] = table.inverse
 
     @classmethod
     def _typed(cls, xp: Any, fp: Any) -> Interpolator[Any]:
@@ -141,8 +138,10 @@ class Interpolator(Generic[_Value]):
         >>> table.forward(np.array([5, 20], "datetime64[s]"), right=np.nan)
         array([0.5, nan])
         """
-        if self._kinds is None:
-            return self._table.forward(x, workers=workers, left=left, right=right, missing=missing)
+        if self._kinds is None:  # typed knots: a typed query is answered as it is
+            out = self._table.forward(x, workers, left, right, missing)
+            if out is not NotImplemented:
+                return out
         return _convert().interpolator_forward(self, x, workers, left, right, missing)
 
     def inverse(self, f: Any, method: Any = None, *, workers: int | None = None, left: Any = None,
@@ -184,8 +183,10 @@ class Interpolator(Generic[_Value]):
         >>> table.inverse([1, 3], "nearest")
         array([-5,  5])
         """
-        if self._kinds is None:
-            return self._table.inverse(f, method, workers=workers, left=left, right=right, missing=missing)
+        if self._kinds is None:  # typed knots: a typed query is answered as it is
+            out = self._table.inverse(f, method, workers, left, right, missing)
+            if out is not NotImplemented:
+                return out
         return _convert().interpolator_inverse(self, f, method, workers, left, right, missing)
 
     @property

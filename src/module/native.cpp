@@ -1,15 +1,17 @@
 // The module exact_interp._native: the four functions of `rust` with the same
 // arguments, results and messages, which release the GIL while they copy the
 // knots and evaluate and can split one query across threads (keyword
-// `workers`) and take the rules outside the table; forward and inverse, which
-// take positions and values of other kinds too; and Table, the typed table
-// copied and checked once under exact_interp.Interpolator and the front end's
-// conversions. Fatal errors are exact_interp.FatalError, an ordinary
-// exception, which the package hands over as it imports the module. Arguments
-// of other kinds than the typed ones are converted by exact_interp._convert.
+// `workers`) and take the rules outside the table; _forward and _inverse, the
+// front end's evaluation of typed arrays with its checks; and Table, the typed
+// table copied and checked once under exact_interp.Interpolator and the front
+// end's conversions. Fatal errors are exact_interp.FatalError, an ordinary
+// exception, which the package hands over as it imports the module.
+// The module never calls the package's Python: the front end converts every
+// other kind of argument and calls in here with typed arrays. Where the front
+// end's entries and the Table's methods are given anything else, they answer
+// NotImplemented, and the front end converts.
 // A multi-phase module: each import has its own state (State).
 #include <cstring>
-#include <initializer_list>
 #include <memory>
 #include <new>
 #include <string>
@@ -32,19 +34,17 @@ namespace {
 // The state of one module object (one per import: a module removed from
 // sys.modules and imported again has its own): the class of fatal errors,
 // which exact_interp hands over when it imports this module (RuntimeError
-// until then), the conversions of exact_interp._convert, imported at their
-// first use, and the Table type. NumPy's API table stays one per process, as
+// until then), and the Table type. NumPy's API table stays one per process, as
 // NumPy's own module is: the module loads in the main interpreter only.
 struct State {
     PyObject* fatal_error;
-    PyObject* converter;
     PyObject* table_type;
 };
 
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
 
 // The state of the module whose function this thread runs, for the errors
-// raised deep inside a call (fatal_error_type) and the conversions: set by
+// raised deep inside a call (fatal_error_type): set by
 // each entry for its call, nested calls restoring the caller's.
 thread_local State* entered = nullptr;
 
@@ -175,35 +175,10 @@ bool is_typed(PyObject* obj, Element element) {
     return have == want || (have->kind == want->kind && PyArray_EquivTypes(have, want));
 }
 
-// exact_interp._convert.<name>(*args), the conversions of every other kind of
-// argument; a null argument passes as None.
-PyObject* convert(const char* name, std::initializer_list<PyObject*> args) {
-    State& state = *entered;
-    if (state.converter == nullptr) {  // kept in the module's state
-        state.converter = PyImport_ImportModule("exact_interp._convert");
-        if (state.converter == nullptr) return nullptr;
-    }
-    const Ref fn(PyObject_GetAttrString(state.converter, name));
-    if (!fn) return nullptr;
-    const Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
-    if (!tuple) return nullptr;
-    Py_ssize_t k = 0;
-    for (PyObject* a : args) {
-        PyObject* item = a != nullptr ? a : Py_None;
-        Py_INCREF(item);
-        PyTuple_SetItem(tuple.get(), k++, item);  // steals the new reference
-    }
-    try {
-        return PyObject_CallObject(fn.get(), tuple.get());
-    } catch (...) {  // only the thread's end at finalisation unwinds out of Python: parked before any
-        park_forever();  // destructor here releases a reference without the GIL
-    }
-}
-
 // Whether the rules left, right and missing (bound[0 … 2]) are words, None,
 // Python ints or floats, which the typed path reads as they are: any other
-// fill (a NumPy scalar, a 0-d array, a time) goes through the conversions,
-// which hand on only such plain fills.
+// fill (a NumPy scalar, a 0-d array, a time) is the front end's to convert,
+// and it hands on only such plain fills.
 bool plain_rules(PyObject* const* bound) {
     for (int k = 0; k < 3; ++k) {
         PyObject* v = bound[k];
@@ -213,51 +188,44 @@ bool plain_rules(PyObject* const* bound) {
     return true;
 }
 
+// Whether obj is exactly the str `word` (not a subclass, which may compare otherwise).
+bool is_word(PyObject* obj, const char* word) {
+    return obj != nullptr && PyUnicode_CheckExact(obj) && PyUnicode_CompareWithASCIIString(obj, word) == 0;
+}
+
 template <Direction D>
 constexpr Checks kFrontEndChecks = D == Direction::Forward ? Checks::Forward : Checks::Inverse;
 
-// forward(x, xp, fp) and inverse(f, xp, fp, method) of any accepted kinds:
-// arrays of the typed functions' own dtypes go to them directly, everything
-// else through the conversions.
-// The front end's keywords: the typed functions' and `duplicates`, the rule for
-// knots at equal positions, which the conversions apply.
-constexpr const char* kFrontForwardParams[] = {"x", "xp", "fp", "workers", "left", "right", "missing", "duplicates"};
-constexpr const char* kFrontInverseParams[] = {"f",    "xp",    "fp",      "method",    "workers",
-                                               "left", "right", "missing", "duplicates"};
-
-// Whether `duplicates` (null where not given) leaves the knots as they are.
-bool raises_on_duplicates(PyObject* word) {
-    if (word == nullptr || word == Py_None) return true;
-    const char* text = PyUnicode_Check(word) ? PyUnicode_AsUTF8AndSize(word, nullptr) : nullptr;
-    if (text == nullptr) PyErr_Clear();
-    return text != nullptr && std::strcmp(text, "raise") == 0;
-}
+// _forward(x, xp, fp, workers, left, right, missing) and _inverse(f, xp, fp,
+// method, workers, left, right, missing): exact_interp.forward and inverse
+// where every argument is of the typed functions' own dtypes and every rule
+// plain, with the front end's checks; NotImplemented for anything else, which
+// the front end converts. Every parameter may be given by position.
+constexpr const char* kFrontForwardParams[] = {"x", "xp", "fp", "workers", "left", "right", "missing"};
+constexpr const char* kFrontInverseParams[] = {"f", "xp", "fp", "method", "workers", "left", "right", "missing"};
 
 template <Direction D>
 PyObject* front_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return in_module(module, [&]() -> PyObject* {
-        static constexpr Signature forward{"forward", kFrontForwardParams, 8, 3, 3};
-        static constexpr Signature inverse{"inverse", kFrontInverseParams, 9, 4, 3};
+        static constexpr Signature forward{"_forward", kFrontForwardParams, 7, 7, 3};
+        static constexpr Signature inverse{"_inverse", kFrontInverseParams, 8, 8, 3};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
-        PyObject* bound[Signature::kMaxParams] = {};
+        PyObject* bound[Signature::kMaxParams] = {};  // the last, _nat, never given
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
         if (!ensure_numpy_api()) return nullptr;
         constexpr int rules = D == Direction::Forward ? 4 : 5;  // left, right, missing
-        constexpr int duplicates = rules + 3;                   // in the typed functions' place of _nat
-        PyObject* const rule = bound[duplicates];
-        bound[duplicates] = nullptr;
-        if (is_typed(bound[1], Element::U64) && plain_rules(bound + rules) && raises_on_duplicates(rule)) {
+        // The words of the defaults are the rules the core applies where none is given: passed as absent, so
+        // that the plain call keeps the core's own path. The inverse's outside rules default to None instead.
+        for (int k = D == Direction::Forward ? 0 : 2; k < 3; ++k)
+            if (is_word(bound[rules + k], "raise")) bound[rules + k] = nullptr;
+        if (is_typed(bound[1], Element::U64) && plain_rules(bound + rules)) {
             const Element query = D == Direction::Forward ? Element::U64 : Element::I64;
             if (is_typed(bound[2], Element::I64) && is_typed(bound[0], query))
                 return call_bound<D, i64, true>(sig, bound, kFrontEndChecks<D>);
             if (is_typed(bound[2], Element::F64) && is_typed(bound[0], D == Direction::Forward ? query : Element::F64))
                 return call_bound<D, f64, true>(sig, bound, kFrontEndChecks<D>);
         }
-        if constexpr (D == Direction::Forward)
-            return convert("forward", {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6], rule});
-        else
-            return convert("inverse",
-                           {bound[0], bound[1], bound[2], bound[3], bound[4], bound[5], bound[6], bound[7], rule});
+        Py_RETURN_NOTIMPLEMENTED;
     });
 }
 
@@ -342,12 +310,12 @@ PyMethodDef functions[] = {
     {"inverse_float", function(&entry<Direction::Inverse, f64>), METH_FASTCALL | METH_KEYWORDS,
      "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
      RUST_DOC_inverse_float},
-    {"forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
-     "forward(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise', duplicates='raise')\n--\n\n"
-     RUST_DOC_forward},
-    {"inverse", function(&front_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise', "
-     "duplicates='raise')\n--\n\n" RUST_DOC_inverse},
+    {"_forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
+     "_forward(x, xp, fp, workers=None, left=None, right=None, missing=None)\n--\n\n"
+     "exact_interp.forward of typed arrays and plain rules; NotImplemented for any other argument."},
+    {"_inverse", function(&front_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
+     "_inverse(f, xp, fp, method=None, workers=None, left=None, right=None, missing=None)\n--\n\n"
+     "exact_interp.inverse of typed arrays and plain rules; NotImplemented for any other argument."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -357,7 +325,7 @@ PyMethodDef functions[] = {
 // int64 or float64 values, copied and checked once, immutable: calls from any
 // number of threads only read it. It knows nothing of the caller's kinds
 // (exact_interp.Interpolator keeps them); a query of another kind than the
-// typed one goes through the conversions. Its values may be several columns
+// typed one is the front end's to convert. Its values may be several columns
 // over the same positions (the forward only).
 using TableVariant = std::variant<Columned<i64>, Columned<f64>>;
 
@@ -449,15 +417,16 @@ void table_dealloc(PyObject* self) {
 
 // A call of one method on the table, holding a reference to the object for
 // the whole call, as the GIL is released while it runs: a query of the typed
-// dtype as the typed functions take it, any other through the conversions
-// (exact_interp._convert.table_forward / table_inverse).
+// dtype with plain rules as the typed functions take it; NotImplemented for
+// any other, which exact_interp.Interpolator converts. Every parameter may be
+// given by position.
 template <Direction D>
 PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* module = module_of_type(Py_TYPE(self));
     if (module == nullptr) return nullptr;
     return in_module(module, [&]() -> PyObject* {
-        static constexpr Signature forward{"forward", kForwardMethodParams, 6, 1, 1};
-        static constexpr Signature inverse{"inverse", kInverseMethodParams, 7, 2, 1};
+        static constexpr Signature forward{"forward", kForwardMethodParams, 6, 6, 1};
+        static constexpr Signature inverse{"inverse", kInverseMethodParams, 7, 7, 1};
         const Signature& sig = D == Direction::Forward ? forward : inverse;
         PyObject* bound[Signature::kMaxParams] = {};
         if (!bind(sig, args, nargs, kwnames, bound)) return nullptr;
@@ -465,12 +434,8 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         const Ref keep = Ref::borrow(self);
         const bool is_int = std::holds_alternative<Columned<i64>>(table_of(self));
         const Element query = D == Direction::Forward ? Element::U64 : (is_int ? Element::I64 : Element::F64);
-        if (!is_typed(bound[0], query) || !plain_rules(bound + (D == Direction::Forward ? 2 : 3))) {
-            if constexpr (D == Direction::Forward)
-                return convert("table_forward", {self, bound[0], bound[1], bound[2], bound[3], bound[4]});
-            else
-                return convert("table_inverse", {self, bound[0], bound[1], bound[2], bound[3], bound[4], bound[5]});
-        }
+        if (!is_typed(bound[0], query) || !plain_rules(bound + (D == Direction::Forward ? 2 : 3)))
+            Py_RETURN_NOTIMPLEMENTED;
         return std::visit(
             [&]<class F>(const Columned<F>& c) -> PyObject* {
                 View q;
@@ -549,12 +514,13 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 
 PyMethodDef table_methods[] = {
     {"forward", function(&method_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
-     "forward($self, x, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
+     "forward($self, x, workers=None, left='raise', right='raise', missing='raise', _nat=False)\n--\n\n"
      "forward_int or forward_float with these knots; over value columns, columns·len(x) elements, column after "
-     "column."},
+     "column. NotImplemented for a query of another dtype or a rule that is not plain."},
     {"inverse", function(&method_entry<Direction::Inverse>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse($self, f, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
-     "inverse_int or inverse_float with these knots."},
+     "inverse($self, f, method=None, workers=None, left=None, right=None, missing='raise', _nat=False)\n--\n\n"
+     "inverse_int or inverse_float with these knots. NotImplemented for a query of another dtype or a rule that "
+     "is not plain."},
     {"__reduce__", table_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -602,7 +568,6 @@ int exec_module(PyObject* module) {
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
     State& state = state_of(module);
     Py_VISIT(state.fatal_error);
-    Py_VISIT(state.converter);
     Py_VISIT(state.table_type);
     return 0;
 }
@@ -610,7 +575,6 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
 int clear_module(PyObject* module) {
     State& state = state_of(module);
     Py_CLEAR(state.fatal_error);
-    Py_CLEAR(state.converter);
     Py_CLEAR(state.table_type);
     return 0;
 }

@@ -1,6 +1,8 @@
 # The one-way layering of the core: a source of one layer includes headers of
 # its own layer and of the layers below it, never of a layer above (the
-# module layer, above them all, may include any). Run as
+# module layer, above them all, may include any); and Python is called one
+# way, down: no source imports a module of the package (exact_interp, rust),
+# which the front end's Python is and calls into. Run as
 #   cmake -DSOURCES=<src> -P layering.cmake
 set(below_base "")
 set(below_extended base)
@@ -30,8 +32,21 @@ foreach(layer IN LISTS layers)
     endforeach()
   endforeach()
 endforeach()
+
+file(GLOB_RECURSE native "${SOURCES}/*.hpp" "${SOURCES}/*.cpp")
+foreach(file IN LISTS native)
+  file(STRINGS "${file}" imports REGEX "PyImport_[A-Za-z]+\\(\"[A-Za-z0-9_.]+\"")
+  foreach(line IN LISTS imports)
+    string(REGEX REPLACE ".*PyImport_[A-Za-z]+\\(\"([A-Za-z0-9_.]+)\".*" "\\1" imported "${line}")
+    if(imported MATCHES "^(exact_interp|rust)(\\.|$)")
+      file(RELATIVE_PATH name "${SOURCES}" "${file}")
+      list(APPEND breaches "${name} imports ${imported}: native code never calls the package's Python")
+    endif()
+  endforeach()
+endforeach()
+
 if(breaches)
   list(JOIN breaches "\n  " text)
   message(FATAL_ERROR "layering breached:\n  ${text}")
 endif()
-message(STATUS "layering: ${checked} sources, each includes only its own layer and those below")
+message(STATUS "layering: ${checked} sources, each includes only its own layer and those below; no source imports the package's Python")

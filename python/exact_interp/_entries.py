@@ -1,0 +1,283 @@
+"""The front end's entries: forward and inverse for positions and values of
+every kind. Arrays of the typed dtypes with plain rules go to the native core
+as they are, in one call; anything else is converted exactly
+(exact_interp._convert, imported at its first use with NumPy) and evaluated
+on typed arrays, the result put back into the caller's container."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any, Literal, Protocol, TypeVar, overload
+
+from exact_interp import _native
+
+if TYPE_CHECKING:
+    import numpy
+    import numpy.typing
+
+    from exact_interp._native import Method, Rule, _Data, _Fill
+
+    _Forward = TypeVar("_Forward", numpy.int64, numpy.float64, numpy.datetime64, numpy.timedelta64)
+    _Position = TypeVar("_Position", numpy.uint64, numpy.int64, numpy.datetime64, numpy.timedelta64)
+
+    # A container of another library (a pandas Series or Index, a Polars Series,
+    # an xarray DataArray: each has a name): the result comes back in the same.
+    class _Named(Protocol):
+        @property
+        def name(self) -> Any: ...
+
+    _Container = TypeVar("_Container", bound=_Named)
+
+
+def _convert() -> Any:
+    """exact_interp._convert, which imports NumPy: at the first use, not at import."""
+    from exact_interp import _convert as module
+
+    return module
+
+
+@overload
+def forward(
+    x: _Container,
+    xp: _Data,
+    fp: _Data,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = "raise",
+    right: Rule | _Fill | None = "raise",
+    missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
+) -> _Container: ...
+
+
+@overload
+def forward(
+    x: _Data,
+    xp: _Data,
+    fp: numpy.typing.NDArray[_Forward],
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = "raise",
+    right: Rule | _Fill | None = "raise",
+    missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
+) -> numpy.typing.NDArray[_Forward]: ...
+
+
+@overload
+def forward(
+    x: _Data,
+    xp: _Data,
+    fp: _Data,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = "raise",
+    right: Rule | _Fill | None = "raise",
+    missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
+) -> Any: ...
+
+
+
+def forward(x: Any, xp: Any, fp: Any, *, workers: int | None = None, left: Any = "raise", right: Any = "raise",
+            missing: Any = "raise", duplicates: Any = "raise") -> Any:
+    """Positions to values, for positions and values of every kind, exactly.
+
+    Converts each argument exactly to what the typed functions compute on,
+    evaluates, and gives the result in the caller's terms: the kind of
+    ``fp``, the shape and container of ``x``. Arrays of the typed dtypes
+    (uint64 ``x`` and ``xp``, int64 or float64 ``fp``) go to the native
+    core directly. Float values are answered with the exact value rounded
+    once: the double nearest ``(f0·(x1 − x) + f1·(x − x0)) / (x1 − x0)``,
+    ties to even, where :func:`forward_float` keeps the typed functions'
+    64-bit chain, which truncates.
+
+    Parameters
+    ----------
+    x : array_like
+        The positions: a NumPy array of any shape, a scalar (the result is a
+        scalar), a list or tuple (nested lists for more dimensions), a pandas
+        Series or Index, an Arrow array, a Polars Series or an xarray
+        DataArray; unsigned or signed integers, ``datetime64`` or
+        ``timedelta64`` (of ``xp``'s kind; another unit converted exactly or
+        refused).
+    xp : array_like, one-dimensional
+        The positions of the knots, strictly increasing: integers of any
+        width and sign, ``datetime64`` or ``timedelta64`` of any unit,
+        tz-aware times compared as instants.
+    fp : array_like
+        The values of the knots: integers (the integer scheme), floats
+        (widened exactly, the result rounded once) or times (their counts,
+        the integer scheme). Of shape ``(len(xp), ...)`` for value columns: the result
+        then has shape ``x.shape + fp.shape[1:]``.
+    workers : int or None, optional
+        The threads one call may use, as in :func:`forward_int`.
+    left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+        What a position below ``xp[0]`` or above ``xp[-1]`` gets: the error
+        (default), the end knot's value, the end segment continued exactly, or
+        a fill of the result's kind (NaN, NaT and ``datetime64`` included).
+    missing : 'raise' or scalar, optional
+        A fill for the query's missing elements (NaT, nulls, masked
+        elements) instead of the error.
+    duplicates : {'raise', 'first', 'last'}, optional
+        Knots at equal positions: refused (default, naming the pair), or
+        the first or the last of each such run kept.
+
+    Returns
+    -------
+    numpy.ndarray, scalar or the query's container
+        The values, in the kind of ``fp`` (its unit for times), the shape of
+        ``x`` and its container: a Series keeps its index and name, Arrow
+        gives Arrow, Polars a Series, xarray a DataArray; tz-aware results
+        keep their zone.
+
+    Raises
+    ------
+    TypeError
+        A kind that does not convert exactly or does not meet the knots'
+        kind (naive against tz-aware times, times against integers); a table
+        of columns (a DataFrame) passed as an array. The message names the
+        argument.
+    ValueError, OverflowError
+        A value that would convert with a loss (a float position, NaT where
+        ``missing`` raises, an integer float64 does not hold); an
+        extrapolated value the result cannot hold.
+    IndexError
+        "x out of bounds", as in :func:`forward_int`; the note names the
+        element in the caller's terms.
+
+    See Also
+    --------
+    inverse, forward_int, forward_float, Interpolator
+
+    Examples
+    --------
+    >>> import numpy as np, exact_interp
+    >>> clock = np.array(["1969-12-31T23:59:58", "1970-01-01T00:00:02"], "datetime64[ns]")
+    >>> samples = np.array([0, 192_000])
+    >>> exact_interp.forward(np.array(["1970-01-01"], "datetime64[s]"), clock, samples)
+    array([96000])
+    >>> exact_interp.forward([[-1, 5]], [-2, 8], [0, 100])
+    array([[10, 70]])
+    """
+    if duplicates is None or (type(duplicates) is str and duplicates == "raise"):
+        out = _native._forward(x, xp, fp, workers, left, right, missing)
+        if out is not NotImplemented:
+            return out
+    return _convert().forward(x, xp, fp, workers, left, right, missing, duplicates)
+
+
+@overload
+def inverse(
+    f: _Container,
+    xp: _Data,
+    fp: _Data,
+    method: Method = None,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = None,
+    right: Rule | _Fill | None = None,
+    missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
+) -> _Container: ...
+
+
+@overload
+def inverse(
+    f: _Data,
+    xp: numpy.typing.NDArray[_Position],
+    fp: _Data,
+    method: Method = None,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = None,
+    right: Rule | _Fill | None = None,
+    missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
+) -> numpy.typing.NDArray[_Position]: ...
+
+
+@overload
+def inverse(
+    f: _Data,
+    xp: _Data,
+    fp: _Data,
+    method: Method = None,
+    *,
+    workers: int | None = None,
+    left: Rule | _Fill | None = None,
+    right: Rule | _Fill | None = None,
+    missing: Literal["raise"] | _Fill | None = "raise",
+    duplicates: Literal["raise", "first", "last"] = "raise",
+) -> Any: ...
+
+
+def inverse(f: Any, xp: Any, fp: Any, method: Method = None, *, workers: int | None = None, left: Any = None,
+            right: Any = None, missing: Any = "raise", duplicates: Any = "raise") -> Any:
+    """Values to positions, for positions and values of every kind, exactly.
+
+    Converts each argument exactly to what the typed functions compute on,
+    finds the positions under ``method``, and gives them in the caller's
+    terms: the kind of ``xp``, the shape and container of ``f``. Arrays of
+    the typed dtypes go to the native core directly. Over float values the
+    position is the exact ``(x0·(f1 − f) + x1·(f − f0)) / (f1 − f0)``
+    rounded once by the method (without one, found only where it is whole),
+    where :func:`inverse_float` keeps the typed functions' 64-bit chain.
+
+    Parameters
+    ----------
+    f : array_like
+        The values, of ``fp``'s kind (integers, floats or times of a unit
+        that converts exactly), in any shape and container that
+        :func:`forward` takes.
+    xp : array_like, one-dimensional
+        The positions of the knots, in any order: integers of any width and
+        sign, ``datetime64`` or ``timedelta64``.
+    fp : array_like, one-dimensional
+        The values of the knots, strictly increasing.
+    method : {None, 'nearest', 'ffill', 'bfill'}, optional
+        As in :func:`inverse_int`.
+    workers : int or None, optional
+        The threads one call may use, as in :func:`forward_int`.
+    left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+        What a value below ``fp[0]`` or above ``fp[-1]`` gets; ``None``
+        (default) keeps the method's own rule; a fill is a position of
+        ``xp``'s kind.
+    missing : 'raise' or scalar, optional
+        A fill position for missing values (NaT, NaN, nulls, masked
+        elements) and, under ``method=None``, for values at no whole
+        position.
+    duplicates : {'raise', 'first', 'last'}, optional
+        Knots at equal positions: refused (default, naming the pair), or
+        the first or the last of each such run kept.
+
+    Returns
+    -------
+    numpy.ndarray, scalar or the query's container
+        The positions, in the kind of ``xp``, the shape and container of
+        ``f``.
+
+    Raises
+    ------
+    TypeError, ValueError, OverflowError
+        As in :func:`forward`, naming the argument.
+    KeyError
+        "f out of bounds" or "f not found", as in :func:`inverse_int`; the
+        note names the element in the caller's terms.
+
+    See Also
+    --------
+    forward, inverse_int, inverse_float, Interpolator
+
+    Examples
+    --------
+    >>> import numpy as np, exact_interp
+    >>> clock = np.array(["1969-12-31T23:59:58", "1970-01-01T00:00:02"], "datetime64[ns]")
+    >>> samples = np.array([0, 192_000])
+    >>> exact_interp.inverse(np.array([1]), clock, samples, "bfill")
+    array(['1969-12-31T23:59:58.000020834'], dtype='datetime64[ns]')
+    """
+    if duplicates is None or (type(duplicates) is str and duplicates == "raise"):
+        out = _native._inverse(f, xp, fp, method, workers, left, right, missing)
+        if out is not NotImplemented:
+            return out
+    return _convert().inverse(f, xp, fp, method, workers, left, right, missing, duplicates)
