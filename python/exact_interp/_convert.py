@@ -20,7 +20,6 @@ a result goes back into the query's container.
 
 from __future__ import annotations
 
-import re
 from dataclasses import dataclass
 from typing import Any
 
@@ -787,46 +786,39 @@ class _Terms:
     shape: tuple[int, ...] | None = None
 
 
-_NOTED_ELEMENT = re.compile(r"\b(x|f|xp|fp)\[(\d+)(?:, column (\d+))?\] = ([-+\w.]+)")
-_NOTED_RANGE = re.compile(r"run from ([-+\w.]+) to ([-+\w.]+)")
-
-
 def _restate(error: BaseException, query: Taken | None, terms: _Terms) -> None:
-    """The note a typed call added to its error, in the caller's terms: each
-    element named by its index in the query's shape and shown as the caller's
-    kind (a missing one as missing), the table's range as its knots, a value
-    column's element by its index in fp's shape."""
+    """The note a typed call added to its error, written again from its facts in the caller's terms: each
+    element named by its index in the query's shape and shown as the caller's kind (a missing one as
+    missing), a knot as the caller's kind, a value column's element by its index in fp's shape."""
     notes = getattr(error, "__notes__", None)
-    if not notes:
+    facts = getattr(error, "_note_facts", None)
+    if not notes or facts is None:
         return
+    template, fields = facts
 
     def knot(which: str, k: int) -> str:
         typed, kind = (terms.xp, terms.axis) if which == "xp" else (terms.fp, terms.kind)
         return _shown(typed[k:k + 1].copy(), kind) if k < len(typed) else "?"
 
-    def element(m: re.Match[str]) -> str:
-        name, k = m.group(1), int(m.group(2))
-        if m.group(3) is not None:  # a value column's knot: its place in fp's shape, its value as it is
-            place = numpy.unravel_index(int(m.group(3)), terms.shape) if terms.shape else ()
-            return f"{name}[{', '.join(map(str, (k, *place)))}] = {m.group(4)}"
+    def element(name: str, k: int, column: int | None, named: bool, shown: str) -> str:
+        if not named:  # a knot's value alone
+            return knot(name, k)
+        if column is not None:  # a value column's knot: its place in fp's shape, its value as it is
+            place = numpy.unravel_index(column, terms.shape) if terms.shape else ()
+            return f"{name}[{', '.join(map(str, (k, *place)))}] = {shown}"
         if name in ("xp", "fp"):
             return f"{name}[{k}] = {knot(name, k)}"
         if query is None:
-            return m.group(0)
+            return f"{name}[{k}] = {shown}"
         flat = query.array.reshape(-1)
         where = ", ".join(map(str, numpy.unravel_index(k, query.shape))) if query.shape else str(k)
         if query.missing is not None and k < len(query.missing) and query.missing[k]:
             return f"{name}[{where}] = {'NaT' if _kind_of(flat, name).is_time else 'a missing element'}"
-        shown = _shown(flat[k:k + 1].copy(), _kind_of(flat, name).zoned(query)) if k < len(flat) else m.group(4)
+        if k < len(flat):
+            shown = _shown(flat[k:k + 1].copy(), _kind_of(flat, name).zoned(query))
         return f"{name}[{where}] = {shown}"
 
-    searched = "xp" if terms.param == "x" else "fp"
-    size = len(terms.xp if searched == "xp" else terms.fp)
-
-    def span(m: re.Match[str]) -> str:
-        return f"run from {knot(searched, 0)} to {knot(searched, size - 1)}"
-
-    notes[-1] = _NOTED_RANGE.sub(span, _NOTED_ELEMENT.sub(element, notes[-1]))
+    notes[-1] = template.format(*(element(*field) for field in fields))
 
 
 def _shown(one: numpy.ndarray[Any, Any], kind: Kind) -> str:

@@ -102,16 +102,6 @@ decltype(auto) maybe_without_gil(bool release, Body&& body) {
 // order as the typed functions do.
 enum class Checks { Typed, Forward, Inverse };
 
-// "{a}[k] = … is not below {a}[k + 1] = …" of the first pair out of order.
-template <class T>
-std::string order_note(const piecewise::Knots<T>& axis, const char* a, const char* why) {
-    std::size_t k = 0;
-    while (k + 1 < axis.size() && axis[k] < axis[k + 1]) ++k;
-    if (k + 1 >= axis.size()) return {};
-    return std::string(a) + "[" + std::to_string(k) + "] = " + note_text(axis[k]) + " is not below " + a + "[" +
-           std::to_string(k + 1) + "] = " + note_text(axis[k + 1]) + why;
-}
-
 // The front end's checks of a table whose values hold `columns` columns
 // (the table's own, then `columns - 1` more after it, each of n values).
 template <class F>
@@ -122,9 +112,9 @@ void check_front_end(const piecewise::Interp<u64, F>& table, const F* more, std:
             const F* f = j == 0 ? table.fp().data() : more + (j - 1) * n;
             for (std::size_t k = 0; k < n; ++k)
                 if (!std::isfinite(f[k]))
-                    throw Refused("fp must be finite",
-                                  "fp[" + std::to_string(k) + (columns == 1 ? "" : ", column " + std::to_string(j)) +
-                                      "] = " + note_text(f[k]) + ": the values of a float table must be finite");
+                    throw Refused("fp must be finite", Note().named("fp", k, note_text(f[k]),
+                                                                     columns == 1 ? -1 : static_cast<std::ptrdiff_t>(j))
+                                                           << ": the values of a float table must be finite");
         }
     }
     if (checks == Checks::Forward && !table.xp_increasing()) {
@@ -133,9 +123,10 @@ void check_front_end(const piecewise::Interp<u64, F>& table, const F* more, std:
         while (k + 1 < xp.size() && xp[k] < xp[k + 1]) ++k;
         const bool equal = k + 1 < xp.size() && xp[k] == xp[k + 1];
         throw Refused("xp must be strictly increasing",
-                      equal ? "xp[" + std::to_string(k) + "] = " + note_text(xp[k]) + " equals xp[" +
-                                  std::to_string(k + 1) + "]: the positions must increase strictly; duplicates='first' "
-                                  "or 'last' keeps one knot of each position"
+                      equal ? Note().named("xp", k, note_text(xp[k]))
+                                  << " equals xp[" + std::to_string(k + 1) +
+                                         "]: the positions must increase strictly; duplicates='first' or 'last' "
+                                         "keeps one knot of each position"
                             : order_note(xp, "xp", ": the positions must increase strictly"));
     }
     if (checks == Checks::Inverse && !table.fp_increasing())
@@ -208,7 +199,7 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
         } catch (const Panic& p) {  // a non-finite float: which one, as a note
             const bool non_finite = std::strcmp(p.what(), "nan or inf encountered") == 0 ||
                                     std::strcmp(p.what(), "assertion failed: value.is_finite()") == 0;
-            const std::string note = non_finite ? non_finite_note<D>(table, query) : std::string();
+            const Note note = non_finite ? non_finite_note<D>(table, query) : Note();
             if (note.empty()) throw;
             throw NotedPanic(p.what(), note);
         }
@@ -217,7 +208,7 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
     }
     if (failure) {
         if constexpr (GilFree) {
-            const std::string note = failure_note<D>(table, query, *failure);
+            const Note note = failure_note<D>(table, query, *failure);
             raise_interp_error(D, failure->error, failure->index);
             if (!note.empty()) add_note(note);
         } else {

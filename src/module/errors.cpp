@@ -34,13 +34,38 @@ std::string describe_pending_error() {
     return text;
 }
 
-void add_note(const std::string& note) {
+namespace {
+
+// (template, ((array, index, column or None, named, shown), …)): a new reference, or null with an exception set.
+PyObject* note_facts(const Note& note) {
+    const Ref fields(PyTuple_New(static_cast<Py_ssize_t>(note.fields().size())));
+    if (!fields) return nullptr;
+    Py_ssize_t k = 0;
+    for (const Note::Field& f : note.fields()) {
+        PyObject* column = f.column < 0 ? Py_None : nullptr;
+        PyObject* field = column != nullptr
+                              ? Py_BuildValue("(snOOs#)", f.array, static_cast<Py_ssize_t>(f.index), Py_None,
+                                              f.named ? Py_True : Py_False, f.shown.data(),
+                                              static_cast<Py_ssize_t>(f.shown.size()))
+                              : Py_BuildValue("(snnOs#)", f.array, static_cast<Py_ssize_t>(f.index),
+                                              static_cast<Py_ssize_t>(f.column), f.named ? Py_True : Py_False,
+                                              f.shown.data(), static_cast<Py_ssize_t>(f.shown.size()));
+        if (field == nullptr) return nullptr;
+        PyTuple_SetItem(fields.get(), k++, field);  // steals the new reference
+    }
+    return Py_BuildValue("(s#O)", note.format().data(), static_cast<Py_ssize_t>(note.format().size()), fields.get());
+}
+
+}  // namespace
+
+void add_note(const Note& note) {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
     if (type == nullptr) return;
     PyErr_NormalizeException(&type, &value, &traceback);
     if (value != nullptr) {
-        const Ref text(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
+        const std::string& written = note.text();
+        const Ref text(PyUnicode_FromStringAndSize(written.data(), static_cast<Py_ssize_t>(written.size())));
         bool added = false;
         if (text && PyObject_HasAttrString(value, "add_note")) {
             const Ref done(PyObject_CallMethod(value, "add_note", "O", text.get()));
@@ -54,7 +79,10 @@ void add_note(const std::string& note) {
             }
             added = notes && PyList_Check(notes.get()) && PyList_Append(notes.get(), text.get()) == 0;
         }
-        (void)added;
+        if (added) {
+            const Ref facts(note_facts(note));
+            if (!facts || PyObject_SetAttrString(value, "_note_facts", facts.get()) < 0) PyErr_Clear();
+        }
         PyErr_Clear();  // a note that could not be added leaves the exception as it was
     }
     PyErr_Restore(type, value, traceback);

@@ -8,8 +8,10 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "base/base.hpp"
 #include "base/platform.hpp"
@@ -31,33 +33,98 @@ std::string describe_pending_error();
 
 enum class Direction { Forward, Inverse };
 
+// A note for the caller that keeps the elements it names as facts: its text,
+// in the typed arrays' terms, and the same as a template whose fields {0},
+// {1}, … stand for those elements, each an array ("x", "f", "xp" or "fp"),
+// an index, a value column where the values hold several, and the element's
+// value as the text shows it. An element is either named ("x[3] = 17") or
+// given by its value alone ("17"). The front end writes the note again from
+// the template and the elements, in the caller's kinds, shape and zone
+// (exact_interp._notes): no message is parsed.
+class Note {
+public:
+    struct Field {
+        const char* array;
+        std::size_t index;
+        std::ptrdiff_t column;  // -1: the values are one column
+        bool named;
+        std::string shown;
+    };
+
+    Note() = default;
+    Note(std::string text) { *this << text; }  // NOLINT: a plain text is a note without elements
+    Note(const char* text) { *this << text; }  // NOLINT
+
+    Note& operator<<(std::string_view text) {
+        text_ += text;
+        for (const char c : text) {
+            format_ += c;
+            if (c == '{' || c == '}') format_ += c;  // doubled: the template's literal braces
+        }
+        return *this;
+    }
+    // name[index] = shown, or name[index, column c] = shown for a value column.
+    Note& named(const char* array, std::size_t index, std::string shown, std::ptrdiff_t column = -1) {
+        text_ += array;
+        text_ += '[';
+        text_ += std::to_string(index);
+        if (column >= 0) text_.append(", column ").append(std::to_string(column));
+        text_.append("] = ").append(shown);
+        return field({array, index, column, true, std::move(shown)});
+    }
+    // The value of array[index] alone.
+    Note& value(const char* array, std::size_t index, std::string shown) {
+        text_ += shown;
+        return field({array, index, -1, false, std::move(shown)});
+    }
+
+    bool empty() const { return text_.empty(); }
+    const std::string& text() const { return text_; }
+    const std::string& format() const { return format_; }
+    const std::vector<Field>& fields() const { return fields_; }
+
+private:
+    Note& field(Field f) {
+        format_ += '{';
+        format_ += std::to_string(fields_.size());
+        format_ += '}';
+        fields_.push_back(std::move(f));
+        return *this;
+    }
+
+    std::string text_, format_;
+    std::vector<Field> fields_;
+};
+
 // Adds a note to the pending exception (PEP 678: add_note, on CPython 3.10 the
-// __notes__ list), its type, message and args unchanged; a failure to add it
-// leaves the exception as it was.
-void add_note(const std::string& note);
+// __notes__ list), its type, message and args unchanged, and the note's facts
+// as the exception's attribute _note_facts: (template, ((array, index, column
+// or None, named, shown), …)). A failure to add them leaves the exception as
+// it was.
+void add_note(const Note& note);
 
 // A violated invariant with a note for the caller (exact_interp only): what
 // the message leaves out, such as the index of the element at fault.
 class NotedPanic : public Panic {
 public:
-    NotedPanic(const char* message, std::string note) : Panic(message), note_(std::move(note)) {}
-    const std::string& note() const { return note_; }
+    NotedPanic(const char* message, Note note) : Panic(message), note_(std::move(note)) {}
+    const Note& note() const { return note_; }
 
 private:
-    std::string note_;
+    Note note_;
 };
 
 // Knots the front end refuses (exact_interp.forward, inverse, Interpolator):
 // a ValueError with the message and a note naming the knot at fault.
 class Refused : public std::exception {
 public:
-    Refused(const char* message, std::string note) : message_(message), note_(std::move(note)) {}
+    Refused(const char* message, Note note) : message_(message), note_(std::move(note)) {}
     const char* what() const noexcept override { return message_; }
-    const std::string& note() const { return note_; }
+    const Note& note() const { return note_; }
 
 private:
     const char* message_;
-    std::string note_;
+    Note note_;
 };
 
 // IndexError / KeyError / ValueError with the fixed single-argument message;

@@ -146,7 +146,7 @@ PyObject* evaluate_columns(const Columned<F>& c, const View& query, Threads<true
         return parallel::forward_columns(c.table, query.strided<u64>(), more, c.columns, out, split, rules);
     });
     if (failure) {  // the note names the element and the positions, which every column shares
-        const std::string note = failure_note<Direction::Forward>(c.table, query, *failure);
+        const Note note = failure_note<Direction::Forward>(c.table, query, *failure);
         raise_interp_error(Direction::Forward, failure->error, failure->index);
         if (!note.empty()) add_note(note);
         return nullptr;

@@ -2,7 +2,8 @@
 // note (the messages and args stay as they are): the element at fault and its
 // value, the table's range, and the keyword that would answer it; for a
 // rejected array, the array wanted and the one given. In the typed arrays'
-// terms; the front end restates them in the caller's.
+// terms, each a Note whose facts (the elements it names) the front end
+// writes again in the caller's terms.
 #pragma once
 
 #include <algorithm>
@@ -62,10 +63,21 @@ inline std::string rejected_note(PyObject* obj, Element want, const char* param)
            given + ". exact_interp.forward and exact_interp.inverse convert other kinds exactly.";
 }
 
+// "{a}[k] = … is not below {a}[k + 1] = …" of the first pair out of order.
+template <class T>
+Note order_note(const piecewise::Knots<T>& axis, const char* a, const char* why) {
+    std::size_t k = 0;
+    while (k + 1 < axis.size() && axis[k] < axis[k + 1]) ++k;
+    if (k + 1 >= axis.size()) return {};
+    Note note;
+    note.named(a, k, note_text(axis[k])) << " is not below ";
+    return note.named(a, k + 1, note_text(axis[k + 1])) << why;
+}
+
 // The note of the first failing element `failure` of a query of the table
 // (made before its exception is raised: it calls into Python).
 template <Direction D, class F>
-std::string failure_note(const piecewise::Interp<u64, F>& table, const View& query, piecewise::Failure failure) {
+Note failure_note(const piecewise::Interp<u64, F>& table, const View& query, piecewise::Failure failure) {
     using piecewise::InterpError;
     constexpr bool forward = D == Direction::Forward;
     using Q = std::conditional_t<forward, u64, F>;
@@ -77,41 +89,45 @@ std::string failure_note(const piecewise::Interp<u64, F>& table, const View& que
         else return table.fp();
     }();
     const std::size_t n = axis.size();
-    if (failure.error == InterpError::NotStrictlyIncreasing) {
-        std::size_t k = 0;
-        while (k + 1 < n && axis[k] < axis[k + 1]) ++k;
-        if (k + 1 >= n) return {};
-        return std::string(a) + "[" + std::to_string(k) + "] = " + note_text(axis[k]) + " is not below " + a + "[" +
-               std::to_string(k + 1) + "] = " + note_text(axis[k + 1]) +
-               (forward ? ": the positions must increase strictly" : ": the inverse needs values that increase strictly");
-    }
+    if (failure.error == InterpError::NotStrictlyIncreasing)
+        return order_note(axis, a, forward ? ": the positions must increase strictly"
+                                           : ": the inverse needs values that increase strictly");
     if (failure.index >= static_cast<std::size_t>(query.length)) return {};
     const Q key = query.strided<Q>()[failure.index];
-    std::string head = std::string(q) + "[" + std::to_string(failure.index) + "] = " + note_text(key);
-    if (n == 0) return head + ": the table has no knots";
+    Note note;
+    note.named(q, failure.index, note_text(key));
+    if (n == 0) return note << ": the table has no knots";
     if (failure.error == InterpError::NotFound) {  // the exact inverse, inside the table or extrapolated
         const std::size_t j = static_cast<std::size_t>(std::upper_bound(axis.begin(), axis.end(), key) - axis.begin());
-        if (j == 0 || j >= n)
-            return head + (j == 0 ? " lies below" : " lies above") + " the table, whose values run from " +
-                   note_text(axis.front()) + " to " + note_text(axis.back()) +
-                   ", and extrapolates to no whole position; method='nearest', 'ffill' or 'bfill', or "
-                   "missing=<a fill position>, answers it";
-        const std::string lo = std::to_string(j - 1), hi = std::to_string(j);
-        return head + " lies between fp[" + lo + "] = " + note_text(axis[j - 1]) + " and fp[" + hi + "] = " +
-               note_text(axis[j]) + ", at no whole position from xp[" + lo + "] = " + note_text(table.xp()[j - 1]) +
-               " to xp[" + hi + "] = " + note_text(table.xp()[j]) +
-               "; method='nearest', 'ffill' or 'bfill', or missing=<a fill position>, answers it";
+        if (j == 0 || j >= n) {
+            note << (j == 0 ? " lies below" : " lies above") << " the table, whose values run from ";
+            note.value("fp", 0, note_text(axis.front())) << " to ";
+            return note.value("fp", n - 1, note_text(axis.back()))
+                   << ", and extrapolates to no whole position; method='nearest', 'ffill' or 'bfill', or "
+                      "missing=<a fill position>, answers it";
+        }
+        note << " lies between ";
+        note.named("fp", j - 1, note_text(axis[j - 1])) << " and ";
+        note.named("fp", j, note_text(axis[j])) << ", at no whole position from ";
+        note.named("xp", j - 1, note_text(table.xp()[j - 1])) << " to ";
+        return note.named("xp", j, note_text(table.xp()[j]))
+               << "; method='nearest', 'ffill' or 'bfill', or missing=<a fill position>, answers it";
     }
     const bool below = key < axis.front();
-    const char* const keyword = below ? "left" : "right";
-    head += below ? " lies below the table, " : " lies above the table, ";
-    head += n == 1 ? "whose only knot has " + std::string(a) + "[0] = " + note_text(axis[0])
-                   : "whose " + std::string(what) + " run from " + note_text(axis.front()) + " to " +
-                         note_text(axis.back()) + " (" + std::to_string(n) + " knots)";
-    const std::string kw(keyword), fill = forward ? "<a fill value>" : "<a fill position>";
+    const std::string kw = below ? "left" : "right";
+    note << (below ? " lies below the table, " : " lies above the table, ");
+    if (n == 1) {
+        note << "whose only knot has ";
+        note.named(a, 0, note_text(axis[0]));
+    } else {
+        note << "whose " + std::string(what) + " run from ";
+        note.value(a, 0, note_text(axis.front())) << " to ";
+        note.value(a, n - 1, note_text(axis.back())) << " (" + std::to_string(n) + " knots)";
+    }
+    const std::string fill = forward ? "<a fill value>" : "<a fill position>";
     if (failure.error == InterpError::OutOfBounds && n >= 2)
-        return head + "; " + kw + "='clamp', " + kw + "='extrapolate' or " + kw + "=" + fill + " answers it";
-    return head + "; " + kw + "='clamp' or " + kw + "=" + fill + " answers it";  // Overflow, TooFewKnots
+        return note << "; " + kw + "='clamp', " + kw + "='extrapolate' or " + kw + "=" + fill + " answers it";
+    return note << "; " + kw + "='clamp' or " + kw + "=" + fill + " answers it";  // Overflow, TooFewKnots
 }
 
 // The note of a non-finite float that ended a call: the first element, in
@@ -119,28 +135,32 @@ std::string failure_note(const piecewise::Interp<u64, F>& table, const View& que
 // a segment with a non-finite knot, which the note names), else the table's
 // first non-finite value.
 template <Direction D, class F>
-std::string non_finite_note(const piecewise::Interp<u64, F>& table, const View& query) {
+Note non_finite_note(const piecewise::Interp<u64, F>& table, const View& query) {
     if constexpr (std::is_same_v<F, f64>) {
         const auto& xp = table.xp();
         const auto& fp = table.fp();
         const std::size_t n = fp.size();
-        const auto segment = [&](std::size_t j) -> std::string {  // the knots of segment j (1 … n-1), if either is
+        const char* const finite = ": the values of a float table must be finite in every segment a query falls in";
+        // key i, inside segment j (1 … n-1) whose knot k is not finite: the note, if either is
+        const auto segment = [&](const char* q, std::size_t i, std::string shown, std::size_t j) -> Note {
             for (const std::size_t k : {j - 1, j})
-                if (!std::isfinite(fp[k]))
-                    return " lies between xp[" + std::to_string(j - 1) + "] and xp[" + std::to_string(j) +
-                           "], whose fp[" + std::to_string(k) + "] = " + note_text(fp[k]) +
-                           ": the values of a float table must be finite in every segment a query falls in";
+                if (!std::isfinite(fp[k])) {
+                    Note note;
+                    note.named(q, i, std::move(shown))
+                        << " lies between xp[" + std::to_string(j - 1) + "] and xp[" + std::to_string(j) + "], whose ";
+                    return note.named("fp", k, note_text(fp[k])) << finite;
+                }
             return {};
         };
         if constexpr (D == Direction::Inverse) {
             const auto keys = query.strided<f64>();
             for (std::size_t i = 0; i < keys.length; ++i) {
                 if (std::isnan(keys[i]))
-                    return "f[" + std::to_string(i) + "] = nan cannot be searched for; missing=<a fill position> answers it";
+                    return Note().named("f", i, "nan") << " cannot be searched for; missing=<a fill position> answers it";
                 const std::size_t j = static_cast<std::size_t>(std::upper_bound(fp.begin(), fp.end(), keys[i]) -
                                                                fp.begin());
                 if (j >= 1 && j < n && !(fp[j - 1] == keys[i]))
-                    if (std::string s = segment(j); !s.empty()) return "f[" + std::to_string(i) + "] = " + note_text(keys[i]) + s;
+                    if (Note s = segment("f", i, note_text(keys[i]), j); !s.empty()) return s;
             }
         } else {
             const auto keys = query.strided<u64>();
@@ -148,13 +168,11 @@ std::string non_finite_note(const piecewise::Interp<u64, F>& table, const View& 
                 const std::size_t j = static_cast<std::size_t>(std::upper_bound(xp.begin(), xp.end(), keys[i]) -
                                                                xp.begin());
                 if (j >= 1 && j < n && xp[j - 1] != keys[i])
-                    if (std::string s = segment(j); !s.empty()) return "x[" + std::to_string(i) + "] = " + note_text(keys[i]) + s;
+                    if (Note s = segment("x", i, note_text(keys[i]), j); !s.empty()) return s;
             }
         }
         for (std::size_t k = 0; k < n; ++k)
-            if (!std::isfinite(fp[k]))
-                return "fp[" + std::to_string(k) + "] = " + note_text(fp[k]) +
-                       ": the values of a float table must be finite in every segment a query falls in";
+            if (!std::isfinite(fp[k])) return Note().named("fp", k, note_text(fp[k])) << finite;
     }
     return {};
 }

@@ -197,6 +197,19 @@ def assert_note(impl, error, note):
         assert notes is None
     else:
         assert notes is not None and len(notes) == 1 and note in notes[0], notes
+        assert_facts_write(error)
+
+
+def assert_facts_write(error):
+    """The facts an exact_interp error carries write its note again, in the typed arrays' terms, as it reads:
+    the template and the elements it names agree with the text (the front end writes the same template in
+    the caller's terms)."""
+    template, fields = error._note_facts
+
+    def typed(array, k, column, named, shown):
+        return f"{array}[{k}{'' if column is None else f', column {column}'}] = {shown}" if named else shown
+
+    assert template.format(*(typed(*f) for f in fields)) == error.__notes__[-1]
 
 
 # A table of 1,000 knots: increasing positions with random gaps below 10^12,
