@@ -1,4 +1,6 @@
-"""Interpolator: a table copied and checked once, for many calls."""
+"""Interpolator: a table copied and checked once, for many calls: its knots in
+the caller's kinds, its repr and pickling, and its calls (a typed query in one
+native call, any other through the conversions)."""
 
 from __future__ import annotations
 
@@ -12,6 +14,13 @@ _Value = TypeVar("_Value")
 def _convert() -> Any:
     """exact_interp._convert, which imports NumPy: at the first use, not at import."""
     from exact_interp import _convert as module
+
+    return module
+
+
+def _results() -> Any:
+    """exact_interp._results (NumPy), at the first use."""
+    from exact_interp import _results as module
 
     return module
 
@@ -142,7 +151,9 @@ class Interpolator(Generic[_Value]):
             out = self._table.forward(x, workers, left, right, missing)
             if out is not NotImplemented:
                 return out
-        return _convert().interpolator_forward(self, x, workers, left, right, missing)
+        convert = _convert()
+        query = convert.taken_query(x, "x", missing)
+        return convert.call_forward(self._table, self._shape, self._kind_pair(), query, workers, left, right, missing)
 
     def inverse(self, f: Any, method: Any = None, *, workers: int | None = None, left: Any = None,
                 right: Any = None, missing: Any = None) -> Any:
@@ -187,18 +198,43 @@ class Interpolator(Generic[_Value]):
             out = self._table.inverse(f, method, workers, left, right, missing)
             if out is not NotImplemented:
                 return out
-        return _convert().interpolator_inverse(self, f, method, workers, left, right, missing)
+        if self._shape is not None:
+            raise TypeError(f"the inverse needs one-dimensional values, not value columns: this table's fp has "
+                            f"shape {(len(self._table.xp),) + self._shape}")
+        convert = _convert()
+        query = convert.taken_query(f, "f", missing)
+        return convert.call_inverse(self._table, self._kind_pair(), query, method, workers, left, right, missing)
 
     @property
     def xp(self) -> Any:
         """The positions of the knots in the caller's kind: for uint64 knots a read-only view of the table's copy."""
-        return _convert().knots(self)[0] if self._kinds is not None else self._table.xp
+        return self._knots()[0] if self._kinds is not None else self._table.xp
 
     @property
     def fp(self) -> Any:
         """The values of the knots in the caller's kind: for int64 or float64 knots a read-only view of the
         table's copy."""
-        return _convert().knots(self)[1] if self._kinds is not None else self._table.fp
+        return self._knots()[1] if self._kinds is not None else self._table.fp
+
+    def _kind_pair(self) -> tuple[Any, Any]:
+        """The kinds of the caller's positions and values: those the knots came in, or a typed table's own."""
+        if self._kinds is not None:
+            return tuple(self._kinds)  # type: ignore[return-value]
+        from exact_interp._kinds import _I64, Kind
+
+        return Kind("uint"), Kind("int" if self._table.fp.dtype == _I64 else "float")
+
+    def _knots(self) -> tuple[Any, Any]:
+        """The knots in the caller's terms (read-only): value columns in fp's shape."""
+        import numpy
+
+        axis, kind = self._kind_pair()
+        xp, fp = self._table.xp, self._table.fp
+        if self._shape is not None:  # value columns, one after another
+            count = int(numpy.prod(self._shape))
+            fp = (fp if count else fp[:0]).reshape(count, len(xp)).T.reshape((len(xp),) + self._shape)
+        caller = _results().caller
+        return caller(xp, axis), caller(fp, kind)
 
     # the typed knots (uint64 keys, int64 or float64 values) and what the caller's were
     @property
@@ -210,7 +246,19 @@ class Interpolator(Generic[_Value]):
         return self._table.fp
 
     def __repr__(self) -> str:
-        return _convert().describe(self)
+        """The knot count, the kinds and the range."""
+        xp, fp = self._knots()
+        axis, kind = self._kind_pair()
+        head = f"<exact_interp.Interpolator: {len(xp)} knot{'s' if len(xp) != 1 else ''} of {kind.describe()} values"
+        named = "" if self._kinds is None else f"{axis.describe()} "  # typed knots: uint64 positions, unnamed
+        if self._shape is not None:  # value columns: the positions' range
+            head += f" in columns of shape {self._shape}"
+            return head + (f", {named}xp from {xp[0]!s} to {xp[-1]!s}>" if len(xp) else ">")
+        if len(xp) == 0:
+            return head + ">"
+        if len(xp) == 1:
+            return f"{head}, {named}xp {xp[0]!s}, fp {fp[0]!s}>"
+        return f"{head}, {named}xp from {xp[0]!s} to {xp[-1]!s}, fp from {fp[0]!s} to {fp[-1]!s}>"
 
     def __reduce__(self) -> tuple[Any, tuple[Any, Any]]:
         if self._table._checks == "typed":  # the call that rebuilds it
