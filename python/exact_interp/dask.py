@@ -29,7 +29,7 @@ the functions it maps, applied block by block (see
 from __future__ import annotations
 
 from functools import partial
-from typing import Any, overload
+from typing import Any, Generic, Protocol, TypeVar, overload
 
 import numpy
 import numpy.typing
@@ -48,18 +48,33 @@ from exact_interp import Interpolator, Method
 
 __all__ = ["forward", "inverse", "forward_int", "forward_float", "inverse_int", "inverse_float"]
 
-_RESULT = {
-    "forward_int": numpy.dtype(numpy.int64),
-    "forward_float": numpy.dtype(numpy.float64),
-    "inverse_int": numpy.dtype(numpy.uint64),
-    "inverse_float": numpy.dtype(numpy.uint64),
-}
-_QUERY = {
-    "forward_int": numpy.dtype(numpy.uint64),
-    "forward_float": numpy.dtype(numpy.uint64),
-    "inverse_int": numpy.dtype(numpy.int64),
-    "inverse_float": numpy.dtype(numpy.float64),
-}
+# The typed four, one row each (as the native module's entries are): the
+# function, the query's name and dtype, the values' dtype, the result's dtype,
+# and its example. Their signatures, docstrings and dtype tables follow from it.
+_TYPED = (
+    ("forward_int", "x", "uint64", "int64", "int64", """
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> x = da.from_array(np.arange(0, 100, 10, dtype=np.uint64), chunks=4)
+    >>> ed.forward_int(x, np.array([0, 100], np.uint64), np.array([0, 1000])).compute()
+    array([  0, 100, 200, 300, 400, 500, 600, 700, 800, 900])"""),
+    ("forward_float", "x", "uint64", "float64", "float64", """
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> x = da.from_array(np.array([0, 5, 10], dtype=np.uint64), chunks=2)
+    >>> ed.forward_float(x, np.array([0, 10], np.uint64), np.array([0.0, 1.0])).compute()
+    array([0. , 0.5, 1. ])"""),
+    ("inverse_int", "f", "int64", "int64", "uint64", """
+    >>> import dask.array as da, numpy as np, exact_interp, exact_interp.dask as ed
+    >>> table = exact_interp.Interpolator(np.array([100, 200, 300], np.uint64), np.array([0, 10, 20]))
+    >>> ed.inverse_int(da.from_array(np.array([14, 25]), chunks=1), table, method="ffill").compute()
+    array([240, 300], dtype=uint64)"""),
+    ("inverse_float", "f", "float64", "float64", "uint64", """
+    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
+    >>> f = da.from_array(np.array([0.25, 0.5]), chunks=1)
+    >>> ed.inverse_float(f, np.array([0, 10], np.uint64), np.array([0.0, 1.0]), "nearest").compute()
+    array([2, 5], dtype=uint64)"""),
+)
+_QUERY = {name: numpy.dtype(query) for name, _, query, _, _, _ in _TYPED}
+_RESULT = {name: numpy.dtype(result) for name, _, _, _, result, _ in _TYPED}
 
 
 def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param: str,
@@ -227,42 +242,24 @@ def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str,
     return _graph(name, method, rules, query, _table(name, xp, fp, method, rules), numpy.empty(0, _RESULT[name]))
 
 
-@overload
-def forward_int(
-    x: dask.array.Array,
-    xp: Interpolator[numpy.int64],
-    *,
-    left: Any = "raise",
-    right: Any = "raise",
-    missing: Any = "raise",
-) -> dask.array.Array: ...
-@overload
-def forward_int(
-    x: dask.array.Array,
-    xp: numpy.typing.NDArray[numpy.uint64],
-    fp: numpy.typing.NDArray[numpy.int64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
-) -> dask.array.Array: ...
-def forward_int(
-    x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
-) -> dask.array.Array:
-    """Positions (uint64) to int64 values, block by block.
+_DOC = """{summary}, block by block.
 
     Parameters
     ----------
-    x : dask.array.Array
-        One-dimensional, of uint64.
+    {param} : dask.array.Array
+        One-dimensional, of {query}.
     xp : array_like or Interpolator
-        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of int64 values.
+        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of {values} values.
     fp : array_like, optional
-        The values of the knots; left out when ``xp`` is an Interpolator.
+        The values of the knots; left out when ``xp`` is an Interpolator.{method}
     left, right, missing : optional
         The rules outside the table and for missing elements of
-        :func:`exact_interp.forward_int`, applied block by block.
+        :func:`exact_interp.{name}`, applied block by block.
 
     Returns
     -------
     dask.array.Array
-        int64 values, with the query's chunks: lazy; computed, it is bit for bit
+        {result}, with the query's chunks: lazy; computed, it is bit for bit
         one call on the whole query.
 
     Raises
@@ -270,202 +267,67 @@ def forward_int(
     TypeError, ValueError, FatalError
         When the graph is built: a query or knots of the wrong kind, a bad
         ``method`` or rule, knots of different lengths. What depends on the
-        data fails when a block is computed, as :func:`exact_interp.forward_int` fails.
+        data fails when a block is computed, as :func:`exact_interp.{name}` fails.
 
     Examples
-    --------
-    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
-    >>> x = da.from_array(np.arange(0, 100, 10, dtype=np.uint64), chunks=4)
-    >>> ed.forward_int(x, np.array([0, 100], np.uint64), np.array([0, 1000])).compute()
-    array([  0, 100, 200, 300, 400, 500, 600, 700, 800, 900])
+    --------{example}
     """
-    return _map("forward_int", x, xp, fp, None, "x", _rules(left, right, missing))
 
-
-@overload
-def forward_float(
-    x: dask.array.Array,
-    xp: Interpolator[numpy.float64],
-    *,
-    left: Any = "raise",
-    right: Any = "raise",
-    missing: Any = "raise",
-) -> dask.array.Array: ...
-@overload
-def forward_float(
-    x: dask.array.Array,
-    xp: numpy.typing.NDArray[numpy.uint64],
-    fp: numpy.typing.NDArray[numpy.float64], *, left: Any = "raise", right: Any = "raise", missing: Any = "raise",
-) -> dask.array.Array: ...
-def forward_float(
-    x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise", missing: Any = "raise"
-) -> dask.array.Array:
-    """Positions (uint64) to float64 values, block by block.
-
-    Parameters
-    ----------
-    x : dask.array.Array
-        One-dimensional, of uint64.
-    xp : array_like or Interpolator
-        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of float64 values.
-    fp : array_like, optional
-        The values of the knots; left out when ``xp`` is an Interpolator.
-    left, right, missing : optional
-        The rules outside the table and for missing elements of
-        :func:`exact_interp.forward_float`, applied block by block.
-
-    Returns
-    -------
-    dask.array.Array
-        float64 values, with the query's chunks: lazy; computed, it is bit for bit
-        one call on the whole query.
-
-    Raises
-    ------
-    TypeError, ValueError, FatalError
-        When the graph is built: a query or knots of the wrong kind, a bad
-        ``method`` or rule, knots of different lengths. What depends on the
-        data fails when a block is computed, as :func:`exact_interp.forward_float` fails.
-
-    Examples
-    --------
-    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
-    >>> x = da.from_array(np.array([0, 5, 10], dtype=np.uint64), chunks=2)
-    >>> ed.forward_float(x, np.array([0, 10], np.uint64), np.array([0.0, 1.0])).compute()
-    array([0. , 0.5, 1. ])
-    """
-    return _map("forward_float", x, xp, fp, None, "x", _rules(left, right, missing))
-
-
-@overload
-def inverse_int(
-    f: dask.array.Array,
-    xp: Interpolator[numpy.int64],
-    fp: None = None,
-    method: Method = None,
-    *,
-    left: Any = None,
-    right: Any = None,
-    missing: Any = "raise",
-) -> dask.array.Array: ...
-@overload
-def inverse_int(
-    f: dask.array.Array,
-    xp: numpy.typing.NDArray[numpy.uint64],
-    fp: numpy.typing.NDArray[numpy.int64],
-    method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise",
-) -> dask.array.Array: ...
-def inverse_int(
-    f: dask.array.Array,
-    xp: Any,
-    fp: Any = None,
-    method: Method = None,
-    *,
-    left: Any = None,
-    right: Any = None,
-    missing: Any = "raise",
-) -> dask.array.Array:
-    """int64 values to positions (uint64) under ``method``, block by block.
-
-    Parameters
-    ----------
-    f : dask.array.Array
-        One-dimensional, of int64.
-    xp : array_like or Interpolator
-        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of int64 values.
-    fp : array_like, optional
-        The values of the knots; left out when ``xp`` is an Interpolator.
+_METHOD = """
     method : {None, 'nearest', 'ffill', 'bfill'}, optional
-        As in :func:`exact_interp.inverse_int`.
-    left, right, missing : optional
-        The rules outside the table and for missing elements of
-        :func:`exact_interp.inverse_int`, applied block by block.
+        As in :func:`exact_interp.inverse_int`."""
 
-    Returns
-    -------
-    dask.array.Array
-        uint64 positions, with the query's chunks: lazy; computed, it is bit for bit
-        one call on the whole query.
-
-    Raises
-    ------
-    TypeError, ValueError, FatalError
-        When the graph is built: a query or knots of the wrong kind, a bad
-        ``method`` or rule, knots of different lengths. What depends on the
-        data fails when a block is computed, as :func:`exact_interp.inverse_int` fails.
-
-    Examples
-    --------
-    >>> import dask.array as da, numpy as np, exact_interp, exact_interp.dask as ed
-    >>> table = exact_interp.Interpolator(np.array([100, 200, 300], np.uint64), np.array([0, 10, 20]))
-    >>> ed.inverse_int(da.from_array(np.array([14, 25]), chunks=1), table, method="ffill").compute()
-    array([240, 300], dtype=uint64)
-    """
-    return _map("inverse_int", f, xp, fp, method, "f", _rules(left, right, missing))
+_Values = TypeVar("_Values", numpy.int64, numpy.float64)
 
 
-@overload
-def inverse_float(
-    f: dask.array.Array,
-    xp: Interpolator[numpy.float64],
-    fp: None = None,
-    method: Method = None,
-    *,
-    left: Any = None,
-    right: Any = None,
-    missing: Any = "raise",
-) -> dask.array.Array: ...
-@overload
-def inverse_float(
-    f: dask.array.Array,
-    xp: numpy.typing.NDArray[numpy.uint64],
-    fp: numpy.typing.NDArray[numpy.float64],
-    method: Method = None, *, left: Any = None, right: Any = None, missing: Any = "raise",
-) -> dask.array.Array: ...
-def inverse_float(
-    f: dask.array.Array,
-    xp: Any,
-    fp: Any = None,
-    method: Method = None,
-    *,
-    left: Any = None,
-    right: Any = None,
-    missing: Any = "raise",
-) -> dask.array.Array:
-    """float64 values to positions (uint64) under ``method``, block by block.
+class _TypedForward(Protocol, Generic[_Values]):
+    """forward_int or forward_float over a Dask array."""
 
-    Parameters
-    ----------
-    f : dask.array.Array
-        One-dimensional, of float64.
-    xp : array_like or Interpolator
-        uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of float64 values.
-    fp : array_like, optional
-        The values of the knots; left out when ``xp`` is an Interpolator.
-    method : {None, 'nearest', 'ffill', 'bfill'}, optional
-        As in :func:`exact_interp.inverse_int`.
-    left, right, missing : optional
-        The rules outside the table and for missing elements of
-        :func:`exact_interp.inverse_float`, applied block by block.
+    @overload
+    def __call__(self, x: dask.array.Array, xp: Interpolator[_Values], *, left: Any = "raise",
+                 right: Any = "raise", missing: Any = "raise") -> dask.array.Array: ...
+    @overload
+    def __call__(self, x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64],
+                 fp: numpy.typing.NDArray[_Values], *, left: Any = "raise", right: Any = "raise",
+                 missing: Any = "raise") -> dask.array.Array: ...
 
-    Returns
-    -------
-    dask.array.Array
-        uint64 positions, with the query's chunks: lazy; computed, it is bit for bit
-        one call on the whole query.
 
-    Raises
-    ------
-    TypeError, ValueError, FatalError
-        When the graph is built: a query or knots of the wrong kind, a bad
-        ``method`` or rule, knots of different lengths. What depends on the
-        data fails when a block is computed, as :func:`exact_interp.inverse_float` fails.
+class _TypedInverse(Protocol, Generic[_Values]):
+    """inverse_int or inverse_float over a Dask array."""
 
-    Examples
-    --------
-    >>> import dask.array as da, numpy as np, exact_interp.dask as ed
-    >>> f = da.from_array(np.array([0.25, 0.5]), chunks=1)
-    >>> ed.inverse_float(f, np.array([0, 10], np.uint64), np.array([0.0, 1.0]), "nearest").compute()
-    array([2, 5], dtype=uint64)
-    """
-    return _map("inverse_float", f, xp, fp, method, "f", _rules(left, right, missing))
+    @overload
+    def __call__(self, f: dask.array.Array, xp: Interpolator[_Values], fp: None = None, method: Method = None, *,
+                 left: Any = None, right: Any = None, missing: Any = "raise") -> dask.array.Array: ...
+    @overload
+    def __call__(self, f: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64],
+                 fp: numpy.typing.NDArray[_Values], method: Method = None, *, left: Any = None,
+                 right: Any = None, missing: Any = "raise") -> dask.array.Array: ...
+
+
+def _typed(name: str, param: str, query: str, values: str, result: str, example: str) -> Any:
+    """The function `name` of one row of _TYPED: its signature that of the typed function it maps, without
+    workers, and xp an Interpolator or the knots."""
+    if name.startswith("forward"):
+        def mapped(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
+                   missing: Any = "raise") -> dask.array.Array:
+            return _map(name, x, xp, fp, None, "x", _rules(left, right, missing))
+        summary = f"Positions ({query}) to {values} values"
+        shown = f"{values} values"
+    else:
+        def mapped(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *,  # type: ignore[misc]
+                   left: Any = None, right: Any = None, missing: Any = "raise") -> dask.array.Array:
+            return _map(name, f, xp, fp, method, "f", _rules(left, right, missing))
+        summary = f"{values} values to positions ({result}) under ``method``"
+        shown = f"{result} positions"
+    mapped.__name__ = mapped.__qualname__ = name
+    mapped.__doc__ = _DOC.format(summary=summary, param=param, query=query, values=values, name=name,
+                                 method=_METHOD if name.startswith("inverse") else "", result=shown,
+                                 example=example)
+    return mapped
+
+
+forward_int: _TypedForward[numpy.int64]
+forward_float: _TypedForward[numpy.float64]
+inverse_int: _TypedInverse[numpy.int64]
+inverse_float: _TypedInverse[numpy.float64]
+forward_int, forward_float, inverse_int, inverse_float = (_typed(*row) for row in _TYPED)
