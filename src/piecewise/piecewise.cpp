@@ -112,7 +112,8 @@ bool is_nan(T v) {
 //
 // `fill`, where given, is the answer of the elements that have none for a
 // reason other than their place: a NaN key (instead of the fatal error) and
-// NotFound; the loop goes on after them.
+// NotFound; the loop goes on after them. Whether an element without an answer
+// is filled or ends the loop is decided in one place (settle).
 //
 // `beyond`, where given, answers runs of keys beyond one end of the axis as
 // `run` answers those inside a segment: beyond(keys, count, right, out)
@@ -125,6 +126,17 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
     if (query.length == 0) return std::nullopt;
     if (!increasing) return Failure{0, InterpError::NotStrictlyIncreasing};
     if (n == 0) return Failure{0, InterpError::OutOfBounds};
+    // Element i has no answer for `error`: filled (true) where the fill answers that error, else the failure
+    // that ends the loop.
+    std::optional<Failure> failure;
+    const auto settle = [&](std::size_t i, InterpError error) {
+        if (fill == nullptr || error != InterpError::NotFound) {
+            failure = Failure{i, error};
+            return false;
+        }
+        out[i] = *fill;
+        return true;
+    };
     if (n == 1) {  // a single knot may itself be NaN: the plain search applies the rule
         for (std::size_t i = 0; i < query.length; ++i) {
             const K key = query[i];
@@ -133,8 +145,8 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                 continue;
             }
             const Result<V> r = plain(key, i);
-            if (!r.ok && !(fill != nullptr && r.error == InterpError::NotFound)) return Failure{i, r.error};
-            out[i] = r.ok ? r.value : *fill;
+            if (r.ok) out[i] = r.value;
+            else if (!settle(i, r.error)) return failure;
         }
         return std::nullopt;
     }
@@ -171,9 +183,8 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                 std::size_t end = k + 1;
                 while (end < count && lo < keys[end] && keys[end] < hi) ++end;
                 const std::size_t answered = run(keys + k, end - k, s.index, out + start + k);
-                if (answered < end - k) [[unlikely]] {
-                    if (fill == nullptr) return Failure{start + k + answered, InterpError::NotFound};
-                    out[start + k + answered] = *fill;  // and on with the rest of the run
+                if (answered < end - k) [[unlikely]] {  // on with the rest of the run, where filled
+                    if (!settle(start + k + answered, InterpError::NotFound)) return failure;
                     k += answered + 1;
                     continue;
                 }
@@ -190,9 +201,7 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                         for (const K lo = axis[0]; end < count && keys[end] < lo;) ++end;
                     const auto stop = beyond(keys + k, end - k, right, out + start + k);
                     if (stop.answered < end - k) [[unlikely]] {
-                        if (fill == nullptr || stop.error != InterpError::NotFound)
-                            return Failure{start + k + stop.answered, stop.error};
-                        out[start + k + stop.answered] = *fill;
+                        if (!settle(start + k + stop.answered, stop.error)) return failure;
                         k += stop.answered + 1;
                         continue;
                     }
@@ -202,8 +211,8 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
             }
             const Result<V> r = answer(keys[k], s, start + k);
             if (!r.ok) [[unlikely]] {
-                if (fill == nullptr || r.error != InterpError::NotFound) return Failure{start + k, r.error};
-                out[start + k++] = *fill;
+                if (!settle(start + k, r.error)) return failure;
+                ++k;
                 continue;
             }
             out[start + k] = r.value;
