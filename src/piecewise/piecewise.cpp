@@ -1,6 +1,7 @@
 #include "piecewise/piecewise.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <type_traits>
 
@@ -29,7 +30,9 @@ constexpr std::size_t kBatchBlock = 64;
 template <class T>
 class Locator {
 public:
-    Locator(const T* a, std::size_t n) : a_(a), n_(n), batch_(n >= kBatchKnots), prefetch_(n >= kPrefetchKnots) {}
+    Locator(const T* a, std::size_t n) : a_(a), n_(n), batch_(n >= kBatchKnots), prefetch_(n >= kPrefetchKnots) {
+        assert(n >= 2);
+    }
 
     // The neighbourhood of the previous element is tried while it keeps
     // answering, and once in kRetry elements after it stops, so that random
@@ -58,6 +61,7 @@ public:
     // same probes per key as search(), with no fatal check (a NaN key gives
     // some index, which the caller never uses).
     void batch(const T* keys, std::size_t count, SearchResult* out) {
+        assert(count >= 1 && count <= kBatch);
         std::size_t base[kBatch] = {};
         for (std::size_t size = n_; size > 1;) {
             const std::size_t half = size / 2;

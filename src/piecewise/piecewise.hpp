@@ -3,6 +3,7 @@
 // to position).
 #pragma once
 
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -173,6 +174,7 @@ struct Unchecked {
 // Segment search: the bisection with the fatal NaN check.
 template <class T>
 SearchResult search(const T* a, std::size_t n, T key) {
+    assert(n >= 1);
     std::size_t base = 0, size = n;
     while (size > 1) {
         const std::size_t half = size / 2;
@@ -187,6 +189,7 @@ SearchResult search(const T* a, std::size_t n, T key) {
 // otherwise wait for memory.
 template <class T>
 SearchResult search_prefetch(const T* a, std::size_t n, T key) {
+    assert(n >= 1);
     std::size_t base = 0, size = n;
     while (size > 1) {
         const std::size_t half = size / 2, next = size - half;  // the size after this step
@@ -205,6 +208,7 @@ SearchResult search_prefetch(const T* a, std::size_t n, T key) {
 // increasing axis with n >= 2, and the key is ordered.
 template <class T>
 std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::size_t hint) {
+    assert(n >= 2 && hint >= 1 && hint <= n - 1);
     const T lo = a[hint - 1], hi = a[hint];
     if (lo < key && key < hi) return SearchResult{hint, false};
     if (key == lo) return SearchResult{hint - 1, true};
@@ -230,6 +234,7 @@ std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::s
 // the insertion index, as search() defines them.
 template <class T>
 SearchResult search_from(const T* a, std::size_t n, T key, std::size_t hint) {
+    assert(n >= 2 && hint >= 1 && hint <= n - 1);
     // Invariant: the answer lies in [below, above]; a[below - 1] < key where
     // below > 0, and key <= a[above] where above < n.
     std::size_t below, above;
