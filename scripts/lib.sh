@@ -37,13 +37,23 @@ preset_dir() {
 }
 
 # make_venv DIR PACKAGES…: a virtual environment with these packages, made
-# by $PYTHON (python3 if unset).
+# by $PYTHON (python3 if unset). Kept between runs while its inputs (the
+# interpreter and the packages asked for, recorded in DIR/.inputs) stay the
+# same; remove it to have the newest versions again.
 make_venv() {
     local dir=$1
     shift
-    [ -x "$dir/bin/python" ] || "${PYTHON:-python3}" -m venv "$dir"
+    local python=${PYTHON:-python3} inputs
+    inputs="$("$python" -c 'import sys; print(sys.executable, sys.version)') | $*"
+    if [ -x "$dir/bin/python" ] && [ "$(cat "$dir/.inputs" 2>/dev/null)" = "$inputs" ]; then
+        echo "reusing $dir: its interpreter and packages are those asked for"
+        return 0
+    fi
+    rm -rf "$dir"
+    "$python" -m venv "$dir"
     "$dir/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
     "$dir/bin/python" -m pip install -q --disable-pip-version-check "$@"
+    printf '%s' "$inputs" > "$dir/.inputs"
 }
 
 # build_wheel VENV OUTDIR [pip options…]: the extension built with warnings as
@@ -80,13 +90,13 @@ TEST_PACKAGES=(pytest hypothesis "dask[array]" distributed pandas pyarrow polars
 # The packages that build the documentation (and import exact_interp.dask).
 DOCS_PACKAGES=("sphinx>=7" "numpydoc>=1.6" "myst-parser>=2" "pydata-sphinx-theme>=0.15" "dask[array]")
 
-# python_suite NAME PYTHON NUMPY WHEEL: a fresh environment build/venv-NAME made
-# by PYTHON with that NumPy and the wheel; the whole Python suite in it.
+# python_suite NAME PYTHON NUMPY WHEEL: an environment build/venv-NAME made by
+# PYTHON with that NumPy (kept between runs, see make_venv) and the wheel,
+# installed afresh; the whole Python suite in it.
 python_suite() {
     local name=$1 python=$2 numpy=$3 wheel=$4 venv=build/venv-$1
-    rm -rf "$venv"
     PYTHON=$python make_venv "$venv" "$numpy" "${TEST_PACKAGES[@]}"
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps "$wheel"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --force-reinstall "$wheel"
     echo "== Python tests, $name: $("$venv/bin/python" -c 'import sys, numpy; print("CPython", sys.version.split()[0], "NumPy", numpy.__version__)')"
     (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
 }
