@@ -103,10 +103,18 @@ void mpfr_binary(benchmark::State& state, Op op) {
     }
 }
 
-void BM_F80_Add(benchmark::State& s) { f80_binary(s, [](F80 a, F80 b) { return a + b; }); }
-void BM_F80_Sub(benchmark::State& s) { f80_binary(s, [](F80 a, F80 b) { return a - b; }); }
-void BM_F80_Mul(benchmark::State& s) { f80_binary(s, [](F80 a, F80 b) { return a * b; }); }
-void BM_F80_Div(benchmark::State& s) { f80_binary(s, [](F80 a, F80 b) { return a / b; }); }
+void BM_F80_Add(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80 b) { return a + b; });
+}
+void BM_F80_Sub(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80 b) { return a - b; });
+}
+void BM_F80_Mul(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80 b) { return a * b; });
+}
+void BM_F80_Div(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80 b) { return a / b; });
+}
 void BM_MPFR_Add(benchmark::State& s) { mpfr_binary(s, mpfr_add); }
 void BM_MPFR_Sub(benchmark::State& s) { mpfr_binary(s, mpfr_sub); }
 void BM_MPFR_Mul(benchmark::State& s) { mpfr_binary(s, mpfr_mul); }
@@ -120,11 +128,21 @@ BENCHMARK(BM_MPFR_Mul);
 BENCHMARK(BM_F80_Div);
 BENCHMARK(BM_MPFR_Div);
 
-void BM_F80_Floor(benchmark::State& s) { f80_binary(s, [](F80 a, F80) { return a.floor(); }); }
-void BM_F80_Ceil(benchmark::State& s) { f80_binary(s, [](F80 a, F80) { return a.ceil(); }); }
-void BM_F80_Round(benchmark::State& s) { f80_binary(s, [](F80 a, F80) { return a.round(); }); }
-void BM_F80_ToF64(benchmark::State& s) { f80_binary(s, [](F80 a, F80) { return a.to_f64(); }); }
-void BM_F80_ToU64(benchmark::State& s) { f80_binary(s, [](F80 a, F80) { return a.to_u64(); }); }
+void BM_F80_Floor(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80) { return a.floor(); });
+}
+void BM_F80_Ceil(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80) { return a.ceil(); });
+}
+void BM_F80_Round(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80) { return a.round(); });
+}
+void BM_F80_ToF64(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80) { return a.to_f64(); });
+}
+void BM_F80_ToU64(benchmark::State& s) {
+    f80_binary(s, [](F80 a, F80) { return a.to_u64(); });
+}
 void BM_MPFR_Floor(benchmark::State& s) {
     mpfr_binary(s, [](mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr, mpfr_rnd_t) { return mpfr_floor(r, a); });
 }
@@ -214,8 +232,10 @@ struct OnceCounts {
     rust::kernels::FastPathCounts vector = rust::kernels::fast_path_counts();
     double exact_share() const {
         const OnceCounts now;
-        const double keys = static_cast<double>(now.scheme.keys - scheme.keys + now.vector.rounded_keys - vector.rounded_keys);
-        const double exact = static_cast<double>(now.scheme.exact - scheme.exact + now.vector.rounded_exact - vector.rounded_exact);
+        const double keys =
+            static_cast<double>(now.scheme.keys - scheme.keys + now.vector.rounded_keys - vector.rounded_keys);
+        const double exact =
+            static_cast<double>(now.scheme.exact - scheme.exact + now.vector.rounded_exact - vector.rounded_exact);
         return keys > 0 ? exact / keys : 0.0;
     }
 };

@@ -26,9 +26,9 @@
 
 namespace {
 
-using rust::InverseMethod;
 using rust::f64;
 using rust::i64;
+using rust::InverseMethod;
 using rust::u64;
 using rust::piecewise::Interp;
 using rust::piecewise::Result;
@@ -77,9 +77,12 @@ bool same_bits(T a, T b) {
 template <class F>
 F read_value(Bytes& in) {
     const u64 w = in.word();
-    if constexpr (std::is_same_v<F, i64>) return static_cast<i64>(w);
-    else if constexpr (std::is_same_v<F, u64>) return w;
-    else return std::bit_cast<f64>(w);
+    if constexpr (std::is_same_v<F, i64>)
+        return static_cast<i64>(w);
+    else if constexpr (std::is_same_v<F, u64>)
+        return w;
+    else
+        return std::bit_cast<f64>(w);
 }
 
 // Values spread over the full range, or small: both reach the schemes.
@@ -224,7 +227,8 @@ void run(Bytes& in) {
         for (std::size_t k = 0; k < m && !fwd_stop; ++k) {
             const Result<F> r = table.forward(xs[k]);
             const Result<F> again = table.forward(xs[k]);
-            if (r.ok != again.ok || (r.ok && !same_bits(r.value, again.value))) fail("forward differs on a second call");
+            if (r.ok != again.ok || (r.ok && !same_bits(r.value, again.value)))
+                fail("forward differs on a second call");
             if (!r.ok) {
                 fwd_stop = k;
                 break;
@@ -243,7 +247,8 @@ void run(Bytes& in) {
                     fail("float forward outside its segment");
                 if (table.rounding() == rust::piecewise::Rounding::Once &&
                     !same_bits(r.value, rust::schemes::rounded::forward_exact(xs[k], xp[s.index - 1], fp[s.index - 1],
-                                                                             xp[s.index], fp[s.index]).value))
+                                                                              xp[s.index], fp[s.index])
+                                            .value))
                     fail("forward rounded once is not the exact path's");
             }
         }
@@ -262,14 +267,17 @@ void run(Bytes& in) {
         }
         if (panicked != fwd_panic) fail("whole-array forward panics differently");
         if (!panicked) {
-            if (f.has_value() != fwd_stop.has_value() || (f && f->index != *fwd_stop)) fail("whole-array forward stops elsewhere");
+            if (f.has_value() != fwd_stop.has_value() || (f && f->index != *fwd_stop))
+                fail("whole-array forward stops elsewhere");
             const std::size_t done = f ? f->index : m;
-            if (done > 0 && std::memcmp(out.data(), fwd.data(), done * sizeof(F)) != 0) fail("whole-array forward differs");
+            if (done > 0 && std::memcmp(out.data(), fwd.data(), done * sizeof(F)) != 0)
+                fail("whole-array forward differs");
         }
     }
 
     // inverse, every method
-    for (InverseMethod method : {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill, InverseMethod::Bfill}) {
+    for (InverseMethod method :
+         {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill, InverseMethod::Bfill}) {
         std::vector<u64> inv(m);
         std::optional<std::size_t> stop;
         bool panicked = false;
@@ -277,7 +285,8 @@ void run(Bytes& in) {
             for (std::size_t k = 0; k < m; ++k) {
                 const Result<u64> r = table.inverse(fs[k], method);
                 const Result<u64> again = table.inverse(fs[k], method);
-                if (r.ok != again.ok || r.value != again.value || r.error != again.error) fail("inverse differs on a second call");
+                if (r.ok != again.ok || r.value != again.value || r.error != again.error)
+                    fail("inverse differs on a second call");
                 if (!r.ok) {
                     stop = k;
                     break;
@@ -308,15 +317,18 @@ void run(Bytes& in) {
         bool panicked2 = false;
         std::optional<rust::piecewise::Failure> f;
         try {
-            f = table.inverse_all(Strided<F>{reinterpret_cast<const unsigned char*>(fs.data()), 8, m}, method, out.data());
+            f = table.inverse_all(Strided<F>{reinterpret_cast<const unsigned char*>(fs.data()), 8, m}, method,
+                                  out.data());
         } catch (const rust::Panic&) {
             panicked2 = true;
         }
         if (panicked != panicked2) fail("whole-array inverse panics differently");
         if (!panicked) {
-            if (f.has_value() != stop.has_value() || (f && f->index != *stop)) fail("whole-array inverse stops elsewhere");
+            if (f.has_value() != stop.has_value() || (f && f->index != *stop))
+                fail("whole-array inverse stops elsewhere");
             const std::size_t done = f ? f->index : m;
-            if (done > 0 && std::memcmp(out.data(), inv.data(), done * sizeof(u64)) != 0) fail("whole-array inverse differs");
+            if (done > 0 && std::memcmp(out.data(), inv.data(), done * sizeof(u64)) != 0)
+                fail("whole-array inverse differs");
         }
     }
     run_rules(table, xs, fs, in);
@@ -333,7 +345,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     Bytes in(data, size);
     rust::kernels::force(targets[in.byte() % targets.size()]);
-    if (in.byte() & 1) run<f64>(in);
-    else run<i64>(in);
+    if (in.byte() & 1)
+        run<f64>(in);
+    else
+        run<i64>(in);
     return 0;
 }

@@ -83,8 +83,8 @@ void check_scheme(const std::uint8_t*& p, const std::uint8_t* end) {
             scheme_mismatch("forward", x[0], f[0], x[2], f[2], x[1]);
     }
     const u64 x0 = flip ? x[2] : x[0], x1 = flip ? x[0] : x[2];
-    for (rust::InverseMethod m : {rust::InverseMethod::Exact, rust::InverseMethod::Nearest,
-                                  rust::InverseMethod::Ffill, rust::InverseMethod::Bfill}) {
+    for (rust::InverseMethod m : {rust::InverseMethod::Exact, rust::InverseMethod::Nearest, rust::InverseMethod::Ffill,
+                                  rust::InverseMethod::Bfill}) {
         const std::optional<u64> theirs = steps.inverse(f[1], x0, f[0], x1, f[2], m);
         const std::optional<u64> run = Inverse::inverse(Inverse::segment(x0, f[0], x1, f[2]), f[1], m);
         if (Inverse::inverse(f[1], x0, f[0], x1, f[2], m) != theirs || run != theirs)

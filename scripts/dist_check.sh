@@ -8,7 +8,8 @@
 #   - each is installed into a fresh virtual environment, where the quick-start
 #     example runs;
 #   - mypy --strict accepts the examples against the shipped stubs, and
-#     rejects calls that break them.
+#     rejects calls that break them;
+#   - ruff and clang-format find the sources as their configurations have them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -107,3 +108,9 @@ echo "mypy rejects all $expected misuses"
 
 echo "== ruff, as pyproject.toml configures it"
 "$tools/bin/python" -m ruff check --no-cache python tests bench examples src docs
+
+echo "== clang-format, as .clang-format configures it"
+install_system_packages clang-format-14
+git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/cpp/*.cpp' 'tests/cpp/*.hpp' 'fuzz/*.cpp' 'bench/*.cpp' \
+    | xargs clang-format-14 --dry-run --Werror --style=file
+echo "the C++ sources are laid out as .clang-format has them"

@@ -37,23 +37,27 @@ preset_dir() {
 }
 
 # make_venv DIR PACKAGES…: a virtual environment with these packages, made
-# by $PYTHON (python3 if unset). Kept between runs while its inputs (the
-# interpreter and the packages asked for, recorded in DIR/.inputs) stay the
-# same; remove it to have the newest versions again.
+# by $PYTHON (python3 if unset). Kept between runs: made again only for
+# another interpreter (DIR/.interpreter), the packages installed into it only
+# when they are not those asked for last (DIR/.inputs). Remove it to have the
+# newest versions again.
 make_venv() {
     local dir=$1
     shift
-    local python=${PYTHON:-python3} inputs
-    inputs="$("$python" -c 'import sys; print(sys.executable, sys.version)') | $*"
-    if [ -x "$dir/bin/python" ] && [ "$(cat "$dir/.inputs" 2>/dev/null)" = "$inputs" ]; then
+    local python=${PYTHON:-python3} interpreter
+    interpreter=$("$python" -c 'import sys; print(sys.executable, sys.version)')
+    if [ ! -x "$dir/bin/python" ] || [ "$(cat "$dir/.interpreter" 2>/dev/null)" != "$interpreter" ]; then
+        rm -rf "$dir"
+        "$python" -m venv "$dir"
+        "$dir/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+        printf '%s' "$interpreter" > "$dir/.interpreter"
+    elif [ "$(cat "$dir/.inputs" 2>/dev/null)" = "$*" ]; then
         echo "reusing $dir: its interpreter and packages are those asked for"
         return 0
     fi
-    rm -rf "$dir"
-    "$python" -m venv "$dir"
-    "$dir/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+    rm -f "$dir/.inputs"
     "$dir/bin/python" -m pip install -q --disable-pip-version-check "$@"
-    printf '%s' "$inputs" > "$dir/.inputs"
+    printf '%s' "$*" > "$dir/.inputs"
 }
 
 # build_wheel VENV OUTDIR [pip options…]: the extension built with warnings as

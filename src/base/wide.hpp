@@ -73,7 +73,7 @@ constexpr void mul_portable(u64 a, u64 b, u64& hi, u64& lo) {
 constexpr QuotRem64 div_portable(u64 hi, u64 lo, u64 d) {
     assert(hi < d);
     const int s = std::countl_zero(d);
-    d <<= s;  // normalised: 2^63 <= d
+    d <<= s;                                                     // normalised: 2^63 <= d
     const u64 nhi = s == 0 ? hi : (hi << s) | (lo >> (64 - s));  // below d: the quotient is unchanged
     const u64 nlo = lo << s;
     const u64 d1 = d >> 32, d0 = static_cast<u32>(d);
@@ -128,9 +128,7 @@ public:
         const u64 lo = a.lo_ + b.lo_;
         return {a.hi_ + b.hi_ + (lo < a.lo_ ? 1 : 0), lo};
     }
-    friend constexpr u128 operator-(u128 a, u128 b) {
-        return {a.hi_ - b.hi_ - (a.lo_ < b.lo_ ? 1 : 0), a.lo_ - b.lo_};
-    }
+    friend constexpr u128 operator-(u128 a, u128 b) { return {a.hi_ - b.hi_ - (a.lo_ < b.lo_ ? 1 : 0), a.lo_ - b.lo_}; }
     friend constexpr u128 operator*(u128 a, u128 b) {
         u64 hi = 0, lo = 0;
         mul_portable(a.lo_, b.lo_, hi, lo);

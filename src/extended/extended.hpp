@@ -377,8 +377,8 @@ private:
         const u64 w = whole(neg_, magnitude(), dir).whole;
         constexpr u64 top = u64{1} << 63;
         if (e_ <= 0) return w == 0 ? F80() : F80(neg_, 1, top);  // 0 or ±1
-        const u64 m = w << (64 - e_);  // back in place: |w| >= 1
-        if (m == 0) [[unlikely]]       // rounded away to 2^e
+        const u64 m = w << (64 - e_);                            // back in place: |w| >= 1
+        if (m == 0) [[unlikely]]                                 // rounded away to 2^e
             return F80(neg_, e_ + 1, top);
         return F80(neg_, e_, m);
     }
@@ -393,7 +393,6 @@ private:
     bool neg_ = false;
     Kind kind_ = Kind::Zero;
 };
-
 
 // A finite double as an integer on its own scale: v · 2^k with |v| < 2^53.
 struct Scaled {
@@ -438,7 +437,13 @@ constexpr Bracket bracket(f64 lo, f64 hi) {
     const i64 lk = l.v == 0 ? h.k : l.k, hk = h.v == 0 ? l.k : h.k;  // a zero takes the other's scale
     const i64 k = lk < hk ? lk : hk;
     const bool shared = lk - k <= 10 && hk - k <= 10;
-    return {lo, hi, l, h, k, shared ? static_cast<u64>(l.v) << (lk - k) : 0, shared ? static_cast<u64>(h.v) << (hk - k) : 0,
+    return {lo,
+            hi,
+            l,
+            h,
+            k,
+            shared ? static_cast<u64>(l.v) << (lk - k) : 0,
+            shared ? static_cast<u64>(h.v) << (hk - k) : 0,
             shared};
 }
 

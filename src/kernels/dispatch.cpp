@@ -44,9 +44,7 @@ bool processor_runs(Target target) {
     switch (target) {
         case Target::Scalar: return true;
 #if RUST_KERNELS_X86
-        case Target::Avx2:
-            __builtin_cpu_init();
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        case Target::Avx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case Target::Avx512:
             __builtin_cpu_init();  // idempotent; the detection may not have run yet
             return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512cd") &&
@@ -77,8 +75,7 @@ void choose_automatically(Choice& c) {
     for (int k = 0; k < kKernels; ++k) {
         Target chosen = Target::Scalar;
         for (const Compiled& t : kCompiled)
-            if (processor_runs(t.target) && pays(t.target, static_cast<Kernel>(k)) &&
-                lanes(t.target) > lanes(chosen))
+            if (processor_runs(t.target) && pays(t.target, static_cast<Kernel>(k)) && lanes(t.target) > lanes(chosen))
                 chosen = t.target;
         c.kernel[k].store(chosen, std::memory_order_relaxed);
     }

@@ -66,18 +66,32 @@ double value_of(const extended::Magnitude& v, bool neg) {
 FloatForward prepared(const ForwardScheme::Segment& s) {
     const wide::Divisor d = wide::prepare(s.d.m);  // normalised already: no shift
     const u64 span = s.x1 - s.x0;
-    const double dh = static_cast<double>(span);                        // nearest, in the default environment
+    const double dh = static_cast<double>(span);                               // nearest, in the default environment
     const u64 back = dh >= 18446744073709551616.0 ? 0 : static_cast<u64>(dh);  // 2^64 wraps to 0
-    const double dl = static_cast<double>(static_cast<i64>(span - back));  // exact: |span - dh| <= 2^10
+    const double dl = static_cast<double>(static_cast<i64>(span - back));      // exact: |span - dh| <= 2^10
     const double inv = 1.0 / dh;
     const bool zero0 = s.terms == ForwardScheme::Terms::None || s.terms == ForwardScheme::Terms::Right;
     const bool zero1 = s.terms == ForwardScheme::Terms::None || s.terms == ForwardScheme::Terms::Left;
     const extended::Magnitude none{};
     const extended::Magnitude& m0 = zero0 ? none : s.F0;
     const extended::Magnitude& m1 = zero1 ? none : s.F1;
-    return {s.x0,     s.x1,       s.F0.m,     s.F1.m,      s.F0.e,           s.F1.e,
-            {d.d, d.v}, s.d.e,    s.neg0,     s.neg1,      static_cast<ForwardTerms>(s.terms),
-            value_of(m0, s.neg0), value_of(m1, s.neg1), dh, dl, inv, inv * 0x1p-62,  // = RN(2^-62 / dh)
+    return {s.x0,
+            s.x1,
+            s.F0.m,
+            s.F1.m,
+            s.F0.e,
+            s.F1.e,
+            {d.d, d.v},
+            s.d.e,
+            s.neg0,
+            s.neg1,
+            static_cast<ForwardTerms>(s.terms),
+            value_of(m0, s.neg0),
+            value_of(m1, s.neg1),
+            dh,
+            dl,
+            inv,
+            inv * 0x1p-62,  // = RN(2^-62 / dh)
             fast_range(m0) && fast_range(m1)};
 }
 
@@ -92,8 +106,7 @@ FloatInverse prepared(const schemes::Inverse<f64, u64>::Segment& s) {
     const i64 k = (lk > hk ? lk : hk) - 10;
     const u64 vlo = static_cast<u64>(lo.v) << (lk - k), vhi = static_cast<u64>(hi.v) << (hk - k);
     const wide::Divisor d = wide::prepare(s.d.m);
-    return {k, vlo, vhi, s.X0.m, s.X1.m, s.X0.e, s.X1.e, {d.d, d.v}, s.d.e,
-            static_cast<InverseTerms>(s.terms)};
+    return {k, vlo, vhi, s.X0.m, s.X1.m, s.X0.e, s.X1.e, {d.d, d.v}, s.d.e, static_cast<InverseTerms>(s.terms)};
 }
 
 // An integer segment whose keys run from k0 to k1 (d = k1 - k0) and whose
@@ -117,17 +130,19 @@ void forward(const schemes::Forward<u64, i64>::Segment& s, const u64* x, std::si
     Affine a;
     if (const Table* t = vector_kernels(Kernel::ForwardInt, count); t && prepared(s.x0, s.x1, s.b0, s.b1, a))
         return t->forward_int(a, x, count, out);
-    if (!RUST_HW_DIVQ && count >= scalar::kPrepareRun) return scalar::forward_int_on<Scheme>(Scheme::prepare(s), x, count, out);
+    if (!RUST_HW_DIVQ && count >= scalar::kPrepareRun)
+        return scalar::forward_int_on<Scheme>(Scheme::prepare(s), x, count, out);
     scalar::forward_int_on<Scheme>(s, x, count, out);
 }
 
-std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, std::size_t count,
-                    InverseMethod method, u64* out) {
+std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, std::size_t count, InverseMethod method,
+                    u64* out) {
     using Scheme = schemes::Inverse<i64, u64>;
     Affine a;
     if (const Table* t = vector_kernels(Kernel::InverseInt, count); t && prepared(s.b0, s.b1, s.x0, s.x1, a))
         return t->inverse_int(a, f, count, method_of(method), out);
-    if (!RUST_HW_DIVQ && count >= scalar::kPrepareRun) return scalar::inverse_int_by<Scheme>(Scheme::prepare(s), f, count, method, out);
+    if (!RUST_HW_DIVQ && count >= scalar::kPrepareRun)
+        return scalar::inverse_int_by<Scheme>(Scheme::prepare(s), f, count, method, out);
     return scalar::inverse_int_by<Scheme>(s, f, count, method, out);
 }
 
@@ -172,9 +187,16 @@ std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::s
     const double dh = f1 - f0, back = dh - f1;
     const double d_rest = (f1 - (dh - back)) + (-f0 - back);  // TwoSum: dh + d_rest = f1 - f0
     const double inv = 1.0 / dh;
-    const RoundedInverse s{x0,  f0,           falls ? -hi : hi, falls ? -lo : lo, dh, d_rest, inv,
+    const RoundedInverse s{x0,
+                           f0,
+                           falls ? -hi : hi,
+                           falls ? -lo : lo,
+                           dh,
+                           d_rest,
+                           inv,
                            inv * 0x1p-84,  // = RN(2^-84 / dh)
-                           lo == 0 && d_rest == 0, held};
+                           lo == 0 && d_rest == 0,
+                           held};
     constexpr std::size_t kChunk = 256;
     std::uint32_t handed[kChunk];
     for (std::size_t done = 0; done < count; done += kChunk) {
@@ -196,15 +218,22 @@ std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::s
 
 void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t count, f64* out, bool held) {
     const Table* t = vector_kernels(Kernel::ForwardRounded, count);
-    if (t == nullptr || !in_rounded_range(f0) || !in_rounded_range(f1))  // (a non-finite knot too: the scheme's fatal error)
+    if (t == nullptr || !in_rounded_range(f0) ||
+        !in_rounded_range(f1))  // (a non-finite knot too: the scheme's fatal error)
         return schemes::rounded::forward(x, count, x0, f0, x1, f1, out);
     std::optional<platform::FloatStatus> status;  // (the division below)
     if (!held) status.emplace();
     const u64 span = x1 - x0;
-    const double dh = static_cast<double>(span);  // nearest, in the default environment (else unused)
+    const double dh = static_cast<double>(span);               // nearest, in the default environment (else unused)
     const u64 back = dh >= 0x1p64 ? 0 : static_cast<u64>(dh);  // 2^64 wraps to 0
     const double inv = 1.0 / dh;
-    const RoundedForward s{x0,  x1, f0, f1, dh, static_cast<double>(static_cast<i64>(span - back)), inv,
+    const RoundedForward s{x0,
+                           x1,
+                           f0,
+                           f1,
+                           dh,
+                           static_cast<double>(static_cast<i64>(span - back)),
+                           inv,
                            inv * 0x1p-78,  // = RN(2^-78 / dh)
                            held};
     constexpr std::size_t kChunk = 256;
@@ -224,15 +253,16 @@ void forward_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const u64* x, std::size_t c
     if (status) status->restore();
 }
 
-void forward_rounded_each(const u64* x, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
-                          std::size_t count, f64* out, bool held) {
+void forward_rounded_each(const u64* x, const u64* x0, const f64* f0, const u64* x1, const f64* f1, std::size_t count,
+                          f64* out, bool held) {
     const Table* t = vector_kernels(Kernel::ForwardRounded, count);
     constexpr std::size_t kChunk = 256;
     std::uint32_t handed[kChunk];
     for (std::size_t done = 0; done < count; done += kChunk) {
         const std::size_t n = std::min(kChunk, count - done);
-        const std::size_t h = t == nullptr ? 0 : t->forward_rounded_keys({x0 + done, x1 + done, f0 + done, f1 + done, held},
-                                                                          x + done, n, out + done, handed);
+        const std::size_t h = t == nullptr ? 0
+                                           : t->forward_rounded_keys({x0 + done, x1 + done, f0 + done, f1 + done, held},
+                                                                     x + done, n, out + done, handed);
         // the keys handed on (all of them without vector kernels), by the scheme, which checks the knots
         for (std::size_t k = 0; k < (t == nullptr ? n : h); ++k) {
             const std::size_t j = done + (t == nullptr ? k : handed[k]);
@@ -247,18 +277,18 @@ void forward_rounded_each(const u64* x, const u64* x0, const f64* f0, const u64*
     }
 }
 
-void inverse_rounded_each(const f64* f, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
-                          std::size_t count, InverseMethod method, u64* out, bool held) {
+void inverse_rounded_each(const f64* f, const u64* x0, const f64* f0, const u64* x1, const f64* f1, std::size_t count,
+                          InverseMethod method, u64* out, bool held) {
     assert(method != InverseMethod::Exact);
     const Table* t = vector_kernels(Kernel::InverseRounded, count);
     constexpr std::size_t kChunk = 256;
     std::uint32_t handed[kChunk];
     for (std::size_t done = 0; done < count; done += kChunk) {
         const std::size_t n = std::min(kChunk, count - done);
-        const std::size_t h =
-            t == nullptr ? 0
-                         : t->inverse_rounded_keys({x0 + done, x1 + done, f0 + done, f1 + done, held}, f + done, n,
-                                                   method_of(method), out + done, handed);
+        const std::size_t h = t == nullptr
+                                  ? 0
+                                  : t->inverse_rounded_keys({x0 + done, x1 + done, f0 + done, f1 + done, held},
+                                                            f + done, n, method_of(method), out + done, handed);
         for (std::size_t k = 0; k < (t == nullptr ? n : h); ++k) {
             const std::size_t j = done + (t == nullptr ? k : handed[k]);
             bool overflow = false;  // never inside a segment, nor NotFound by these methods
@@ -277,8 +307,8 @@ void inverse_rounded_each(const f64* f, const u64* x0, const f64* f0, const u64*
 // a value off it (or, under Exact, a value without a whole position) ends a
 // pass: its first such value is answered by the scalar scheme, and the run
 // goes on after it.
-std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count,
-                    InverseMethod method, u64* out) {
+std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count, InverseMethod method,
+                    u64* out) {
     using Scheme = schemes::Inverse<f64, u64>;
     const Table* t = vector_kernels(Kernel::InverseFloat, count);
     if (t == nullptr || !s.f.shared) return Scheme::inverse(s, f, count, method, out);

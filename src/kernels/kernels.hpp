@@ -60,10 +60,10 @@ inline constexpr std::size_t kShortRun = 3;
 // whole position (Exact) and return how many were answered.
 void forward(const schemes::Forward<u64, i64>::Segment& s, const u64* x, std::size_t count, i64* out);
 void forward(const schemes::Forward<u64, f64>::Segment& s, const u64* x, std::size_t count, f64* out);
-std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, std::size_t count,
-                    InverseMethod method, u64* out);
-std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count,
-                    InverseMethod method, u64* out);
+std::size_t inverse(const schemes::Inverse<i64, u64>::Segment& s, const i64* f, std::size_t count, InverseMethod method,
+                    u64* out);
+std::size_t inverse(const schemes::Inverse<f64, u64>::Segment& s, const f64* f, std::size_t count, InverseMethod method,
+                    u64* out);
 
 // The forward that rounds once (schemes/rounded.hpp) of keys x[0 … count-1]
 // all strictly inside the segment from (x0, f0) to (x1, f1): the vector
@@ -81,10 +81,10 @@ std::size_t inverse_rounded(u64 x0, f64 f0, u64 x1, f64 f1, const f64* f, std::s
 // (x1[k], f1[k]); x0[k] < x1[k] for the forward, the inverse's positions in
 // either order, its values f0[k] < f1[k]. The inverse by Nearest, Ffill or
 // Bfill, which answer every value inside a segment.
-void forward_rounded_each(const u64* x, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
-                          std::size_t count, f64* out, bool held);
-void inverse_rounded_each(const f64* f, const u64* x0, const f64* f0, const u64* x1, const f64* f1,
-                          std::size_t count, InverseMethod method, u64* out, bool held);
+void forward_rounded_each(const u64* x, const u64* x0, const f64* f0, const u64* x1, const f64* f1, std::size_t count,
+                          f64* out, bool held);
+void inverse_rounded_each(const f64* f, const u64* x0, const f64* f0, const u64* x1, const f64* f1, std::size_t count,
+                          InverseMethod method, u64* out, bool held);
 
 // The float forward's keys that went through the vector kernels on the
 // calling thread since it started, and how many of them the fast path in

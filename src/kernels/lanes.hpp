@@ -58,7 +58,8 @@ RUST_LANES_INLINE U as_unsigned(I v) { return reinterpret_cast<U&>(v); }
 RUST_LANES_INLINE U mul32(U a, U b) {
 #if defined(__AVX512F__) && RUST_KERNEL_LANES == 8
     // (the zero-masked form: the plain one trips a false warning in GCC 12)
-    return reinterpret_cast<U>(_mm512_maskz_mul_epu32(0xFF, reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b)));
+    return reinterpret_cast<U>(
+        _mm512_maskz_mul_epu32(0xFF, reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b)));
 #elif defined(__AVX2__) && RUST_KERNEL_LANES == 4
     return reinterpret_cast<U>(_mm256_mul_epu32(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
 #else
@@ -129,11 +130,11 @@ RUST_LANES_INLINE F select(M m, F a, F b) { return m ? a : b; }
 // a·b + c rounded once.
 RUST_LANES_INLINE F fma(F a, F b, F c) {
 #if defined(__AVX512F__) && RUST_KERNEL_LANES == 8
-    return reinterpret_cast<F>(_mm512_fmadd_pd(reinterpret_cast<__m512d>(a), reinterpret_cast<__m512d>(b),
-                                               reinterpret_cast<__m512d>(c)));
+    return reinterpret_cast<F>(
+        _mm512_fmadd_pd(reinterpret_cast<__m512d>(a), reinterpret_cast<__m512d>(b), reinterpret_cast<__m512d>(c)));
 #elif defined(__FMA__) && RUST_KERNEL_LANES == 4
-    return reinterpret_cast<F>(_mm256_fmadd_pd(reinterpret_cast<__m256d>(a), reinterpret_cast<__m256d>(b),
-                                               reinterpret_cast<__m256d>(c)));
+    return reinterpret_cast<F>(
+        _mm256_fmadd_pd(reinterpret_cast<__m256d>(a), reinterpret_cast<__m256d>(b), reinterpret_cast<__m256d>(c)));
 #elif defined(__aarch64__) && RUST_KERNEL_LANES == 2
     return reinterpret_cast<F>(vfmaq_f64(reinterpret_cast<float64x2_t>(c), reinterpret_cast<float64x2_t>(a),
                                          reinterpret_cast<float64x2_t>(b)));

@@ -130,7 +130,7 @@ RUST_LANES_INLINE U forward_float_fast(const FloatForward& s, U x, M& handed) {
     const F qh = q0 + q1, ql = (q0 - qh) + q1;  // Fast2Sum: |q1| < |q0|
     const F e = (magnitude_of(p) + magnitude_of(r)) * splat_double(s.bound);
     const U sign = bits_of(qh) & kHalf;
-    const F toward = as_double(bits_of(ql) ^ sign);  // ql, positive where it points away from zero
+    const F toward = as_double(bits_of(ql) ^ sign);                   // ql, positive where it points away from zero
     const M small = less(e * 36028797018963968.0, magnitude_of(qh));  // E < 2^-55·|qh|
     const M keep = small & ~less(toward, e), step = small & less(toward, -e);
     handed = ~(keep | step);
@@ -183,7 +183,7 @@ size_t forward_float(const FloatForward& s, const u64* x, size_t count, double* 
         case ForwardTerms::None: break;
     }
     for (size_t j = 0; j < count; ++j) out[j] = 0.0;  // both knot values zero
-    return count;  // none answered by the fast path
+    return count;                                     // none answered by the fast path
 }
 
 // A segment of the forward that rounds once in lanes: the same in every
@@ -194,8 +194,8 @@ struct ForwardLanes {
 };
 
 RUST_LANES_INLINE ForwardLanes lanes_of(const RoundedForward& s) {
-    return {splat(s.x0),         splat(s.x1),         splat_double(s.f0),  splat_double(s.f1),
-            splat_double(s.dh),  splat_double(s.dl),  splat_double(s.inv), splat_double(s.bound)};
+    return {splat(s.x0),        splat(s.x1),        splat_double(s.f0),  splat_double(s.f1),
+            splat_double(s.dh), splat_double(s.dl), splat_double(s.inv), splat_double(s.bound)};
 }
 
 // Zero or a magnitude in [2^-800, 2^800]: the values the fast paths take
@@ -322,9 +322,9 @@ struct InverseLanes {
 };
 
 RUST_LANES_INLINE InverseLanes lanes_of(const RoundedInverse& s) {
-    return {splat(s.x0),         splat_double(s.f0),  splat_double(s.delta_hi), splat_double(s.delta_lo),
-            splat_double(s.dh),  splat_double(s.dl),  splat_double(s.inv),      splat_double(s.bound),
-            s.exact ? ~M{} : M{}, s.exact};
+    return {
+        splat(s.x0),        splat_double(s.f0),  splat_double(s.delta_hi), splat_double(s.delta_lo), splat_double(s.dh),
+        splat_double(s.dl), splat_double(s.inv), splat_double(s.bound),    s.exact ? ~M{} : M{},     s.exact};
 }
 
 // The fast path of the inverse that rounds once, as schemes/rounded.cpp
@@ -412,8 +412,7 @@ size_t inverse_rounded_on(const RoundedInverse& segment, const double* f, size_t
 // TwoSum, the reciprocal, the bound's factor 2^-84 / Dh as 2^-84 times it;
 // lanes whose knot values the fast path does not take handed on.
 template <Method How>
-size_t inverse_rounded_keys_by(const RoundedKeys& k, const double* f, size_t count, u64* out,
-                               std::uint32_t* handed) {
+size_t inverse_rounded_keys_by(const RoundedKeys& k, const double* f, size_t count, u64* out, std::uint32_t* handed) {
     return rounded_run(count, k.held, handed, [&](size_t j, size_t left) RUST_LANES_INLINE_LAMBDA {
         InverseLanes s;
         s.x0 = load<U>(k.x0 + j, left);

@@ -24,7 +24,8 @@ bool increasing_blocks(const T* v, std::size_t n, Key key) {
     std::size_t k = 0;
     for (; k + kBlock < n; k += kBlock) {
         std::uint64_t bad = 0;
-        for (std::size_t j = 0; j < kBlock; ++j) bad |= static_cast<std::uint64_t>(!(key(v[k + j]) < key(v[k + j + 1])));
+        for (std::size_t j = 0; j < kBlock; ++j)
+            bad |= static_cast<std::uint64_t>(!(key(v[k + j]) < key(v[k + j + 1])));
         if (bad != 0) return false;
     }
     for (; k + 1 < n; ++k)

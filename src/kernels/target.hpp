@@ -29,23 +29,23 @@
 // The entry points every vector target defines, listed once: name, result,
 // parameters. From this list come each target's declarations, its table of
 // entry points (defined in its own file) and the dispatcher's Table.
-#define RUST_KERNEL_ENTRIES(X)                                                                                      \
+#define RUST_KERNEL_ENTRIES(X)                                                                                     \
     X(forward_float, std::size_t, (const FloatForward& s, const std::uint64_t* x, std::size_t count, double* out)) \
-    X(inverse_float, std::size_t,                                                                                   \
-      (const FloatInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out))               \
-    X(forward_rounded, std::size_t,                                                                                 \
-      (const RoundedForward& s, const std::uint64_t* x, std::size_t count, double* out, std::uint32_t* handed))     \
-    X(inverse_rounded, std::size_t,                                                                                 \
-      (const RoundedInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out,              \
-       std::uint32_t* handed))                                                                                      \
-    X(forward_rounded_keys, std::size_t,                                                                            \
-      (const RoundedKeys& k, const std::uint64_t* x, std::size_t count, double* out, std::uint32_t* handed))        \
-    X(inverse_rounded_keys, std::size_t,                                                                            \
-      (const RoundedKeys& k, const double* f, std::size_t count, Method method, std::uint64_t* out,                 \
-       std::uint32_t* handed))                                                                                      \
+    X(inverse_float, std::size_t,                                                                                  \
+      (const FloatInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out))              \
+    X(forward_rounded, std::size_t,                                                                                \
+      (const RoundedForward& s, const std::uint64_t* x, std::size_t count, double* out, std::uint32_t* handed))    \
+    X(inverse_rounded, std::size_t,                                                                                \
+      (const RoundedInverse& s, const double* f, std::size_t count, Method method, std::uint64_t* out,             \
+       std::uint32_t* handed))                                                                                     \
+    X(forward_rounded_keys, std::size_t,                                                                           \
+      (const RoundedKeys& k, const std::uint64_t* x, std::size_t count, double* out, std::uint32_t* handed))       \
+    X(inverse_rounded_keys, std::size_t,                                                                           \
+      (const RoundedKeys& k, const double* f, std::size_t count, Method method, std::uint64_t* out,                \
+       std::uint32_t* handed))                                                                                     \
     X(forward_int, void, (const Affine& s, const std::uint64_t* x, std::size_t count, std::int64_t* out))          \
-    X(inverse_int, std::size_t,                                                                                     \
-      (const Affine& s, const std::int64_t* f, std::size_t count, Method method, std::uint64_t* out))               \
+    X(inverse_int, std::size_t,                                                                                    \
+      (const Affine& s, const std::int64_t* f, std::size_t count, Method method, std::uint64_t* out))              \
     X(increasing_u64, bool, (const std::uint64_t* v, std::size_t n))                                               \
     X(increasing_i64, bool, (const std::int64_t* v, std::size_t n))                                                \
     X(increasing_f64, bool, (const double* v, std::size_t n))
@@ -63,8 +63,8 @@ struct Table {
 
 // A target's entry points and its table (defined by its kernel file).
 #define RUST_KERNEL_DECLARE_ONE(name, result, params) result name params;
-#define RUST_KERNEL_DECLARE(ns)                                 \
-    namespace rust::kernels::ns {                               \
-    RUST_KERNEL_ENTRIES(RUST_KERNEL_DECLARE_ONE)                \
-    extern const Table table;                                   \
+#define RUST_KERNEL_DECLARE(ns)                  \
+    namespace rust::kernels::ns {                \
+    RUST_KERNEL_ENTRIES(RUST_KERNEL_DECLARE_ONE) \
+    extern const Table table;                    \
     }

@@ -56,7 +56,8 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (n_missing > 0) {
         const std::string list = quoted_list(sig.names, missing, n_missing);
         if (n_missing == 1)
-            PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: %s", sig.function, list.c_str());
+            PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: %s", sig.function,
+                         list.c_str());
         else
             PyErr_Format(PyExc_TypeError, "%s() missing %d required positional arguments: %s", sig.function, n_missing,
                          list.c_str());
@@ -222,9 +223,12 @@ bool parse_any_side(PyObject* value, const char* keyword, bool outside, piecewis
         const char* text = PyUnicode_AsUTF8AndSize(value, &size);
         if (text == nullptr) return false;
         const std::string word(text, static_cast<std::size_t>(size));
-        if (word == "raise") side.rule = Rule::Raise;
-        else if (outside && word == "clamp") side.rule = Rule::Clamp;
-        else if (outside && word == "extrapolate") side.rule = Rule::Extrapolate;
+        if (word == "raise")
+            side.rule = Rule::Raise;
+        else if (outside && word == "clamp")
+            side.rule = Rule::Clamp;
+        else if (outside && word == "extrapolate")
+            side.rule = Rule::Extrapolate;
         else {
             PyErr_Format(PyExc_ValueError, "%s must be %s or a fill value of the result's kind, not %R", keyword,
                          outside ? "'raise', 'clamp', 'extrapolate'" : "'raise'", value);
@@ -235,8 +239,10 @@ bool parse_any_side(PyObject* value, const char* keyword, bool outside, piecewis
     if (PyBool_Check(value)) return refuse_type(value, keyword, outside, std::is_same_v<V, f64> ? "a float" : "an int");
     V fill{};
     bool ok;
-    if constexpr (std::is_same_v<V, f64>) ok = float_fill(value, keyword, outside, fill);
-    else ok = integer_fill(value, keyword, outside, fill);
+    if constexpr (std::is_same_v<V, f64>)
+        ok = float_fill(value, keyword, outside, fill);
+    else
+        ok = integer_fill(value, keyword, outside, fill);
     if (!ok) return false;
     side.rule = Rule::Fill;
     side.fill = fill;

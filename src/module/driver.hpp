@@ -112,9 +112,10 @@ void check_front_end(const piecewise::Interp<u64, F>& table, const F* more, std:
             const F* f = j == 0 ? table.fp().data() : more + (j - 1) * n;
             for (std::size_t k = 0; k < n; ++k)
                 if (!std::isfinite(f[k]))
-                    throw Refused("fp must be finite", Note().named("fp", k, note_text(f[k]),
-                                                                     columns == 1 ? -1 : static_cast<std::ptrdiff_t>(j))
-                                                           << ": the values of a float table must be finite");
+                    throw Refused(
+                        "fp must be finite",
+                        Note().named("fp", k, note_text(f[k]), columns == 1 ? -1 : static_cast<std::ptrdiff_t>(j))
+                            << ": the values of a float table must be finite");
         }
     }
     if (checks == Checks::Forward && !table.xp_increasing()) {
@@ -145,8 +146,7 @@ constexpr piecewise::Rounding rounding_of(Checks checks) {
 // end refuses them and checks the rest (check_front_end). Its rounding is
 // that of the checks unless given.
 template <class F, bool GilFree>
-piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<GilFree>,
-                                     Checks checks = Checks::Typed,
+piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<GilFree>, Checks checks = Checks::Typed,
                                      std::optional<piecewise::Rounding> rounding = std::nullopt) {
     const bool release = GilFree && xp.length + fp.length >= kReleaseGil;
     const auto lengths = [&] {
@@ -179,17 +179,22 @@ PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, In
     const bool release = GilFree && query.length >= kReleaseGil;
     const auto run = [&] {
         if constexpr (!GilFree) {
-            if constexpr (D == Direction::Forward) return table.forward_all(query.strided<u64>(), out);
-            else return table.inverse_all(query.strided<F>(), method, out);
+            if constexpr (D == Direction::Forward)
+                return table.forward_all(query.strided<u64>(), out);
+            else
+                return table.inverse_all(query.strided<F>(), method, out);
         } else {
             const parallel::Split split = parallel::split_for(static_cast<std::size_t>(query.length), threads.workers);
             if (rules != nullptr) {
                 if constexpr (D == Direction::Forward)
                     return parallel::forward_all(table, query.strided<u64>(), out, split, *rules);
-                else return parallel::inverse_all(table, query.strided<F>(), method, out, split, *rules);
+                else
+                    return parallel::inverse_all(table, query.strided<F>(), method, out, split, *rules);
             }
-            if constexpr (D == Direction::Forward) return parallel::forward_all(table, query.strided<u64>(), out, split);
-            else return parallel::inverse_all(table, query.strided<F>(), method, out, split);
+            if constexpr (D == Direction::Forward)
+                return parallel::forward_all(table, query.strided<u64>(), out, split);
+            else
+                return parallel::inverse_all(table, query.strided<F>(), method, out, split);
         }
     };
     std::optional<piecewise::Failure> failure;
@@ -272,8 +277,7 @@ PyObject* call_bound(const Signature& sig, PyObject* const* bound, Checks checks
         piecewise::Rules<typename Kind<D, F>::Out> rules;
         bool given = false;
         if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
-        return evaluate<D, F>(make_table<F>(xp, fp, threads, checks), query, method, threads,
-                              given ? &rules : nullptr);
+        return evaluate<D, F>(make_table<F>(xp, fp, threads, checks), query, method, threads, given ? &rules : nullptr);
     } else {
         return evaluate<D, F>(make_table<F>(xp, fp, threads), query, method, threads);
     }

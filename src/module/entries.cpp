@@ -57,8 +57,7 @@ bool is_typed(PyObject* obj, Element element) {
 bool plain_rules(PyObject* const* bound) {
     for (int k = 0; k < 3; ++k) {
         PyObject* v = bound[k];
-        if (v != nullptr && v != Py_None && !PyUnicode_Check(v) && !PyLong_Check(v) && !PyFloat_Check(v))
-            return false;
+        if (v != nullptr && v != Py_None && !PyUnicode_Check(v) && !PyLong_Check(v) && !PyFloat_Check(v)) return false;
     }
     return true;
 }
@@ -126,17 +125,17 @@ PyMethodDef entry_functions[] = {
     {"_set_fatal_error", set_fatal_error, METH_O,
      "_set_fatal_error(type)\n--\n\nThe class of this module's fatal errors (exact_interp.FatalError)."},
     {"forward_int", function(&entry<Direction::Forward, i64>), METH_FASTCALL | METH_KEYWORDS,
-     "forward_int(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
-     RUST_DOC_forward_int},
+     "forward_int(x, xp, fp, *, workers=None, left='raise', right='raise', "
+     "missing='raise')\n--\n\n" RUST_DOC_forward_int},
     {"forward_float", function(&entry<Direction::Forward, f64>), METH_FASTCALL | METH_KEYWORDS,
-     "forward_float(x, xp, fp, *, workers=None, left='raise', right='raise', missing='raise')\n--\n\n"
-     RUST_DOC_forward_float},
+     "forward_float(x, xp, fp, *, workers=None, left='raise', right='raise', "
+     "missing='raise')\n--\n\n" RUST_DOC_forward_float},
     {"inverse_int", function(&entry<Direction::Inverse, i64>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse_int(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
-     RUST_DOC_inverse_int},
+     "inverse_int(f, xp, fp, method=None, *, workers=None, left=None, right=None, "
+     "missing='raise')\n--\n\n" RUST_DOC_inverse_int},
     {"inverse_float", function(&entry<Direction::Inverse, f64>), METH_FASTCALL | METH_KEYWORDS,
-     "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, missing='raise')\n--\n\n"
-     RUST_DOC_inverse_float},
+     "inverse_float(f, xp, fp, method=None, *, workers=None, left=None, right=None, "
+     "missing='raise')\n--\n\n" RUST_DOC_inverse_float},
     {"_forward", function(&front_entry<Direction::Forward>), METH_FASTCALL | METH_KEYWORDS,
      "_forward(x, xp, fp, workers=None, left=None, right=None, missing=None)\n--\n\n"
      "exact_interp.forward of typed arrays and plain rules; NotImplemented for any other argument."},

@@ -43,13 +43,13 @@ PyObject* note_facts(const Note& note) {
     Py_ssize_t k = 0;
     for (const Note::Field& f : note.fields()) {
         PyObject* column = f.column < 0 ? Py_None : nullptr;
-        PyObject* field = column != nullptr
-                              ? Py_BuildValue("(snOOs#)", f.array, static_cast<Py_ssize_t>(f.index), Py_None,
-                                              f.named ? Py_True : Py_False, f.shown.data(),
-                                              static_cast<Py_ssize_t>(f.shown.size()))
-                              : Py_BuildValue("(snnOs#)", f.array, static_cast<Py_ssize_t>(f.index),
-                                              static_cast<Py_ssize_t>(f.column), f.named ? Py_True : Py_False,
-                                              f.shown.data(), static_cast<Py_ssize_t>(f.shown.size()));
+        PyObject* field =
+            column != nullptr
+                ? Py_BuildValue("(snOOs#)", f.array, static_cast<Py_ssize_t>(f.index), Py_None,
+                                f.named ? Py_True : Py_False, f.shown.data(), static_cast<Py_ssize_t>(f.shown.size()))
+                : Py_BuildValue("(snnOs#)", f.array, static_cast<Py_ssize_t>(f.index),
+                                static_cast<Py_ssize_t>(f.column), f.named ? Py_True : Py_False, f.shown.data(),
+                                static_cast<Py_ssize_t>(f.shown.size()));
         if (field == nullptr) return nullptr;
         PyTuple_SetItem(fields.get(), k++, field);  // steals the new reference
     }
@@ -92,7 +92,8 @@ void raise_interp_error(Direction direction, piecewise::InterpError error, std::
     const bool forward = direction == Direction::Forward;
     switch (error) {
         case piecewise::InterpError::OutOfBounds:
-            PyErr_SetString(forward ? PyExc_IndexError : PyExc_KeyError, forward ? "x out of bounds" : "f out of bounds");
+            PyErr_SetString(forward ? PyExc_IndexError : PyExc_KeyError,
+                            forward ? "x out of bounds" : "f out of bounds");
             return;
         case piecewise::InterpError::NotFound:
             PyErr_SetString(forward ? PyExc_IndexError : PyExc_KeyError, forward ? "x not found" : "f not found");

@@ -31,8 +31,8 @@ PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, P
     static constexpr Signature inverse_int{"inverse_int", kInverseParams, 4, 4, 3};
     static constexpr Signature inverse_float{"inverse_float", kInverseParams, 4, 4, 3};
     constexpr bool is_int = std::is_same_v<F, i64>;
-    const Signature& sig = D == Direction::Forward ? (is_int ? forward_int : forward_float)
-                                                   : (is_int ? inverse_int : inverse_float);
+    const Signature& sig =
+        D == Direction::Forward ? (is_int ? forward_int : forward_float) : (is_int ? inverse_int : inverse_float);
     return guarded([&] { return call<D, F, false>(sig, args, nargs, kwnames); });
 }
 
@@ -42,7 +42,8 @@ constexpr PyCFunction function() {
 }
 
 PyMethodDef functions[] = {
-    {"forward_int", function<Direction::Forward, i64>(), METH_FASTCALL | METH_KEYWORDS, "forward_int(x, xp, fp)\n--\n\n"},
+    {"forward_int", function<Direction::Forward, i64>(), METH_FASTCALL | METH_KEYWORDS,
+     "forward_int(x, xp, fp)\n--\n\n"},
     {"forward_float", function<Direction::Forward, f64>(), METH_FASTCALL | METH_KEYWORDS,
      "forward_float(x, xp, fp)\n--\n\n"},
     {"inverse_int", function<Direction::Inverse, i64>(), METH_FASTCALL | METH_KEYWORDS,

@@ -54,8 +54,9 @@ PyModuleDef_Slot slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, "exact_interp._native", "", sizeof(State), entry_functions, slots,
-                          traverse_module, clear_module, free_module};
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "exact_interp._native", "",
+                          sizeof(State),         entry_functions,        slots,
+                          traverse_module,       clear_module,           free_module};
 
 }  // namespace
 

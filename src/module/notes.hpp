@@ -59,8 +59,8 @@ inline std::string rejected_note(PyObject* obj, Element want, const char* param)
     }
     PyErr_Clear();
     PyErr_Restore(type, value, traceback);
-    return std::string(param) + " must be a one-dimensional NumPy array of " + element_name(want) + "; given " +
-           given + ". exact_interp.forward and exact_interp.inverse convert other kinds exactly.";
+    return std::string(param) + " must be a one-dimensional NumPy array of " + element_name(want) + "; given " + given +
+           ". exact_interp.forward and exact_interp.inverse convert other kinds exactly.";
 }
 
 // "{a}[k] = … is not below {a}[k + 1] = …" of the first pair out of order.
@@ -85,13 +85,16 @@ Note failure_note(const piecewise::Interp<u64, F>& table, const View& query, pie
     const char* const a = forward ? "xp" : "fp";
     const char* const what = forward ? "positions" : "values";
     const auto& axis = [&]() -> const piecewise::Knots<Q>& {
-        if constexpr (forward) return table.xp();
-        else return table.fp();
+        if constexpr (forward)
+            return table.xp();
+        else
+            return table.fp();
     }();
     const std::size_t n = axis.size();
     if (failure.error == InterpError::NotStrictlyIncreasing)
-        return order_note(axis, a, forward ? ": the positions must increase strictly"
-                                           : ": the inverse needs values that increase strictly");
+        return order_note(
+            axis, a,
+            forward ? ": the positions must increase strictly" : ": the inverse needs values that increase strictly");
     if (failure.index >= static_cast<std::size_t>(query.length)) return {};
     const Q key = query.strided<Q>()[failure.index];
     Note note;
@@ -156,17 +159,18 @@ Note non_finite_note(const piecewise::Interp<u64, F>& table, const View& query) 
             const auto keys = query.strided<f64>();
             for (std::size_t i = 0; i < keys.length; ++i) {
                 if (std::isnan(keys[i]))
-                    return Note().named("f", i, "nan") << " cannot be searched for; missing=<a fill position> answers it";
-                const std::size_t j = static_cast<std::size_t>(std::upper_bound(fp.begin(), fp.end(), keys[i]) -
-                                                               fp.begin());
+                    return Note().named("f", i, "nan")
+                           << " cannot be searched for; missing=<a fill position> answers it";
+                const std::size_t j =
+                    static_cast<std::size_t>(std::upper_bound(fp.begin(), fp.end(), keys[i]) - fp.begin());
                 if (j >= 1 && j < n && !(fp[j - 1] == keys[i]))
                     if (Note s = segment("f", i, note_text(keys[i]), j); !s.empty()) return s;
             }
         } else {
             const auto keys = query.strided<u64>();
             for (std::size_t i = 0; i < keys.length; ++i) {
-                const std::size_t j = static_cast<std::size_t>(std::upper_bound(xp.begin(), xp.end(), keys[i]) -
-                                                               xp.begin());
+                const std::size_t j =
+                    static_cast<std::size_t>(std::upper_bound(xp.begin(), xp.end(), keys[i]) - xp.begin());
                 if (j >= 1 && j < n && xp[j - 1] != keys[i])
                     if (Note s = segment("x", i, note_text(keys[i]), j); !s.empty()) return s;
             }

@@ -33,17 +33,16 @@ struct Columned {
 // values, with the front end's checks where asked; a count that does not
 // divide is fatal (typed) or refused, as lengths that differ are.
 template <class F>
-Columned<F> make_columns(const View& xp, const View& values, Py_ssize_t columns, Threads<true> threads,
-                         Checks checks) {
+Columned<F> make_columns(const View& xp, const View& values, Py_ssize_t columns, Threads<true> threads, Checks checks) {
     if (columns == 1) return {make_table<F>(xp, values, threads, checks), {}, 1};
     // values.length == columns · xp.length, without a product that could wrap
     const bool fits = columns >= 1 && values.length % columns == 0 && values.length / columns == xp.length;
     if (!fits) {  // the values' length per column where it divides (the front end's fp), else the count
         const bool whole = columns >= 1 && values.length % columns == 0;
-        const std::string note = "len(xp) = " + std::to_string(xp.length) + ", " +
-                                 (whole ? "len(fp) = " + std::to_string(values.length / columns)
-                                        : std::to_string(columns) + " columns of " + std::to_string(values.length) +
-                                              " values");
+        const std::string note =
+            "len(xp) = " + std::to_string(xp.length) + ", " +
+            (whole ? "len(fp) = " + std::to_string(values.length / columns)
+                   : std::to_string(columns) + " columns of " + std::to_string(values.length) + " values");
         if (checks != Checks::Typed) throw Refused("xp and fp must have same length", note);
         throw NotedPanic("xp and fp must have same length", note);
     }
@@ -92,9 +91,8 @@ PyObject* evaluate_columns(const Columned<F>& c, const View& query, Threads<true
 using TableVariant = std::variant<Columned<i64>, Columned<f64>>;
 
 struct Table {
-    PyObject_HEAD
-    TableVariant* table;  // owned; never null once tp_new has returned the object
-    Checks checks;        // how its knots were checked
+    PyObject_HEAD TableVariant* table;  // owned; never null once tp_new has returned the object
+    Checks checks;                      // how its knots were checked
 };
 
 TableVariant& table_of(PyObject* self) { return *reinterpret_cast<Table*>(self)->table; }
@@ -150,8 +148,8 @@ PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         View xp, fp;
         if (!accept(bound[0], Element::U64, "xp", xp)) return nullptr;
         // float64 values take the float scheme, ndarray subclasses too (the typed functions take them)
-        const bool is_float = PyArray_Check(bound[1]) &&
-                              PyArray_DESCR(reinterpret_cast<PyArrayObject*>(bound[1]))->kind == 'f';
+        const bool is_float =
+            PyArray_Check(bound[1]) && PyArray_DESCR(reinterpret_cast<PyArrayObject*>(bound[1]))->kind == 'f';
         if (!accept(bound[1], is_float ? Element::F64 : Element::I64, "fp", fp)) return nullptr;
         const Py_ssize_t columns = bound[2] != nullptr ? PyLong_AsSsize_t(bound[2]) : 1;
         if (columns == -1 && PyErr_Occurred()) return nullptr;
@@ -236,13 +234,14 @@ PyObject* knots_view(PyObject* self, const piecewise::Knots<T>& knots) {
 }
 
 PyObject* table_xp(PyObject* self, void*) {
-    return in_module(module_of_type(Py_TYPE(self)), 
-        [&] { return std::visit([&](const auto& c) { return knots_view(self, c.table.xp()); }, table_of(self)); });
+    return in_module(module_of_type(Py_TYPE(self)), [&] {
+        return std::visit([&](const auto& c) { return knots_view(self, c.table.xp()); }, table_of(self));
+    });
 }
 
 PyObject* table_fp(PyObject* self, void*) {
-    return in_module(module_of_type(Py_TYPE(self)), 
-        [&] { return std::visit([&](const auto& c) { return knots_view(self, c.columns == 1 ? c.table.fp() : c.values); },
+    return in_module(module_of_type(Py_TYPE(self)), [&] {
+        return std::visit([&](const auto& c) { return knots_view(self, c.columns == 1 ? c.table.fp() : c.values); },
                           table_of(self));
     });
 }
@@ -306,8 +305,8 @@ PyType_Slot table_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec table_spec = {"exact_interp._native.Table", sizeof(Table), 0,
-                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, table_slots};
+PyType_Spec table_spec = {"exact_interp._native.Table", sizeof(Table), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+                          table_slots};
 
 }  // namespace
 

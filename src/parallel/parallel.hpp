@@ -112,8 +112,7 @@ std::optional<Failure> run(std::size_t length, Split split, Evaluate&& evaluate)
             }
             if (o.failure || o.thrown.kind != Thrown::Kind::None) {
                 std::size_t seen = first_failed.load(std::memory_order_relaxed);
-                while (t < seen && !first_failed.compare_exchange_weak(seen, t, std::memory_order_relaxed)) {
-                }
+                while (t < seen && !first_failed.compare_exchange_weak(seen, t, std::memory_order_relaxed)) {}
             }
         }
     };
@@ -169,9 +168,8 @@ std::optional<Failure> inverse_all(const piecewise::Interp<X, F>& table, piecewi
 // Interp::forward_columns under a split, column j of element i at
 // out[j·length + i].
 template <class X, class F>
-std::optional<Failure> forward_columns(const piecewise::Interp<X, F>& table, piecewise::Strided<X> query,
-                                       const F* more, std::size_t columns, F* out, Split split,
-                                       const piecewise::Rules<F>& rules) {
+std::optional<Failure> forward_columns(const piecewise::Interp<X, F>& table, piecewise::Strided<X> query, const F* more,
+                                       std::size_t columns, F* out, Split split, const piecewise::Rules<F>& rules) {
     return run(query.length, split, [&](std::size_t begin, std::size_t end) {
         std::optional<Failure> f =
             table.forward_columns(query.slice(begin, end), more, columns, query.length, out + begin, rules);

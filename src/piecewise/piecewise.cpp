@@ -96,8 +96,10 @@ private:
 
 template <class T>
 bool is_nan(T v) {
-    if constexpr (std::is_floating_point_v<T>) return v != v;
-    else return false;
+    if constexpr (std::is_floating_point_v<T>)
+        return v != v;
+    else
+        return false;
 }
 
 // The whole-array loop shared by forward_all and inverse_all, over the axis
@@ -149,8 +151,10 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
                 continue;
             }
             const Result<V> r = plain(key, i);
-            if (r.ok) out[i] = r.value;
-            else if (!settle(i, r.error)) return failure;
+            if (r.ok)
+                out[i] = r.value;
+            else if (!settle(i, r.error))
+                return failure;
         }
         return std::nullopt;
     }
@@ -165,7 +169,8 @@ std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other,
             for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
         SearchResult found[kBatchBlock];
         if (batched) {
-            for (std::size_t b = 0; b < count; b += kBatch) locate.batch(keys + b, std::min(kBatch, count - b), found + b);
+            for (std::size_t b = 0; b < count; b += kBatch)
+                locate.batch(keys + b, std::min(kBatch, count - b), found + b);
             // Large tables: the other axis's knots of every key's segment are
             // fetched together, not one cache miss after another.
             if (n >= kPrefetchKnots)
@@ -399,7 +404,8 @@ typename Interp<X, F>::Stopped Interp<X, F>::outside(const Knots<K>& axis, const
 template <class X, class F>
 Result<F> Interp<X, F>::forward(X x, const Rules<F>& rules) const {
     F out{};
-    const std::optional<Failure> f = forward_all({reinterpret_cast<const unsigned char*>(&x), sizeof x, 1}, &out, rules);
+    const std::optional<Failure> f =
+        forward_all({reinterpret_cast<const unsigned char*>(&x), sizeof x, 1}, &out, rules);
     return f ? Result<F>::failure(f->error) : Result<F>::success(out);
 }
 

@@ -269,8 +269,10 @@ SearchResult search_from(const T* a, std::size_t n, T key, std::size_t hint) {
     }
     while (below < above) {
         const std::size_t mid = below + (above - below) / 2;
-        if (a[mid] < key) below = mid + 1;
-        else above = mid;
+        if (a[mid] < key)
+            below = mid + 1;
+        else
+            above = mid;
     }
     return {below, below < n && a[below] == key};
 }
@@ -428,7 +430,8 @@ private:
         if constexpr (std::is_same_v<F, f64>)
             if (once()) return kernels::forward_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, out, held);
         if (count < kernels::kShortRun) {
-            for (std::size_t j = 0; j < count; ++j) out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
+            for (std::size_t j = 0; j < count; ++j)
+                out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
             return;
         }
         kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, out);
@@ -440,7 +443,8 @@ private:
                 return kernels::inverse_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, method, out, held);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j) {
-                const std::optional<X> p = InverseScheme::inverse(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
+                const std::optional<X> p =
+                    InverseScheme::inverse(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], method);
                 if (!p) return j;
                 out[j] = *p;
             }
@@ -462,15 +466,18 @@ private:
 
     // Whether float answers are rounded once (integer values are exact).
     bool once() const {
-        if constexpr (std::is_same_v<F, f64>) return rounding_ == Rounding::Once;
-        else return false;
+        if constexpr (std::is_same_v<F, f64>)
+            return rounding_ == Rounding::Once;
+        else
+            return false;
     }
 
     // The answer for x strictly inside segment i of the values f (fp or a
     // value column).
     F interior(X x, std::size_t i, const F* f) const {
         if constexpr (std::is_same_v<F, f64>)
-            if (rounding_ == Rounding::Once) return schemes::rounded::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]).value;
+            if (rounding_ == Rounding::Once)
+                return schemes::rounded::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]).value;
         return ForwardScheme::forward(x, xp_[i - 1], f[i - 1], xp_[i], f[i]);
     }
 
@@ -480,8 +487,8 @@ private:
                             Method... method) const {
         if constexpr (std::is_same_v<F, f64>)
             if (rounding_ == Rounding::Once)
-                return schemes::rounded::extrapolate(keys, count, xp_[i - 1], f[i - 1], xp_[i], f[i], method...,
-                                                     lowest, highest, out);
+                return schemes::rounded::extrapolate(keys, count, xp_[i - 1], f[i - 1], xp_[i], f[i], method..., lowest,
+                                                     highest, out);
         return schemes::extrapolate(keys, count, xp_[i - 1], f[i - 1], xp_[i], f[i], method..., lowest, highest, out);
     }
 
@@ -521,8 +528,8 @@ private:
         InterpError error;
     };
     template <class K, class V, class Continue>
-    static Stopped outside(const Knots<K>& axis, const V* other, bool right, const Rules<V>& rules,
-                           std::size_t count, V* out, Continue&& extrapolate);
+    static Stopped outside(const Knots<K>& axis, const V* other, bool right, const Rules<V>& rules, std::size_t count,
+                           V* out, Continue&& extrapolate);
 
     Knots<X> xp_;
     Knots<F> fp_;

@@ -116,8 +116,8 @@ Value forward_exact(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
         return sum_sign(p, 3);
     };
     const auto above_middle = [&](f64 c, f64 c2) {
-        const Product p[] = {{a.magnitude, a.negative, f0, 1}, {b.magnitude, b.negative, f1, 1}, {d, true, c},
-                             {d, true, c2}};
+        const Product p[] = {
+            {a.magnitude, a.negative, f0, 1}, {b.magnitude, b.negative, f1, 1}, {d, true, c}, {d, true, c2}};
         return sum_sign(p, 4);
     };
     // The largest double r <= v, searched among the doubles in order: from a
@@ -133,20 +133,26 @@ Value forward_exact(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
     }
     if (above(from_order(lo)) < 0) {  // v < -largest: -largest, or beyond it past the middle (ties to the even 2^1024)
         // the middle of -largest and -2^1024 is -largest - 2^970
-        const Product p[] = {{a.magnitude, a.negative, f0}, {b.magnitude, b.negative, f1},
-                             {d, true, from_order(lo)}, {d, false, 0x1p970}};
+        const Product p[] = {{a.magnitude, a.negative, f0},
+                             {b.magnitude, b.negative, f1},
+                             {d, true, from_order(lo)},
+                             {d, false, 0x1p970}};
         return sum_sign(p, 4) > 0 ? Value{from_order(lo), false} : Value{0.0, true};
     }
     if (above(from_order(hi)) >= 0) {  // v >= largest
-        const Product p[] = {{a.magnitude, a.negative, f0}, {b.magnitude, b.negative, f1},
-                             {d, true, from_order(hi)}, {d, true, 0x1p970}};
+        const Product p[] = {{a.magnitude, a.negative, f0},
+                             {b.magnitude, b.negative, f1},
+                             {d, true, from_order(hi)},
+                             {d, true, 0x1p970}};
         return sum_sign(p, 4) < 0 ? Value{from_order(hi), false} : Value{0.0, true};
     }
     // (the span of orders reaches 2^64 - 2^53: counted unsigned)
     while (static_cast<u64>(hi) - static_cast<u64>(lo) > 1) {
         const i64 mid = lo + static_cast<i64>((static_cast<u64>(hi) - static_cast<u64>(lo)) / 2);
-        if (above(from_order(mid)) >= 0) lo = mid;
-        else hi = mid;
+        if (above(from_order(mid)) >= 0)
+            lo = mid;
+        else
+            hi = mid;
     }
     const f64 below = from_order(lo), next = from_order(hi);
     if (above(below) == 0) return {below == 0 ? 0.0 : below, false};
@@ -179,17 +185,22 @@ std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseM
     // halves: k >= 0 and k < 0 (magnitudes).
     // First a window of whole numbers around a double estimate of u, where
     // it holds u: a few products instead of a bisection over the range.
-    const auto as_signed = [](i64 k) { return k < 0 ? Signed{0 - static_cast<u64>(k), true} : Signed{static_cast<u64>(k), false}; };
-    const f64 estimate = std::floor((delta.negative ? -static_cast<f64>(delta.magnitude) : static_cast<f64>(delta.magnitude)) *
-                                    ((f - f0) / (f1 - f0)));
+    const auto as_signed = [](i64 k) {
+        return k < 0 ? Signed{0 - static_cast<u64>(k), true} : Signed{static_cast<u64>(k), false};
+    };
+    const f64 estimate =
+        std::floor((delta.negative ? -static_cast<f64>(delta.magnitude) : static_cast<f64>(delta.magnitude)) *
+                   ((f - f0) / (f1 - f0)));
     std::optional<Signed> window_floor;
     if (std::fabs(estimate) < 0x1p62) {
         i64 lo = static_cast<i64>(estimate) - 4, hi = static_cast<i64>(estimate) + 5;  // S(lo) >= 0 > S(hi) wanted
         if (s(as_signed(lo), false) >= 0 && s(as_signed(hi), false) < 0) {
             while (hi - lo > 1) {
                 const i64 mid = lo + (hi - lo) / 2;
-                if (s(as_signed(mid), false) >= 0) lo = mid;
-                else hi = mid;
+                if (s(as_signed(mid), false) >= 0)
+                    lo = mid;
+                else
+                    hi = mid;
             }
             window_floor = as_signed(lo);
         }
@@ -214,12 +225,14 @@ std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseM
         } else {
             while (hi - lo > 1) {
                 const u64 mid = lo + (hi - lo) / 2;
-                if (s({mid, false}, false) >= 0) lo = mid;
-                else hi = mid;
+                if (s({mid, false}, false) >= 0)
+                    lo = mid;
+                else
+                    hi = mid;
             }
             floor_k = {lo, false};
         }
-    } else {  // u < 0: the smallest magnitude m with S(-m) >= 0, floor = -m
+    } else {                       // u < 0: the smallest magnitude m with S(-m) >= 0, floor = -m
         u64 lo = 0, hi = ~u64{0};  // S(-lo) < 0
         if (s({hi, true}, false) < 0) {
             overflow = true;
@@ -227,8 +240,10 @@ std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseM
         }
         while (hi - lo > 1) {
             const u64 mid = lo + (hi - lo) / 2;
-            if (s({mid, true}, false) >= 0) hi = mid;
-            else lo = mid;
+            if (s({mid, true}, false) >= 0)
+                hi = mid;
+            else
+                lo = mid;
         }
         floor_k = {hi, true};
     }
@@ -313,7 +328,7 @@ Split split(Signed v) {
 // twice it): a bound's factor without a division. k and v keep the result
 // normal (the callers' k and ranges do).
 f64 power_over(int k, f64 v) {
-    const int field = static_cast<int>(std::bit_cast<u64>(v) >> 52);  // v in [2^(field - 1023), 2^(field - 1022))
+    const int field = static_cast<int>(std::bit_cast<u64>(v) >> 52);      // v in [2^(field - 1023), 2^(field - 1022))
     return std::bit_cast<f64>(static_cast<u64>(2046 + k - field) << 52);  // 2^(k - (field - 1023))
 }
 
@@ -496,8 +511,10 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
         case InverseMethod::Ffill: break;
         case InverseMethod::Bfill: ++k; break;
         case InverseMethod::Nearest:
-            if (fraction - e > 0.5) ++k;
-            else if (!(fraction + e < 0.5)) return undecided;  // near a half
+            if (fraction - e > 0.5)
+                ++k;
+            else if (!(fraction + e < 0.5))
+                return undecided;  // near a half
             break;
     }
     return at(k);
@@ -623,8 +640,7 @@ void forward(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f6
     });
 }
 
-std::size_t inverse(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
-                    u64* out) {
+std::size_t inverse(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64* out) {
     return inverse_keys(f, count, x0, f0, x1, f1, method, [&](std::size_t j, std::optional<u64> p, bool) {
         if (!p) return false;  // NotFound: between x0 and x1, never an overflow
         out[j] = *p;
@@ -632,8 +648,7 @@ std::size_t inverse(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64
     });
 }
 
-Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest,
-                 f64* out) {
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest, f64* out) {
     bool over = false;
     const std::size_t answered = forward_keys(x, count, x0, f0, x1, f1, [&](std::size_t j, Value r) {
         over = r.overflow || r.value < lowest || r.value > highest;
@@ -655,8 +670,10 @@ Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1
         const std::size_t start = done;
         done += inverse_keys(f + start, finite - start, x0, f0, x1, f1, method,
                              [&](std::size_t j, std::optional<u64> p, bool overflow) {
-                                 if (!p) status = overflow ? Beyond::Overflow : Beyond::NotFound;
-                                 else if (*p < lowest || *p > highest) status = Beyond::Overflow;
+                                 if (!p)
+                                     status = overflow ? Beyond::Overflow : Beyond::NotFound;
+                                 else if (*p < lowest || *p > highest)
+                                     status = Beyond::Overflow;
                                  if (status != Beyond::Ok) return false;
                                  out[start + j] = *p;
                                  return true;

@@ -70,15 +70,13 @@ std::optional<u64> inverse(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod 
 // f1; inverse, values strictly inside (f0, f1), up to the first without a
 // whole position (Exact), returning how many were answered.
 void forward(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64* out);
-std::size_t inverse(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
-                    u64* out);
+std::size_t inverse(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64* out);
 
 // Keys beyond the segment, continued into out: as schemes::extrapolate, an
 // answer outside [lowest, highest] (or beyond the largest double, or a
 // non-finite value to the inverse) is Overflow, and the inverse's Exact
 // stops at NotFound.
-Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest,
-                 f64* out);
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest, f64* out);
 Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64 lowest,
                  u64 highest, u64* out);
 

@@ -89,8 +89,7 @@ RUST_ALWAYS_INLINE bool quotient(u128 n, u64 d, const wide::Divisor& prepared, u
     return M != InverseMethod::Exact || qr.r == 0;
 }
 
-Stop extrapolate(const u64* x, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, i64 lowest, i64 highest,
-                 i64* out) {
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, i64 lowest, i64 highest, i64* out) {
     const u64 d = x1 - x0, m0 = magnitude_of(f0), m1 = magnitude_of(f1);
     const wide::Divisor prepared = wide::prepare(d);
     for (std::size_t j = 0; j < count; ++j) {
@@ -134,8 +133,8 @@ Stop inverse_beyond(const i64* f, std::size_t count, u64 x0, u64 x1, u64 b0, u64
     return {count, Beyond::Ok};
 }
 
-Stop extrapolate(const i64* f, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method,
-                 u64 lowest, u64 highest, u64* out) {
+Stop extrapolate(const i64* f, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method, u64 lowest,
+                 u64 highest, u64* out) {
     const u64 b0 = biased(f0), b1 = biased(f1);
     const bool right = count > 0 && biased(f[0]) > b1;  // every key of the run is beyond the same end
     const auto run = [&]<InverseMethod M>() {
@@ -151,8 +150,7 @@ Stop extrapolate(const i64* f, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1
     return run.template operator()<InverseMethod::Bfill>();
 }
 
-Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest,
-                 f64* out) {
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest, f64* out) {
     using extended::F80;
     const F80 F0 = F80::from_f64(f0), F1 = F80::from_f64(f1);  // f0 checked first
     const F80 d = F80::from_u64(x1 - x0);
@@ -171,8 +169,8 @@ Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1
     return {count, Beyond::Ok};
 }
 
-Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
-                 u64 lowest, u64 highest, u64* out) {
+Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64 lowest,
+                 u64 highest, u64* out) {
     using extended::F80;
     const F80 F0 = F80::from_f64(f0), F1 = F80::from_f64(f1);  // f0 checked first
     const F80 X0 = F80::from_u64(x0), X1 = F80::from_u64(x1), d = F1 - F0;

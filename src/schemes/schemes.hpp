@@ -152,8 +152,8 @@ struct Forward<u64, f64> {
         const bool zero0 = (d0.field | d0.frac) == 0, zero1 = (d1.field | d1.frac) == 0;
         // One prvalue, so that the caller's storage is written directly (see
         // the inverse).
-        const Terms terms = zero0   ? (zero1 ? Terms::None : Terms::Right)
-                            : zero1 ? Terms::Left
+        const Terms terms = zero0              ? (zero1 ? Terms::None : Terms::Right)
+                            : zero1            ? Terms::Left
                             : d0.neg == d1.neg ? Terms::Sum
                                                : Terms::Difference;
         return {x0,
@@ -343,9 +343,8 @@ public:
         const Gaps g{difference(f1, s1, f, sf), difference(f, sf, f0, s0)};
         const Magnitude d = difference(f1, s1, f0, s0), X0 = positive(x0), X1 = positive(x1);
         u64 x = 0;
-        const bool found = with_kernel(terms_of(x0, x1), method, [&]<Terms T, InverseMethod M>() {
-            return position<T, M>(X0, X1, g, d, x);
-        });
+        const bool found = with_kernel(terms_of(x0, x1), method,
+                                       [&]<Terms T, InverseMethod M>() { return position<T, M>(X0, X1, g, d, x); });
         if (!found) return std::nullopt;
         return x;
     }
@@ -377,21 +376,19 @@ struct Stop {
 //
 // Integer forward: (f0·(x1 - x) + f1·(x - x0)) / (x1 - x0) rounded to
 // nearest, ties to even; x0 < x1.
-Stop extrapolate(const u64* x, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, i64 lowest, i64 highest,
-                 i64* out);
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, i64 lowest, i64 highest, i64* out);
 // Float forward: the steps with signed a = X1 - X and b = X - X0 (exact),
 // truncated toward zero; x0 < x1. An answer from 2^1024 up in magnitude is
 // Overflow. A non-finite knot value is fatal, f0 first, as inside.
-Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest,
-                 f64* out);
+Stop extrapolate(const u64* x, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, f64 lowest, f64 highest, f64* out);
 // Integer inverse: (x0·(f1 - f) + x1·(f - f0)) / (f1 - f0) rounded by the
 // method (numerically: Ffill toward the smaller position); f0 < f1. NotFound
 // under Exact where it is not whole; a negative position is Overflow.
-Stop extrapolate(const i64* f, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method,
-                 u64 lowest, u64 highest, u64* out);
+Stop extrapolate(const i64* f, std::size_t count, u64 x0, i64 f0, u64 x1, i64 f1, InverseMethod method, u64 lowest,
+                 u64 highest, u64* out);
 // Float inverse: the steps, then the method's rounding of q; a non-finite
 // knot value is fatal (f0 first), a non-finite f Overflow.
-Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method,
-                 u64 lowest, u64 highest, u64* out);
+Stop extrapolate(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, u64 lowest,
+                 u64 highest, u64* out);
 
 }  // namespace rust::schemes

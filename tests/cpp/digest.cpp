@@ -281,8 +281,10 @@ void beyond_ends(Stream& s, std::vector<T>& q, const std::vector<T>& axis) {
 
 template <class V>
 V any_fill(Stream& s) {
-    if constexpr (std::is_same_v<V, f64>) return s.one_in(4) ? std::numeric_limits<f64>::quiet_NaN() : any_f64(s);
-    else return static_cast<V>(any_u64(s));
+    if constexpr (std::is_same_v<V, f64>)
+        return s.one_in(4) ? std::numeric_limits<f64>::quiet_NaN() : any_f64(s);
+    else
+        return static_cast<V>(any_u64(s));
 }
 
 // Rules drawn from the stream: each side any rule, `missing` raising or a fill.
@@ -332,15 +334,18 @@ void one_table(Stream& s, Digest& d, bool beyond, Rounding rounding) {
             d, xq, [&](u64 x) { return tf.forward(x, rf); },
             [&](Strided<u64> q, f64* o) { return rust::parallel::forward_all(tf, q, o, kSplit, rf); });
     } else {
-        evaluate<u64, i64, u64, i64>(d, xq, [&](u64 x) { return ti.forward(x); },
-                                     [&](Strided<u64> q, i64* o) { return rust::parallel::forward_all(ti, q, o, kSplit); });
-        evaluate<u64, f64, u64, f64>(d, xq, [&](u64 x) { return tf.forward(x); },
-                                     [&](Strided<u64> q, f64* o) { return rust::parallel::forward_all(tf, q, o, kSplit); });
+        evaluate<u64, i64, u64, i64>(
+            d, xq, [&](u64 x) { return ti.forward(x); },
+            [&](Strided<u64> q, i64* o) { return rust::parallel::forward_all(ti, q, o, kSplit); });
+        evaluate<u64, f64, u64, f64>(
+            d, xq, [&](u64 x) { return tf.forward(x); },
+            [&](Strided<u64> q, f64* o) { return rust::parallel::forward_all(tf, q, o, kSplit); });
     }
 
     std::vector<i64> iq = value_queries(s, fi);
     std::vector<f64> fq = double_queries(s, ff);
-    if (s.one_in(8)) fq.insert(fq.begin() + static_cast<std::ptrdiff_t>(s.below(fq.size())), std::numeric_limits<f64>::quiet_NaN());
+    if (s.one_in(8))
+        fq.insert(fq.begin() + static_cast<std::ptrdiff_t>(s.below(fq.size())), std::numeric_limits<f64>::quiet_NaN());
     if (beyond) {
         beyond_ends(s, iq, fi);
         beyond_ends(s, fq, ff);
@@ -356,10 +361,12 @@ void one_table(Stream& s, Digest& d, bool beyond, Rounding rounding) {
                 [&](Strided<f64> q, u64* o) { return rust::parallel::inverse_all(tf, q, m, o, kSplit, rf); });
             continue;
         }
-        evaluate<u64, i64, i64, u64>(d, iq, [&](i64 f) { return ti.inverse(f, m); },
-                                     [&](Strided<i64> q, u64* o) { return rust::parallel::inverse_all(ti, q, m, o, kSplit); });
-        evaluate<u64, f64, f64, u64>(d, fq, [&](f64 f) { return tf.inverse(f, m); },
-                                     [&](Strided<f64> q, u64* o) { return rust::parallel::inverse_all(tf, q, m, o, kSplit); });
+        evaluate<u64, i64, i64, u64>(
+            d, iq, [&](i64 f) { return ti.inverse(f, m); },
+            [&](Strided<i64> q, u64* o) { return rust::parallel::inverse_all(ti, q, m, o, kSplit); });
+        evaluate<u64, f64, f64, u64>(
+            d, fq, [&](f64 f) { return tf.inverse(f, m); },
+            [&](Strided<f64> q, u64* o) { return rust::parallel::inverse_all(tf, q, m, o, kSplit); });
     }
 }
 

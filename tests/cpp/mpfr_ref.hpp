@@ -15,8 +15,8 @@
 
 namespace ref {
 
-using rust::extended::F80;
 using rust::u64;
+using rust::extended::F80;
 
 // Exponents far wider than any operand the tests form.
 inline void widen_exponent_range() {

@@ -14,8 +14,8 @@
 
 namespace gen {
 
-using rust::extended::F80;
 using rust::u64;
+using rust::extended::F80;
 
 // One seed per test binary run, printed so that a failure can be replayed
 // with RUST_TEST_SEED.
@@ -47,7 +47,9 @@ public:
     // A 64-bit pattern: uniform, runs of ones and zeros, or one of the edges.
     u64 pattern() {
         switch (below(8)) {
-            case 0: case 1: case 2: return bits();
+            case 0:
+            case 1:
+            case 2: return bits();
             case 3: {  // a run of ones somewhere
                 const unsigned lo = static_cast<unsigned>(below(64)), len = 1 + static_cast<unsigned>(below(64 - lo));
                 const u64 run = len == 64 ? ~u64{0} : ((u64{1} << len) - 1);
@@ -64,8 +66,17 @@ public:
             case 5: return bits() & bits() & bits();  // sparse
             case 6: return bits() | bits() | bits();  // dense
             default: {
-                static constexpr u64 edges[] = {0, 1, 2, 3, (u64{1} << 63) - 1, u64{1} << 63, (u64{1} << 63) + 1,
-                                                ~u64{0}, ~u64{0} - 1, u64{1} << 62, (u64{1} << 62) | 1};
+                static constexpr u64 edges[] = {0,
+                                                1,
+                                                2,
+                                                3,
+                                                (u64{1} << 63) - 1,
+                                                u64{1} << 63,
+                                                (u64{1} << 63) + 1,
+                                                ~u64{0},
+                                                ~u64{0} - 1,
+                                                u64{1} << 62,
+                                                (u64{1} << 62) | 1};
                 return edges[below(std::size(edges))];
             }
         }
@@ -78,7 +89,8 @@ public:
     std::int64_t gap() {
         static constexpr std::int64_t gaps[] = {0, 1, 2, 62, 63, 64, 65, 66, 126, 127, 128, 129, 130};
         switch (below(4)) {
-            case 0: case 1: return gaps[below(std::size(gaps))];
+            case 0:
+            case 1: return gaps[below(std::size(gaps))];
             case 2: return range(0, 200);
             default: return range(200, 5000);
         }
@@ -125,7 +137,10 @@ public:
     // cancelling (equal or nearly equal), or built around a rounding tie.
     void pair(F80& a, F80& b) {
         switch (below(8)) {
-            case 0: a = any_finite(); b = any_finite(); return;
+            case 0:
+                a = any_finite();
+                b = any_finite();
+                return;
             case 1: {  // cancellation to zero or to a tiny result
                 a = any_finite();
                 const u64 delta = below(3) == 0 ? 0 : below(1u << below(20));

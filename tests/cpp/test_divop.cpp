@@ -26,16 +26,16 @@ struct Case {
 TEST(DivRound, KnownAnswers) {
     const std::nullopt_t no = std::nullopt;
     const Case cases[] = {
-        {10, 4, no, 2, 2, 3},    // 2.5, tie on even q
-        {14, 4, no, 4, 3, 4},    // 3.5, tie on odd q
-        {9, 4, no, 2, 2, 3},     // 2.25
-        {11, 4, no, 3, 2, 3},    // 2.75
-        {12, 4, 3, 3, 3, 3},     // remainder 0
-        {15, 4, no, 4, 3, 4},    // remainder d - 1
-        {0, 7, 0, 0, 0, 0},      // zero numerator
-        {1, 2, no, 0, 0, 1},     // 0.5 ties to 0
-        {3, 2, no, 2, 1, 2},     // 1.5 ties to 2
-        {U128(kMax - 1, kMax), kMax, no, U128(1, 0), kMax, U128(1, 0)},  // d·(2^64 - 1) + d - 1
+        {10, 4, no, 2, 2, 3},                                                   // 2.5, tie on even q
+        {14, 4, no, 4, 3, 4},                                                   // 3.5, tie on odd q
+        {9, 4, no, 2, 2, 3},                                                    // 2.25
+        {11, 4, no, 3, 2, 3},                                                   // 2.75
+        {12, 4, 3, 3, 3, 3},                                                    // remainder 0
+        {15, 4, no, 4, 3, 4},                                                   // remainder d - 1
+        {0, 7, 0, 0, 0, 0},                                                     // zero numerator
+        {1, 2, no, 0, 0, 1},                                                    // 0.5 ties to 0
+        {3, 2, no, 2, 1, 2},                                                    // 1.5 ties to 2
+        {U128(kMax - 1, kMax), kMax, no, U128(1, 0), kMax, U128(1, 0)},         // d·(2^64 - 1) + d - 1
         {U128(kMax, 0), kMax, U128(1, 0), U128(1, 0), U128(1, 0), U128(1, 0)},  // exactly 2^64
         {kMax128, 1, kMax128, kMax128, kMax128, kMax128},
         {kMax128, 2, no, U128(kMax >> 1, kMax) + 1, U128(kMax >> 1, kMax), U128(kMax >> 1, kMax) + 1},  // odd q, tie
@@ -56,8 +56,9 @@ TEST(DivRound, KnownAnswers) {
             EXPECT_EQ(div_round(c.n, d, InverseMethod::Bfill), c.bfill);
             // quotients that fit a word rounded either way, by d and by d prepared
             if (rust::wide::high(c.n) < d && c.bfill <= U128(0, kMax))
-                for (const auto& [m, want] : {std::pair{InverseMethod::Exact, c.exact}, std::pair{InverseMethod::Nearest, c.nearest},
-                                              std::pair{InverseMethod::Ffill, c.ffill}, std::pair{InverseMethod::Bfill, c.bfill}}) {
+                for (const auto& [m, want] :
+                     {std::pair{InverseMethod::Exact, c.exact}, std::pair{InverseMethod::Nearest, c.nearest},
+                      std::pair{InverseMethod::Ffill, c.ffill}, std::pair{InverseMethod::Bfill, c.bfill}}) {
                     u64 q = 0, p = 0;
                     const bool found = rust::divop::div_round_within(c.n, d, m, q);
                     EXPECT_EQ(rust::divop::div_round_within(c.n, rust::wide::prepare(d), m, p), found);
@@ -100,8 +101,8 @@ TEST(DivRound, RandomTiesAgainstDefinition) {
         ASSERT_EQ(div_round(n, d, InverseMethod::Ffill), u128{q});
         ASSERT_EQ(div_round(n, d, InverseMethod::Bfill), u128{q} + 1);
         ASSERT_EQ(div_round(n, d, InverseMethod::Exact), std::nullopt);
-        ASSERT_EQ(div_round(n - 1, d, InverseMethod::Nearest), u128{q});       // just below the tie
-        ASSERT_EQ(div_round(n + 1, d, InverseMethod::Nearest), u128{q} + 1);   // just above
+        ASSERT_EQ(div_round(n - 1, d, InverseMethod::Nearest), u128{q});      // just below the tie
+        ASSERT_EQ(div_round(n + 1, d, InverseMethod::Nearest), u128{q} + 1);  // just above
         u64 w = 0;
         if (q != kMax) {
             ASSERT_TRUE(rust::divop::div_round_within(n, d, InverseMethod::Nearest, w) && u128{w} == expected);

@@ -26,9 +26,9 @@
 
 namespace {
 
-using rust::InverseMethod;
 using rust::f64;
 using rust::i64;
+using rust::InverseMethod;
 using rust::u64;
 using rust::piecewise::InterpError;
 using rust::piecewise::Rule;
@@ -216,8 +216,8 @@ struct Reference {
             const bool right = x > xp[n - 1];
             return outside(*rules, right, fp, [&](std::size_t i) -> Outcome {
                 if constexpr (std::is_same_v<F, i64>) {
-                    const std::optional<i64> v = ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i], rules->lowest,
-                                                                 rules->highest);
+                    const std::optional<i64> v =
+                        ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i], rules->lowest, rules->highest);
                     return v ? value(*v) : error(InterpError::Overflow);
                 } else {
                     return mp.forward_beyond(x, xp[i - 1], fp[i - 1], xp[i], fp[i]);
@@ -227,8 +227,10 @@ struct Reference {
         std::size_t i = 1;
         while (xp[i] < x) ++i;
         ++interior;
-        if constexpr (std::is_same_v<F, i64>) return value(*ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]));
-        else return mp.forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]);
+        if constexpr (std::is_same_v<F, i64>)
+            return value(*ref_int_forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]));
+        else
+            return mp.forward(x, xp[i - 1], fp[i - 1], xp[i], fp[i]);
     }
 
     Outcome inverse(F f, InverseMethod m, const Rules<u64>* rules = nullptr) const {
@@ -348,7 +350,9 @@ struct Tables {
             switch (where) {
                 case 0: f = static_cast<f64>(static_cast<i64>(g.below(8 * n + 8)) - static_cast<i64>(4 * n)) / 4; break;
                 case 1: f = g.any_double(); break;
-                case 2: f = std::ldexp(static_cast<f64>(g.below(1 << 20)), static_cast<int>(g.range(-1080, -1040))); break;
+                case 2:
+                    f = std::ldexp(static_cast<f64>(g.below(1 << 20)), static_cast<int>(g.range(-1080, -1040)));
+                    break;
                 default: f = g.any_double(g.below(8) == 0); break;  // now and then inf or NaN
             }
         }
@@ -407,7 +411,8 @@ struct Tables {
                     const f64 next = i + 1 < fp.size() ? fp[i + 1] : fp[i];
                     return fp[i] / 2 + next / 2;
                 }
-                default: return fp.front() + (fp.back() - fp.front()) * (static_cast<f64>(g.below(1 << 20)) / (1 << 20));
+                default:
+                    return fp.front() + (fp.back() - fp.front()) * (static_cast<f64>(g.below(1 << 20)) / (1 << 20));
             }
         }
     }
@@ -420,8 +425,10 @@ template <class V>
 Rules<V> draw_rules(gen::Gen& g) {
     Rules<V> r;
     const auto fill = [&]() -> V {
-        if constexpr (std::is_same_v<V, f64>) return g.below(4) == 0 ? std::nan("") : g.any_double();
-        else return static_cast<V>(g.any_u64());
+        if constexpr (std::is_same_v<V, f64>)
+            return g.below(4) == 0 ? std::nan("") : g.any_double();
+        else
+            return static_cast<V>(g.any_u64());
     };
     for (auto* side : {&r.left, &r.right}) {
         side->rule = static_cast<Rule>(g.below(4));
@@ -503,8 +510,8 @@ u64 compare_whole_array(const std::vector<K>& keys, Eval&& all, Ref&& reference,
             const Outcome a = value(out[i]), b = reference(keys[i]);
             if (!(a == b) && ++mismatches <= 5)
                 ADD_FAILURE() << what << " whole array, key " << i << " of " << keys.size() << ": " << a.show()
-                              << " vs " << b.show() << " (" << rust::kernels::name(rust::kernels::active())
-                              << ", seed " << gen::seed() << ")";
+                              << " vs " << b.show() << " (" << rust::kernels::name(rust::kernels::active()) << ", seed "
+                              << gen::seed() << ")";
         }
         if (!f) break;
         const Outcome a = error(f->error), b = reference(keys[end]);
@@ -525,8 +532,10 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
         const std::size_t n = t.size();
         std::vector<u64> xp = t.positions(n);
         std::vector<F> fp;
-        if constexpr (std::is_same_v<F, i64>) fp = t.int_values(n);
-        else fp = t.float_values(n);
+        if constexpr (std::is_same_v<F, i64>)
+            fp = t.int_values(n);
+        else
+            fp = t.float_values(n);
         fp.resize(xp.size(), fp.empty() ? F{} : fp.back());  // dedup may shorten either axis
         xp.resize(fp.size());
         const Reference<F> reference{xp, fp, mp, interior};
@@ -555,8 +564,10 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
         if constexpr (std::is_same_v<F, f64>) {
             const u64 span = (u64{1} << (1 + t.g.below(62))) + (t.g.coin() ? 0 : 1);
             const u64 x0 = t.g.any_u64() % (~u64{0} - span);
-            const auto few_bits = [&] { return std::ldexp(static_cast<f64>(static_cast<i64>(t.g.below(64)) - 32),
-                                                          static_cast<int>(t.g.range(-40, 40))); };
+            const auto few_bits = [&] {
+                return std::ldexp(static_cast<f64>(static_cast<i64>(t.g.below(64)) - 32),
+                                  static_cast<int>(t.g.range(-40, 40)));
+            };
             const std::vector<u64> bx{x0, x0 + span};
             const std::vector<f64> bf{few_bits(), few_bits()};
             const Reference<F> boundary{bx, bf, mp, interior};
@@ -564,8 +575,7 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
             std::vector<u64> xs;
             for (u64 j = 1; j < 64 && j < span; ++j)
                 xs.push_back(x0 + (t.g.coin() ? j : (span >> (1 + t.g.below(20))) * (1 + t.g.below(3))) % span);
-            xs.erase(std::remove_if(xs.begin(), xs.end(), [&](u64 x) { return x <= x0 || x >= x0 + span; }),
-                     xs.end());
+            xs.erase(std::remove_if(xs.begin(), xs.end(), [&](u64 x) { return x <= x0 || x >= x0 + span; }), xs.end());
             std::sort(xs.begin(), xs.end());
             mismatches += compare_whole_array<u64, F>(
                 xs, [&](auto view, F* out) { return bt.forward_all(view, out); },
@@ -618,7 +628,8 @@ void run_differential(u64 salt, u64 tables, u64 queries_per_table, u64& evaluati
                 // the first of the two columns' errors at that key
                 const u64 x = xs[start + done];
                 const Outcome a = reference.forward(x, &rf), b = second.forward(x, &rf), e = error(f->error);
-                if (!((b.kind == Outcome::Error && e == b) || (b.kind == Outcome::Value && e == a)) && ++mismatches <= 5)
+                if (!((b.kind == Outcome::Error && e == b) || (b.kind == Outcome::Value && e == a)) &&
+                    ++mismatches <= 5)
                     ADD_FAILURE() << "forward columns stop at key " << start + done << ": " << e.show() << " vs "
                                   << a.show() << ", " << b.show();
                 start += done + 1;
@@ -758,7 +769,9 @@ std::optional<f64> nearest_double(const mpq_t q) {
     return out == 0 ? 0.0 : out;
 }
 
-std::string show_rounded(std::optional<f64> v) { return v ? std::to_string(*v) + " (" + std::to_string(std::bit_cast<u64>(*v)) + ")" : "overflow"; }
+std::string show_rounded(std::optional<f64> v) {
+    return v ? std::to_string(*v) + " (" + std::to_string(std::bit_cast<u64>(*v)) + ")" : "overflow";
+}
 
 // Each form of the scheme against the exact answers: one key with the fast
 // path first and by the exact path alone, and a table of the segment's two
@@ -772,7 +785,8 @@ template <class T>
 bool same_answer(std::optional<T> a, std::optional<T> b) {
     if constexpr (std::is_same_v<T, f64>)
         return a.has_value() == b.has_value() && (!a || std::bit_cast<u64>(*a) == std::bit_cast<u64>(*b));
-    else return a == b;
+    else
+        return a == b;
 }
 
 TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
@@ -782,7 +796,8 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
     const rounded::Counts before = rounded::counts();
     const rust::kernels::FastPathCounts vector_before = rust::kernels::fast_path_counts();
     const auto report = [&](const std::string& what, const std::string& got, const std::string& want) {
-        if (++mismatches <= 5) ADD_FAILURE() << what << ": " << got << " vs " << want << " (seed " << gen::seed() << ")";
+        if (++mismatches <= 5)
+            ADD_FAILURE() << what << ": " << got << " vs " << want << " (seed " << gen::seed() << ")";
     };
     rust::piecewise::Rules<f64> extrapolated;
     extrapolated.left.rule = extrapolated.right.rule = rust::piecewise::Rule::Extrapolate;
@@ -790,7 +805,10 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
         u64 x0 = g.any_u64(), x1 = g.any_u64();
         switch (g.below(4)) {  // short spans, and nanosecond clocks
             case 0: x1 = x0 + 1 + g.below(g.coin() ? 4 : 1000); break;
-            case 1: x0 = (u64{1} << 63) + 1'700'000'000'000'000'000ull + g.below(1'000'000'000'000), x1 = x0 + 1 + g.below(u64{1} << 40); break;
+            case 1:
+                x0 = (u64{1} << 63) + 1'700'000'000'000'000'000ull + g.below(1'000'000'000'000),
+                x1 = x0 + 1 + g.below(u64{1} << 40);
+                break;
             default: break;
         }
         if (x0 == x1) continue;
@@ -798,10 +816,11 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
         f64 f0 = g.any_double(), f1 = g.any_double();
         switch (g.below(8)) {  // the hard places, and ordinary values
             case 0: f1 = std::nextafter(f0, g.coin() ? INFINITY : -INFINITY); break;  // midpoints at the centre
-            case 1: f1 = -f0; break;                                                    // a zero at the centre
+            case 1: f1 = -f0; break;                                                  // a zero at the centre
             case 2: f1 = std::ldexp(f0, static_cast<int>(g.range(-3, 3))); break;
             case 3: f1 = std::ldexp(static_cast<f64>(g.range(-8, 8)), static_cast<int>(g.range(-60, 60))); break;
-            case 4: case 5:  // decimals and seconds
+            case 4:
+            case 5:  // decimals and seconds
                 f0 = static_cast<f64>(g.range(-1'000'000, 1'000'000)) / 10;
                 f1 = f0 + static_cast<f64>(g.range(-1'000'000, 1'000'000)) / 1000;
                 break;
@@ -815,7 +834,7 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
             u64 x;
             switch (g.below(4)) {
                 case 0: x = x0 + d / 2 + (g.coin() ? 0 : g.below(3)) - 1; break;  // the centre and beside it
-                case 1: x = g.any_u64(); break;                                     // inside or beyond
+                case 1: x = g.any_u64(); break;                                   // inside or beyond
                 default: x = x0 + g.below(d + 1); break;
             }
             // v = (f0·(x1 - x) + f1·(x - x0)) / d
@@ -830,7 +849,9 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
             Rational::of(w.q_, d);
             mpq_div(v.q_, v.q_, w.q_);
             const std::optional<f64> want = nearest_double(v.q_);
-            const auto as_optional = [](rounded::Value r) { return r.overflow ? std::nullopt : std::optional<f64>(r.value); };
+            const auto as_optional = [](rounded::Value r) {
+                return r.overflow ? std::nullopt : std::optional<f64>(r.value);
+            };
             const std::string what = "forward(" + std::to_string(x) + ", " + std::to_string(x0) + ", " +
                                      std::to_string(f0) + ", " + std::to_string(x1) + ", " + std::to_string(f1) + ")";
             ++forwards;
@@ -857,10 +878,12 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
             for (std::size_t j : order) keys.push_back(inside[j]);
             std::vector<f64> out(keys.size());
             const Once table({x0, x1}, {f0, f1}, rust::piecewise::Rounding::Once);
-            EXPECT_FALSE(table.forward_all({reinterpret_cast<const unsigned char*>(keys.data()), sizeof(u64), keys.size()}, out.data()));
+            EXPECT_FALSE(table.forward_all(
+                {reinterpret_cast<const unsigned char*>(keys.data()), sizeof(u64), keys.size()}, out.data()));
             for (std::size_t j = 0; j < keys.size(); ++j)
                 if (std::bit_cast<u64>(out[j]) != std::bit_cast<u64>(inside_want[order[j]]))
-                    report("forward run at " + std::to_string(keys[j]), show_rounded(out[j]), show_rounded(inside_want[order[j]]));
+                    report("forward run at " + std::to_string(keys[j]), show_rounded(out[j]),
+                           show_rounded(inside_want[order[j]]));
         }
         // The inverse over f0 < f1: keys at the values of whole and half
         // positions where doubles hold them, and anywhere.
@@ -873,7 +896,8 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
             f64 f;
             switch (g.below(3)) {
                 case 0: {  // the value at a whole or half position (where a double holds it)
-                    const rounded::Value at = rounded::forward(x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
+                    const rounded::Value at =
+                        rounded::forward(x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
                     f = at.overflow ? f0 : at.value;
                     break;
                 }
@@ -908,7 +932,9 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
                 switch (m) {
                     case InverseMethod::Exact: found = whole; break;
                     case InverseMethod::Ffill: break;
-                    case InverseMethod::Bfill: if (!whole) mpz_add_ui(k, k, 1); break;
+                    case InverseMethod::Bfill:
+                        if (!whole) mpz_add_ui(k, k, 1);
+                        break;
                     case InverseMethod::Nearest:
                         if (to_half > 0 || (to_half == 0 && mpz_odd_p(fl))) mpz_add_ui(k, k, 1);
                         break;
@@ -934,7 +960,7 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
                     const std::optional<u64> got = exact_path ? rounded::inverse_exact(f, p0, f0, p1, f1, m, overflow)
                                                               : rounded::inverse(f, p0, f0, p1, f1, m, overflow);
                     ++inverses;
-                    const bool same = !found ? (!got && !overflow)
+                    const bool same = !found  ? (!got && !overflow)
                                       : !fits ? (!got && overflow)
                                               : (got && *got == want_p && !overflow);
                     if (!same) report(what + (exact_path ? " exact path" : ""), shown(got, overflow), want);
@@ -947,26 +973,33 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
                                        : r.error == (!found ? rust::piecewise::InterpError::NotFound
                                                             : rust::piecewise::InterpError::Overflow) &&
                                              !(found && fits);
-                if (!same) report(what + " by the table", r.ok ? std::to_string(r.value) : "error " + std::to_string(static_cast<int>(r.error)), want);
+                if (!same)
+                    report(what + " by the table",
+                           r.ok ? std::to_string(r.value) : "error " + std::to_string(static_cast<int>(r.error)), want);
             }
             mpz_clear(fl);
         }
         // A whole-array run of values inside, in order, by a method that always answers.
         std::vector<f64> values;
         for (int q = 0; q < 16; ++q) {  // anywhere, or at a whole position
-            const rounded::Value at = rounded::forward(x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
-            const f64 v = q % 2 == 0 && !at.overflow ? at.value : f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000;
+            const rounded::Value at =
+                rounded::forward(x0 + g.below(d + 1), x0, reversed ? f1 : f0, x1, reversed ? f0 : f1);
+            const f64 v =
+                q % 2 == 0 && !at.overflow ? at.value : f0 + (f1 - f0) * static_cast<f64>(g.below(1001)) / 1000;
             if (f0 <= v && v <= f1) values.push_back(v);
         }
         std::sort(values.begin(), values.end());
         std::vector<u64> out(values.size());
         const InverseMethod m = kMethods[1 + g.below(3)];
-        EXPECT_FALSE(table.inverse_all({reinterpret_cast<const unsigned char*>(values.data()), sizeof(f64), values.size()}, m, out.data()));
+        EXPECT_FALSE(table.inverse_all(
+            {reinterpret_cast<const unsigned char*>(values.data()), sizeof(f64), values.size()}, m, out.data()));
         for (std::size_t j = 0; j < values.size(); ++j) {
             if (!(f0 < values[j] && values[j] < f1)) continue;
             bool overflow = false;
             const std::optional<u64> want = rounded::inverse_exact(values[j], p0, f0, p1, f1, m, overflow);
-            if (!want || *want != out[j]) report("inverse run at " + std::to_string(values[j]), std::to_string(out[j]), want ? std::to_string(*want) : "none");
+            if (!want || *want != out[j])
+                report("inverse run at " + std::to_string(values[j]), std::to_string(out[j]),
+                       want ? std::to_string(*want) : "none");
         }
     }
     // Tables of many knots, keys in random order (and a few in short runs):
@@ -980,7 +1013,9 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
         for (std::size_t k = 0; k < n; ++k) {
             xp[k] = g.coin() ? g.any_u64() : 1'700'000'000'000'000'000ull + g.below(u64{1} << 40);
             switch (g.below(4)) {
-                case 0: fp[k] = k == 0 ? g.any_double() : std::nextafter(fp[k - 1], g.coin() ? INFINITY : -INFINITY); break;
+                case 0:
+                    fp[k] = k == 0 ? g.any_double() : std::nextafter(fp[k - 1], g.coin() ? INFINITY : -INFINITY);
+                    break;
                 case 1: fp[k] = k == 0 ? 1.0 : -fp[k - 1]; break;
                 case 2: fp[k] = static_cast<f64>(g.range(-1'000'000, 1'000'000)) / 10; break;
                 default: fp[k] = g.any_double(); break;
@@ -998,15 +1033,19 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
             if (x == xp[i] && g.coin()) x = xp[i - 1] + (xp[i] - xp[i - 1]) / 2;
         }
         if (g.coin()) std::sort(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(keys.size() / 2));
-        const Once table(rust::piecewise::Knots<u64>(xp.begin(), xp.end()), rust::piecewise::Knots<f64>(fp.begin(), fp.end()),
-                         rust::piecewise::Rounding::Once);
+        const Once table(rust::piecewise::Knots<u64>(xp.begin(), xp.end()),
+                         rust::piecewise::Knots<f64>(fp.begin(), fp.end()), rust::piecewise::Rounding::Once);
         std::vector<f64> out(keys.size());
-        EXPECT_FALSE(table.forward_all({reinterpret_cast<const unsigned char*>(keys.data()), sizeof(u64), keys.size()}, out.data()));
+        EXPECT_FALSE(table.forward_all({reinterpret_cast<const unsigned char*>(keys.data()), sizeof(u64), keys.size()},
+                                       out.data()));
         for (std::size_t j = 0; j < keys.size(); ++j) {
             const rust::piecewise::SearchResult s = rust::piecewise::search(xp.data(), xp.size(), keys[j]);
-            const f64 want = s.hit ? fp[s.index] : rounded::forward(keys[j], xp[s.index - 1], fp[s.index - 1], xp[s.index], fp[s.index]).value;
+            const f64 want =
+                s.hit ? fp[s.index]
+                      : rounded::forward(keys[j], xp[s.index - 1], fp[s.index - 1], xp[s.index], fp[s.index]).value;
             if (std::bit_cast<u64>(out[j]) != std::bit_cast<u64>(want))
-                report("forward over " + std::to_string(xp.size()) + " knots at " + std::to_string(keys[j]), show_rounded(out[j]), show_rounded(want));
+                report("forward over " + std::to_string(xp.size()) + " knots at " + std::to_string(keys[j]),
+                       show_rounded(out[j]), show_rounded(want));
         }
         // the inverse over the values in increasing order
         std::sort(fp.begin(), fp.end());
@@ -1016,15 +1055,16 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
         std::vector<f64> values(keys.size());
         for (f64& f : values) {
             const std::size_t i = 1 + g.below(fp.size() - 1);
-            const u64 span = xp[i] - xp[i - 1], near = g.below(3) == 0 ? std::min<u64>(span, 16) : span;  // near a knot, or anywhere
+            const u64 span = xp[i] - xp[i - 1],
+                      near = g.below(3) == 0 ? std::min<u64>(span, 16) : span;  // near a knot, or anywhere
             const u64 at = g.coin() ? xp[i - 1] + g.below(near + 1) : xp[i] - g.below(near + 1);
             f = g.coin() ? rounded::forward(at, xp[i - 1], fp[i - 1], xp[i], fp[i]).value
                          : fp[i - 1] + (fp[i] - fp[i - 1]) * static_cast<f64>(g.below(1001)) / 1000;
             if (!(fp[i - 1] <= f && f <= fp[i])) f = fp[i - 1];  // (a rounded step may pass the knot)
         }
         if (g.coin()) std::reverse(xp.begin(), xp.end());  // positions in either order
-        const Once rising(rust::piecewise::Knots<u64>(xp.begin(), xp.end()), rust::piecewise::Knots<f64>(fp.begin(), fp.end()),
-                          rust::piecewise::Rounding::Once);
+        const Once rising(rust::piecewise::Knots<u64>(xp.begin(), xp.end()),
+                          rust::piecewise::Knots<f64>(fp.begin(), fp.end()), rust::piecewise::Rounding::Once);
         const InverseMethod m = kMethods[g.below(4)];
         std::vector<u64> positions(values.size());
         const std::optional<rust::piecewise::Failure> failure = rising.inverse_all(
@@ -1034,15 +1074,18 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
             const rust::piecewise::SearchResult s = rust::piecewise::search(fp.data(), fp.size(), values[j]);
             bool overflow = false;
             const std::optional<u64> want = s.hit ? std::optional<u64>(xp[s.index])
-                                                  : rounded::inverse(values[j], xp[s.index - 1], fp[s.index - 1], xp[s.index], fp[s.index], m, overflow);
+                                                  : rounded::inverse(values[j], xp[s.index - 1], fp[s.index - 1],
+                                                                     xp[s.index], fp[s.index], m, overflow);
             if (want != positions[j])
-                report("inverse over " + std::to_string(fp.size()) + " knots at " + std::to_string(values[j]), std::to_string(positions[j]), want ? std::to_string(*want) : "none");
+                report("inverse over " + std::to_string(fp.size()) + " knots at " + std::to_string(values[j]),
+                       std::to_string(positions[j]), want ? std::to_string(*want) : "none");
         }
         if (failure) {  // only Exact stops, at a value without a whole position
             bool overflow = false;
             const rust::piecewise::SearchResult s = rust::piecewise::search(fp.data(), fp.size(), values[done]);
             EXPECT_EQ(m, InverseMethod::Exact);
-            EXPECT_TRUE(!s.hit && !rounded::inverse(values[done], xp[s.index - 1], fp[s.index - 1], xp[s.index], fp[s.index], m, overflow));
+            EXPECT_TRUE(!s.hit && !rounded::inverse(values[done], xp[s.index - 1], fp[s.index - 1], xp[s.index],
+                                                    fp[s.index], m, overflow));
         }
     }
     const rounded::Counts after = rounded::counts();
@@ -1050,8 +1093,9 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
     const u64 vector_keys = vector_after.rounded_keys - vector_before.rounded_keys;
     const u64 vector_exact = vector_after.rounded_exact - vector_before.rounded_exact;
     const u64 keys = after.keys - before.keys + vector_keys, exact = after.exact - before.exact + vector_exact;
-    std::printf("rounded once: %" PRIu64 " forwards, %" PRIu64 " inverses, %" PRIu64 " keys by the fast path's forms (%"
-                PRIu64 " by the vector kernels), %" PRIu64 " of them by the exact path, seed %" PRIu64 "\n",
+    std::printf("rounded once: %" PRIu64 " forwards, %" PRIu64 " inverses, %" PRIu64
+                " keys by the fast path's forms (%" PRIu64 " by the vector kernels), %" PRIu64
+                " of them by the exact path, seed %" PRIu64 "\n",
                 forwards, inverses, keys, vector_keys, exact, gen::seed());
     EXPECT_EQ(mismatches, 0u);
     if (std::get<0>(GetParam()) != rust::kernels::Target::Scalar) {

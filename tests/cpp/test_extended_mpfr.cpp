@@ -62,7 +62,9 @@ TEST_P(BinaryOp, MatchesMpfr) {
         g.pair(a, b);
         const F80 ours = apply(op, a, b), theirs = ref::binary(op, a, b);
         if (!ref::same(ours, theirs))
-            bad.report([&] { return ref::show(a) + " op " + ref::show(b) + ": " + ref::show(ours) + " vs " + ref::show(theirs); });
+            bad.report([&] {
+                return ref::show(a) + " op " + ref::show(b) + ": " + ref::show(ours) + " vs " + ref::show(theirs);
+            });
     }
     EXPECT_EQ(bad.count(), 0u);
 }
@@ -160,7 +162,9 @@ TEST_F(F80VersusMpfr, SchemeShapedChains) {
     auto check = [&](ref::Op op, const F80& a, const F80& b) {
         const F80 ours = apply(op, a, b), theirs = ref::binary(op, a, b);
         if (!ref::same(ours, theirs))
-            bad.report([&] { return ref::show(a) + " op " + ref::show(b) + ": " + ref::show(ours) + " vs " + ref::show(theirs); });
+            bad.report([&] {
+                return ref::show(a) + " op " + ref::show(b) + ": " + ref::show(ours) + " vs " + ref::show(theirs);
+            });
         return ours;
     };
     for (u64 i = 0; i < kPairs / 4; ++i) {

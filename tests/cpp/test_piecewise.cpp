@@ -12,10 +12,10 @@
 
 namespace {
 
-using rust::InverseMethod;
-using rust::Panic;
 using rust::f64;
 using rust::i64;
+using rust::InverseMethod;
+using rust::Panic;
 using rust::u64;
 using rust::piecewise::InterpError;
 using rust::piecewise::search;
@@ -92,11 +92,13 @@ TEST_P(ScanTargets, BlockedScanMatchesPlainLoop) {
     };
     auto equal = [](auto& a, auto& b) { b = a; };
     auto swapped = [](auto& a, auto& b) { std::swap(a, b); };
-    check([](std::size_t k) { return kTop - 100 + 3 * static_cast<u64>(k); }, std::vector<void (*)(u64&, u64&)>{equal, swapped});
-    check([](std::size_t k) { return static_cast<i64>(k) * 3 - 100; }, std::vector<void (*)(i64&, i64&)>{equal, swapped});
+    check([](std::size_t k) { return kTop - 100 + 3 * static_cast<u64>(k); },
+          std::vector<void (*)(u64&, u64&)>{equal, swapped});
+    check([](std::size_t k) { return static_cast<i64>(k) * 3 - 100; },
+          std::vector<void (*)(i64&, i64&)>{equal, swapped});
     check([](std::size_t k) { return static_cast<f64>(k) - 100.0; },
-          std::vector<void (*)(f64&, f64&)>{equal, swapped, [](f64& a, f64&) { a = kNaN; }, [](f64&, f64& b) { b = kNaN; },
-                                           [](f64& a, f64& b) { a = -0.0, b = 0.0; }});
+          std::vector<void (*)(f64&, f64&)>{equal, swapped, [](f64& a, f64&) { a = kNaN; },
+                                            [](f64&, f64& b) { b = kNaN; }, [](f64& a, f64& b) { a = -0.0, b = 0.0; }});
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, ScanTargets, ::testing::ValuesIn(kernel_targets::supported()),
@@ -161,7 +163,7 @@ TEST(Forward, IntegerTable) {
     EXPECT_EQ(wide.forward(kTop + 5).value, 100);  // segment 1 to 2, unsigned order
     EXPECT_EQ(wide.forward(kMax - 1).value, 200);
     const IntTable falling({0, 10, 20}, {10, 5, 5});  // fp need not increase
-    EXPECT_EQ(falling.forward(5).value, 8);  // 7.5 ties to even
+    EXPECT_EQ(falling.forward(5).value, 8);           // 7.5 ties to even
     EXPECT_EQ(falling.forward(15).value, 5);
 }
 
@@ -173,7 +175,8 @@ TEST(Forward, EmptyOneKnotAndNonIncreasing) {
     EXPECT_EQ(one.forward(6).error, InterpError::OutOfBounds);
     EXPECT_EQ(one.forward(8).error, InterpError::OutOfBounds);
     const IntTable repeated({1, 1, 2}, {0, 1, 2});
-    for (u64 x : {u64{0}, u64{1}, u64{2}, u64{100}}) EXPECT_EQ(repeated.forward(x).error, InterpError::NotStrictlyIncreasing);
+    for (u64 x : {u64{0}, u64{1}, u64{2}, u64{100}})
+        EXPECT_EQ(repeated.forward(x).error, InterpError::NotStrictlyIncreasing);
     const IntTable empty_bad_fp({5, 6}, {3, 1});  // fp irrelevant to forward
     EXPECT_TRUE(empty_bad_fp.forward(5).ok);
 }
@@ -182,7 +185,7 @@ TEST(Forward, FloatTable) {
     const FloatTable t({0, 2}, {kNaN, 1.0});
     EXPECT_TRUE(std::isnan(t.forward(0).value));  // knots answer bit for bit
     EXPECT_EQ(t.forward(2).value, 1.0);
-    EXPECT_THROW((void)t.forward(1), Panic);      // the scheme refuses the NaN
+    EXPECT_THROW((void)t.forward(1), Panic);  // the scheme refuses the NaN
     const FloatTable inf({0, 2}, {0.0, kInf});
     EXPECT_EQ(inf.forward(2).value, kInf);
     EXPECT_EQ(inf.forward(0).value, 0.0);

@@ -9,10 +9,10 @@
 
 namespace {
 
-using rust::InverseMethod;
-using rust::Panic;
 using rust::f64;
 using rust::i64;
+using rust::InverseMethod;
+using rust::Panic;
 using rust::u64;
 using IntForward = rust::schemes::Forward<u64, i64>;
 using IntInverse = rust::schemes::Inverse<i64, u64>;
@@ -35,16 +35,30 @@ struct ForwardCase {
 TEST(IntegerForward, KnownAnswers) {
     const ForwardCase cases[] = {
         // ties to even on positive and negative values
-        {0, 10, 0, 5, 1, 0}, {0, 10, 0, 5, 2, 1}, {0, 10, 0, 5, 3, 2}, {0, 10, 0, 5, 5, 2},
-        {0, 10, 0, 5, 7, 4}, {0, 10, 0, 5, 9, 4},
-        {0, 10, 0, -5, 1, 0}, {0, 10, 0, -5, 3, -2}, {0, 10, 0, -5, 5, -2}, {0, 10, 0, -5, 9, -4},
+        {0, 10, 0, 5, 1, 0},
+        {0, 10, 0, 5, 2, 1},
+        {0, 10, 0, 5, 3, 2},
+        {0, 10, 0, 5, 5, 2},
+        {0, 10, 0, 5, 7, 4},
+        {0, 10, 0, 5, 9, 4},
+        {0, 10, 0, -5, 1, 0},
+        {0, 10, 0, -5, 3, -2},
+        {0, 10, 0, -5, 5, -2},
+        {0, 10, 0, -5, 9, -4},
         // no ties
-        {0, 3, 0, 1, 1, 0}, {0, 3, 0, 1, 2, 1},
+        {0, 3, 0, 1, 1, 0},
+        {0, 3, 0, 1, 2, 1},
         // full ranges, both directions
-        {0, kMax, kMin, kMaxI, 1, kMin + 1}, {0, kMax, kMin, kMaxI, kTop, 0}, {0, kMax, kMin, kMaxI, kMax - 1, kMaxI - 1},
-        {0, kMax, kMaxI, kMin, 1, kMaxI - 1}, {0, kMax, kMaxI, kMin, kTop, -1}, {0, kMax, kMaxI, kMin, kMax - 1, kMin + 1},
+        {0, kMax, kMin, kMaxI, 1, kMin + 1},
+        {0, kMax, kMin, kMaxI, kTop, 0},
+        {0, kMax, kMin, kMaxI, kMax - 1, kMaxI - 1},
+        {0, kMax, kMaxI, kMin, 1, kMaxI - 1},
+        {0, kMax, kMaxI, kMin, kTop, -1},
+        {0, kMax, kMaxI, kMin, kMax - 1, kMin + 1},
         // flat segment
-        {3, 1000, 7, 7, 4, 7}, {3, 1000, 7, 7, 999, 7}, {0, kMax, kMin, kMin, 12345, kMin},
+        {3, 1000, 7, 7, 4, 7},
+        {3, 1000, 7, 7, 999, 7},
+        {0, kMax, kMin, kMin, 12345, kMin},
         // positions across 2^63
         {kTop - 2, kTop + 2, -2, 2, kTop, 0},
     };
@@ -66,12 +80,12 @@ struct InverseCase {
 TEST(IntegerInverse, KnownAnswers) {
     const std::nullopt_t no = std::nullopt;
     const InverseCase cases[] = {
-        {0, 10, 0, 4, 1, no, 2, 2, 3},     // 2.5
-        {0, 10, 0, 4, 2, 5, 5, 5, 5},      // 5
-        {0, 10, 0, 4, 3, no, 8, 7, 8},     // 7.5
-        {10, 0, 0, 4, 1, no, 8, 7, 8},     // decreasing positions: 7.5
-        {0, 4, -10, -6, -8, 2, 2, 2, 2},   // negative values
-        {7, 7, 0, 2, 1, 7, 7, 7, 7},       // equal positions
+        {0, 10, 0, 4, 1, no, 2, 2, 3},    // 2.5
+        {0, 10, 0, 4, 2, 5, 5, 5, 5},     // 5
+        {0, 10, 0, 4, 3, no, 8, 7, 8},    // 7.5
+        {10, 0, 0, 4, 1, no, 8, 7, 8},    // decreasing positions: 7.5
+        {0, 4, -10, -6, -8, 2, 2, 2, 2},  // negative values
+        {7, 7, 0, 2, 1, 7, 7, 7, 7},      // equal positions
         {100, 200, 0, 10, 5, 150, 150, 150, 150},
         {0, kMax, kMin, kMaxI, 0, kTop, kTop, kTop, kTop},
         {0, kMax, kMin, kMaxI, kMaxI - 1, kMax - 1, kMax - 1, kMax - 1, kMax - 1},
@@ -154,7 +168,8 @@ TEST(FloatInverse, KnownAnswers) {
 
 TEST(FloatInverse, NonFiniteIsFatalInOrder) {
     // f is converted first, so a NaN f fails even with an infinite knot.
-    for (auto [f, f0, f1] : {std::tuple{double(NAN), 0.0, 1.0}, std::tuple{0.5, 0.0, HUGE_VAL}, std::tuple{0.5, -HUGE_VAL, 1.0}}) {
+    for (auto [f, f0, f1] :
+         {std::tuple{double(NAN), 0.0, 1.0}, std::tuple{0.5, 0.0, HUGE_VAL}, std::tuple{0.5, -HUGE_VAL, 1.0}}) {
         try {
             (void)FloatInverse::inverse(f, 0, f0, 10, f1, InverseMethod::Nearest);
             ADD_FAILURE() << "no panic";

@@ -20,9 +20,9 @@
 
 namespace {
 
-using rust::InverseMethod;
 using rust::f64;
 using rust::i64;
+using rust::InverseMethod;
 using rust::u64;
 using rust::piecewise::Failure;
 using rust::piecewise::Strided;
@@ -102,19 +102,22 @@ void check_tables(u64 salt, bool inverse, Pass pass) {
         }
         const rust::piecewise::Interp<u64, F> table(xp, fp);
         const std::size_t m = 1 + g.below(3000);
-        const rust::parallel::Split split =
-            pass == Pass::One ? rust::parallel::Split{} : rust::parallel::Split{3, static_cast<std::size_t>(1 + g.below(400))};
+        const rust::parallel::Split split = pass == Pass::One
+                                                ? rust::parallel::Split{}
+                                                : rust::parallel::Split{3, static_cast<std::size_t>(1 + g.below(400))};
         for (Order order : {Order::Random, Order::Sorted, Order::Descending, Order::Clustered}) {
-            for (InverseMethod method : {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill,
-                                         InverseMethod::Bfill}) {
+            for (InverseMethod method :
+                 {InverseMethod::Exact, InverseMethod::Nearest, InverseMethod::Ffill, InverseMethod::Bfill}) {
                 if (!inverse && method != InverseMethod::Exact) continue;
                 std::string fatal_plain, fatal_fast;
                 std::optional<Failure> a, b;
                 if (!inverse) {
                     std::vector<u64> q(m);
                     for (u64& x : q) {  // knots, and anywhere from just below to just above the table
-                        if (n == 0) x = g.bits();
-                        else x = g.below(4) == 0 ? xp[g.below(n)] : xp[0] - 2 + g.below(xp[n - 1] - xp[0] + 4);
+                        if (n == 0)
+                            x = g.bits();
+                        else
+                            x = g.below(4) == 0 ? xp[g.below(n)] : xp[0] - 2 + g.below(xp[n - 1] - xp[0] + 4);
                     }
                     arrange(q, order, g);
                     std::vector<F> out_plain(m), out_fast(m);
@@ -219,7 +222,8 @@ TEST(SplitRun, TheLowestFailingChunkWins) {
                 for (std::size_t i = begin; i < end; ++i) ++done[i];
                 switch (c.chunks[begin / chunk]) {
                     case Ok: return std::optional<Failure>{};
-                    case Fails: return std::optional<Failure>{Failure{begin + 1, rust::piecewise::InterpError::NotFound}};
+                    case Fails:
+                        return std::optional<Failure>{Failure{begin + 1, rust::piecewise::InterpError::NotFound}};
                     case Panics: rust::panic("chunk panics");
                     case RunsOutOfMemory: throw std::bad_alloc();
                 }
@@ -236,7 +240,7 @@ TEST(SplitRun, TheLowestFailingChunkWins) {
         for (std::size_t k = 0; k < c.chunks.size() && first == c.chunks.size(); ++k) {
             if (c.chunks[k] == Ok) continue;
             first = k;
-            expected = c.chunks[k] == Fails ? "failure at " + std::to_string(k * chunk + 1)
+            expected = c.chunks[k] == Fails    ? "failure at " + std::to_string(k * chunk + 1)
                        : c.chunks[k] == Panics ? "chunk panics"
                                                : "bad_alloc";
         }
@@ -280,7 +284,8 @@ TEST(WholeArrayFastPaths, PrefetchingSearchMakesTheSameProbes) {
     for (int i = 0; i < 200'000; ++i) {
         const u64 key = g.below(cur + 3);
         const std::size_t n = 1 + g.below(a.size());
-        const auto s = rust::piecewise::search(a.data(), n, key), t = rust::piecewise::search_prefetch(a.data(), n, key);
+        const auto s = rust::piecewise::search(a.data(), n, key),
+                   t = rust::piecewise::search_prefetch(a.data(), n, key);
         ASSERT_EQ(s.index, t.index);
         ASSERT_EQ(s.hit, t.hit);
     }
