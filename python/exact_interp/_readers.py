@@ -95,7 +95,7 @@ _UNEVALUATED = {
 }
 
 # Containers that hold several columns: never an array of positions or values.
-_TABLES = {("pandas", "DataFrame"), ("polars", "DataFrame"), ("polars", "LazyFrame"), ("pyarrow", "Table"),
+_FRAMES = {("pandas", "DataFrame"), ("polars", "DataFrame"), ("polars", "LazyFrame"), ("pyarrow", "Table"),
            ("pyarrow", "RecordBatch")}
 
 
@@ -154,7 +154,7 @@ def _take(obj: Any, param: str, missing: bool = False, shaped: bool = False) -> 
     if isinstance(obj, (list, tuple)):
         return take(_nested(obj, param) if shaped else _sequence(list(obj), param), param, missing, shaped)
     module = type(obj).__module__.split(".")[0]
-    if (module, type(obj).__name__) in _TABLES:
+    if (module, type(obj).__name__) in _FRAMES:
         raise TypeError(f"argument '{param}': a {module} {type(obj).__name__} holds columns, not positions or "
                         f"values; pass one of its columns")
     if (module, type(obj).__name__) in _UNEVALUATED:

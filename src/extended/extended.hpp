@@ -221,17 +221,17 @@ constexpr u64 truncated_u64(Magnitude v) {
 // ceil 1 or 0, round 0 up to one half inclusive and ±1 above; halves round to
 // even. `whole` is the magnitude of that integer: v's integer part, plus one
 // when the direction moves away from zero.
-enum class Direction : std::uint8_t { Floor, Ceil, Round };
+enum class ToInteger : std::uint8_t { Floor, Ceil, Round };
 struct Whole {
     u64 whole;        // below 2^63 + 1
     bool fractional;  // v was not an integer
 };
-constexpr Whole whole(bool neg, Magnitude v, Direction dir) {
+constexpr Whole whole(bool neg, Magnitude v, ToInteger dir) {
     assert(v.e < 64);
     constexpr u64 half = u64{1} << 63;
-    const bool up_if_fraction = dir == Direction::Floor ? neg : !neg;  // away from zero
+    const bool up_if_fraction = dir == ToInteger::Floor ? neg : !neg;  // away from zero
     if (v.e <= 0) {
-        const bool away = dir == Direction::Round ? v.e == 0 && v.m != half : up_if_fraction;
+        const bool away = dir == ToInteger::Round ? v.e == 0 && v.m != half : up_if_fraction;
         return {static_cast<u64>(away), true};
     }
     // The integer part, and the fraction with its first bit on top (0 when
@@ -240,7 +240,7 @@ constexpr Whole whole(bool neg, Magnitude v, Direction dir) {
     // into "above", as the arithmetic's rounding step does).
     const unsigned e = static_cast<unsigned>(v.e);  // 1 … 63
     const u64 part = v.m >> (64 - e), fraction = v.m << e;
-    const bool away = dir == Direction::Round ? (fraction | (part & 1)) > half : up_if_fraction & (fraction != 0);
+    const bool away = dir == ToInteger::Round ? (fraction | (part & 1)) > half : up_if_fraction & (fraction != 0);
     return {part + static_cast<u64>(away), fraction != 0};
 }
 
@@ -334,9 +334,9 @@ public:
     // Exact integer neighbours. Below 1 in magnitude: floor gives 0 or -1,
     // ceil 1 or 0, round 0 up to one half inclusive and ±1 above. From 2^63 up
     // (e >= 64) every number is an integer and comes back unchanged.
-    constexpr F80 floor() const { return to_integer(Direction::Floor); }
-    constexpr F80 ceil() const { return to_integer(Direction::Ceil); }
-    constexpr F80 round() const { return to_integer(Direction::Round); }
+    constexpr F80 floor() const { return to_integer(ToInteger::Floor); }
+    constexpr F80 ceil() const { return to_integer(ToInteger::Ceil); }
+    constexpr F80 round() const { return to_integer(ToInteger::Round); }
 
     // Truncation toward zero to a double: normal, subnormal, +0.0 below
     // 2^-1074 whatever the sign, signed infinity from 2^1024 up. Infinity and
@@ -372,7 +372,7 @@ private:
         return d.zero ? F80() : pack(a.neg_ != d.swapped, d.value);
     }
 
-    constexpr F80 to_integer(Direction dir) const {
+    constexpr F80 to_integer(ToInteger dir) const {
         if (kind_ != Kind::Finite || e_ >= 64) return *this;
         const u64 w = whole(neg_, magnitude(), dir).whole;
         constexpr u64 top = u64{1} << 63;

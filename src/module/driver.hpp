@@ -27,15 +27,15 @@ inline constexpr Element value_element = std::is_same_v<F, i64> ? Element::I64 :
 
 // The element types of one function: the query's and the result's.
 template <Direction D, class F>
-struct Kind;
+struct Elements;
 template <class F>
-struct Kind<Direction::Forward, F> {
+struct Elements<Direction::Forward, F> {
     static constexpr Element query = Element::U64;
     static constexpr Element result = value_element<F>;
     using Out = F;
 };
 template <class F>
-struct Kind<Direction::Inverse, F> {
+struct Elements<Direction::Inverse, F> {
     static constexpr Element query = value_element<F>;
     static constexpr Element result = Element::U64;
     using Out = u64;
@@ -172,10 +172,11 @@ piecewise::Interp<u64, F> make_table(const View& xp, const View& fp, Threads<Gil
 // those without an answer.
 template <Direction D, class F, bool GilFree>
 PyObject* evaluate(const piecewise::Interp<u64, F>& table, const View& query, InverseMethod method,
-                   Threads<GilFree> threads, const piecewise::Rules<typename Kind<D, F>::Out>* rules = nullptr) {
-    Ref result(new_result(Kind<D, F>::result, query.length));
+                   Threads<GilFree> threads, const piecewise::Rules<typename Elements<D, F>::Out>* rules = nullptr) {
+    Ref result(new_result(Elements<D, F>::result, query.length));
     if (!result) return nullptr;
-    auto* out = static_cast<typename Kind<D, F>::Out*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
+    auto* out =
+        static_cast<typename Elements<D, F>::Out*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
     const bool release = GilFree && query.length >= kReleaseGil;
     const auto run = [&] {
         if constexpr (!GilFree) {
@@ -263,7 +264,7 @@ PyObject* call_bound(const Signature& sig, PyObject* const* bound, Checks checks
         if constexpr (GilFree) add_note(rejected_note(obj, element, param));
         return false;
     };
-    if (!accepted(bound[0], Kind<D, F>::query, sig.names[0], query)) return nullptr;
+    if (!accepted(bound[0], Elements<D, F>::query, sig.names[0], query)) return nullptr;
     if (!accepted(bound[1], Element::U64, "xp", xp)) return nullptr;
     if (!accepted(bound[2], value_element<F>, "fp", fp)) return nullptr;
     InverseMethod method = InverseMethod::Exact;
@@ -274,7 +275,7 @@ PyObject* call_bound(const Signature& sig, PyObject* const* bound, Checks checks
     if constexpr (GilFree) {
         constexpr int workers = D == Direction::Forward ? 3 : 4;
         if (!parse_workers(bound[workers], threads.workers)) return nullptr;
-        piecewise::Rules<typename Kind<D, F>::Out> rules;
+        piecewise::Rules<typename Elements<D, F>::Out> rules;
         bool given = false;
         if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
         return evaluate<D, F>(make_table<F>(xp, fp, threads, checks), query, method, threads, given ? &rules : nullptr);

@@ -199,7 +199,7 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         return std::visit(
             [&]<class F>(const Columned<F>& c) -> PyObject* {
                 View q;
-                if (!accept(bound[0], Kind<D, F>::query, sig.names[0], q)) return nullptr;
+                if (!accept(bound[0], Elements<D, F>::query, sig.names[0], q)) return nullptr;
                 InverseMethod method = InverseMethod::Exact;
                 if constexpr (D == Direction::Inverse) {
                     if (c.columns != 1) {
@@ -212,7 +212,7 @@ PyObject* table_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
                 constexpr int workers = D == Direction::Forward ? 1 : 2;
                 Threads<true> threads{0};
                 if (!parse_workers(bound[workers], threads.workers)) return nullptr;
-                piecewise::Rules<typename Kind<D, F>::Out> rules;
+                piecewise::Rules<typename Elements<D, F>::Out> rules;
                 bool given = false;
                 if (!parse_rules<D>(bound + workers + 1, method, rules, given)) return nullptr;
                 if constexpr (D == Direction::Forward) {

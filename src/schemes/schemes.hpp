@@ -304,9 +304,9 @@ private:
             out = truncated_u64(q);
             return true;
         }
-        constexpr Direction dir = M == InverseMethod::Nearest ? Direction::Round
-                                  : M == InverseMethod::Bfill ? Direction::Ceil
-                                                              : Direction::Floor;
+        constexpr ToInteger dir = M == InverseMethod::Nearest ? ToInteger::Round
+                                  : M == InverseMethod::Bfill ? ToInteger::Ceil
+                                                              : ToInteger::Floor;
         const Whole w = whole(false, q, dir);  // q < 2^63: the whole number fits
         out = w.whole;
         return M != InverseMethod::Exact || !w.fractional;
