@@ -11,7 +11,6 @@ import numpy
 from exact_interp._kinds import _NAT, Kind, _kind_of, _to_unit
 from exact_interp._readers import _exact_double, _is_float, _is_int
 
-# ---- fills ------------------------------------------------------------------
 
 _SIGNED_BIAS = 1 << 63
 

@@ -157,7 +157,7 @@ def _units_in(coarse: str, fine: str) -> int:
     return _ATTOSECONDS[coarse] // _ATTOSECONDS[fine]
 
 
-# ---- the table of conversions ------------------------------------------------
+# The table of conversions.
 #
 # Knots: how an array of each kind becomes the typed knots (positions: uint64
 # keys; values: int64 or float64 and the kind the results take). Queries: for

@@ -116,7 +116,7 @@ RUST_LANES_INLINE U countl_zero(U v) {
 #endif
 }
 
-// ---- double lanes: the hardware's own arithmetic --------------------------
+// Double lanes: the hardware's own arithmetic.
 // Used only where default_float_environment() holds, so that every operation
 // rounds to nearest, ties to even, with subnormals kept and no trap.
 

@@ -282,7 +282,7 @@ std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseM
     return x0 - back;
 }
 
-// ---- the fast path ------------------------------------------------------------
+// The fast path.
 
 namespace {
 

@@ -350,7 +350,7 @@ public:
     }
 };
 
-// ---- beyond the segment -------------------------------------------------------
+// Beyond the segment.
 //
 // The same expressions continued past a segment's ends (x < x0 or x > x1
 // forward, f < f0 or f > f1 inverse), for keys outside the table: the

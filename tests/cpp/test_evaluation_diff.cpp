@@ -74,7 +74,7 @@ Outcome ours(Eval&& eval) {
     }
 }
 
-// ---- references -------------------------------------------------------------
+// References.
 
 class Z {  // an mpz_t that cleans up after itself
 public:
@@ -299,7 +299,7 @@ struct Reference {
     }
 };
 
-// ---- random tables and queries ----------------------------------------------
+// Random tables and queries.
 
 struct Tables {
     gen::Gen g;

@@ -627,7 +627,7 @@ def test_fatal_error_class_survives_reload():
         exact_interp.forward_float(np.array([1], np.uint64), np.array([0, 2], np.uint64), np.array([0.0, np.nan]))
 
 
-# ---- shapes and containers -----------------------------------------------------------
+# Shapes and containers.
 
 def _from_arrow(r):
     """An Arrow result as NumPy: value columns are fixed-size lists."""
