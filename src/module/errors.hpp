@@ -3,15 +3,17 @@
 // exceptions out of CPython.
 #pragma once
 
+#include <array>
+#include <cassert>
 #include <chrono>
 #include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <span>
 #include <string_view>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "base/base.hpp"
 #include "base/platform.hpp"
@@ -65,35 +67,51 @@ public:
     }
     // name[index] = shown, or name[index, column c] = shown for a value column.
     Note& named(const char* array, std::size_t index, std::string shown, std::ptrdiff_t column = -1) {
+        const std::size_t from = text_.size();
         text_ += array;
         text_ += '[';
         text_ += std::to_string(index);
         if (column >= 0) text_.append(", column ").append(std::to_string(column));
         text_.append("] = ").append(shown);
-        return field({array, index, column, true, std::move(shown)});
+        return field({array, index, column, true, std::move(shown)}, from);
     }
     // The value of array[index] alone.
     Note& value(const char* array, std::size_t index, std::string shown) {
+        const std::size_t from = text_.size();
         text_ += shown;
-        return field({array, index, -1, false, std::move(shown)});
+        return field({array, index, -1, false, std::move(shown)}, from);
     }
 
     bool empty() const { return text_.empty(); }
     const std::string& text() const { return text_; }
     const std::string& format() const { return format_; }
-    const std::vector<Field>& fields() const { return fields_; }
+    std::span<const Field> fields() const { return {fields_.data(), count_}; }
 
 private:
-    Note& field(Field f) {
+    // The element whose text starts at text_[from]: a field of the template, or, beyond kMaxFields (never in
+    // the notes written today), its text as it is.
+    Note& field(Field f, std::size_t from) {
+        assert(count_ < kMaxFields);
+        if (count_ == kMaxFields) {
+            for (std::size_t k = from; k < text_.size(); ++k) {
+                format_ += text_[k];
+                if (text_[k] == '{' || text_[k] == '}') format_ += text_[k];
+            }
+            return *this;
+        }
         format_ += '{';
-        format_ += std::to_string(fields_.size());
+        format_ += std::to_string(count_);
         format_ += '}';
-        fields_.push_back(std::move(f));
+        fields_[count_++] = std::move(f);
         return *this;
     }
 
     std::string text_, format_;
-    std::vector<Field> fields_;
+    // A note names a handful of elements (five at the most today): a fixed array, which keeps the module off the
+    // C++ runtime's newer array allocation (GCC 11's bad_array_new_length, beyond manylinux_2_24).
+    static constexpr std::size_t kMaxFields = 8;
+    std::array<Field, kMaxFields> fields_;
+    std::size_t count_ = 0;
 };
 
 // Adds a note to the pending exception (PEP 678: add_note, on CPython 3.10 the
