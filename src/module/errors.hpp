@@ -45,11 +45,11 @@ enum class Direction { Forward, Inverse };
 // (exact_interp._notes): no message is parsed.
 class Note {
 public:
-    struct Field {
-        const char* array;
-        std::size_t index;
-        std::ptrdiff_t column;  // -1: the values are one column
-        bool named;
+    struct Field {  // initialised whole: the array's unused fields are copied with a note
+        const char* array = "";
+        std::size_t index = 0;
+        std::ptrdiff_t column = -1;  // -1: the values are one column
+        bool named = false;
         std::string shown;
     };
 
