@@ -31,7 +31,7 @@ ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" LD_PRELOAD="$preload" PYTHONPATH="$P
 build_preset tsan -DPython3_EXECUTABLE="$PWD/build/venv-np2/bin/python"
 report=$PWD/build/tsan-report
 rm -f "$report".*
-export TSAN_OPTIONS="halt_on_error=1:exitcode=66:log_path=$report"
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:log_path=$report:suppressions=$PWD/scripts/tsan-suppressions.txt"
 tsan_failed() { cat "$report".* 2>/dev/null; echo "ThreadSanitizer: $1" >&2; exit 1; }
 echo "== Threaded C++ tests under TSan"
 build/tsan/core_tests --gtest_brief=1 --gtest_filter='SplitRun.*:Passes/WholeArrayPasses.*' || tsan_failed "C++ tests"
