@@ -1,243 +1,22 @@
 #include "piecewise/piecewise.hpp"
 
-#include <algorithm>
-#include <cassert>
 #include <cmath>
+#include <optional>
 #include <type_traits>
+#include <vector>
+
+#include "piecewise/evaluation.hpp"
 
 namespace rust::piecewise {
 
 namespace {
 
-// Above kBatchKnots knots, keys that do not come in order are searched
-// kBatch at a time in lockstep, so that their probes overlap instead of each
-// waiting for the one before; above kPrefetchKnots the axis outgrows the
-// first cache levels and a single search prefetches its next probes.
-constexpr std::size_t kBatchKnots = 64;
-constexpr std::size_t kPrefetchKnots = 1 << 14;
-constexpr std::size_t kBatch = 16;
-// Keys read from the query at a time: runs of sorted keys in one segment
-// reach kBlock; keys searched in lockstep come kBatchBlock at a time (a
-// longer block only costs them cache).
-constexpr std::size_t kBlock = 256;
-constexpr std::size_t kBatchBlock = 64;
-
-// The search of element after element over one strictly increasing axis of
-// n >= 2 knots: first the previous element's segment and the one after it,
-// then, for keys that came in order, a gallop from there, else the full
-// search. Every correct search of a strictly increasing axis
-// gives the same answer, so this is search() for every ordered key.
-template <class T>
-class Locator {
-public:
-    Locator(const T* a, std::size_t n) : a_(a), n_(n), batch_(n >= kBatchKnots), prefetch_(n >= kPrefetchKnots) {
-        assert(n >= 2);
-    }
-
-    // The neighbourhood of the previous element is tried while it keeps
-    // answering, and once in kRetry elements after it stops, so that random
-    // keys pay for it rarely. Keys that came in order and leave the
-    // neighbourhood are galloped to from it; while they land within
-    // kGallopNear knots, the keys still count as ordered.
-    SearchResult operator()(T key) {
-        std::optional<SearchResult> s;
-        const bool ordered = near_;
-        if (near_ || ++misses_ % kRetry == 0) s = search_near(a_, n_, key, hint_);
-        near_ = s.has_value();
-        if (!near_ && ordered) {
-            s = search_from(a_, n_, key, hint_);
-            const std::size_t distance = s->index > hint_ ? s->index - hint_ : hint_ - s->index;
-            near_ = distance <= kGallopNear;
-        }
-        if (!s) s = prefetch_ ? search_prefetch(a_, n_, key) : search(a_, n_, key);
-        remember(*s);
-        return *s;
-    }
-
-    // Whether the next block of keys is better searched in lockstep.
-    bool batch_next() const { return batch_ && !near_; }
-
-    // search() of keys[0 … count-1], count <= kBatch, all in lockstep: the
-    // same probes per key as search(), with no fatal check (a NaN key gives
-    // some index, which the caller never uses).
-    void batch(const T* keys, std::size_t count, SearchResult* out) {
-        assert(count >= 1 && count <= kBatch);
-        std::size_t base[kBatch] = {};
-        for (std::size_t size = n_; size > 1;) {
-            const std::size_t half = size / 2;
-            for (std::size_t k = 0; k < count; ++k) base[k] = bisect_step<Unchecked<T>>(a_, base[k], half, keys[k]);
-            size -= half;
-        }
-        std::size_t lo = n_, hi = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            out[k] = settle<Unchecked<T>>(a_, base[k], keys[k]);
-            lo = std::min(lo, out[k].index);
-            hi = std::max(hi, out[k].index);
-        }
-        remember(out[count - 1]);
-        near_ = hi - lo <= count;  // keys that came in order: try the neighbourhood next
-    }
-
-private:
-    void remember(SearchResult s) {  // the segment to try first: an insertion index in [1, n-1]
-        hint_ = s.index == 0 ? 1 : (s.index >= n_ ? n_ - 1 : s.index);
-    }
-
-    static constexpr unsigned kRetry = 16;
-    static constexpr std::size_t kGallopNear = 64;
-    const T* a_;
-    std::size_t n_;
-    bool batch_;
-    bool prefetch_;
-    bool near_ = true;
-    unsigned misses_ = 0;
-    std::size_t hint_ = 1;
-};
-
-template <class T>
-bool is_nan(T v) {
-    if constexpr (std::is_floating_point_v<T>)
-        return v != v;
-    else
-        return false;
-}
-
-// The whole-array loop shared by forward_all and inverse_all, over the axis
-// `axis` (xp or fp) that the evaluation searches and the `other`:
-//   plain(key, i)              the element-by-element evaluation, for one-knot tables
-//   answer(key, s, i)          the evaluation for a search result s (i: the element's index)
-//   run(keys, count, i, out)   the evaluation of count keys strictly inside
-//                              segment i, in order, into out; returns how many
-//                              were answered before the first that was not
-//                              (NotFound, the only failure inside a segment)
-// Elements in increasing order; the first failure stops the loop. A NaN key
-// is fatal where any search of it would be (axes of two or more strictly
-// increasing knots hold no NaN, so the key is the only unordered operand).
-// Keys that follow one another inside one segment (sorted queries) go to run()
-// together; a NaN key is never inside a segment, so it ends a run.
-//
-// `fill`, where given, is the answer of the elements that have none for a
-// reason other than their place: a NaN key (instead of the fatal error) and
-// NotFound; the loop goes on after them. Whether an element without an answer
-// is filled or ends the loop is decided in one place (settle).
-//
-// `beyond`, where given, answers runs of keys beyond one end of the axis as
-// `run` answers those inside a segment: beyond(keys, count, right, out)
-// returns how many were answered and why the next was not.
-template <class K, class O, class V, class Plain, class Answer, class Run, class Beyond = std::nullptr_t>
-std::optional<Failure> evaluate_all(const Knots<K>& axis, const Knots<O>& other, bool increasing, Strided<K> query,
-                                    V* out, Plain&& plain, Answer&& answer, Run&& run, const V* fill = nullptr,
-                                    Beyond&& beyond = nullptr) {
-    const std::size_t n = axis.size();
-    if (query.length == 0) return std::nullopt;
-    if (!increasing) return Failure{0, InterpError::NotStrictlyIncreasing};
-    if (n == 0) return Failure{0, InterpError::OutOfBounds};
-    // Element i has no answer for `error`: filled (true) where the fill answers that error, else the failure
-    // that ends the loop.
-    std::optional<Failure> failure;
-    const auto settle = [&](std::size_t i, InterpError error) {
-        if (fill == nullptr || error != InterpError::NotFound) {
-            failure = Failure{i, error};
-            return false;
-        }
-        out[i] = *fill;
-        return true;
-    };
-    if (n == 1) {  // a single knot may itself be NaN: the plain search applies the rule
-        for (std::size_t i = 0; i < query.length; ++i) {
-            const K key = query[i];
-            if (fill != nullptr && is_nan(key)) [[unlikely]] {
-                out[i] = *fill;
-                continue;
-            }
-            const Result<V> r = plain(key, i);
-            if (r.ok)
-                out[i] = r.value;
-            else if (!settle(i, r.error))
-                return failure;
-        }
-        return std::nullopt;
-    }
-    Locator<K> locate(axis.data(), n);
-    for (std::size_t start = 0, count = 0; start < query.length; start += count) {
-        const bool batched = locate.batch_next();
-        count = std::min(batched ? kBatchBlock : kBlock, query.length - start);
-        K keys[kBlock];
-        if (query.stride == static_cast<std::ptrdiff_t>(sizeof(K)))  // contiguous: one block copy
-            std::memcpy(keys, query.start + static_cast<std::ptrdiff_t>(start * sizeof(K)), count * sizeof(K));
-        else
-            for (std::size_t k = 0; k < count; ++k) keys[k] = query[start + k];
-        SearchResult found[kBatchBlock];
-        if (batched) {
-            for (std::size_t b = 0; b < count; b += kBatch)
-                locate.batch(keys + b, std::min(kBatch, count - b), found + b);
-            // Large tables: the other axis's knots of every key's segment are
-            // fetched together, not one cache miss after another.
-            if (n >= kPrefetchKnots)
-                for (std::size_t k = 0; k < count; ++k)
-                    if (const std::size_t i = found[k].index; i != 0 && i < n) {
-                        platform::prefetch(other.data() + i - 1);
-                        platform::prefetch(other.data() + i);
-                    }
-        }
-        for (std::size_t k = 0; k < count;) {
-            if (is_nan(keys[k])) [[unlikely]] {
-                if (fill == nullptr) panic("nan or inf encountered");
-                out[start + k++] = *fill;
-                continue;
-            }
-            const SearchResult s = batched ? found[k] : locate(keys[k]);
-            if (!batched && !s.hit && s.index != 0 && s.index != n) {
-                const K lo = axis[s.index - 1], hi = axis[s.index];
-                std::size_t end = k + 1;
-                while (end < count && lo < keys[end] && keys[end] < hi) ++end;
-                const std::size_t answered = run(keys + k, end - k, s.index, out + start + k);
-                if (answered < end - k) [[unlikely]] {  // on with the rest of the run, where filled
-                    if (!settle(start + k + answered, InterpError::NotFound)) return failure;
-                    k += answered + 1;
-                    continue;
-                }
-                k = end;
-                continue;
-            }
-            if constexpr (!std::is_null_pointer_v<std::remove_cvref_t<Beyond>>) {
-                if (!batched && !s.hit) {  // beyond an end: so are the keys after it that stay there
-                    const bool right = s.index == n;
-                    std::size_t end = k + 1;
-                    if (right)
-                        for (const K hi = axis[n - 1]; end < count && hi < keys[end];) ++end;
-                    else
-                        for (const K lo = axis[0]; end < count && keys[end] < lo;) ++end;
-                    const auto stop = beyond(keys + k, end - k, right, out + start + k);
-                    if (stop.answered < end - k) [[unlikely]] {
-                        if (!settle(start + k + stop.answered, stop.error)) return failure;
-                        k += stop.answered + 1;
-                        continue;
-                    }
-                    k = end;
-                    continue;
-                }
-            }
-            const Result<V> r = answer(keys[k], s, start + k);
-            if (!r.ok) [[unlikely]] {
-                if (!settle(start + k, r.error)) return failure;
-                ++k;
-                continue;
-            }
-            out[start + k] = r.value;
-            ++k;
-        }
-    }
-    return std::nullopt;
-}
-
 // Keys strictly inside segments that came one by one (random queries:
 // searched alone or in lockstep), kept with their segments and answered
 // kSize at a time by the kernels that round once, each key in its own
 // segment: answered alone, each key's estimate would wait for the one
-// before. A block's answers go to out[index]; the caller answers what is
-// kept before it returns, whatever it returns, and before keeping a key
-// when full (the loop writes a kept key's placeholder after keeping it).
+// before. A block's answers go to out[index]; the policy that keeps keys
+// answers them when full and before the loop returns, whatever it returns.
 template <class K>
 struct Gathered {
     static constexpr std::size_t kSize = 64;
@@ -264,11 +43,10 @@ struct Gathered {
     }
 };
 
-void answer_gathered(Gathered<u64>& g, f64* out) {
+void answer_gathered(const Gathered<u64>& g, f64* out) {  // (the keys stay kept)
     f64 v[Gathered<u64>::kSize];
     kernels::forward_rounded_each(g.keys, g.x0, g.f0, g.x1, g.f1, g.count, v, g.held);
     for (std::size_t k = 0; k < g.count; ++k) out[g.index[k]] = v[k];
-    g.count = 0;
 }
 
 void answer_gathered(Gathered<f64>& g, InverseMethod method, u64* out) {
@@ -280,114 +58,197 @@ void answer_gathered(Gathered<f64>& g, InverseMethod method, u64* out) {
 
 }  // namespace
 
-template <class X, class F>
-template <class G>
-bool Interp<X, F>::gather_forward(G& g, X x, SearchResult s, std::size_t index, F* out) const {
-    if constexpr (std::is_same_v<F, f64>) {
-        const std::size_t i = s.index;
-        if (!once() || s.hit || i == 0 || i == xp_.size() || !G::keeps(fp_[i - 1], fp_[i])) return false;
-        if (g.full()) answer_gathered(g, out);
-        g.keep(x, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], index);
-        return true;
-    } else {
-        return false;
-    }
-}
-
-template <class X, class F>
-template <class G>
-bool Interp<X, F>::gather_inverse(G& g, F f, SearchResult s, InverseMethod method, std::size_t index, X* out) const {
-    if constexpr (std::is_same_v<F, f64>) {
-        const std::size_t i = s.index;
-        if (!once() || method == InverseMethod::Exact || s.hit || i == 0 || i == fp_.size() ||
-            !G::keeps(fp_[i - 1], fp_[i]))
-            return false;
-        if (g.full()) answer_gathered(g, method, out);
-        g.keep(f, xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], index);
-        return true;
-    } else {
-        return false;
-    }
-}
-
 // Runs shorter than kGatherRun are kept with the keys that come one by one:
 // a run of its own pays for its segment's preparation, and its keys fill
 // few lanes.
 constexpr std::size_t kGatherRun = 4;
 
+// The forward evaluation's answers in `columns` value columns (column 0 the
+// table's fp, column j > 0 at more + (j - 1)·n), column j of element i at
+// out[j·stride + i]; Many: more than one column (else every loop over the
+// columns folds away). Keys that came alone or in short runs, inside
+// segments where every column's knot values are finite, are kept and
+// answered a column at a time: rounded once, kSize together, each key in its
+// own segment; else each column's divisions follow one another
+// independently in one short loop. A non-finite knot value is the scheme's
+// fatal error, which must end the call where its key comes, so those keys
+// are answered at once.
 template <class X, class F>
-template <class G, class K, class V, class... Method>
-bool Interp<X, F>::gather_run(G& g, const K* keys, std::size_t count, std::size_t i, std::size_t at, V* out,
-                              Method... method) const {
-    if constexpr (std::is_same_v<F, f64>) {
-        if (!once() || count >= kGatherRun || ((method == InverseMethod::Exact) || ...) ||
-            !G::keeps(fp_[i - 1], fp_[i]))
-            return false;
-        for (std::size_t k = 0; k < count; ++k) {
-            if (g.full()) answer_gathered(g, method..., out);
-            g.keep(keys[k], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], at + k);
-        }
-        return true;
-    } else {
-        return false;
+template <bool Many>
+class Interp<X, F>::Forwarding {
+public:
+    Forwarding(const Interp& t, const F* more, std::size_t columns, std::size_t stride, F* out, const Rules<F>& rules)
+        : t_(t),
+          more_(more),
+          columns_(columns),
+          stride_(stride),
+          out_(out),
+          rules_(rules),
+          rest_(columns - 1) {
+        assert(Many == (columns > 1));
+        if (t.once()) scope_.emplace();
+        held_ = scope_ && scope_->fast();
+        kept_.held = held_;
     }
-}
 
-template <class X, class F>
-template <class G, class V, class... Method>
-void Interp<X, F>::finish(G& g, V* out, Method... method) const {
-    if constexpr (std::is_same_v<F, f64>)
-        if (g.count != 0) answer_gathered(g, method..., out);
-}
-
-template <class X, class F>
-std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out) const {
-    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
-    if (once()) scope.emplace();
-    ForwardCache cache;
-    const bool held = scope && scope->fast();
-    Gathered<X> gathered(held);
-    const std::optional<Failure> failure = evaluate_all(
-        xp_, fp_, xp_increasing_, query, out, [&](X x, std::size_t) { return forward(x); },
-        [&](X x, SearchResult s, std::size_t index) {
-            if (gather_forward(gathered, x, s, index, out)) return Result<F>::success(F{});
-            return forward_at(x, s);
-        },
-        [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            if (!gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out))
-                run_forward(i, cache, keys, count, o, held);
+    std::size_t inside(const X* keys, std::size_t count, std::size_t i, std::size_t at) {
+        if (count < kGatherRun && (t_.once() || Many) && finite(i)) {
+            const F* fp = t_.fp_.data();
+            for (std::size_t k = 0; k < count; ++k) {
+                if (kept_.full()) [[unlikely]]
+                    finish();
+                segment_[kept_.count] = i;
+                if constexpr (std::is_same_v<F, f64>)
+                    kept_.keep(keys[k], t_.xp_[i - 1], fp[i - 1], t_.xp_[i], fp[i], at + k);
+                else
+                    kept_.keep(keys[k], 0, 0, 0, 0, at + k);  // answered from its segment
+            }
             return count;
-        });
-    finish(gathered, out);
-    return failure;
-}
+        }
+        for (std::size_t j = 0; j < columns(); ++j)
+            t_.run_forward(i, column(j), cache(j), keys, count, out_ + j * stride_ + at, held_);
+        return count;
+    }
 
+    void knot(std::size_t k, std::size_t at) {
+        for (std::size_t j = 0; j < columns(); ++j) out_[j * stride_ + at] = column(j)[k];
+    }
+
+    // The first column to stop stops the run.
+    Stopped beyond(const X* keys, std::size_t count, bool right, std::size_t at) {
+        Stopped first{count, InterpError::OutOfBounds};
+        for (std::size_t j = 0; j < columns(); ++j) {
+            const F* f = column(j);
+            const Stopped stop = outside(t_.xp_, f, right, rules_, count, out_ + j * stride_ + at,
+                                         [&](std::size_t i, std::size_t c, F* to) {
+                                             return t_.continued(keys, c, i, f, rules_.lowest, rules_.highest, to);
+                                         });
+            if (stop.answered < first.answered) first = stop;
+        }
+        return first;
+    }
+
+    bool fill(std::size_t at) {
+        if (rules_.missing.rule != Rule::Fill) return false;
+        for (std::size_t j = 0; j < columns(); ++j) out_[j * stride_ + at] = rules_.missing.fill;
+        return true;
+    }
+
+    // The kept keys, column after column (the knot values of column 0 kept
+    // with them, those of the others put in their place).
+    void finish() RUST_OUT_OF_LINE {
+        if (kept_.count == 0) return;
+        for (std::size_t j = 0; j < columns(); ++j) {
+            const F* f = column(j);
+            F* o = out_ + j * stride_;
+            if constexpr (std::is_same_v<F, f64>) {
+                if (t_.once()) {
+                    if (j != 0)
+                        for (std::size_t k = 0; k < kept_.count; ++k) {
+                            kept_.f0[k] = f[segment_[k] - 1];
+                            kept_.f1[k] = f[segment_[k]];
+                        }
+                    answer_gathered(kept_, o);
+                    continue;
+                }
+            }
+            for (std::size_t k = 0; k < kept_.count; ++k)
+                o[kept_.index[k]] = t_.interior(kept_.keys[k], segment_[k], f);
+        }
+        kept_.count = 0;
+    }
+
+private:
+    std::size_t columns() const { return Many ? columns_ : 1; }
+    const F* column(std::size_t j) const { return j == 0 ? t_.fp_.data() : more_ + (j - 1) * t_.xp_.size(); }
+    ForwardCache& cache(std::size_t j) { return j == 0 ? first_ : rest_[j - 1]; }
+    bool finite(std::size_t i) const {
+        if constexpr (std::is_same_v<F, f64>)
+            for (std::size_t j = 0; j < columns(); ++j)
+                if (const F* f = column(j); !Gathered<X>::keeps(f[i - 1], f[i])) return false;
+        return true;
+    }
+
+    const Interp& t_;
+    const F* more_;
+    std::size_t columns_, stride_;
+    F* out_;
+    const Rules<F>& rules_;
+    std::optional<schemes::rounded::Scope> scope_;  // the environment read once for every key
+    bool held_ = false;
+    ForwardCache first_;
+    std::vector<ForwardCache> rest_;  // the caches of the value columns after the first
+    Gathered<X> kept_{false};
+    std::size_t segment_[Gathered<X>::kSize];  // the kept keys' segments
+};
+
+// The inverse evaluation's answers. Keys that came alone or in short runs,
+// rounded once by a method other than Exact, inside segments of finite
+// values, are kept and answered kSize at a time.
 template <class X, class F>
-std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out) const {
-    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
-    if (once()) scope.emplace();
-    InverseCache cache;
-    const bool held = scope && scope->fast();
-    Gathered<F> gathered(held);
-    const std::optional<Failure> failure = evaluate_all(
-        fp_, xp_, fp_increasing_, query, out, [&](F f, std::size_t) { return inverse(f, method); },
-        [&](F f, SearchResult s, std::size_t index) {
-            if (gather_inverse(gathered, f, s, method, index, out)) return Result<X>::success(X{});
-            return inverse_at(f, method, s);
-        },
-        [&](const F* keys, std::size_t count, std::size_t i, X* o) {
-            if (gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out, method)) return count;
-            return run_inverse(i, cache, keys, count, method, o, held);
-        });
-    finish(gathered, out, method);
-    return failure;
-}
+class Interp<X, F>::Inversing {
+public:
+    Inversing(const Interp& t, InverseMethod method, X* out, const Rules<X>& rules)
+        : t_(t),
+          method_(method),
+          out_(out),
+          rules_(rules) {
+        if (t.once()) scope_.emplace();
+        held_ = scope_ && scope_->fast();
+        gathered_.held = held_;
+    }
+
+    std::size_t inside(const F* keys, std::size_t count, std::size_t i, std::size_t at) {
+        if constexpr (std::is_same_v<F, f64>) {
+            const F* fp = t_.fp_.data();
+            if (t_.once() && count < kGatherRun && method_ != InverseMethod::Exact &&
+                Gathered<F>::keeps(fp[i - 1], fp[i])) {
+                for (std::size_t k = 0; k < count; ++k) {
+                    if (gathered_.full()) [[unlikely]]
+                        answer_gathered(gathered_, method_, out_);
+                    gathered_.keep(keys[k], t_.xp_[i - 1], fp[i - 1], t_.xp_[i], fp[i], at + k);
+                }
+                return count;
+            }
+        }
+        return t_.run_inverse(i, cache_, keys, count, method_, out_ + at, held_);
+    }
+
+    void knot(std::size_t k, std::size_t at) { out_[at] = t_.xp_[k]; }
+
+    Stopped beyond(const F* keys, std::size_t count, bool right, std::size_t at) {
+        return outside(t_.fp_, t_.xp_.data(), right, rules_, count, out_ + at,
+                       [&](std::size_t i, std::size_t c, X* to) {
+                           return t_.continued(keys, c, i, t_.fp_.data(), rules_.lowest, rules_.highest, to, method_);
+                       });
+    }
+
+    bool fill(std::size_t at) {
+        if (rules_.missing.rule != Rule::Fill) return false;
+        out_[at] = rules_.missing.fill;
+        return true;
+    }
+
+    void finish() {
+        if constexpr (std::is_same_v<F, f64>)
+            if (gathered_.count != 0) answer_gathered(gathered_, method_, out_);
+    }
+
+private:
+    const Interp& t_;
+    InverseMethod method_;
+    X* out_;
+    const Rules<X>& rules_;
+    std::optional<schemes::rounded::Scope> scope_;  // the environment read once for every key
+    bool held_ = false;
+    InverseCache cache_;
+    Gathered<F> gathered_{false};
+};
 
 template <class X, class F>
 template <class K, class V, class Continue>
-typename Interp<X, F>::Stopped Interp<X, F>::outside(const Knots<K>& axis, const V* other, bool right,
-                                                     const Rules<V>& rules, std::size_t count, V* out,
-                                                     Continue&& extrapolate) {
+Stopped Interp<X, F>::outside(const Knots<K>& axis, const V* other, bool right, const Rules<V>& rules,
+                              std::size_t count, V* out, Continue&& extrapolate) {
     const Side<V>& side = right ? rules.right : rules.left;
     const std::size_t n = axis.size();
     switch (side.rule) {
@@ -418,189 +279,21 @@ Result<X> Interp<X, F>::inverse(F f, InverseMethod method, const Rules<X>& rules
 }
 
 template <class X, class F>
-std::optional<Failure> Interp<X, F>::forward_all(Strided<X> query, F* out, const Rules<F>& rules) const {
-    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
-    if (once()) scope.emplace();
-    ForwardCache cache;
-    const std::size_t n = xp_.size();
-    const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
-        return outside(xp_, fp_.data(), right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
-            return continued(keys, c, i, fp_.data(), rules.lowest, rules.highest, to);
-        });
-    };
-    const bool held = scope && scope->fast();
-    Gathered<X> gathered(held);
-    const auto answer = [&](X x, SearchResult s, std::size_t index) -> Result<F> {
-        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
-            F v{};
-            const Stopped stop = beyond(&x, 1, s.index == n, &v);
-            return stop.answered == 1 ? Result<F>::success(v) : Result<F>::failure(stop.error);
-        }
-        if (gather_forward(gathered, x, s, index, out)) return Result<F>::success(F{});
-        return forward_at(x, s);
-    };
-    const std::optional<Failure> failure = evaluate_all(
-        xp_, fp_, xp_increasing_, query, out,
-        [&](X x, std::size_t index) { return answer(x, search(xp_.data(), n, x), index); }, answer,
-        [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            if (!gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out))
-                run_forward(i, cache, keys, count, o, held);
-            return count;
-        },
-        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
-    finish(gathered, out);
-    return failure;
-}
-
-template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out,
                                                  const Rules<X>& rules) const {
-    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
-    if (once()) scope.emplace();
-    InverseCache cache;
-    const std::size_t n = fp_.size();
-    const auto beyond = [&](const F* keys, std::size_t count, bool right, X* o) {
-        return outside(fp_, xp_.data(), right, rules, count, o, [&](std::size_t i, std::size_t c, X* to) {
-            return continued(keys, c, i, fp_.data(), rules.lowest, rules.highest, to, method);
-        });
-    };
-    const bool held = scope && scope->fast();
-    Gathered<F> gathered(held);
-    const auto answer = [&](F f, SearchResult s, std::size_t index) -> Result<X> {
-        if (!s.hit && (s.index == 0 || s.index == n)) [[unlikely]] {
-            X v{};
-            const Stopped stop = beyond(&f, 1, s.index == n, &v);
-            return stop.answered == 1 ? Result<X>::success(v) : Result<X>::failure(stop.error);
-        }
-        if (gather_inverse(gathered, f, s, method, index, out)) return Result<X>::success(X{});
-        return inverse_at(f, method, s);
-    };
-    const std::optional<Failure> failure = evaluate_all(
-        fp_, xp_, fp_increasing_, query, out,
-        [&](F f, std::size_t index) { return answer(f, search(fp_.data(), n, f), index); }, answer,
-        [&](const F* keys, std::size_t count, std::size_t i, X* o) {
-            if (gather_run(gathered, keys, count, i, static_cast<std::size_t>(o - out), out, method)) return count;
-            return run_inverse(i, cache, keys, count, method, o, held);
-        },
-        rules.missing.rule == Rule::Fill ? &rules.missing.fill : nullptr, beyond);
-    finish(gathered, out, method);
-    return failure;
+    Inversing policy(*this, method, out, rules);
+    return evaluate(fp_, xp_.data(), fp_increasing_, query, policy);
 }
 
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* more, std::size_t columns,
                                                      std::size_t stride, F* out, const Rules<F>& rules) const {
-    std::optional<schemes::rounded::Scope> scope;  // the environment read once for every key
-    if (once()) scope.emplace();
-    const bool held = scope && scope->fast();
-    const std::size_t n = xp_.size();
-    const auto column = [&](std::size_t j) { return j == 0 ? fp_.data() : more + (j - 1) * n; };
-    std::vector<ForwardCache> caches(columns);
-    // One column's answers beyond an end, and one key's for a search result.
-    const auto beyond_in = [&](std::size_t j, const X* keys, std::size_t count, bool right, F* o) {
-        const F* f = column(j);
-        return outside(xp_, f, right, rules, count, o, [&](std::size_t i, std::size_t c, F* to) {
-            return continued(keys, c, i, f, rules.lowest, rules.highest, to);
-        });
-    };
-    const auto answer_in = [&](std::size_t j, X x, SearchResult s) -> Result<F> {
-        const F* f = column(j);
-        if (s.hit) return Result<F>::success(f[s.index]);
-        if (s.index == 0 || s.index == n) {
-            F v{};
-            const Stopped stop = beyond_in(j, &x, 1, s.index == n, &v);
-            return stop.answered == 1 ? Result<F>::success(v) : Result<F>::failure(stop.error);
-        }
-        return Result<F>::success(interior(x, s.index, f));
-    };
-    // Keys inside a segment, searched one by one or in lockstep, where every
-    // column answers: kept and answered a column at a time (column 0 over
-    // the placeholder the loop wrote, so never before that write), so that each column's divisions follow
-    // one another independently in one short loop. Kept keys are answered
-    // before the call returns, whatever it returns.
-    struct Kept {
-        X x;
-        std::size_t segment, index;
-    };
-    constexpr std::size_t kKept = Gathered<X>::kSize;
-    Kept kept[kKept];
-    std::size_t kept_count = 0;
-    const auto answer_kept = [&]() RUST_OUT_OF_LINE {
-        for (std::size_t j = 0; j < columns; ++j) {
-            const F* f = column(j);
-            F* o = out + j * stride;
-            if constexpr (std::is_same_v<F, f64>) {
-                if (once()) {  // rounded once: each key in its own segment, a block at a time
-                    Gathered<X> g(held);
-                    for (std::size_t k = 0; k < kept_count; ++k) {
-                        const std::size_t i = kept[k].segment;
-                        g.keep(kept[k].x, xp_[i - 1], f[i - 1], xp_[i], f[i], kept[k].index);
-                    }
-                    answer_gathered(g, o);
-                    continue;
-                }
-            }
-            for (std::size_t k = 0; k < kept_count; ++k) {
-                const std::size_t i = kept[k].segment;
-                o[kept[k].index] = interior(kept[k].x, i, f);
-            }
-        }
-        kept_count = 0;
-    };
-    // Every column of an element: the other columns written here or kept,
-    // column 0 returned for the loop to write; the first column without an
-    // answer fails the element.
-    const auto answer_each = [&](X x, SearchResult s, std::size_t index) RUST_OUT_OF_LINE -> Result<F> {
-        for (std::size_t j = 1; j < columns; ++j) {
-            const Result<F> r = answer_in(j, x, s);
-            if (!r.ok) return r;
-            out[j * stride + index] = r.value;
-        }
-        return answer_in(0, x, s);
-    };
-    // (kept small, so that it is inlined into the loop)
-    const auto answer = [&](X x, SearchResult s, std::size_t index) -> Result<F> {
-        if (!s.hit && s.index != 0 && s.index != n) [[likely]] {  // inside a segment: every column answers
-            // Full: the kept keys answered before this one is kept, as the
-            // loop writes its placeholder after this returns.
-            if (kept_count == kKept) [[unlikely]]
-                answer_kept();
-            kept[kept_count++] = {x, s.index, index};
-            return Result<F>::success(F{});  // the placeholder
-        }
-        return answer_each(x, s, index);
-    };
-    const auto beyond = [&](const X* keys, std::size_t count, bool right, F* o) {
-        Stopped first{count, InterpError::OutOfBounds};
-        for (std::size_t j = 0; j < columns; ++j) {
-            const Stopped stop = beyond_in(j, keys, count, right, o + j * stride);
-            if (stop.answered < first.answered) first = stop;
-        }
-        return first;
-    };
-    const std::optional<Failure> failure = evaluate_all(
-        xp_, fp_, xp_increasing_, query, out,
-        [&](X x, std::size_t index) { return answer(x, search(xp_.data(), n, x), index); }, answer,
-        [&](const X* keys, std::size_t count, std::size_t i, F* o) {
-            for (std::size_t j = 0; j < columns; ++j) {
-                const F* f = column(j);
-                if constexpr (std::is_same_v<F, f64>)
-                    if (once()) {
-                        kernels::forward_rounded(xp_[i - 1], f[i - 1], xp_[i], f[i], keys, count, o + j * stride, held);
-                        continue;
-                    }
-                ForwardCache& cache = caches[j];
-                if (cache.index != i) {
-                    std::construct_at(&cache.segment, ForwardScheme::segment(xp_[i - 1], f[i - 1], xp_[i], f[i]));
-                    cache.index = i;
-                }
-                kernels::forward(cache.segment, keys, count, o + j * stride);
-            }
-            return count;
-        },
-        static_cast<const F*>(nullptr), beyond);
-    answer_kept();
-    return failure;
+    if (columns == 1) {
+        Forwarding<false> policy(*this, more, columns, stride, out, rules);
+        return evaluate(xp_, fp_.data(), xp_increasing_, query, policy);
+    }
+    Forwarding<true> policy(*this, more, columns, stride, out, rules);
+    return evaluate(xp_, fp_.data(), xp_increasing_, query, policy);
 }
 
 template class Interp<u64, i64>;

@@ -19,6 +19,7 @@
 #include "base/base.hpp"
 #include "base/platform.hpp"
 #include "kernels/kernels.hpp"
+#include "piecewise/search.hpp"
 #include "schemes/rounded.hpp"
 #include "schemes/schemes.hpp"
 
@@ -96,6 +97,13 @@ struct Failure {
     InterpError error;
 };
 
+// Of a run of keys: how many were answered before the first that was not,
+// and why that one was not.
+struct Stopped {
+    std::size_t answered;
+    InterpError error;
+};
+
 // Elements of type T at start + i·stride, i < length, read through memcpy so
 // that any stride (negative, zero, unaligned) is defined behaviour.
 template <class T>
@@ -115,167 +123,6 @@ struct Strided {
         return {start + static_cast<std::ptrdiff_t>(begin) * stride, stride, end - begin};
     }
 };
-
-// Comparisons of a search key with a probed knot, in the element type's
-// natural order. For doubles an unordered pair (a NaN on either side) is
-// fatal: "nan or inf encountered".
-template <class T>
-struct Order {
-    static bool greater(T probe, T key) { return probe > key; }
-    static bool equal(T probe, T key) { return probe == key; }
-};
-
-template <>
-struct Order<f64> {
-    static bool greater(f64 probe, f64 key) {
-        check(probe, key);
-        return probe > key;
-    }
-    static bool equal(f64 probe, f64 key) {
-        check(probe, key);
-        return probe == key;
-    }
-    static void check(f64 probe, f64 key) {
-        if (std::isunordered(probe, key)) [[unlikely]]
-            panic("nan or inf encountered");
-    }
-};
-
-struct SearchResult {
-    std::size_t index;  // the knot hit, or the insertion index
-    bool hit;
-};
-
-// The bisection every segment search shares: over a[0 … n-1], n >= 1,
-// ceil(log2 n) probes with a conditional select and no early exit (each
-// step below: the window [base, base + size) halves), then one final
-// comparison. Order decides the comparisons (with or without the NaN check).
-// On a strictly increasing axis an exact hit is the unique k with a[k] = key;
-// otherwise the insertion index i counts the knots below key: 0 when key is
-// below a[0], n when above a[n-1], else a[i-1] < key < a[i].
-template <class Order, class T>
-std::size_t bisect_step(const T* a, std::size_t base, std::size_t half, T key) {
-    return Order::greater(a[base + half], key) ? base : base + half;
-}
-template <class Order, class T>
-SearchResult settle(const T* a, std::size_t base, T key) {
-    if (Order::equal(a[base], key)) return {base, true};
-    return {base + (a[base] < key ? 1 : 0), false};
-}
-
-// Comparisons without the NaN check, for callers that guarantee an ordered
-// key and a strictly increasing axis.
-template <class T>
-struct Unchecked {
-    static bool greater(T probe, T key) { return probe > key; }
-    static bool equal(T probe, T key) { return probe == key; }
-};
-
-// Segment search: the bisection with the fatal NaN check.
-template <class T>
-SearchResult search(const T* a, std::size_t n, T key) {
-    assert(n >= 1);
-    std::size_t base = 0, size = n;
-    while (size > 1) {
-        const std::size_t half = size / 2;
-        base = bisect_step<Order<T>>(a, base, half, key);
-        size -= half;
-    }
-    return settle<Order<T>>(a, base, key);
-}
-
-// The same probes without the NaN check, with the two possible next probes
-// prefetched: for tables larger than the caches, where each probe would
-// otherwise wait for memory.
-template <class T>
-SearchResult search_prefetch(const T* a, std::size_t n, T key) {
-    assert(n >= 1);
-    std::size_t base = 0, size = n;
-    while (size > 1) {
-        const std::size_t half = size / 2, next = size - half;  // the size after this step
-        platform::prefetch(a + base + next / 2);
-        platform::prefetch(a + base + half + next / 2);
-        base = bisect_step<Unchecked<T>>(a, base, half, key);
-        size = next;
-    }
-    return settle<Unchecked<T>>(a, base, key);
-}
-
-// Where the previous element's segment (or the one after it, or beyond the
-// end it touches) also holds this key, the answer search() would give, found
-// with a few comparisons; nullopt
-// otherwise. hint is an insertion index in [1, n-1] of a strictly
-// increasing axis with n >= 2, and the key is ordered.
-template <class T>
-std::optional<SearchResult> search_near(const T* a, std::size_t n, T key, std::size_t hint) {
-    assert(n >= 2 && hint >= 1 && hint <= n - 1);
-    const T lo = a[hint - 1], hi = a[hint];
-    if (lo < key && key < hi) return SearchResult{hint, false};
-    if (key == lo) return SearchResult{hint - 1, true};
-    if (key == hi) return SearchResult{hint, true};
-    if (hi < key && hint + 1 < n) {  // the next segment, for ascending keys
-        const T next = a[hint + 1];
-        if (key < next) return SearchResult{hint + 1, false};
-        if (key == next) return SearchResult{hint + 1, true};
-    }
-    // beyond an end from its end segment, for runs of keys outside the table
-    if (hint == 1 && key < lo) return SearchResult{0, false};
-    if (hint + 1 == n && hi < key) return SearchResult{n, false};
-    return std::nullopt;
-}
-
-// The answer search() would give, found by galloping from the previous
-// element's segment: for an ordered key on a strictly increasing axis
-// a[0 … n-1], n >= 2, and hint in [1, n-1], steps of 1, 2, 4, … knots from
-// the segment (a[hint-1], a[hint]) towards the key bracket it, and a
-// bisection inside the bracket settles it: 2·log2(distance) + 2 comparisons
-// or so, where search() makes log2(n) + 1 whatever the distance. The
-// answer is the first index i with a[i] >= key: a hit when a[i] == key, else
-// the insertion index, as search() defines them.
-template <class T>
-SearchResult search_from(const T* a, std::size_t n, T key, std::size_t hint) {
-    assert(n >= 2 && hint >= 1 && hint <= n - 1);
-    // Invariant: the answer lies in [below, above]; a[below - 1] < key where
-    // below > 0, and key <= a[above] where above < n.
-    std::size_t below, above;
-    if (a[hint] < key) {  // ahead
-        below = hint + 1;
-        for (std::size_t step = 1;; step *= 2) {
-            const std::size_t probe = below - 1 + step;
-            if (probe >= n) {
-                above = n;
-                break;
-            }
-            if (!(a[probe] < key)) {
-                above = probe;
-                break;
-            }
-            below = probe + 1;
-        }
-    } else {  // on the segment's right knot or behind it
-        above = hint;
-        for (std::size_t step = 1;; step *= 2) {
-            if (step > above) {
-                below = 0;
-                break;
-            }
-            const std::size_t probe = above - step;
-            if (a[probe] < key) {
-                below = probe + 1;
-                break;
-            }
-            above = probe;
-        }
-    }
-    while (below < above) {
-        const std::size_t mid = below + (above - below) / 2;
-        if (a[mid] < key)
-            below = mid + 1;
-        else
-            above = mid;
-    }
-    return {below, below < n && a[below] == key};
-}
 
 // The monotonicity scans, one per element type (see kernels.hpp).
 using kernels::strictly_increasing;
@@ -363,15 +210,19 @@ public:
     // reports it; the elements after it are not evaluated. Element by element
     // the same as forward() and inverse(); the search starts from the previous
     // element's segment and falls back to the full search.
-    std::optional<Failure> forward_all(Strided<X> query, F* out) const;
-    std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const;
+    std::optional<Failure> forward_all(Strided<X> query, F* out) const { return forward_all(query, out, Rules<F>{}); }
+    std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const {
+        return inverse_all(query, method, out, method_rules<X>(method));
+    }
 
     // The same under rules for the elements outside the table and those
     // without an answer; the inverse's own clamping is replaced by the rules'
     // (method_rules gives it back). Inside the table, the same bits.
     Result<F> forward(X x, const Rules<F>& rules) const;
     Result<X> inverse(F f, InverseMethod method, const Rules<X>& rules) const;
-    std::optional<Failure> forward_all(Strided<X> query, F* out, const Rules<F>& rules) const;
+    std::optional<Failure> forward_all(Strided<X> query, F* out, const Rules<F>& rules) const {
+        return forward_columns(query, nullptr, 1, query.length, out, rules);
+    }
     std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out, const Rules<X>& rules) const;
 
     // Value columns over the same positions: the table's own values and
@@ -384,20 +235,12 @@ public:
                                            F* out, const Rules<F>& rules) const;
 
 private:
-    // Float keys rounded once that come one by one (random queries, short
-    // runs), strictly inside segments, kept in `g` to be answered a block at
-    // a time, each in its own segment (piecewise.cpp): whether the key, or
-    // the run of keys[0 … count-1] at out + at in segment i, was kept.
-    // finish() answers what is kept.
-    template <class G>
-    bool gather_forward(G& g, X x, SearchResult s, std::size_t index, F* out) const;
-    template <class G>
-    bool gather_inverse(G& g, F f, SearchResult s, InverseMethod method, std::size_t index, X* out) const;
-    template <class G, class K, class V, class... Method>
-    bool gather_run(G& g, const K* keys, std::size_t count, std::size_t i, std::size_t at, V* out,
-                    Method... method) const;
-    template <class G, class V, class... Method>
-    void finish(G& g, V* out, Method... method) const;
+    // What the whole-array loop (evaluation.hpp) hands its runs of keys
+    // to: the answers of the forward evaluation in one or more value
+    // columns, and of the inverse (piecewise.cpp).
+    template <bool Many>
+    class Forwarding;
+    class Inversing;
 
     // The prepared segment ending at knot `index` (0: none yet), kept by
     // whole-array evaluation for runs of keys inside one segment.
@@ -409,13 +252,15 @@ private:
     using ForwardCache = SegmentCache<typename ForwardScheme::Segment>;
     using InverseCache = SegmentCache<typename InverseScheme::Segment>;
 
+    // The prepared segment i of the values f (fp or a value column), built
+    // where the cache holds another.
     template <class Scheme, class Cache>
-    const typename Scheme::Segment& segment_at(std::size_t i, Cache& cache) const {
+    const typename Scheme::Segment& segment_at(std::size_t i, const F* f, Cache& cache) const {
         if (cache.index != i) {
             // Built in place: a copy would read back, in wide loads, the
             // narrow stores that just wrote it, which the processor cannot
             // forward.
-            std::construct_at(&cache.segment, Scheme::segment(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]));
+            std::construct_at(&cache.segment, Scheme::segment(xp_[i - 1], f[i - 1], xp_[i], f[i]));
             cache.index = i;
         }
         return cache.segment;
@@ -424,17 +269,18 @@ private:
     // Keys strictly inside segment i, in order: a short run through the
     // scheme's one-key form (a prepared segment pays only over longer runs),
     // a longer one through the run kernels with the segment prepared once.
-    // The same bits either way.
+    // The same bits either way. f: the values, fp or a value column.
     // (`held`: as kernels::forward_rounded's)
-    void run_forward(std::size_t i, ForwardCache& cache, const X* keys, std::size_t count, F* out, bool held) const {
+    void run_forward(std::size_t i, const F* f, ForwardCache& cache, const X* keys, std::size_t count, F* out,
+                     bool held) const {
         if constexpr (std::is_same_v<F, f64>)
-            if (once()) return kernels::forward_rounded(xp_[i - 1], fp_[i - 1], xp_[i], fp_[i], keys, count, out, held);
+            if (once()) return kernels::forward_rounded(xp_[i - 1], f[i - 1], xp_[i], f[i], keys, count, out, held);
         if (count < kernels::kShortRun) {
             for (std::size_t j = 0; j < count; ++j)
-                out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], fp_[i - 1], xp_[i], fp_[i]);
+                out[j] = ForwardScheme::forward(keys[j], xp_[i - 1], f[i - 1], xp_[i], f[i]);
             return;
         }
-        kernels::forward(segment_at<ForwardScheme>(i, cache), keys, count, out);
+        kernels::forward(segment_at<ForwardScheme>(i, f, cache), keys, count, out);
     }
     std::size_t run_inverse(std::size_t i, InverseCache& cache, const F* keys, std::size_t count, InverseMethod method,
                             X* out, bool held) const {
@@ -450,7 +296,7 @@ private:
             }
             return count;
         }
-        return kernels::inverse(segment_at<InverseScheme>(i, cache), keys, count, method, out);
+        return kernels::inverse(segment_at<InverseScheme>(i, fp_.data(), cache), keys, count, method, out);
     }
 
     // The answer for a search result on a non-empty, strictly increasing xp.
@@ -523,10 +369,6 @@ private:
     // the knots, into out: how many were answered before the first that was
     // not, and why. extrapolate(i, keys, count, out) continues the segment
     // of knots i-1 and i.
-    struct Stopped {
-        std::size_t answered;
-        InterpError error;
-    };
     template <class K, class V, class Continue>
     static Stopped outside(const Knots<K>& axis, const V* other, bool right, const Rules<V>& rules, std::size_t count,
                            V* out, Continue&& extrapolate);
