@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The same bits on every processor. Builds the core for each target and runs
+# The same bits on every processor. Builds the core for each target with the
+# project's own CMake (cmake/toolchains/ for the cross compilers) and runs
 #   - the digest program (a fixed stream of ~1.4·10^6 evaluations, hashed in a
 #     byte order of its own, the whole-array ones split across two threads) natively with GCC and Clang, without the hardware
 #     division and with the portable wide arithmetic, and under qemu-user on
@@ -25,32 +26,27 @@ packages=(clang qemu-user g++-mingw-w64-x86-64-posix wine64)
 for t in "${TARGETS[@]}"; do packages+=("g++-${t%%:*}"); done
 install_system_packages "${packages[@]}"
 
-CORE=(src/base/base.cpp src/divop/divop.cpp src/extended/extended.cpp src/schemes/schemes.cpp src/schemes/rounded.cpp src/piecewise/piecewise.cpp
-      src/parallel/parallel.cpp src/kernels/kernels.cpp src/kernels/dispatch.cpp src/kernels/kernels_neon.cpp)
-# The x86-64 kernel files, each with its instruction set's flags (empty elsewhere).
-X86_KERNELS=("src/kernels/kernels_avx2.cpp|-mavx2 -mfma"
-             "src/kernels/kernels_avx512.cpp|-mavx512f -mavx512cd -mavx512dq -mavx512bw -mavx512vl")
 ROUNDS=${RUST_DIGEST_ROUNDS:-1}
 out=build/cross
 mkdir -p "$out"
 rm -f "$out"/*.digest
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 
-# digest NAME RUNNER COMPILER FLAGS…: builds the digest program and records its line.
+# digest NAME RUNNER CMAKE-OPTIONS…: the digest program built by the
+# project's CMake (its sources, flags and kernel targets) into
+# build/cross/NAME, with the core's preconditions checked; its line recorded.
 # The digest is taken on every kernel target the build holds and the
 # processor (or qemu's) runs; their names go to NAME.targets.
 digest() {
-    local name=$1 runner=$2 cxx=$3 objects=() k file flags
-    shift 3
-    for k in "${X86_KERNELS[@]}"; do
-        IFS='|' read -r file flags <<< "$k"
-        [[ $name == x86-64* ]] || flags=""
-        # shellcheck disable=SC2086
-        "$cxx" -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Werror "$@" $flags -Isrc -c "$file" -o "$out/$name-$(basename "$file" .cpp).o"
-        objects+=("$out/$name-$(basename "$file" .cpp).o")
-    done
-    "$cxx" -std=c++20 -O2 -ffp-contract=off -pthread -Wall -Wextra -Werror "$@" -Isrc tests/cpp/digest.cpp "${CORE[@]}" "${objects[@]}" \
-        -o "$out/digest-$name"
-    $runner "$out/digest-$name" "$ROUNDS" > "$out/$name.digest" 2> "$out/$name.targets"
+    local name=$1 runner=$2
+    shift 2
+    {
+        cmake -S . -B "$out/$name" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRUST_MODULE=OFF -DRUST_DIGEST=ON \
+            -DRUST_CONTRACTS=ON -DRUST_WERROR=ON "$@"
+        cmake --build "$out/$name" -j 1 --target core_digest
+    } > "$out/$name.log" 2>&1 || { cat "$out/$name.log"; return 1; }
+    $runner "$out/$name/core_digest" "$ROUNDS" > "$out/$name.digest" 2> "$out/$name.targets"
 }
 
 # The Windows build runs under wine: MinGW-w64 names the program .exe, and
@@ -62,21 +58,22 @@ windows() {
 }
 
 start=$SECONDS
+# name | runner | CMake options (the cross builds through the toolchain files in cmake/toolchains)
 builds=(
-    "x86-64-gcc||g++"
-    "x86-64-clang||clang++"
-    "x86-64-no-divq||g++ -DRUST_NO_HW_DIVQ"
-    "x86-64-portable||clang++ -DRUST_PORTABLE -pedantic-errors"
-    "x86-64-windows|windows|x86_64-w64-mingw32-g++-posix -static"
+    "x86-64-gcc||-DCMAKE_CXX_COMPILER=g++"
+    "x86-64-clang||-DCMAKE_CXX_COMPILER=clang++"
+    "x86-64-no-divq||-DCMAKE_CXX_COMPILER=g++ -DCMAKE_CXX_FLAGS=-DRUST_NO_HW_DIVQ"
+    "x86-64-portable||-DCMAKE_CXX_COMPILER=clang++ -DRUST_PORTABLE=ON -DCMAKE_CXX_FLAGS=-pedantic-errors"
+    "x86-64-windows|windows|--toolchain cmake/toolchains/mingw-w64.cmake"
 )
 for t in "${TARGETS[@]}"; do
-    builds+=("${t##*:}|qemu-${t##*:}|${t%%:*}-g++ -static -Wno-psabi")
+    builds+=("${t##*:}|qemu-${t##*:}|--toolchain cmake/toolchains/linux-cross.cmake -DRUST_CROSS_TRIPLE=${t%%:*} -DRUST_CROSS_QEMU=${t##*:}")
 done
 pids=()
 for b in "${builds[@]}"; do
-    IFS='|' read -r name runner compiler <<< "$b"
+    IFS='|' read -r name runner options <<< "$b"
     # shellcheck disable=SC2086
-    digest "$name" "$runner" $compiler &
+    digest "$name" "$runner" $options &
     pids+=($!)
     if ((${#pids[@]} >= $(nproc))); then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi
 done
@@ -104,7 +101,7 @@ echo "one digest on ${#builds[@]} builds ($((SECONDS - start)) s)"
 # would be merged, and might run on a processor without those instructions).
 for c in gcc clang; do
     for k in avx2 avx512; do
-        leaked=$(nm -C --defined-only "$out/x86-64-$c-kernels_$k.o" | awk '$2 ~ /^[TWVuBDR]$/' | grep -v "rust::kernels::$k::" || true)
+        leaked=$(nm -C --defined-only "$out/x86-64-$c/CMakeFiles/rust_kernels.dir/src/kernels/kernels_$k.cpp.o" | awk '$2 ~ /^[TWVuBDR]$/' | grep -v "rust::kernels::$k::" || true)
         [ -z "$leaked" ] || { echo "kernels_$k.o ($c) defines symbols outside its namespace:"; echo "$leaked"; exit 1; }
     done
 done
@@ -114,10 +111,10 @@ echo "== Unit tests under qemu"
 for t in "${UNIT_TARGETS[@]}"; do
     triple=${t%%:*} qemu=${t##*:}
     {
-        cmake -S . -B "$out/tests-$qemu" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Linux \
-            -DCMAKE_SYSTEM_PROCESSOR="$qemu" -DCMAKE_CXX_COMPILER="$triple-g++" -DCMAKE_EXE_LINKER_FLAGS=-static \
-            -DCMAKE_CXX_FLAGS=-Wno-psabi -DRUST_TESTS=ON -DRUST_MPFR_TESTS=OFF -DRUST_MODULE=OFF \
-            -DRUST_WERROR=ON -DRUST_GTEST_SOURCE=/usr/src/googletest
+        cmake -S . -B "$out/tests-$qemu" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+            --toolchain cmake/toolchains/linux-cross.cmake -DRUST_CROSS_TRIPLE="$triple" -DRUST_CROSS_QEMU="$qemu" \
+            -DRUST_TESTS=ON -DRUST_MPFR_TESTS=OFF -DRUST_MODULE=OFF -DRUST_WERROR=ON \
+            -DRUST_GTEST_SOURCE=/usr/src/googletest
         cmake --build "$out/tests-$qemu" -j "$(nproc)" --target core_tests
     } > "$out/tests-$qemu.log" 2>&1 || { cat "$out/tests-$qemu.log"; exit 1; }
     echo "-- $triple"
