@@ -82,7 +82,10 @@ std::optional<Failure> evaluate(const Knots<K>& axis, const O* other, bool incre
     const auto missing = [&](std::size_t at) {
         if (!policy.fill(at)) panic("nan or inf encountered");
     };
-    if (n == 1) {  // a single knot may itself be NaN: search() applies the rule to every key
+    // A single knot (which may itself be NaN: search() applies the rule to
+    // every key), or a single key (a one-element call, which the search from
+    // the previous key and the blocks cannot speed up): key by key.
+    if (n == 1 || query.length == 1) {
         for (std::size_t at = 0; at < query.length; ++at) {
             const K key = query[at];
             if (is_nan(key)) [[unlikely]] {
@@ -90,12 +93,18 @@ std::optional<Failure> evaluate(const Knots<K>& axis, const O* other, bool incre
                 continue;
             }
             const SearchResult s = search(axis.data(), n, key);
+            std::size_t step;
             if (s.hit) {
                 policy.knot(s.index, at);
                 continue;
             }
-            const Stopped stop = policy.beyond(&key, 1, s.index == n, at);
-            if (moved(1, stop.answered, stop.error, at) == 0) break;
+            if (s.index != 0 && s.index != n) {
+                step = moved(1, policy.inside(&key, 1, s.index, at), InterpError::NotFound, at);
+            } else {
+                const Stopped stop = policy.beyond(&key, 1, s.index == n, at);
+                step = moved(1, stop.answered, stop.error, at);
+            }
+            if (step == 0) break;
         }
         policy.finish();
         return failure;

@@ -77,7 +77,8 @@ template <class X, class F>
 template <bool Many>
 class Interp<X, F>::Forwarding {
 public:
-    Forwarding(const Interp& t, const F* more, std::size_t columns, std::size_t stride, F* out, const Rules<F>& rules)
+    Forwarding(const Interp& t, std::size_t keys, const F* more, std::size_t columns, std::size_t stride, F* out,
+               const Rules<F>& rules)
         : t_(t),
           more_(more),
           columns_(columns),
@@ -86,7 +87,7 @@ public:
           rules_(rules),
           rest_(columns - 1) {
         assert(Many == (columns > 1));
-        if (t.once()) scope_.emplace();
+        if (t.once() && keys > 1) scope_.emplace();
         held_ = scope_ && scope_->fast();
         kept_.held = held_;
     }
@@ -142,7 +143,7 @@ public:
             const F* f = column(j);
             F* o = out_ + j * stride_;
             if constexpr (std::is_same_v<F, f64>) {
-                if (t_.once()) {
+                if (t_.once() && kept_.count > 1) {  // (one key alone: the one-key form, below)
                     if (j != 0)
                         for (std::size_t k = 0; k < kept_.count; ++k) {
                             kept_.f0[k] = f[segment_[k] - 1];
@@ -174,7 +175,9 @@ private:
     std::size_t columns_, stride_;
     F* out_;
     const Rules<F>& rules_;
-    std::optional<schemes::rounded::Scope> scope_;  // the environment read once for every key
+    // The environment read once for every key (for one key alone, the
+    // one-key form reads it, as a Scope would).
+    std::optional<schemes::rounded::Scope> scope_;
     bool held_ = false;
     ForwardCache first_;
     std::vector<ForwardCache> rest_;  // the caches of the value columns after the first
@@ -188,12 +191,12 @@ private:
 template <class X, class F>
 class Interp<X, F>::Inversing {
 public:
-    Inversing(const Interp& t, InverseMethod method, X* out, const Rules<X>& rules)
+    Inversing(const Interp& t, std::size_t keys, InverseMethod method, X* out, const Rules<X>& rules)
         : t_(t),
           method_(method),
           out_(out),
           rules_(rules) {
-        if (t.once()) scope_.emplace();
+        if (t.once() && keys > 1) scope_.emplace();
         held_ = scope_ && scope_->fast();
         gathered_.held = held_;
     }
@@ -230,8 +233,17 @@ public:
     }
 
     void finish() {
-        if constexpr (std::is_same_v<F, f64>)
-            if (gathered_.count != 0) answer_gathered(gathered_, method_, out_);
+        if constexpr (std::is_same_v<F, f64>) {
+            if (gathered_.count == 1) {  // one key alone (a one-element call): the one-key form, the same bits
+                bool overflow = false;   // never inside a segment
+                const Gathered<F>& g = gathered_;
+                out_[g.index[0]] =
+                    *schemes::rounded::inverse(g.keys[0], g.x0[0], g.f0[0], g.x1[0], g.f1[0], method_, overflow);
+                gathered_.count = 0;
+            } else if (gathered_.count != 0) {
+                answer_gathered(gathered_, method_, out_);
+            }
+        }
     }
 
 private:
@@ -239,7 +251,9 @@ private:
     InverseMethod method_;
     X* out_;
     const Rules<X>& rules_;
-    std::optional<schemes::rounded::Scope> scope_;  // the environment read once for every key
+    // The environment read once for every key (for one key alone, the
+    // one-key form reads it, as a Scope would).
+    std::optional<schemes::rounded::Scope> scope_;
     bool held_ = false;
     InverseCache cache_;
     Gathered<F> gathered_{false};
@@ -281,7 +295,7 @@ Result<X> Interp<X, F>::inverse(F f, InverseMethod method, const Rules<X>& rules
 template <class X, class F>
 std::optional<Failure> Interp<X, F>::inverse_all(Strided<F> query, InverseMethod method, X* out,
                                                  const Rules<X>& rules) const {
-    Inversing policy(*this, method, out, rules);
+    Inversing policy(*this, query.length, method, out, rules);
     return evaluate(fp_, xp_.data(), fp_increasing_, query, policy);
 }
 
@@ -289,10 +303,10 @@ template <class X, class F>
 std::optional<Failure> Interp<X, F>::forward_columns(Strided<X> query, const F* more, std::size_t columns,
                                                      std::size_t stride, F* out, const Rules<F>& rules) const {
     if (columns == 1) {
-        Forwarding<false> policy(*this, more, columns, stride, out, rules);
+        Forwarding<false> policy(*this, query.length, more, columns, stride, out, rules);
         return evaluate(xp_, fp_.data(), xp_increasing_, query, policy);
     }
-    Forwarding<true> policy(*this, more, columns, stride, out, rules);
+    Forwarding<true> policy(*this, query.length, more, columns, stride, out, rules);
     return evaluate(xp_, fp_.data(), xp_increasing_, query, policy);
 }
 
