@@ -4,6 +4,7 @@ native call, any other through the conversions)."""
 
 from __future__ import annotations
 
+import inspect
 from typing import Any, Generic, TypeVar
 
 from exact_interp import _native
@@ -23,6 +24,37 @@ def _results() -> Any:
     from exact_interp import _results as module
 
     return module
+
+
+# The keywords of forward and inverse (workers, left, right, missing) are
+# keyword-only, as their signatures show (__signature__, the stub), but at run
+# time they stand behind `_end`, a parameter that only a positional argument
+# too many fills: CPython calls a function whose parameters are all
+# positional-or-keyword by its fast path, some 700 instructions less per call,
+# a third of the Python layer over a one-element typed query.
+_END: Any = object()
+
+
+def _positional(name: str, takes: str) -> TypeError:
+    return TypeError(f"Interpolator.{name}() takes {takes}; workers, left, right and missing are keyword-only")
+
+
+def _keyword_only(prototype: Any) -> Any:
+    """The decorated method, with the signature of `prototype` (its keywords keyword-only)."""
+
+    def decorate(method: Any) -> Any:
+        method.__signature__ = inspect.signature(prototype)
+        return method
+
+    return decorate
+
+
+def _forward_signature(self: Any, x: Any, *, workers: int | None = None, left: Any = None, right: Any = None,
+                       missing: Any = None) -> Any: ...
+
+
+def _inverse_signature(self: Any, f: Any, method: Any = None, *, workers: int | None = None, left: Any = None,
+                       right: Any = None, missing: Any = None) -> Any: ...
 
 
 class Interpolator(Generic[_Value]):
@@ -113,7 +145,8 @@ class Interpolator(Generic[_Value]):
         table._set(_native.Table(xp, fp, 1, "typed"), None, None)
         return table
 
-    def forward(self, x: Any, *, workers: int | None = None, left: Any = None, right: Any = None,
+    @_keyword_only(_forward_signature)
+    def forward(self, x: Any, _end: Any = _END, workers: int | None = None, left: Any = None, right: Any = None,
                 missing: Any = None) -> Any:
         """Positions to values, in the kind of the table's values.
 
@@ -147,6 +180,8 @@ class Interpolator(Generic[_Value]):
         >>> table.forward(np.array([5, 20], "datetime64[s]"), right=np.nan)
         array([0.5, nan])
         """
+        if _end is not _END:
+            raise _positional("forward", "2 positional arguments")
         if self._kinds is None:  # typed knots: a typed query is answered as it is
             out = self._table.forward(x, workers, left, right, missing)
             if out is not NotImplemented:
@@ -155,7 +190,8 @@ class Interpolator(Generic[_Value]):
         query = convert.taken_query(x, "x", missing)
         return convert.call_forward(self._table, self._shape, self._kind_pair(), query, workers, left, right, missing)
 
-    def inverse(self, f: Any, method: Any = None, *, workers: int | None = None, left: Any = None,
+    @_keyword_only(_inverse_signature)
+    def inverse(self, f: Any, method: Any = None, _end: Any = _END, workers: int | None = None, left: Any = None,
                 right: Any = None, missing: Any = None) -> Any:
         """Values to positions under ``method``, in the kind of the table's positions.
 
@@ -194,6 +230,8 @@ class Interpolator(Generic[_Value]):
         >>> table.inverse([1, 3], "nearest")
         array([-5,  5])
         """
+        if _end is not _END:
+            raise _positional("inverse", "from 2 to 3 positional arguments")
         if self._kinds is None:  # typed knots: a typed query is answered as it is
             out = self._table.inverse(f, method, workers, left, right, missing)
             if out is not NotImplemented:

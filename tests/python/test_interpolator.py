@@ -2,6 +2,7 @@
 knots, pickling and copies, immutability."""
 
 import copy
+import inspect
 import pickle
 
 import numpy as np
@@ -44,6 +45,29 @@ def test_interpolator_object(fp, values, columns):
     assert repr(exact_interp.Interpolator(u64(7), i64(-1))) == "<exact_interp.Interpolator: 1 knot of int64 values, " \
                                                               "xp 7, fp -1>"
     assert repr(exact_interp.Interpolator(u64(), f64())) == "<exact_interp.Interpolator: 0 knots of float64 values>"
+
+
+@pytest.mark.parametrize("xp", [XP, XP.astype(np.int64)], ids=["typed", "converted"])
+def test_interpolator_keywords_are_keyword_only(xp):
+    t = exact_interp.Interpolator(xp, FPI)
+    for method, params in ((t.forward, ["self", "x"]), (t.inverse, ["self", "f", "method"])):
+        signature = inspect.signature(getattr(exact_interp.Interpolator, method.__name__))
+        kinds = {p.name: p.kind for p in signature.parameters.values()}
+        assert list(kinds) == params + ["workers", "left", "right", "missing"]
+        assert [k for k in kinds if kinds[k] is inspect.Parameter.KEYWORD_ONLY] == list(kinds)[len(params) :]
+    forward = "Interpolator.forward() takes 2 positional arguments"
+    inverse = "Interpolator.inverse() takes from 2 to 3 positional arguments"
+    for call, takes in [
+        (lambda: t.forward(xp[:2], 1), forward),
+        (lambda: t.forward(xp[:2], None, 1, "clamp"), forward),
+        (lambda: t.inverse(FPI[:2], None, 1), inverse),
+        (lambda: t.forward(xp[:2], _end=None), forward),
+    ]:
+        with pytest.raises(TypeError) as info:
+            call()
+        assert str(info.value) == takes + "; workers, left, right and missing are keyword-only"
+    assert t.forward(xp[:2], workers=1, right="clamp").tolist() == FPI[:2].tolist()
+    assert t.inverse(FPI[:2], None, workers=1).tolist() == xp[:2].tolist()
 
 
 def test_interpolator_arguments():

@@ -54,7 +54,7 @@ def test_workers(workers, error, message):
 def test_workers_is_keyword_only_and_rust_has_none(rust):
     with pytest.raises(TypeError, match=r"forward_int\(\) takes 3 positional arguments but 4 were given"):
         exact_interp.forward_int(XP, XP, FPI, 2)
-    with pytest.raises(TypeError, match=r"inverse\(\) takes from 2 to 3 positional arguments but 4 were given"):
+    with pytest.raises(TypeError, match=r"inverse\(\) takes from 2 to 3 positional arguments; .* keyword-only"):
         exact_interp.Interpolator(XP, FPI).inverse(FPI, None, 2)
     with pytest.raises(TypeError, match="unexpected keyword argument 'workers'"):
         rust.forward_int(XP, XP, FPI, workers=1)
