@@ -22,6 +22,8 @@ import numpy as np
 import pytest
 from helpers import f64, i64, u64
 
+pytestmark = pytest.mark.slow
+
 LOOPS = int(os.environ.get("RUST_LEAK_LOOPS", "100000"))
 SANITIZED = os.environ.get("RUST_SANITIZED") == "1"
 N = 64
