@@ -77,11 +77,16 @@ inline void prefetch(const void* p) {
 // apart by two subnormal operations. Never where doubles are evaluated in a
 // wider format (FLT_EVAL_METHOD other than 0: the x87 unit of 32-bit x86),
 // whose double rounding those proofs do not allow.
+#if defined(RUST_FLOAT_REGISTERS_X86)
+inline bool default_mxcsr(unsigned mxcsr) {
+    return (mxcsr & 0xFFC0) == 0x1F80;  // DAZ, the six masks, the rounding control, FZ
+}
+#endif
 inline bool default_float_environment() {
 #if FLT_EVAL_METHOD != 0
     return false;
 #elif defined(RUST_FLOAT_REGISTERS_X86)
-    return (_mm_getcsr() & 0xFFC0) == 0x1F80;  // DAZ, the six masks, the rounding control, FZ
+    return default_mxcsr(_mm_getcsr());
 #elif defined(RUST_FLOAT_REGISTERS_ARM)
     std::uint64_t fpcr;
     __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
@@ -95,7 +100,10 @@ inline bool default_float_environment() {
 
 // The floating-point status flags, kept over arithmetic that raises them
 // (the inexact flag, mostly) so that the caller's flags stay as they were:
-// `FloatStatus saved;` before, `saved.restore();` after.
+// `FloatStatus saved;` before, `saved.restore();` after. On x86-64 the
+// whole MXCSR is saved and written back as it was, unconditionally: reading
+// it (STMXCSR) costs tens of cycles, writing it (LDMXCSR) a few, and the
+// arithmetic in between changes only its flags.
 class FloatStatus {
 public:
     FloatStatus() {
@@ -109,13 +117,22 @@ public:
     }
     void restore() const {
 #if defined(RUST_FLOAT_REGISTERS_X86)
-        if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
+        _mm_setcsr(saved_);
 #elif defined(RUST_FLOAT_REGISTERS_ARM)
         std::uint64_t now;
         __asm__ volatile("mrs %0, fpsr" : "=r"(now));
         if (now != saved_) __asm__ volatile("msr fpsr, %0" : : "r"(saved_));
 #else
         std::fesetexceptflag(&saved_, FE_ALL_EXCEPT);
+#endif
+    }
+    // default_float_environment() when the flags were saved (on x86-64 from
+    // the register already read).
+    bool default_environment() const {
+#if FLT_EVAL_METHOD == 0 && defined(RUST_FLOAT_REGISTERS_X86)
+        return default_mxcsr(saved_);
+#else
+        return default_float_environment();
 #endif
     }
 

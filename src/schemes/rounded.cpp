@@ -523,7 +523,7 @@ Decided inverse_fast(const InverseFast& s, f64 f, InverseMethod method) {
 }  // namespace
 
 Scope::Scope() {
-    if (held.depth++ == 0) held.fast = platform::default_float_environment();
+    if (held.depth++ == 0) held.fast = status_.default_environment();
     fast_ = held.fast;
 }
 
@@ -559,7 +559,7 @@ public:
     }
     RunEnvironment(const RunEnvironment&) = delete;
     RunEnvironment& operator=(const RunEnvironment&) = delete;
-    bool fast() const { return scoped_ ? held.fast : platform::default_float_environment(); }
+    bool fast() const { return scoped_ ? held.fast : status_->default_environment(); }
 
 private:
     bool scoped_;

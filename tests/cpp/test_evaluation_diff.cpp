@@ -1109,6 +1109,40 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
     }
 }
 
+// Rounding once keeps the caller's floating-point environment: its status
+// flags as they were (none raised, none cleared) and its rounding mode, for
+// one key (no Scope held), a short run, keys that come one by one (kept and
+// answered together), a long run, and outside the table, both directions.
+TEST_P(EvaluationDifferential, RoundingOnceKeepsTheCallersFlags) {
+    const Once table({1000, 2000, 3000, 10'000'000}, {0.1, 1.0 / 3, 2.5, 7.0}, rust::piecewise::Rounding::Once);
+    const std::vector<std::vector<u64>> queries = {
+        {1234}, {1001, 1002, 1003}, {2999, 1001, 2500, 1500, 9'999'999, 1200}, {}, {5, 20'000'000, 1500}};
+    std::vector<u64> long_run(300);
+    for (std::size_t k = 0; k < long_run.size(); ++k) long_run[k] = 3001 + 17 * k;
+    const int mode = std::fegetround();
+    rust::piecewise::Rules<f64> clamp;
+    clamp.left.rule = clamp.right.rule = rust::piecewise::Rule::Clamp;
+    rust::piecewise::Rules<u64> nearest = rust::piecewise::method_rules<u64>(InverseMethod::Nearest);
+    for (const int flags : {0, FE_INEXACT, FE_DIVBYZERO | FE_UNDERFLOW, FE_ALL_EXCEPT}) {
+        for (std::vector<u64> keys : queries) {
+            if (keys.empty()) keys = long_run;
+            std::vector<f64> values(keys.size());
+            std::vector<u64> positions(keys.size());
+            std::feclearexcept(FE_ALL_EXCEPT);
+            std::feraiseexcept(flags);
+            EXPECT_FALSE(table.forward_all(
+                {reinterpret_cast<const unsigned char*>(keys.data()), sizeof(u64), keys.size()}, values.data(), clamp));
+            EXPECT_EQ(std::fetestexcept(FE_ALL_EXCEPT), flags) << "forward of " << keys.size() << " keys";
+            EXPECT_FALSE(
+                table.inverse_all({reinterpret_cast<const unsigned char*>(values.data()), sizeof(f64), values.size()},
+                                  InverseMethod::Nearest, positions.data(), nearest));
+            EXPECT_EQ(std::fetestexcept(FE_ALL_EXCEPT), flags) << "inverse of " << keys.size() << " values";
+            EXPECT_EQ(std::fegetround(), mode);
+        }
+    }
+    std::feclearexcept(FE_ALL_EXCEPT);
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, EvaluationDifferential,
                          ::testing::Combine(::testing::ValuesIn(kernel_targets::supported()),
                                             ::testing::Values(FE_TONEAREST, FE_TOWARDZERO)),
