@@ -87,8 +87,7 @@ public:
           rules_(rules),
           rest_(columns - 1) {
         assert(Many == (columns > 1));
-        if (t.once() && keys > 1) scope_.emplace();
-        held_ = scope_ && scope_->fast();
+        if (t.once() && keys > 1) held_ = scope_.emplace().fast();
         kept_.held = held_;
     }
 
@@ -196,8 +195,7 @@ public:
           method_(method),
           out_(out),
           rules_(rules) {
-        if (t.once() && keys > 1) scope_.emplace();
-        held_ = scope_ && scope_->fast();
+        if (t.once() && keys > 1) held_ = scope_.emplace().fast();
         gathered_.held = held_;
     }
 
