@@ -282,6 +282,72 @@ std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseM
     return x0 - back;
 }
 
+// The whole-number form of one key.
+
+std::optional<f64> forward_whole(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
+    assert(x0 < x && x < x1 && std::isfinite(f0) && std::isfinite(f1));
+    // Each value as ±m·2^e with m odd (zero: m = 0), the two brought to the
+    // lower exponent e, where each m·2^(its e - e) stays below 2^62.
+    struct Odd {
+        u64 m;
+        int e;
+    };
+    const auto odd = [](f64 c) {
+        const Dyadic v = dyadic(c);
+        if (v.m == 0) return Odd{0, 0};
+        const int z = std::countr_zero(v.m);
+        return Odd{v.m >> z, v.e + z};
+    };
+    const Odd p = odd(f0), q = odd(f1);
+    if (p.m == 0 && q.m == 0) return 0.0;
+    const int e = p.m == 0 ? q.e : q.m == 0 ? p.e : std::min(p.e, q.e);
+    const auto widened = [e](Odd o) -> std::optional<u64> {
+        if (o.m == 0) return u64{0};
+        const int shift = o.e - e;
+        if (shift > 62 - static_cast<int>(std::bit_width(o.m))) return std::nullopt;
+        return o.m << shift;
+    };
+    const std::optional<u64> m0 = widened(p), m1 = widened(q);
+    if (!m0 || !m1) return std::nullopt;
+    // N = ±m0·a ± m1·b, a = x1 - x and b = x - x0 below d = x1 - x0: each
+    // product below 2^126, |N| <= max(m0, m1)·d < 2^62·d, so the quotient
+    // N/d has at most 62 whole bits and N's high word lies below d.
+    const u64 d = x1 - x0;
+    const bool n0 = std::signbit(f0), n1 = std::signbit(f1);
+    const u128 pa = wide::mul(*m0, x1 - x), pb = wide::mul(*m1, x - x0);
+    bool negative = n0;
+    u128 n;
+    if (n0 == n1)
+        n = pa + pb;
+    else if (pa >= pb)
+        n = pa - pb;
+    else
+        n = pb - pa, negative = n1;
+    if (!n) return 0.0;  // +0, as the exact path answers a zero
+    // 128 bits of N/d: t = floor(N·2^64 / d), and whether a remainder is left.
+    const wide::QuotRem64 whole = wide::div(wide::high(n), wide::low(n), d);
+    const wide::QuotRem64 frac = wide::div(whole.r, 0, d);
+    const u128 t = wide::make(whole.q, frac.q);
+    const int width = whole.q != 0 ? 128 - std::countl_zero(whole.q) : 64 - std::countl_zero(frac.q);
+    if (width < 54) return std::nullopt;  // deep cancellation: too few bits to round
+    // t's top 53 bits, rounded to nearest by the bits below them and the
+    // remainder, ties to even.
+    const int below = width - 53;
+    u64 mantissa = static_cast<u64>(t >> below);
+    const u128 rest = t & ((u128(1) << below) - u128(1)), half = u128(1) << (below - 1);
+    if (rest > half || (rest == half && (frac.r != 0 || (mantissa & 1) != 0))) ++mantissa;
+    // v = mantissa·2^(below + e - 64), the mantissa in [2^52, 2^53] (2^53:
+    // rounded up into the next binade).
+    int exponent = below + e - 64;
+    if (mantissa == u64{1} << 53) mantissa >>= 1, ++exponent;
+    const int field = exponent + 1075;
+    // subnormal (never beyond the largest: v lies between f0 and f1)
+    if (field < 1 || field > 2046) return std::nullopt;
+    const u64 bits =
+        (static_cast<u64>(negative) << 63) | (static_cast<u64>(field) << 52) | (mantissa & ((u64{1} << 52) - 1));
+    return std::bit_cast<f64>(bits);
+}
+
 // The fast path.
 
 namespace {
@@ -299,8 +365,10 @@ void tally(std::size_t keys, std::size_t exact) {
     fast_counts.keys += keys;
     fast_counts.exact += exact;
 }
+void tally_whole() { ++fast_counts.whole; }
 #else
 void tally(std::size_t, std::size_t) {}
+void tally_whole() {}
 #endif
 
 // Zero, or a magnitude in [2^-800, 2^800]: every product, sum and quotient
@@ -535,7 +603,7 @@ Counts counts() {
 #if RUST_FAST_PATH_COUNTS
     return fast_counts;
 #else
-    return {0, 0};
+    return {0, 0, 0};
 #endif
 }
 
@@ -613,7 +681,15 @@ std::size_t inverse_keys(const f64* f, std::size_t count, u64 x0, f64 f0, u64 x1
 
 }  // namespace
 
+// One key: by whole numbers where they answer (inside the segment), which
+// leave the environment alone; else read the environment for the fast path.
 Value forward(u64 x, u64 x0, f64 f0, u64 x1, f64 f1) {
+    check_knots(f0, f1);
+    if (x0 < x && x < x1)
+        if (const std::optional<f64> v = forward_whole(x, x0, f0, x1, f1)) {
+            tally_whole();
+            return {*v, false};
+        }
     Value v{};
     forward_keys(&x, 1, x0, f0, x1, f1, [&](std::size_t, Value r) {
         v = r;

@@ -59,6 +59,15 @@ struct Value {
 Value forward_exact(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
 std::optional<u64> inverse_exact(f64 f, u64 x0, f64 f0, u64 x1, f64 f1, InverseMethod method, bool& overflow);
 
+// The whole-number form of one key strictly inside its segment (x0 < x <
+// x1, f0 and f1 finite): the forward's answer in integer arithmetic alone,
+// where the values' exponents lie close enough (each value's odd part
+// brought to the lower exponent stays below 2^62), the quotient keeps 54
+// bits and the answer is a normal double; nothing otherwise. No
+// floating-point operation: it answers in any environment, and the
+// caller's status flags stay as they were.
+std::optional<f64> forward_whole(u64 x, u64 x0, f64 f0, u64 x1, f64 f1);
+
 // The same answers, the fast path first. Here and below a non-finite knot
 // value is fatal (f0 first; the inverse's f before them), as in the float
 // schemes.
@@ -104,6 +113,7 @@ private:
 // tests and benchmarks), zeros otherwise.
 struct Counts {
     std::uint64_t keys, exact;
+    std::uint64_t whole;  // keys alone answered by the whole-number form (not in keys)
 };
 Counts counts();
 

@@ -791,7 +791,7 @@ bool same_answer(std::optional<T> a, std::optional<T> b) {
 
 TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
     gen::Gen g(777);
-    u64 mismatches = 0, forwards = 0, inverses = 0;
+    u64 mismatches = 0, forwards = 0, inverses = 0, inside_forwards = 0, whole_forwards = 0;
     const u64 segments = gen::count(3'000, 300'000);
     const rounded::Counts before = rounded::counts();
     const rust::kernels::FastPathCounts vector_before = rust::kernels::fast_path_counts();
@@ -859,6 +859,14 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
                 report(what, show_rounded(got), show_rounded(want));
             if (const auto got = as_optional(rounded::forward_exact(x, x0, f0, x1, f1)); !same_answer(got, want))
                 report(what + " exact path", show_rounded(got), show_rounded(want));
+            if (x0 < x && x < x1) {
+                ++inside_forwards;
+                if (const std::optional<f64> got = rounded::forward_whole(x, x0, f0, x1, f1)) {
+                    ++whole_forwards;
+                    if (!same_answer(got, want))
+                        report(what + " by whole numbers", show_rounded(got), show_rounded(want));
+                }
+            }
             if (x == x0 || x == x1) continue;
             const Once table({x0, x1}, {f0, f1}, rust::piecewise::Rounding::Once);
             const rust::piecewise::Result<f64> r = table.forward(x, extrapolated);
@@ -1095,9 +1103,13 @@ TEST_P(EvaluationDifferential, RoundedOnceAgainstExactRationals) {
     const u64 keys = after.keys - before.keys + vector_keys, exact = after.exact - before.exact + vector_exact;
     std::printf("rounded once: %" PRIu64 " forwards, %" PRIu64 " inverses, %" PRIu64
                 " keys by the fast path's forms (%" PRIu64 " by the vector kernels), %" PRIu64
-                " of them by the exact path, seed %" PRIu64 "\n",
-                forwards, inverses, keys, vector_keys, exact, gen::seed());
+                " of them by the exact path; %" PRIu64 " of %" PRIu64
+                " keys inside answered by whole numbers, seed %" PRIu64 "\n",
+                forwards, inverses, keys, vector_keys, exact, whole_forwards, inside_forwards, gen::seed());
     EXPECT_EQ(mismatches, 0u);
+    // The one-key form answers by whole numbers in every environment.
+    EXPECT_GT(whole_forwards, inside_forwards / 4);
+    EXPECT_GT(after.whole - before.whole, 0u);
     if (std::get<0>(GetParam()) != rust::kernels::Target::Scalar) {
         EXPECT_GT(vector_keys, 100u);
     }
