@@ -209,9 +209,14 @@ public:
     // out[0 … length-1]. Stops at the first element without an answer and
     // reports it; the elements after it are not evaluated. Element by element
     // the same as forward() and inverse(); the search starts from the previous
-    // element's segment and falls back to the full search.
-    std::optional<Failure> forward_all(Strided<X> query, F* out) const { return forward_all(query, out, Rules<F>{}); }
+    // element's segment and falls back to the full search. A query of one
+    // element is that element's forward() or inverse().
+    std::optional<Failure> forward_all(Strided<X> query, F* out) const {
+        if (query.length == 1) return only(forward(query[0]), out);
+        return forward_all(query, out, Rules<F>{});
+    }
     std::optional<Failure> inverse_all(Strided<F> query, InverseMethod method, X* out) const {
+        if (query.length == 1) return only(inverse(query[0], method), out);
         return inverse_all(query, method, out, method_rules<X>(method));
     }
 
@@ -302,6 +307,14 @@ private:
     // The answer for a search result on a non-empty, strictly increasing xp.
     // A key inside a segment goes to the scheme with the segment's knots,
     // prepared for this key alone (kept in registers, not stored).
+    // The answer of a one-element query, as the whole-array loop gives it.
+    template <class T>
+    static std::optional<Failure> only(Result<T> r, T* out) {
+        if (!r.ok) return Failure{0, r.error};
+        *out = r.value;
+        return std::nullopt;
+    }
+
     Result<F> forward_at(X x, SearchResult s) const {
         using R = Result<F>;
         if (s.hit) return R::success(fp_[s.index]);
