@@ -94,13 +94,14 @@ TEST_PACKAGES=(pytest hypothesis "dask[array]" distributed pandas pyarrow polars
 # The packages that build the documentation (and import exact_interp.dask).
 DOCS_PACKAGES=("sphinx>=7" "numpydoc>=1.6" "myst-parser>=2" "pydata-sphinx-theme>=0.15" "dask[array]")
 
-# python_suite NAME PYTHON NUMPY WHEEL: an environment build/venv-NAME made by
-# PYTHON with that NumPy (kept between runs, see make_venv) and the wheel,
-# installed afresh; the whole Python suite in it.
+# python_suite NAME PYTHON NUMPY WHEEL [MARKS]: an environment build/venv-NAME
+# made by PYTHON with that NumPy (kept between runs, see make_venv) and the
+# wheel, installed afresh; the whole Python suite in it, or the tests that
+# pytest's marker expression MARKS selects.
 python_suite() {
-    local name=$1 python=$2 numpy=$3 wheel=$4 venv=build/venv-$1
+    local name=$1 python=$2 numpy=$3 wheel=$4 marks=${5:-} venv=build/venv-$1
     PYTHON=$python make_venv "$venv" "$numpy" "${TEST_PACKAGES[@]}"
     "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --force-reinstall "$wheel"
     echo "== Python tests, $name: $("$venv/bin/python" -c 'import sys, numpy; print("CPython", sys.version.split()[0], "NumPy", numpy.__version__)')"
-    (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
+    (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider ${marks:+-m "$marks"} .)
 }

@@ -37,18 +37,24 @@ bash scripts/cross_check.sh
 echo "== Python module"
 # One wheel for the stable ABI, built once, proven on every supported CPython
 # with NumPy 2.x and on the oldest with NumPy 1.26; the same sources with the
-# portable wide arithmetic pass the suite too. Two suites run at a time.
+# portable wide arithmetic pass the suite too. Two suites run at a time. The
+# leak checks (marked slow, more than half a suite's time) run on the oldest
+# and the newest of these CPythons, on Debian's and under the sanitizers;
+# the other suites leave them out.
 make_venv build/venv-np2 "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10"
 build_wheel build/venv-np2 build/wheel
 build_wheel build/venv-np2 build/wheel-portable -C cmake.define.RUST_PORTABLE=ON
-suites=()
-for v in "${SUPPORTED_PYTHONS[@]}"; do suites+=("py$v|$(python_for "$v")|numpy>=2|build/wheel"); done
-suites+=("py3.10-np1|$(python_for 3.10)|numpy==1.26.*|build/wheel")
-suites+=("py3.11-portable|$(python_for 3.11)|numpy>=2|build/wheel-portable")
+oldest=${SUPPORTED_PYTHONS[0]} newest=${SUPPORTED_PYTHONS[-1]}
+suites=("py$oldest|$(python_for "$oldest")|numpy>=2|build/wheel|" "py$newest|$(python_for "$newest")|numpy>=2|build/wheel|")
+for v in "${SUPPORTED_PYTHONS[@]:1:${#SUPPORTED_PYTHONS[@]}-2}"; do
+    suites+=("py$v|$(python_for "$v")|numpy>=2|build/wheel|not slow")
+done
+suites+=("py3.10-np1|$(python_for 3.10)|numpy==1.26.*|build/wheel|not slow")
+suites+=("py3.11-portable|$(python_for 3.11)|numpy>=2|build/wheel-portable|not slow")
 run_suite() {
-    local name python numpy dir
-    IFS='|' read -r name python numpy dir <<< "$1"
-    python_suite "$name" "$python" "$numpy" "$(ls "$dir"/*.whl)" > "build/suite-$name.log" 2>&1
+    local name python numpy dir marks
+    IFS='|' read -r name python numpy dir marks <<< "$1"
+    python_suite "$name" "$python" "$numpy" "$(ls "$dir"/*.whl)" "$marks" > "build/suite-$name.log" 2>&1
 }
 report_suite() {  # the outcome of the suite started as $2 with pid $1
     local name=${2%%|*}
