@@ -24,10 +24,18 @@ Which block's error is seen depends on the order in which blocks run.
 Every function takes the keywords ``left``, ``right`` and ``missing`` of
 the functions it maps, applied block by block (see
 :func:`exact_interp.forward`).
+
+A Dask Series (a Dask DataFrame's column) is mapped the same way, partition
+by partition: the result is a lazy Dask Series with the query's divisions,
+index and name (a Dask DataFrame over value columns), its ``meta`` from the
+table's kinds, so its dtype is known before anything is computed
+(``pip install "dask[dataframe]"``). A Dask DataFrame itself is refused:
+pass one of its columns.
 """
 
 from __future__ import annotations
 
+import sys
 from functools import partial
 from typing import Any, Generic, Protocol, TypeVar, overload
 
@@ -77,12 +85,27 @@ _QUERY = {name: numpy.dtype(query) for name, _, query, _, _, _ in _TYPED}
 _RESULT = {name: numpy.dtype(result) for name, _, _, _, result, _ in _TYPED}
 
 
+def _series(query: Any, param: str) -> bool:
+    """Whether the query is a Dask Series (a Dask DataFrame's column, for
+    one). A Dask DataFrame is refused, naming the argument. Recognised
+    without importing dask.dataframe: a Series of it has imported it."""
+    frames = sys.modules.get("dask.dataframe")
+    if frames is None:
+        return False
+    if isinstance(query, frames.DataFrame):
+        raise TypeError(f"argument '{param}': a dask DataFrame holds columns, not positions or values; pass one of "
+                        f"its columns")
+    return isinstance(query, frames.Series)
+
+
 def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param: str,
-             rules: dict[str, Any]) -> dask.array.Array:
+             rules: dict[str, Any]) -> Any:
     """forward or inverse of any kinds: the table an Interpolator of the
     knots' kinds, the result's dtype that of an empty block."""
-    if not isinstance(query, dask.array.Array):
-        raise TypeError(f"argument '{param}': a dask array is required, not '{type(query).__qualname__}'")
+    series = _series(query, param)
+    if not series and not isinstance(query, dask.array.Array):
+        raise TypeError(f"argument '{param}': a dask array or Series is required, not "
+                        f"'{type(query).__qualname__}'")
     if isinstance(xp, Interpolator):
         if fp is not None:
             raise TypeError(f"{direction}() takes an Interpolator alone, not with fp={fp!r}")
@@ -90,6 +113,8 @@ def _map_any(direction: str, query: Any, xp: Any, fp: Any, method: Method, param
     else:
         table = Interpolator(xp, fp)
     name = f"{direction}_"  # _block tells the directions apart by the prefix
+    if series:
+        return _map_partitions(name, method, rules, query, table)
     # checks the query's kind, the method and the rules on an empty block (of one dimension for a 0-d query,
     # whose meta is then the columns' shape alone: an empty block of no dimension has an element)
     meta = _block(name, method, rules, numpy.empty((0,) * max(query.ndim, 1), query.dtype), table)
@@ -102,9 +127,7 @@ def _graph(name: str, method: Method, rules: dict[str, Any], query: Any, table: 
            meta: Any) -> dask.array.Array:
     """The blocks of the query mapped through the table, which is one key of
     the graph; the result's dtype that of meta, an empty result."""
-    key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds), table._shape)
-    # dask exports delayed without declaring it
-    graph_table = dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
+    graph_table = _graph_table(table)
     columns = meta.shape[query.ndim:]  # value columns: whole in every block, after the query's dimensions
     result: dask.array.Array = dask.array.map_blocks(
         partial(_block, name, method, rules), query, graph_table, dtype=meta.dtype,
@@ -114,15 +137,39 @@ def _graph(name: str, method: Method, rules: dict[str, Any], query: Any, table: 
     return result
 
 
+def _graph_table(table: Interpolator[Any]) -> Any:
+    """The table as one key of the graph, named by its contents."""
+    key = "exact-interp-table-" + dask.base.tokenize(table._xp, table._fp, repr(table._kinds), table._shape)
+    # dask exports delayed without declaring it
+    return dask.delayed(table, name=key, pure=True, traverse=False)  # type: ignore[attr-defined]
+
+
+def _map_partitions(name: str, method: Method, rules: dict[str, Any], query: Any, table: Interpolator[Any]) -> Any:
+    """A Dask Series mapped partition by partition, each a pandas Series
+    answered as the front end answers one (its index and name kept, a
+    DataFrame for value columns); the meta that of the empty partition,
+    which checks the query's kind, the method and the rules at once."""
+    meta = _block(name, method, rules, query._meta, table)
+    return query.map_partitions(partial(_block, name, method, rules), _graph_table(table), meta=meta)
+
+
+@overload
 def forward(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
-            missing: Any = "raise") -> dask.array.Array:
+            missing: Any = "raise") -> dask.array.Array: ...
+@overload
+def forward(x: Any, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
+            missing: Any = "raise") -> Any: ...
+
+
+def forward(x: Any, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
+            missing: Any = "raise") -> Any:
     """Positions of any kind to values in the kind of ``fp``, block by block.
 
     Parameters
     ----------
-    x : dask.array.Array
+    x : dask.array.Array or dask.dataframe.Series
         The positions, of any shape and of every kind that :func:`exact_interp.forward` takes
-        (``datetime64`` chunks included).
+        (``datetime64`` chunks included); or a Dask Series of them, a DataFrame's column.
     xp : array_like or Interpolator
         The positions of the knots, or an :class:`exact_interp.Interpolator` of the table.
     fp : array_like, optional
@@ -133,9 +180,9 @@ def forward(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise"
 
     Returns
     -------
-    dask.array.Array
-        The values in the kind of ``fp`` and the shape of ``x``, with the query's chunks: lazy; computed, it is
-        bit for bit one call on the whole query.
+    dask.array.Array or dask.dataframe.Series
+        The values in the kind of ``fp`` and the shape of ``x``, with the query's chunks (a Series: its
+        partitions, index and name): lazy; computed, it is bit for bit one call on the whole query.
 
     Raises
     ------
@@ -151,18 +198,41 @@ def forward(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise"
     >>> ed.forward(x, [-2, 8], [0, 100]).compute()
     array([[ 10,  70],
            [ 20, 100]])
+
+    A column of a Dask DataFrame:
+
+    >>> import dask.dataframe as dd, pandas as pd
+    >>> frame = dd.from_pandas(pd.DataFrame({"sample": np.array([0, 250, 1000], np.uint64)}), npartitions=2)
+    >>> aligned = ed.forward(frame["sample"], np.array([0, 1000], np.uint64),
+    ...                      np.array(["2024-01-01T00:00:00", "2024-01-01T00:00:01"], "datetime64[ns]"))
+    >>> aligned.dtype
+    dtype('<M8[ns]')
+    >>> aligned.compute()
+    0   2024-01-01 00:00:00.000
+    1   2024-01-01 00:00:00.250
+    2   2024-01-01 00:00:01.000
+    Name: sample, dtype: datetime64[ns]
     """
     return _map_any("forward", x, xp, fp, None, "x", _rules(left, right, missing))
 
 
+@overload
 def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
-            right: Any = None, missing: Any = "raise") -> dask.array.Array:
+            right: Any = None, missing: Any = "raise") -> dask.array.Array: ...
+@overload
+def inverse(f: Any, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
+            right: Any = None, missing: Any = "raise") -> Any: ...
+
+
+def inverse(f: Any, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
+            right: Any = None, missing: Any = "raise") -> Any:
     """Values of any kind to positions in the kind of ``xp`` under ``method``, block by block.
 
     Parameters
     ----------
-    f : dask.array.Array
-        The values, of any shape and of every kind that :func:`exact_interp.inverse` takes.
+    f : dask.array.Array or dask.dataframe.Series
+        The values, of any shape and of every kind that :func:`exact_interp.inverse` takes; or a Dask
+        Series of them, a DataFrame's column.
     xp : array_like or Interpolator
         The positions of the knots, or an :class:`exact_interp.Interpolator` of the table.
     fp : array_like, optional
@@ -175,9 +245,9 @@ def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None,
 
     Returns
     -------
-    dask.array.Array
-        The positions in the kind of ``xp`` and the shape of ``f``, with the query's chunks: lazy; computed, it
-        is bit for bit one call on the whole query.
+    dask.array.Array or dask.dataframe.Series
+        The positions in the kind of ``xp`` and the shape of ``f``, with the query's chunks (a Series: its
+        partitions, index and name): lazy; computed, it is bit for bit one call on the whole query.
 
     Raises
     ------
@@ -230,8 +300,12 @@ def _table(name: str, xp: Any, fp: Any, method: Method, rules: dict[str, Any]) -
 
 
 def _map(name: str, query: Any, xp: Any, fp: Any, method: Method, param: str,
-         rules: dict[str, Any]) -> dask.array.Array:
+         rules: dict[str, Any]) -> Any:
     want = _QUERY[name]
+    if _series(query, param):
+        if query.dtype != want:
+            raise TypeError(f"argument '{param}': a dask Series of {want} is required, not one of {query.dtype}")
+        return _map_partitions(name, method, rules, query, _table(name, xp, fp, method, rules))
     if not isinstance(query, dask.array.Array) or query.ndim != 1 or query.dtype != want:
         got = (
             f"a {query.ndim}-dimensional dask array of {query.dtype}"
@@ -246,8 +320,8 @@ _DOC = """{summary}, block by block.
 
     Parameters
     ----------
-    {param} : dask.array.Array
-        One-dimensional, of {query}.
+    {param} : dask.array.Array or dask.dataframe.Series
+        One-dimensional, of {query}; or a Dask Series of {query}, mapped partition by partition.
     xp : array_like or Interpolator
         uint64 positions of the knots, or an :class:`exact_interp.Interpolator` of {values} values.
     fp : array_like, optional
@@ -258,9 +332,10 @@ _DOC = """{summary}, block by block.
 
     Returns
     -------
-    dask.array.Array
-        {result}, with the query's chunks: lazy; computed, it is bit for bit
-        one call on the whole query.
+    dask.array.Array or dask.dataframe.Series
+        {result}, with the query's chunks (a Series: its partitions, index
+        and name): lazy; computed, it is bit for bit one call on the whole
+        query.
 
     Raises
     ------
@@ -290,6 +365,9 @@ class _TypedForward(Protocol, Generic[_Values]):
     def __call__(self, x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64],
                  fp: numpy.typing.NDArray[_Values], *, left: Any = "raise", right: Any = "raise",
                  missing: Any = "raise") -> dask.array.Array: ...
+    @overload
+    def __call__(self, x: Any, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
+                 missing: Any = "raise") -> Any: ...  # a Dask Series
 
 
 class _TypedInverse(Protocol, Generic[_Values]):
@@ -302,20 +380,23 @@ class _TypedInverse(Protocol, Generic[_Values]):
     def __call__(self, f: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64],
                  fp: numpy.typing.NDArray[_Values], method: Method = None, *, left: Any = None,
                  right: Any = None, missing: Any = "raise") -> dask.array.Array: ...
+    @overload
+    def __call__(self, f: Any, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
+                 right: Any = None, missing: Any = "raise") -> Any: ...  # a Dask Series
 
 
 def _typed(name: str, param: str, query: str, values: str, result: str, example: str) -> Any:
     """The function `name` of one row of _TYPED: its signature that of the typed function it maps, without
     workers, and xp an Interpolator or the knots."""
     if name.startswith("forward"):
-        def mapped(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
-                   missing: Any = "raise") -> dask.array.Array:
+        def mapped(x: Any, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
+                   missing: Any = "raise") -> Any:
             return _map(name, x, xp, fp, None, "x", _rules(left, right, missing))
         summary = f"Positions ({query}) to {values} values"
         shown = f"{values} values"
     else:
-        def mapped(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *,  # type: ignore[misc]
-                   left: Any = None, right: Any = None, missing: Any = "raise") -> dask.array.Array:
+        def mapped(f: Any, xp: Any, fp: Any = None, method: Method = None, *,  # type: ignore[misc]
+                   left: Any = None, right: Any = None, missing: Any = "raise") -> Any:
             return _map(name, f, xp, fp, method, "f", _rules(left, right, missing))
         summary = f"{values} values to positions ({result}) under ``method``"
         shown = f"{result} positions"

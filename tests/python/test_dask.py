@@ -72,11 +72,36 @@ def beyond(q):
     return (q - lo) + (q - lo) // q.dtype.type(5) + lo - span // q.dtype.type(2)
 
 
+def frames():
+    """dask.dataframe and pandas, or a skip saying what is missing."""
+    pd = pytest.importorskip("pandas", reason="a Dask Series needs pandas")
+    return pytest.importorskip("dask.dataframe", reason="a Dask Series needs dask[dataframe]"), pd
+
+
+def lazy_query(q, chunks, container):
+    """q as a Dask array of these chunks, or as a Dask Series of as many partitions (its index not 0 … n-1)."""
+    if container == "array":
+        return da.from_array(q, chunks=chunks)
+    dd, pd = frames()
+    series = pd.Series(q, index=np.arange(len(q)) * 3 + 5, name="query")
+    return dd.from_pandas(series, npartitions=max(1, min(len(q) // chunks, 50)), sort=False)
+
+
+def computed_array(lazy, result, container):
+    """A computed result as a NumPy array; a Series's index and name checked on the way."""
+    if container == "array":
+        return result
+    assert result.name == "query" and (result.index == np.arange(len(result)) * 3 + 5).all()
+    return result.to_numpy()
+
+
 @pytest.mark.parametrize("rules", [{}, {"left": "extrapolate", "right": "clamp"}, {"left": -3, "right": "extrapolate"}])
 @pytest.mark.parametrize("given", ["arrays", "Interpolator"])
 @pytest.mark.parametrize("name, args", CASES)
-@pytest.mark.parametrize("chunks, size", [(1, 40), (777, 20_000), (50_000, 50_000), (10, 0)])
-def test_matches_one_call(rust, compute, name, args, chunks, size, given, rules):
+@pytest.mark.parametrize("chunks, size, container", [(1, 40, "array"), (777, 20_000, "array"),
+                                                     (50_000, 50_000, "array"), (10, 0, "array"),
+                                                     (777, 20_000, "series"), (10, 0, "series")])
+def test_matches_one_call(rust, compute, name, args, chunks, size, container, given, rules):
     q = query(name, size)
     if rules:  # the GIL-free function with the same rules as the reference
         q = beyond(q) if size else q
@@ -86,9 +111,11 @@ def test_matches_one_call(rust, compute, name, args, chunks, size, given, rules)
     else:
         whole = getattr(rust, name)(q, *table(name), *args)
     knots = table(name) if given == "arrays" else (exact_interp.Interpolator(*table(name)), None)
-    lazy = getattr(ed, name)(da.from_array(q, chunks=chunks), *knots, *args, **rules)
-    assert lazy.dtype == whole.dtype and lazy.chunks == da.from_array(q, chunks=chunks).chunks
-    result = compute(lazy)
+    lazy = getattr(ed, name)(lazy_query(q, chunks, container), *knots, *args, **rules)
+    assert lazy.dtype == whole.dtype
+    if container == "array":
+        assert lazy.chunks == da.from_array(q, chunks=chunks).chunks
+    result = computed_array(lazy, compute(lazy), container)
     assert result.dtype == whole.dtype
     assert result.tobytes() == whole.tobytes()
 
@@ -99,26 +126,29 @@ def with_element(name, index, value, size=1000):
     return q
 
 
-def test_any_kinds_block_by_block(compute):
+@pytest.mark.parametrize("container", ["array", "series"])
+def test_any_kinds_block_by_block(compute, container):
     # timestamps before and after 1970 to a sample counter and back, queries in another unit
     clock = np.array(["1969-07-20T20:17:40", "1970-01-01", "2026-12-08T12:00:00.000000001"], "M8[ns]")
     samples = np.array([-(10**15), 0, 10**15], np.int64)
     first, last = clock[0].astype(np.int64) // 1000, clock[-1].astype(np.int64) // 1000
     q = np.sort(RNG.integers(first, last, 5000)).view("M8[us]")
-    lazy = ed.forward(da.from_array(q, chunks=777), clock, samples)
+    lazy = ed.forward(lazy_query(q, 777, container), clock, samples)
     whole = exact_interp.forward(q, clock, samples)
-    assert lazy.dtype == whole.dtype and compute(lazy).tobytes() == whole.tobytes()
+    assert lazy.dtype == whole.dtype and computed_array(lazy, compute(lazy), container).tobytes() == whole.tobytes()
     back = ed.inverse(lazy, exact_interp.Interpolator(clock, samples), method="nearest")
     assert back.dtype == clock.dtype
-    assert compute(back).tobytes() == exact_interp.inverse(whole, clock, samples, "nearest").tobytes()
+    back_whole = exact_interp.inverse(whole, clock, samples, "nearest")
+    assert computed_array(back, compute(back), container).tobytes() == back_whole.tobytes()
     with pytest.raises(TypeError, match="argument 'x': int64 positions cannot be ordered with datetime64"):
-        ed.forward(da.from_array(samples), clock, samples)
+        ed.forward(lazy_query(samples, 1, container), clock, samples)
     # outside the clock and missing samples, block by block as in one call
     q[::97] = np.datetime64("NaT", "us")
     rules = {"left": "extrapolate", "right": np.int64(-1), "missing": 0}
     stretched = q - np.timedelta64(10**15, "us")
-    lazy = ed.forward(da.from_array(stretched, chunks=777), clock, samples, **rules)
-    assert compute(lazy).tobytes() == exact_interp.forward(stretched, clock, samples, **rules).tobytes()
+    lazy = ed.forward(lazy_query(stretched, 777, container), clock, samples, **rules)
+    result = computed_array(lazy, compute(lazy), container)
+    assert result.tobytes() == exact_interp.forward(stretched, clock, samples, **rules).tobytes()
     with pytest.raises(ValueError, match="missing must be 'raise' or a fill value"):
         ed.inverse(lazy, clock, samples, missing="clamp")
 
@@ -182,6 +212,28 @@ def test_arguments_are_checked_when_the_graph_is_built():
     with pytest.raises(ValueError, match="method must be either"):
         ed.inverse_int(da.from_array(query("inverse_int", 10), chunks=5), exact_interp.Interpolator(XP, FPI),
                        method="nearer")  # type: ignore[call-overload]
+
+
+def test_a_dask_series_is_checked_when_the_graph_is_built_and_a_frame_refused():
+    dd, pd = frames()
+    frame = dd.from_pandas(pd.DataFrame({"x": query("forward_int", 10), "f": query("inverse_int", 10)}),
+                           npartitions=2)
+    with pytest.raises(TypeError, match="argument 'x': a dask DataFrame holds columns, not positions or values; "
+                                        "pass one of its columns"):
+        ed.forward(frame, XP, FPI)
+    with pytest.raises(TypeError, match="argument 'f': a dask DataFrame holds columns"):
+        ed.inverse_float(frame, XP, FPF)
+    with pytest.raises(TypeError, match="argument 'x': a dask Series of uint64 is required, not one of int64"):
+        ed.forward_int(frame["f"], XP, FPI)
+    with pytest.raises(TypeError, match="argument 'f': float values cannot be compared exactly with integer values"):
+        ed.inverse(frame["f"].astype(np.float64), XP, FPI)
+    with pytest.raises(ValueError, match="method must be either"):
+        ed.inverse(frame["f"], XP, FPI, "nearer")  # type: ignore[arg-type]
+    # value columns: a Dask DataFrame of the columns, lazy with its dtypes known
+    lazy = ed.forward(frame["x"], XP, np.stack([FPI, FPI + 1], axis=1))
+    assert isinstance(lazy, dd.DataFrame) and list(lazy.dtypes) == [np.dtype(np.int64)] * 2
+    whole = exact_interp.forward(frame["x"].compute(), XP, np.stack([FPI, FPI + 1], axis=1))
+    pd.testing.assert_frame_equal(lazy.compute(scheduler="threads"), whole)
 
 
 def test_the_table_is_one_key_of_the_graph():

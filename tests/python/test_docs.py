@@ -13,6 +13,8 @@ import exact_interp
 
 pytestmark = pytest.mark.dask
 pytest.importorskip("dask", reason="the reference pages document exact_interp.dask, which needs dask[array]")
+pytest.importorskip("pandas", reason="the examples show pandas containers")
+pytest.importorskip("dask.dataframe", reason="the examples map Dask DataFrame columns, which need dask[dataframe]")
 import exact_interp.dask  # noqa: E402
 
 DOCS = pathlib.Path(__file__).parents[2] / "docs"
