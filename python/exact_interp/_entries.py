@@ -281,3 +281,92 @@ def inverse(f: Any, xp: Any, fp: Any, method: Method = None, *, workers: int | N
         if out is not NotImplemented:
             return out
     return _convert().inverse(f, xp, fp, method, workers, left, right, missing, duplicates)
+
+
+def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: Any = None, right: Any = None,
+                   duplicates: Literal["raise", "first", "last"] = "raise", workers: int | None = None) -> Any:
+    """The missing elements of ``values`` filled by interpolation over ``by``, exactly.
+
+    The elements of ``values`` that are present are the knots, at their
+    positions in ``by``; each missing element (NaN, NaT, null, masked) gets
+    the value of the straight line between the knots around its position,
+    as :func:`forward` answers it: integer values rounded once (to nearest,
+    ties to even), float values the exact value rounded once, times exact.
+    The present elements come back as they are.
+
+    Parameters
+    ----------
+    values : array_like, one-dimensional
+        The values, with missing elements: a NumPy array (a masked array
+        included), a list, a pandas Series, an Arrow array or a Polars
+        Series; integers, floats (float32 widened exactly to float64) or
+        times (``datetime64``, ``timedelta64``, tz-aware times in their zone).
+    by : array_like, optional
+        One position per value, of any kind :func:`forward` takes as
+        positions (integers, ``datetime64``, ``timedelta64``), none missing;
+        increasing where values are present. Left out for a pandas Series:
+        its index.
+    max_gap : int or timedelta, optional
+        A missing element whose surrounding knots lie further apart than
+        this, in ``by``'s units (an integer; a ``datetime.timedelta``,
+        ``numpy.timedelta64`` or ``pandas.Timedelta`` for times), stays
+        missing. ``None`` (the default): no limit.
+    left, right : {None, 'raise', 'clamp', 'extrapolate'} or scalar, optional
+        What a missing element before the first knot or after the last
+        gets: ``None`` (the default) leaves it missing; the others as in
+        :func:`forward`.
+    duplicates : {'raise', 'first', 'last'}, optional
+        For knots at equal positions with different values (equal positions
+        with equal values are one knot): the error (the default), or the
+        first or the last of each run kept.
+    workers : int or None, optional
+        The threads one call may use, as in :func:`forward`.
+
+    Returns
+    -------
+    numpy.ndarray or the container of ``values``
+        The values with their gaps filled, of ``values``' length, container
+        and index; integers as int64. An element left missing is null in
+        Arrow and Polars and in pandas' nullable dtypes (integers come back
+        as ``Int64``), NaN or NaT elsewhere, masked in a masked array.
+
+    Raises
+    ------
+    TypeError, ValueError
+        Naming the argument or keyword: values or positions of a kind that
+        cannot be taken exactly, lengths that differ, positions that do not
+        increase where values are present (the pair named, and the keyword
+        that accepts equal positions), an infinite value, a bad ``max_gap``,
+        ``left='raise'`` or ``right='raise'`` with a missing element there,
+        and integer results left missing in a NumPy array, which holds no
+        missing element.
+
+    See Also
+    --------
+    forward, Interpolator
+
+    Notes
+    -----
+    pandas' ``Series.interpolate(method="time")`` and ``method="index"``
+    fill by position in float64; ``limit_area="inside"`` is this function's
+    default, ``limit_direction="both"`` with ``limit_area=None`` is
+    ``left="clamp", right="clamp"``, and its ``limit`` counts elements where
+    ``max_gap`` measures the distance between the knots. Polars'
+    ``interpolate_by(by)`` fills inside the knots and leaves the ends null,
+    as the defaults here do.
+
+    Examples
+    --------
+    >>> import numpy as np, exact_interp
+    >>> t = np.array(["2024-01-01T00:00:00", "2024-01-01T00:00:01", "2024-01-01T00:00:03",
+    ...               "2024-01-01T00:00:09", "2024-01-01T00:00:10"], "datetime64[ns]")
+    >>> v = np.array([0, np.nan, 30, np.nan, 100.0])
+    >>> exact_interp.interpolate_by(v, t)
+    array([  0.,  10.,  30.,  90., 100.])
+    >>> exact_interp.interpolate_by(v, t, max_gap=np.timedelta64(5, "s"))
+    array([  0.,  10.,  30.,  nan, 100.])
+    """
+    from exact_interp import _gaps
+
+    return _gaps.interpolate_by(values, by, max_gap=max_gap, left=left, right=right, duplicates=duplicates,
+                                workers=workers)

@@ -13,10 +13,23 @@ from exact_interp._kinds import _I64, _NAT, _U64, Array, Kind, Taken, _from_sign
 from exact_interp._readers import _pyarrow
 
 
-def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken, labels: Any = None) -> Any:
+def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken, labels: Any = None,
+           absent: numpy.ndarray[Any, Any] | None = None) -> Any:
     """A typed result in the caller's terms: kind's dtype in the query's
     shape (value columns adding their dimensions) and container; a scalar for
-    a scalar query; tz-aware results in their zone."""
+    a scalar query; tz-aware results in their zone. `absent` (one-dimensional
+    results): the elements without an answer, missing in the result: null
+    in Arrow and Polars, in pandas' nullable dtypes (integers, and where the
+    query had one), else NaN or NaT; integers elsewhere have no missing
+    element, which the caller refuses first (holds_missing)."""
+    if absent is not None and not absent.any() and not (query.container == "series" and _extension(query.source)):
+        absent = None  # (a pandas Series of a nullable dtype keeps its kind of dtype)
+    if absent is not None:
+        typed = typed.copy()
+        if kind.name == "float":
+            typed[absent] = numpy.nan
+        elif kind.is_time:
+            typed[absent] = _NAT if typed.dtype == _I64 else numpy.uint64(0)  # the key 0 stands for NaT
     if kind.name == "int" and typed.dtype == _U64:
         out = _from_signed_keys(typed)
     elif kind.is_time:
@@ -28,12 +41,19 @@ def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken, labels: Any
     if kind.is_time and (query.container or kind.tz is not None) and not query.scalar:
         out, kind = _in_held_unit(out, kind, query)
     if kind.tz is not None:
-        return _zoned(out, kind, query)
+        return _zoned(out, kind, query, absent)
     if query.scalar:
         return out[0]
     if query.container == "xarray":
         return _xarray(out, query.source, labels)
+    if absent is not None:
+        return _NULLABLE[query.container](out, query.source, absent)
     return _CONTAINERS[query.container](out, query.source)
+
+
+def holds_missing(kind: Kind, query: Taken) -> bool:
+    """Whether a result of this kind in the query's container can hold a missing element."""
+    return kind.name != "int" or query.container in ("series", "index", "arrow", "chunked", "polars")
 
 
 # The time units of each container, finest first (NumPy holds every unit;
@@ -83,11 +103,11 @@ def _pandas() -> Any:
     return importlib.import_module("pandas")
 
 
-def _arrow_of(out: numpy.ndarray[Any, Any], type: Any = None) -> Any:
-    """An Arrow array of out; value columns as fixed-size lists."""
+def _arrow_of(out: numpy.ndarray[Any, Any], type: Any = None, absent: Any = None) -> Any:
+    """An Arrow array of out, null where `absent`; value columns as fixed-size lists."""
     pa = _pyarrow()
     if out.ndim == 1:
-        return pa.array(out, type=type)
+        return pa.array(out, type=type, mask=absent)
     flat = pa.array(out.reshape(-1), type=type)
     return pa.FixedSizeListArray.from_arrays(flat, int(numpy.prod(out.shape[1:])))
 
@@ -97,6 +117,36 @@ def _series(out: numpy.ndarray[Any, Any], source: Any) -> Any:
     if out.ndim == 1:
         return type(source)(out, index=source.index, name=source.name, copy=False)
     return pd.DataFrame(out.reshape(out.shape[0], int(numpy.prod(out.shape[1:]))), index=source.index)  # value columns
+
+
+def _extension(source: Any) -> bool:
+    """Whether a pandas object holds one of pandas' nullable integer or float dtypes."""
+    return type(getattr(source, "dtype", None)).__name__ in ("Int8Dtype", "Int16Dtype", "Int32Dtype", "Int64Dtype",
+                                                            "UInt8Dtype", "UInt16Dtype", "UInt32Dtype",
+                                                            "UInt64Dtype", "Float32Dtype", "Float64Dtype")
+
+
+def _nullable_pandas(out: numpy.ndarray[Any, Any], source: Any, absent: Any) -> Any:
+    """out with NA where `absent`, in a pandas nullable array where out is of integers or the source was of
+    pandas' nullable dtypes; else as it is (its NaN or NaT)."""
+    pd = _pandas()
+    if out.dtype == _I64:
+        return pd.arrays.IntegerArray(out, absent)
+    if out.dtype.kind == "f" and _extension(source):
+        return pd.arrays.FloatingArray(out, absent)
+    return out
+
+
+# The containers of _CONTAINERS for one-dimensional results with missing elements.
+_NULLABLE: dict[str, Any] = {
+    "": lambda out, source, absent: out,
+    "series": lambda out, source, absent: type(source)(_nullable_pandas(out, source, absent), index=source.index,
+                                                       name=source.name),
+    "index": lambda out, source, absent: _pandas().Index(_nullable_pandas(out, source, absent), name=source.name),
+    "arrow": lambda out, source, absent: _arrow_of(out, absent=absent),
+    "chunked": lambda out, source, absent: _pyarrow().chunked_array([_arrow_of(out, absent=absent)]),
+    "polars": lambda out, source, absent: type(source)(source.name, out).scatter(numpy.flatnonzero(absent), None),
+}
 
 
 def _xarray(out: numpy.ndarray[Any, Any], source: Any, labels: Any = None) -> Any:
@@ -123,15 +173,19 @@ _CONTAINERS: dict[str, Any] = {
 }
 
 
-def _zoned(out: numpy.ndarray[Any, Any], kind: Kind, query: Taken) -> Any:
+def _zoned(out: numpy.ndarray[Any, Any], kind: Kind, query: Taken, absent: Any = None) -> Any:
     """UTC instants as times of kind's zone, in the query's container: pandas
     (a Timestamp for a scalar, a Series, else a DatetimeIndex), an Arrow or
-    Polars timestamp of that zone; NumPy holds no zone."""
+    Polars timestamp of that zone; NumPy holds no zone. NaT where `absent`
+    (null in Arrow and Polars)."""
     if query.container in ("arrow", "chunked"):
-        arrow = _arrow_of(out, _pyarrow().timestamp(kind.unit, tz=kind.tz))
+        arrow = _arrow_of(out, _pyarrow().timestamp(kind.unit, tz=kind.tz), absent)
         return _pyarrow().chunked_array([arrow]) if query.container == "chunked" else arrow
     if query.container == "polars":
-        return type(query.source)(query.source.name, out).dt.replace_time_zone("UTC").dt.convert_time_zone(kind.tz)
+        series = type(query.source)(query.source.name, out)
+        if absent is not None:
+            series = series.scatter(numpy.flatnonzero(absent), None)
+        return series.dt.replace_time_zone("UTC").dt.convert_time_zone(kind.tz)
     if out.ndim != 1:
         raise TypeError(f"times of a zone ({kind.tz}) come as a pandas DatetimeIndex or Series: a query of "
                         f"{out.ndim} dimensions has no container for them")

@@ -1,0 +1,189 @@
+"""interpolate_by: gaps filled against exact Fractions across value kinds,
+position kinds, containers and gap patterns (leading, trailing, runs shorter
+and longer than max_gap), the ends by left and right; what stays missing in
+each container; refusals naming their argument or keyword."""
+
+import datetime
+
+import numpy as np
+import pytest
+
+import exact_interp
+from helpers import Outside, ref_forward_float, ref_forward_int
+
+hypothesis = pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
+from hypothesis import given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+CONTAINERS = ["numpy", "pandas", "arrow", "polars"]
+VALUE_KINDS = ["int64", "float64", "datetime64[ns]"]
+POSITION_KINDS = ["uint64", "int64", "datetime64[us]"]
+BASE = {"uint64": 2**63 + 12345, "int64": -(2**62), "datetime64[us]": 1_700_000_000_000_000}
+
+
+def container_of(values, missing, container, kind):
+    """The values with these elements missing, in the container (NumPy: NaN, NaT or a mask)."""
+    if container == "numpy":
+        if kind == "int64":
+            return np.ma.MaskedArray(values, mask=missing)
+        out = values.copy()
+        out[missing] = np.nan if kind == "float64" else np.datetime64("NaT")
+        return out
+    if container == "pandas":
+        pd = pytest.importorskip("pandas", reason="pandas containers need pandas")
+        dtype = {"int64": "Int64", "float64": "float64", "datetime64[ns]": "datetime64[ns]"}[kind]
+        return pd.Series(pd.array(values, dtype=dtype)).mask(missing)
+    if container == "arrow":
+        pa = pytest.importorskip("pyarrow", reason="Arrow containers need pyarrow")
+        return pa.array(values, mask=missing)
+    pl = pytest.importorskip("polars", reason="Polars containers need polars")
+    return pl.Series("v", values).scatter(np.flatnonzero(missing), None)
+
+
+def as_list(result, container, kind):
+    """A result as Python values (counts for times), None where missing."""
+    if container == "numpy":
+        if isinstance(result, np.ma.MaskedArray):
+            return [None if m else int(v) for v, m in zip(result.data, np.ma.getmaskarray(result))]
+        if kind == "float64":
+            return [None if np.isnan(v) else float(v) for v in result]
+        return [None if np.isnat(v) else int(v.astype(np.int64)) for v in result.astype("M8[ns]")]
+    if container == "pandas":
+        if kind == "datetime64[ns]":
+            return [None if m else int(v) for v, m in zip(result.to_numpy().astype("M8[ns]").view(np.int64),
+                                                          result.isna())]
+        return [None if m else v for v, m in zip(result.to_numpy(dtype=object), result.isna())]
+    if container == "arrow":
+        items = result.cast("int64").to_pylist() if kind == "datetime64[ns]" else result.to_pylist()
+        return items
+    items = result.cast(int).to_list() if kind == "datetime64[ns]" else result.to_list()
+    return [None if v is None or (isinstance(v, float) and np.isnan(v)) else v for v in items]
+
+
+@st.composite
+def gapped(draw):
+    """Positions strictly increasing, values, the missing ones (runs at both ends and inside), the keywords."""
+    n = draw(st.integers(0, 14))
+    steps = draw(st.lists(st.integers(1, 10**5), min_size=n, max_size=n))
+    offsets = list(np.cumsum(steps)) if n else []
+    values = draw(st.lists(st.integers(-10**9, 10**9), min_size=n, max_size=n))
+    missing = draw(st.lists(st.booleans(), min_size=n, max_size=n))
+    lead, trail = draw(st.integers(0, n)), draw(st.integers(0, n))
+    missing = [True if k < lead or k >= n - trail else m for k, m in enumerate(missing)]
+    # a missing element may share the position before it (a knot's, or another missing one's)
+    shared = draw(st.lists(st.booleans(), min_size=n, max_size=n))
+    for k in range(1, n):
+        if missing[k] and shared[k]:
+            offsets[k] = offsets[k - 1]
+    max_gap = draw(st.one_of(st.none(), st.integers(0, 3 * 10**5)))
+    left, right = (draw(st.sampled_from([None, "clamp", "extrapolate", "fill"])) for _ in range(2))
+    return offsets, values, missing, max_gap, left, right
+
+
+@pytest.mark.parametrize("container", CONTAINERS)
+@pytest.mark.parametrize("kind", VALUE_KINDS)
+@pytest.mark.parametrize("by_kind", POSITION_KINDS)
+@settings(max_examples=60, deadline=None)
+@given(case=gapped(), floats=st.lists(st.floats(-1e6, 1e6, allow_nan=False, allow_subnormal=False), max_size=14))
+def test_gaps_filled_as_fractions(container, kind, by_kind, case, floats):
+    offsets, counts, missing, max_gap, left, right = case
+    n = len(offsets)
+    positions = [BASE[by_kind] + int(o) for o in offsets]
+    by = np.array(positions, dtype=np.uint64 if by_kind == "uint64" else np.int64)
+    if by_kind.startswith("datetime64"):
+        by = by.view(by_kind)
+    if kind == "float64":
+        values = np.array((floats + [0.5] * n)[:n], dtype=np.float64)
+    else:
+        values = np.array(counts, dtype=np.int64).view(kind) if n else np.zeros(0, kind)
+    fills = {"int64": np.int64(-7), "float64": -7.5, "datetime64[ns]": np.datetime64(-7, "ns")}
+    rules = {k: fills[kind] if v == "fill" else v for k, v in (("left", left), ("right", right))}
+    gap = None if max_gap is None else (np.timedelta64(max_gap, "us") if by_kind.startswith("datetime64")
+                                        else max_gap)
+    missing_mask = np.array(missing, dtype=bool)
+    data = container_of(values, missing_mask, container, kind)
+    # the reference: knots at the present elements, each missing one by Fractions
+    xp = [p for p, m in zip(positions, missing) if not m]
+    fp = [v for v, m in zip(values.tolist() if kind == "float64" else counts, missing) if not m]
+    want = []
+    for k in range(n):
+        if not missing[k]:
+            want.append(float(values[k]) if kind == "float64" else counts[k])
+            continue
+        x = positions[k]
+        if not xp or (x < xp[0] and left is None) or (x > xp[-1] and right is None):
+            want.append(None)
+            continue
+        if xp[0] <= x <= xp[-1] and max_gap is not None and x not in xp:
+            i = next(j for j in range(len(xp)) if xp[j] > x)
+            if xp[i] - xp[i - 1] > max_gap:
+                want.append(None)
+                continue
+        rule = {"left": rules["left"], "right": rules["right"]}
+        fill = {"int64": -7, "float64": -7.5, "datetime64[ns]": -7}[kind]
+        rule = {s: fill if r is not None and not isinstance(r, str) else r for s, r in rule.items()}
+        try:
+            if kind == "float64":
+                want.append(ref_forward_float(x, xp, fp, rule["left"], rule["right"]))
+            else:
+                want.append(ref_forward_int(x, xp, fp, rule["left"], rule["right"]))
+        except Outside:  # a single knot cannot be extrapolated
+            want.append("error")
+    if "error" in want:
+        with pytest.raises(ValueError, match="='extrapolate': values\\[[0-9]+\\] lies beyond the only present"):
+            exact_interp.interpolate_by(data, by, max_gap=gap, **rules)
+        return
+    got = as_list(exact_interp.interpolate_by(data, by, max_gap=gap, **rules), container, kind)
+    assert [None if v is None else (float(v) if kind == "float64" else int(v)) for v in got] == want
+
+
+REFUSALS = [
+    (lambda: exact_interp.interpolate_by([1.0, np.nan], [0, 0, 1]), ValueError, "argument 'by': 3 positions for 2"),
+    (lambda: exact_interp.interpolate_by([1.0, np.nan]), TypeError, "argument 'by': the positions are required"),
+    (lambda: exact_interp.interpolate_by([1.0, 2.0, np.nan], [0, 0, 1]), ValueError,
+     "by\\[0\\] and by\\[1\\] are both 0 with different values; duplicates='first' or 'last'"),
+    (lambda: exact_interp.interpolate_by([1.0, 2.0, np.nan], [1, 0, 2]), ValueError,
+     "must increase where values are present: by\\[0\\] = 1 and by\\[1\\] = 0"),
+    (lambda: exact_interp.interpolate_by([1.0, np.nan], [0.0, 1.0]), TypeError, "argument 'by': float positions"),
+    (lambda: exact_interp.interpolate_by([np.inf, np.nan, 1.0], [0, 1, 2]), ValueError,
+     "values\\[0\\] = inf is not finite"),
+    (lambda: exact_interp.interpolate_by([1.0, np.nan, 2.0], [0, 1, 2], max_gap=1.5), TypeError,
+     "max_gap: positions of int64 take an integer"),
+    (lambda: exact_interp.interpolate_by([1.0, np.nan, 2.0], [0, 1, 2], max_gap=-1), ValueError,
+     "max_gap: a gap cannot be negative"),
+    (lambda: exact_interp.interpolate_by([1.0, np.nan, 2.0], np.array([0, 1, 2], "M8[s]"), max_gap=5), TypeError,
+     "max_gap: positions of datetime64\\[s\\] take a timedelta"),
+    (lambda: exact_interp.interpolate_by([np.nan, 1.0, 2.0], [0, 1, 2], left="raise"), ValueError,
+     "left='raise': values\\[0\\] is missing before the first present value"),
+    (lambda: exact_interp.interpolate_by([1.0, 2.0, np.nan], [0, 1, 2], right="nearest"), ValueError,
+     "right must be None, 'raise', 'clamp', 'extrapolate' or a fill value"),
+    (lambda: exact_interp.interpolate_by(np.array([1, 2, 3]), [0, 1, 2], right="extrapolate"), None, [1, 2, 3]),
+    (lambda: exact_interp.interpolate_by([1.0, 1.0, np.nan, 4.0], [0, 0, 1, 3]), None, [1.0, 1.0, 2.0, 4.0]),
+    (lambda: exact_interp.interpolate_by([1.0, 2.0, np.nan, 4.0], [0, 0, 1, 2], duplicates="last"), None,
+     [1.0, 2.0, 3.0, 4.0]),
+    (lambda: exact_interp.interpolate_by(np.array([1, 2, 4], np.float32), [0, 1, 2]), None, [1.0, 2.0, 4.0]),
+    (lambda: exact_interp.interpolate_by(1.0, [0]), TypeError, "argument 'values': a series of values"),
+]
+
+
+@pytest.mark.parametrize("call, error, message", REFUSALS)
+def test_refusals_name_their_argument(call, error, message):
+    if error is None:  # answered: `message` is the answer
+        assert call().tolist() == message
+        return
+    with pytest.raises(error, match=message):
+        call()
+
+
+def test_integers_left_missing_stay_masked_or_null():
+    values = np.ma.MaskedArray(np.array([1, 2, 3, 4]), mask=[False, True, False, True])
+    kept = exact_interp.interpolate_by(values, [0, 1, 2, 3])
+    assert kept.dtype == np.int64 and kept.tolist() == [1, 2, 3, None]
+    pd = pytest.importorskip("pandas", reason="pandas containers need pandas")
+    series = pd.Series([1, None, 3, None, None, 9], dtype="Int64",
+                       index=pd.to_datetime([0, 1, 2, 5, 6, 9], unit="s"))
+    out = exact_interp.interpolate_by(series, max_gap=datetime.timedelta(seconds=2))
+    assert str(out.dtype) == "Int64" and out.index.equals(series.index)
+    assert out.tolist()[:3] == [1, 2, 3] and out.isna().tolist() == [False] * 3 + [True] * 2 + [False]
+    # 3 + 6·3/7 and 3 + 6·4/7, rounded once
+    assert exact_interp.interpolate_by(series, max_gap=pd.Timedelta(seconds=7)).tolist() == [1, 2, 3, 6, 6, 9]
