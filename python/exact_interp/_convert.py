@@ -14,7 +14,7 @@ from exact_interp._fills import _fill
 from exact_interp._kinds import _F64, _I64, _U64, Array, Kind, Taken, positions, positions_axis, values, values_axis
 from exact_interp._notes import _restate, _Terms
 from exact_interp._readers import take
-from exact_interp._results import result
+from exact_interp._results import holds_missing, result
 
 
 def _evaluate(fn: Any, query: Taken, keys: numpy.ndarray[Any, Any], hit: Any, fill: Any, terms: _Terms,
@@ -128,44 +128,102 @@ def _columns(knots_f: Taken, typed_fp: Array) -> tuple[int, Array]:
     return count, numpy.ascontiguousarray(typed_fp.reshape(knots_f.shape[0], count).T).reshape(-1)
 
 
+def _is_null(rule: Any) -> bool:
+    return isinstance(rule, str) and rule == "null"
+
+
+class _Nulls:
+    """The rules that are the word "null": the elements they answer come back missing. Evaluated as "clamp"
+    (left, right) and as a fill of zeros (missing), then marked absent in the result."""
+
+    def __init__(self, result_kind: Kind, query: Taken, columns: bool, left: Any, right: Any, missing: Any) -> None:
+        self.left, self.right, self.missing = _is_null(left), _is_null(right), _is_null(missing)
+        given = [k for k, on in (("left", self.left), ("right", self.right), ("missing", self.missing)) if on]
+        if given and not holds_missing(result_kind, query, columns):
+            where = "value columns" if columns else "a NumPy array or xarray"
+            raise ValueError(f"{given[0]}='null': {result_kind.describe()} results in {where} hold no missing "
+                             f"element; pass the query as a pandas, Arrow or Polars series, or give a fill")
+
+    def rules(self, left: Any, right: Any, missing: Any, zero: Any) -> tuple[Any, Any, Any]:
+        return ("clamp" if self.left else left, "clamp" if self.right else right, zero if self.missing else missing)
+
+    def absent(self, query: Taken, typed_query: Array, low: Any, high: Any) -> Array | None:
+        """The elements answered by a "null" rule: below `low` or above `high` (the searched axis's ends, in
+        the typed query's terms), or missing (marked, or NaN)."""
+        if not (self.left or self.right or self.missing):
+            return None
+        absent = numpy.zeros(len(typed_query), bool)
+        nan = numpy.isnan(typed_query) if typed_query.dtype.kind == "f" else None
+        if self.missing:
+            if query.missing is not None:
+                absent |= query.missing
+            if nan is not None:
+                absent |= nan
+        fine = ~absent if query.missing is None else ~(absent | query.missing)
+        if self.left and low is not None:
+            absent |= fine & (typed_query < low)
+        if self.right and high is not None:
+            absent |= fine & (typed_query > high)
+        return absent
+
+
 def call_forward(typed: Any, shape: tuple[int, ...] | None, kinds: tuple[Kind, Kind], query: Taken, workers: Any,
                  left: Any, right: Any, missing: Any) -> Any:
     """The forward of a converted query over a native table: of one column, or of value columns of `shape`
     (typed.forward answers count·len(q) elements, column after column), each key's segment found once for all;
     the columns of the result after the query's."""
     axis, kind = kinds
+    nulls = _Nulls(kind, query, shape is not None, left, right, missing)
     if shape is None:
-        return result(_forward(typed.forward, query, axis, kind, typed.xp, typed.fp, workers, left, right, missing),
-                      kind, query)
+        answers, absent = _forward(typed.forward, query, axis, kind, typed.xp, typed.fp, workers, left, right,
+                                   missing, nulls)
+        return result(answers, kind, query, absent=absent)
     count = int(numpy.prod(shape))
     n = len(typed.xp)
-    answers = _forward(lambda q, **k: typed.forward(q, **k).reshape(max(count, 1), len(q)).T, query, axis, kind,
-                       typed.xp, typed.fp[:n], workers, left, right, missing)
+    answers, absent = _forward(lambda q, **k: typed.forward(q, **k).reshape(max(count, 1), len(q)).T, query, axis,
+                               kind, typed.xp, typed.fp[:n], workers, left, right, missing, nulls)
     if count == 0:  # evaluated over the placeholder column for its checks alone
         answers = answers[:, :0]
-    return result(answers.reshape((len(query.array),) + tuple(shape)), kind, query, getattr(shape, "labels", None))
+    return result(answers.reshape((len(query.array),) + tuple(shape)), kind, query, getattr(shape, "labels", None),
+                  absent=absent)
 
 
 def call_inverse(typed: Any, kinds: tuple[Kind, Kind], query: Taken, method: Any, workers: Any, left: Any,
                  right: Any, missing: Any) -> Any:
     """The inverse of a converted query over a native table of one column."""
     axis, kind = kinds
-    return result(_inverse(typed.inverse, query, axis, kind, typed.xp, typed.fp, method, workers, left, right,
-                           missing), axis, query)
+    nulls = _Nulls(axis, query, False, left, right, missing)
+    answers, absent = _inverse(typed.inverse, query, axis, kind, typed.xp, typed.fp, method, workers, left, right,
+                               missing, nulls)
+    return result(answers, axis, query, absent=absent)
 
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, workers: Any, left: Any,
-             right: Any, missing: Any) -> Any:
+             right: Any, missing: Any, nulls: _Nulls) -> tuple[Any, Array | None]:
+    left, right, missing = nulls.rules(left, right, missing, numpy.zeros(1, kind.dtype)[0])
     fill = _fill(missing, kind, "missing", False)
-    return _evaluate(fn, query, positions(query, axis, "x"), keys[:1], fill, _Terms("x", keys, typed_fp, axis, kind),
-                     workers=workers, left=_fill(left, kind, "left", False), right=_fill(right, kind, "right", False),
-                     _nat=kind.is_time)
+    q = positions(query, axis, "x")
+    answers = _evaluate(fn, query, q, keys[:1], fill, _Terms("x", keys, typed_fp, axis, kind), workers=workers,
+                        left=_fill(left, kind, "left", False), right=_fill(right, kind, "right", False),
+                        _nat=kind.is_time)
+    return answers, nulls.absent(query, q, keys[0] if len(keys) else None, keys[-1] if len(keys) else None)
 
 
 def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, method: Any, workers: Any,
-             left: Any, right: Any, missing: Any) -> Any:
+             left: Any, right: Any, missing: Any, nulls: _Nulls) -> tuple[Any, Array | None]:
+    left, right, missing = nulls.rules(left, right, missing, numpy.zeros(1, axis.dtype)[0])
     fill = _fill(missing, axis, "missing", True)
-    return _evaluate(lambda q, **k: fn(q, method, **k), query, values(query, kind, "f"), typed_fp[:1], fill,
-                     _Terms("f", keys, typed_fp, axis, kind),
-                     workers=workers, left=_fill(left, axis, "left", True), right=_fill(right, axis, "right", True),
-                     _nat=axis.is_time)
+    q = values(query, kind, "f")
+    rules = {"left": _fill(left, axis, "left", True), "right": _fill(right, axis, "right", True),
+             "_nat": axis.is_time}
+    answers = _evaluate(lambda q, **k: fn(q, method, **k), query, q, typed_fp[:1], fill,
+                        _Terms("f", keys, typed_fp, axis, kind), workers=workers, **rules)
+    absent = nulls.absent(query, q, typed_fp[0] if len(typed_fp) else None, typed_fp[-1] if len(typed_fp) else None)
+    if nulls.missing and method is None and absent is not None:
+        # values at no whole position got the fill: those answering it are asked again with another fill, and
+        # those that follow the fill are absent
+        again = numpy.flatnonzero(~absent & (answers == fill))
+        if len(again):
+            other = _fill(numpy.ones(1, axis.dtype)[0], axis, "missing", True)
+            absent[again[fn(q[again], method, workers=workers, missing=other, **rules) == other]] = True
+    return answers, absent

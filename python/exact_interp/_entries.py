@@ -42,9 +42,9 @@ def forward(
     fp: _Data,
     *,
     workers: int | None = None,
-    left: Rule | _Fill | None = "raise",
-    right: Rule | _Fill | None = "raise",
-    missing: Literal["raise"] | _Fill | None = "raise",
+    left: Rule | Literal["null"] | _Fill | None = "raise",
+    right: Rule | Literal["null"] | _Fill | None = "raise",
+    missing: Literal["raise", "null"] | _Fill | None = "raise",
     duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> _Container: ...
 
@@ -56,9 +56,9 @@ def forward(
     fp: numpy.typing.NDArray[_Forward],
     *,
     workers: int | None = None,
-    left: Rule | _Fill | None = "raise",
-    right: Rule | _Fill | None = "raise",
-    missing: Literal["raise"] | _Fill | None = "raise",
+    left: Rule | Literal["null"] | _Fill | None = "raise",
+    right: Rule | Literal["null"] | _Fill | None = "raise",
+    missing: Literal["raise", "null"] | _Fill | None = "raise",
     duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> numpy.typing.NDArray[_Forward]: ...
 
@@ -70,9 +70,9 @@ def forward(
     fp: _Data,
     *,
     workers: int | None = None,
-    left: Rule | _Fill | None = "raise",
-    right: Rule | _Fill | None = "raise",
-    missing: Literal["raise"] | _Fill | None = "raise",
+    left: Rule | Literal["null"] | _Fill | None = "raise",
+    right: Rule | Literal["null"] | _Fill | None = "raise",
+    missing: Literal["raise", "null"] | _Fill | None = "raise",
     duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> Any: ...
 
@@ -111,13 +111,16 @@ def forward(x: Any, xp: Any, fp: Any, *, workers: int | None = None, left: Any =
         then has shape ``x.shape + fp.shape[1:]``.
     workers : int or None, optional
         The threads one call may use, as in :func:`forward_int`.
-    left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+    left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
         What a position below ``xp[0]`` or above ``xp[-1]`` gets: the error
-        (default), the end knot's value, the end segment continued exactly, or
-        a fill of the result's kind (NaN, NaT and ``datetime64`` included).
-    missing : 'raise' or scalar, optional
+        (default), the end knot's value, the end segment continued exactly, a
+        missing result (null in Arrow, Polars and pandas' nullable dtypes,
+        integers in pandas as ``Int64``; NaN or NaT in arrays; refused for
+        integers in NumPy), or a fill of the result's kind (NaN, NaT and
+        ``datetime64`` included).
+    missing : 'raise', 'null' or scalar, optional
         A fill for the query's missing elements (NaT, nulls, masked
-        elements) instead of the error.
+        elements) instead of the error; ``'null'`` keeps them missing.
     duplicates : {'raise', 'first', 'last'}, optional
         Knots at equal positions: refused (default, naming the pair), or
         the first or the last of each such run kept.
@@ -174,9 +177,9 @@ def inverse(
     method: Method = None,
     *,
     workers: int | None = None,
-    left: Rule | _Fill | None = None,
-    right: Rule | _Fill | None = None,
-    missing: Literal["raise"] | _Fill | None = "raise",
+    left: Rule | Literal["null"] | _Fill | None = None,
+    right: Rule | Literal["null"] | _Fill | None = None,
+    missing: Literal["raise", "null"] | _Fill | None = "raise",
     duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> _Container: ...
 
@@ -189,9 +192,9 @@ def inverse(
     method: Method = None,
     *,
     workers: int | None = None,
-    left: Rule | _Fill | None = None,
-    right: Rule | _Fill | None = None,
-    missing: Literal["raise"] | _Fill | None = "raise",
+    left: Rule | Literal["null"] | _Fill | None = None,
+    right: Rule | Literal["null"] | _Fill | None = None,
+    missing: Literal["raise", "null"] | _Fill | None = "raise",
     duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> numpy.typing.NDArray[_Position]: ...
 
@@ -204,9 +207,9 @@ def inverse(
     method: Method = None,
     *,
     workers: int | None = None,
-    left: Rule | _Fill | None = None,
-    right: Rule | _Fill | None = None,
-    missing: Literal["raise"] | _Fill | None = "raise",
+    left: Rule | Literal["null"] | _Fill | None = None,
+    right: Rule | Literal["null"] | _Fill | None = None,
+    missing: Literal["raise", "null"] | _Fill | None = "raise",
     duplicates: Literal["raise", "first", "last"] = "raise",
 ) -> Any: ...
 
@@ -238,14 +241,14 @@ def inverse(f: Any, xp: Any, fp: Any, method: Method = None, *, workers: int | N
         As in :func:`inverse_int`.
     workers : int or None, optional
         The threads one call may use, as in :func:`forward_int`.
-    left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+    left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
         What a value below ``fp[0]`` or above ``fp[-1]`` gets; ``None``
-        (default) keeps the method's own rule; a fill is a position of
-        ``xp``'s kind.
-    missing : 'raise' or scalar, optional
+        (default) keeps the method's own rule; ``'null'`` a missing result,
+        as in :func:`forward`; a fill is a position of ``xp``'s kind.
+    missing : 'raise', 'null' or scalar, optional
         A fill position for missing values (NaT, NaN, nulls, masked
         elements) and, under ``method=None``, for values at no whole
-        position.
+        position; ``'null'`` keeps missing values missing.
     duplicates : {'raise', 'first', 'last'}, optional
         Knots at equal positions: refused (default, naming the pair), or
         the first or the last of each such run kept.
@@ -311,10 +314,10 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
         this, in ``by``'s units (an integer; a ``datetime.timedelta``,
         ``numpy.timedelta64`` or ``pandas.Timedelta`` for times), stays
         missing. ``None`` (the default): no limit.
-    left, right : {None, 'raise', 'clamp', 'extrapolate'} or scalar, optional
+    left, right : {None, 'null', 'raise', 'clamp', 'extrapolate'} or scalar, optional
         What a missing element before the first knot or after the last
-        gets: ``None`` (the default) leaves it missing; the others as in
-        :func:`forward`.
+        gets: ``None`` (the default) or ``'null'`` leaves it missing; the
+        others as in :func:`forward`.
     duplicates : {'raise', 'first', 'last'}, optional
         For knots at equal positions with different values (equal positions
         with equal values are one knot): the error (the default), or the

@@ -70,11 +70,14 @@ def _gap_limit(max_gap: Any, axis: Kind) -> int | None:
 
 
 def _rule(value: Any, keyword: str, kind: Kind) -> Any:
-    """left or right: None (stay missing), a word of the front end, or a fill of the values' kind."""
+    """left or right: None or "null" (stay missing), a word of the front end, or a fill of the values' kind."""
+    if isinstance(value, str) and value == "null":
+        return None
     if value is None or (isinstance(value, str) and value in _RULES):
         return value
     if isinstance(value, str):
-        raise ValueError(f"{keyword} must be None, 'raise', 'clamp', 'extrapolate' or a fill value, not {value!r}")
+        raise ValueError(f"{keyword} must be None, 'null', 'raise', 'clamp', 'extrapolate' or a fill value, not "
+                         f"{value!r}")
     return _fill(value, kind, keyword, False)
 
 

@@ -157,10 +157,12 @@ class Interpolator(Generic[_Value]):
             :func:`exact_interp.forward` takes.
         workers : int or None, optional
             The threads one call may use (``None``: the cores available).
-        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
-            What a position below the first knot or above the last gets.
-        missing : 'raise' or scalar, optional
-            A fill for the query's missing elements.
+        left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
+            What a position below the first knot or above the last gets
+            (``'null'``: a missing result, as in :func:`exact_interp.forward`).
+        missing : 'raise', 'null' or scalar, optional
+            A fill for the query's missing elements (``'null'``: they stay
+            missing).
 
         Returns
         -------
@@ -205,12 +207,13 @@ class Interpolator(Generic[_Value]):
             be whole), as in :func:`exact_interp.inverse_int`.
         workers : int or None, optional
             The threads one call may use (``None``: the cores available).
-        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+        left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
             What a value below the first knot or above the last gets;
-            ``None`` keeps the method's rule.
-        missing : 'raise' or scalar, optional
+            ``None`` keeps the method's rule, ``'null'`` gives a missing
+            result.
+        missing : 'raise', 'null' or scalar, optional
             A fill position for missing values and values at no whole
-            position.
+            position (``'null'``: they stay missing).
 
         Returns
         -------

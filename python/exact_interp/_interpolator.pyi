@@ -98,9 +98,9 @@ class Interpolator(Generic[_Value]):
         x: _Data,
         *,
         workers: int | None = None,
-        left: Rule | _Fill | None = "raise",
-        right: Rule | _Fill | None = "raise",
-        missing: Literal["raise"] | _Fill | None = "raise",
+        left: Rule | Literal["null"] | _Fill | None = "raise",
+        right: Rule | Literal["null"] | _Fill | None = "raise",
+        missing: Literal["raise", "null"] | _Fill | None = "raise",
     ) -> numpy.typing.NDArray[_Value]:
         """Positions to values, in the kind of the table's values.
 
@@ -111,10 +111,12 @@ class Interpolator(Generic[_Value]):
             :func:`exact_interp.forward` takes.
         workers : int or None, optional
             The threads one call may use (``None``: the cores available).
-        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
-            What a position below the first knot or above the last gets.
-        missing : 'raise' or scalar, optional
-            A fill for the query's missing elements.
+        left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
+            What a position below the first knot or above the last gets
+            (``'null'``: a missing result, as in :func:`exact_interp.forward`).
+        missing : 'raise', 'null' or scalar, optional
+            A fill for the query's missing elements (``'null'``: they stay
+            missing).
 
         Returns
         -------
@@ -140,9 +142,9 @@ class Interpolator(Generic[_Value]):
         method: Method = None,
         *,
         workers: int | None = None,
-        left: Rule | _Fill | None = None,
-        right: Rule | _Fill | None = None,
-        missing: Literal["raise"] | _Fill | None = "raise",
+        left: Rule | Literal["null"] | _Fill | None = None,
+        right: Rule | Literal["null"] | _Fill | None = None,
+        missing: Literal["raise", "null"] | _Fill | None = "raise",
     ) -> numpy.typing.NDArray[Any]:
         """Values to positions under ``method``, in the kind of the table's positions.
 
@@ -156,12 +158,13 @@ class Interpolator(Generic[_Value]):
             be whole), as in :func:`exact_interp.inverse_int`.
         workers : int or None, optional
             The threads one call may use (``None``: the cores available).
-        left, right : {'raise', 'clamp', 'extrapolate'} or scalar, optional
+        left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
             What a value below the first knot or above the last gets;
-            ``None`` keeps the method's rule.
-        missing : 'raise' or scalar, optional
+            ``None`` keeps the method's rule, ``'null'`` gives a missing
+            result.
+        missing : 'raise', 'null' or scalar, optional
             A fill position for missing values and values at no whole
-            position.
+            position (``'null'``: they stay missing).
 
         Returns
         -------

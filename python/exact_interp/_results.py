@@ -46,14 +46,17 @@ def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken, labels: Any
         return out[0]
     if query.container == "xarray":
         return _xarray(out, query.source, labels)
-    if absent is not None:
+    if absent is not None and out.ndim == 1:
         return _NULLABLE[query.container](out, query.source, absent)
     return _CONTAINERS[query.container](out, query.source)
 
 
-def holds_missing(kind: Kind, query: Taken) -> bool:
-    """Whether a result of this kind in the query's container can hold a missing element."""
-    return kind.name != "int" or query.container in ("series", "index", "arrow", "chunked", "polars")
+def holds_missing(kind: Kind, query: Taken, columns: bool = False) -> bool:
+    """Whether a result of this kind in the query's container can hold a missing element (value columns: in
+    NaN or NaT alone)."""
+    if kind.name not in ("int", "uint"):
+        return True
+    return not columns and query.container in ("series", "index", "arrow", "chunked", "polars")
 
 
 # The time units of each container, finest first (NumPy holds every unit;
@@ -130,7 +133,7 @@ def _nullable_pandas(out: numpy.ndarray[Any, Any], source: Any, absent: Any) -> 
     """out with NA where `absent`, in a pandas nullable array where out is of integers or the source was of
     pandas' nullable dtypes; else as it is (its NaN or NaT)."""
     pd = _pandas()
-    if out.dtype == _I64:
+    if out.dtype.kind in "iu":
         return pd.arrays.IntegerArray(out, absent)
     if out.dtype.kind == "f" and _extension(source):
         return pd.arrays.FloatingArray(out, absent)

@@ -52,12 +52,15 @@ bool is_typed(PyObject* obj, Element element) {
 
 // Whether the rules left, right and missing (bound[0 … 2]) are words, None,
 // Python ints or floats, which the typed path reads as they are: any other
-// fill (a NumPy scalar, a 0-d array, a time) is the front end's to convert,
-// and it hands on only such plain fills.
+// fill (a NumPy scalar, a 0-d array, a time), and the word "null" (a missing
+// result, which the container holds), is the front end's to convert, and it
+// hands on only such plain fills.
 bool plain_rules(PyObject* const* bound) {
     for (int k = 0; k < 3; ++k) {
         PyObject* v = bound[k];
-        if (v != nullptr && v != Py_None && !PyUnicode_Check(v) && !PyLong_Check(v) && !PyFloat_Check(v)) return false;
+        if (v == nullptr || v == Py_None || PyLong_Check(v) || PyFloat_Check(v)) continue;
+        if (!PyUnicode_Check(v) || (PyUnicode_GetLength(v) == 4 && PyUnicode_CompareWithASCIIString(v, "null") == 0))
+            return false;
     }
     return true;
 }

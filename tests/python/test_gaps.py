@@ -156,7 +156,7 @@ REFUSALS = [
     (lambda: exact_interp.interpolate_by([np.nan, 1.0, 2.0], [0, 1, 2], left="raise"), ValueError,
      "left='raise': values\\[0\\] is missing before the first present value"),
     (lambda: exact_interp.interpolate_by([1.0, 2.0, np.nan], [0, 1, 2], right="nearest"), ValueError,
-     "right must be None, 'raise', 'clamp', 'extrapolate' or a fill value"),
+     "right must be None, 'null', 'raise', 'clamp', 'extrapolate' or a fill value"),
     (lambda: exact_interp.interpolate_by(np.array([1, 2, 3]), [0, 1, 2], right="extrapolate"), None, [1, 2, 3]),
     (lambda: exact_interp.interpolate_by([1.0, 1.0, np.nan, 4.0], [0, 0, 1, 3]), None, [1.0, 1.0, 2.0, 4.0]),
     (lambda: exact_interp.interpolate_by([1.0, 2.0, np.nan, 4.0], [0, 0, 1, 2], duplicates="last"), None,
