@@ -7,7 +7,8 @@
 # (--quick for a short run). Then forward_float on a two-process Dask cluster
 # against one in-process call (bench/bench_dask.py), and exact_interp's threads,
 # prepared table and GIL release (bench/bench_parallel.py), and the cost of the
-# rules outside the table (bench/bench_outside.py), into that page too.
+# rules outside the table (bench/bench_outside.py), and gaps filled against
+# pandas and Polars (bench/bench_gaps.py), into that page too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -23,4 +24,5 @@ if build/venv-np2/bin/python -c 'import sys; from exact_interp import _native as
 fi
 build/venv-np2/bin/python bench/bench_parallel.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_outside.py --page docs/explanation/performance.md
+build/venv-np2/bin/python bench/bench_gaps.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_dask.py --page docs/explanation/performance.md

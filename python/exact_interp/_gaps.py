@@ -14,7 +14,8 @@ import numpy
 
 from exact_interp._convert import _one_per_position
 from exact_interp._fills import _fill
-from exact_interp._kinds import _F64, Array, Kind, Taken, _from_signed_keys, positions_axis, values_axis
+from exact_interp._kinds import (_F64, _I64, _KNOT_POSITIONS, Array, Kind, Taken, _from_signed_keys, _no_nat,
+                                 positions_axis, values_axis)
 from exact_interp._readers import take
 from exact_interp._results import holds_missing, result
 
@@ -113,6 +114,30 @@ def _knots(keys: Array, typed: Array, present: Array, axis: Kind, duplicates: An
     return kx, kf
 
 
+def _keys(raw: Array, axis: Kind) -> Array:
+    """Positions of the axis's kind (checked) as the table's uint64 keys."""
+    return _KNOT_POSITIONS[axis.name](raw, "by")  # type: ignore[no-any-return]
+
+
+def _around(n: int, absent: Array, gaps: Array, ends: bool) -> Array:
+    """Positions strictly increasing: the indices of the knots that answer the gaps (the missing elements at
+    `gaps`, of n), each run of missing elements' present neighbours (and, for `ends`, the first two and the
+    last two present elements, whose lines extrapolate). Each gap lies in the same segment of these knots as
+    of all the present ones."""
+    if len(gaps) == 0 or len(gaps) == n:
+        return gaps[:0]
+    breaks = numpy.flatnonzero(numpy.diff(gaps) != 1)
+    first = gaps[numpy.concatenate(([0], breaks + 1))]
+    last = gaps[numpy.concatenate((breaks, [len(gaps) - 1]))]
+    # run k's neighbours in order: first[k] - 1 <= last[k] + 1 <= first[k + 1] - 1 (equal across one knot)
+    around = numpy.stack((first - 1, last + 1), axis=1).reshape(-1)
+    around = around[(around >= 0) & (around < n)]
+    if ends:
+        present = numpy.flatnonzero(~absent)
+        around = numpy.sort(numpy.concatenate((around, present[:2], present[-2:])))
+    return around[numpy.concatenate(([True], around[1:] != around[:-1]))]
+
+
 def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: Any = None, right: Any = None,
                    duplicates: Any = "raise", workers: int | None = None) -> Any:
     """The body of exact_interp.interpolate_by (documented there)."""
@@ -123,23 +148,34 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
         raise TypeError("argument 'values': a series of values is required, not a scalar")
     masked = isinstance(values, numpy.ma.MaskedArray)
     positions = _positions(taken, by)
-    keys, axis = positions_axis(positions, "by")
+    raw = positions.array
+    _, axis = positions_axis(Taken(raw[:0], tz=positions.tz), "by")  # the kind, or the refusal
+    counts = raw.view(_I64) if axis.is_time else raw  # in the keys' order
+    if axis.is_time:
+        _no_nat(counts, "by")
     absent = numpy.zeros(len(taken.array), bool) if taken.missing is None else taken.missing.copy()
     array = taken.array
-    if array.dtype.kind == "f":  # NaN is missing too; float32 widened exactly
+    if array.dtype.kind == "f":  # NaN is missing too (kept: the result's missing value); float32 widened exactly
+        infinite = numpy.isinf(array)
+        if infinite.any():
+            at = int(numpy.flatnonzero(infinite)[0])
+            raise ValueError(f"argument 'values': values[{at}] = {array[at]} is not finite; only NaN marks a "
+                             f"missing value")
         absent |= numpy.isnan(array)
-        array = numpy.where(absent, 0, array).astype(_F64)
-    if array.dtype.kind == "f" and numpy.isinf(array).any():
-        at = int(numpy.flatnonzero(numpy.isinf(array))[0])
-        raise ValueError(f"argument 'values': values[{at}] = {array[at]} is not finite; only NaN marks a missing "
-                         f"value")
+        array = array.astype(_F64, copy=False)
     typed, kind = values_axis(Taken(array, tz=taken.tz), "values")
     limit = _gap_limit(max_gap, axis)
     rules = {"left": _rule(left, "left", kind), "right": _rule(right, "right", kind)}
-    kx, kf = _knots(keys, typed, ~absent, axis, duplicates)
-    gaps = numpy.flatnonzero(absent)
-    if len(gaps) and len(kx):
+    gaps, owned = numpy.flatnonzero(absent), False
+    if len(counts) < 2 or (counts[1:] > counts[:-1]).all():  # positions in order: the knots around the gaps
+        chosen = _around(len(counts), absent, gaps, "extrapolate" in (rules["left"], rules["right"]))
+        kx, kf = _keys(raw[chosen], axis), typed[chosen]
+        q = _keys(raw[gaps], axis)
+    else:
+        keys = _keys(raw, axis)
+        kx, kf = _knots(keys, typed, ~absent, axis, duplicates)
         q = keys[gaps]
+    if len(gaps) and len(kx):
         below, above = q < kx[0], q > kx[-1]
         fill = ~(below | above)
         if limit is not None and limit < 2**64:
@@ -163,12 +199,13 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
         if len(chosen):
             table = _native.Table(kx, kf, 1, "forward")
             plain = {k: "raise" if v is None else v for k, v in rules.items()}
-            answers = table.forward(keys[chosen], workers, plain["left"], plain["right"], "raise", kind.is_time)
+            answers = table.forward(q[fill], workers, plain["left"], plain["right"], "raise", kind.is_time)
             if not isinstance(answers, numpy.ndarray):
                 raise FatalError(f"the native table did not answer typed positions: {answers!r}")
             typed = typed.copy()
             typed[chosen] = answers
             absent[chosen] = False
+            owned = True
     if absent.any() and not holds_missing(kind, taken) and not masked:
         raise ValueError(f"argument 'values': {int(absent.sum())} elements stay missing (beyond the knots, in gaps "
                          f"wider than max_gap, or no knot at all) and an integer NumPy array holds no missing "
@@ -176,4 +213,4 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
                          f"or a pandas, Arrow or Polars series")
     if masked:  # a masked array of the kind's dtype, masked where missing
         return numpy.ma.MaskedArray(result(typed, kind, Taken(typed, param="values")), mask=absent)
-    return result(typed, kind, taken, absent=absent)
+    return result(typed if owned else typed.copy(), kind, taken, absent=absent, owned=True)

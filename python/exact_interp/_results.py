@@ -14,18 +14,19 @@ from exact_interp._readers import _pyarrow
 
 
 def result(typed: numpy.ndarray[Any, Any], kind: Kind, query: Taken, labels: Any = None,
-           absent: numpy.ndarray[Any, Any] | None = None) -> Any:
+           absent: numpy.ndarray[Any, Any] | None = None, owned: bool = False) -> Any:
     """A typed result in the caller's terms: kind's dtype in the query's
     shape (value columns adding their dimensions) and container; a scalar for
     a scalar query; tz-aware results in their zone. `absent` (one-dimensional
     results): the elements without an answer, missing in the result: null
     in Arrow and Polars, in pandas' nullable dtypes (integers, and where the
     query had one), else NaN or NaT; integers elsewhere have no missing
-    element, which the caller refuses first (holds_missing)."""
+    element, which the caller refuses first (holds_missing). `owned`: typed
+    is the caller's to write into."""
     if absent is not None and not absent.any() and not (query.container == "series" and _extension(query.source)):
         absent = None  # (a pandas Series of a nullable dtype keeps its kind of dtype)
     if absent is not None:
-        typed = typed.copy()
+        typed = typed if owned else typed.copy()  # (owned: the caller's own copy, written in place)
         if kind.name == "float":
             typed[absent] = numpy.nan
         elif kind.is_time:
