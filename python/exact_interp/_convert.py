@@ -10,6 +10,7 @@ from typing import Any
 
 import numpy
 
+from exact_interp._expressions import is_expression, mapped
 from exact_interp._fills import _fill
 from exact_interp._kinds import _F64, _I64, _U64, Array, Kind, Taken, positions, positions_axis, values, values_axis
 from exact_interp._notes import _restate, _Terms
@@ -49,6 +50,11 @@ def taken_query(obj: Any, param: str, missing: Any) -> Taken:
 def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any = None, missing: Any = None,
             duplicates: Any = None) -> Any:
     """exact_interp.forward for arguments of other kinds than the typed ones, or rules that are not plain."""
+    if is_expression(x):
+        from exact_interp import Interpolator
+
+        return mapped(x, Interpolator(xp, fp, duplicates=duplicates or "raise"), None, False,
+                      {"workers": workers, "left": left, "right": right, "missing": missing})
     typed, shape, kinds = checked_table(xp, fp, duplicates=duplicates)
     return call_forward(typed, shape, kinds, taken_query(x, "x", missing), workers, left, right, missing)
 
@@ -56,6 +62,11 @@ def forward(x: Any, xp: Any, fp: Any, workers: Any, left: Any = None, right: Any
 def inverse(f: Any, xp: Any, fp: Any, method: Any, workers: Any, left: Any = None, right: Any = None,
             missing: Any = None, duplicates: Any = None) -> Any:
     """exact_interp.inverse for arguments of other kinds than the typed ones."""
+    if is_expression(f):
+        from exact_interp import Interpolator
+
+        return mapped(f, Interpolator(xp, fp, duplicates=duplicates or "raise"), method, True,
+                      {"workers": workers, "left": left, "right": right, "missing": missing})
     typed, _, kinds = checked_table(xp, fp, columns=False, duplicates=duplicates)
     return call_inverse(typed, kinds, taken_query(f, "f", missing), method, workers, left, right, missing)
 

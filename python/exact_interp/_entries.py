@@ -99,7 +99,8 @@ def forward(x: Any, xp: Any, fp: Any, *, workers: int | None = None, left: Any =
         Series or Index, an Arrow array, a Polars Series or an xarray
         DataArray; unsigned or signed integers, ``datetime64`` or
         ``timedelta64`` (of ``xp``'s kind; another unit converted exactly or
-        refused).
+        refused). A Polars expression gives a Polars expression, elementwise,
+        of the result's dtype.
     xp : array_like, one-dimensional
         The positions of the knots, strictly increasing: integers of any
         width and sign, ``datetime64`` or ``timedelta64`` of any unit,
@@ -231,7 +232,7 @@ def inverse(f: Any, xp: Any, fp: Any, method: Method = None, *, workers: int | N
     f : array_like
         The values, of ``fp``'s kind (integers, floats or times of a unit
         that converts exactly), in any shape and container that
-        :func:`forward` takes.
+        :func:`forward` takes (a Polars expression included).
     xp : array_like, one-dimensional
         The positions of the knots, in any order: integers of any width and
         sign, ``datetime64`` or ``timedelta64``.

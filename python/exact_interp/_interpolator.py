@@ -154,7 +154,8 @@ class Interpolator(Generic[_Value]):
         ----------
         x : array_like
             The positions, of any shape and container that
-            :func:`exact_interp.forward` takes.
+            :func:`exact_interp.forward` takes (a Polars expression gives a
+            Polars expression).
         workers : int or None, optional
             The threads one call may use (``None``: the cores available).
         left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
@@ -189,6 +190,9 @@ class Interpolator(Generic[_Value]):
             if out is not NotImplemented:
                 return out
         convert = _convert()
+        if convert.is_expression(x):
+            return convert.mapped(x, self, None, False, {"workers": workers, "left": left, "right": right,
+                                                         "missing": missing})
         query = convert.taken_query(x, "x", missing)
         return convert.call_forward(self._table, self._shape, self._kind_pair(), query, workers, left, right, missing)
 
@@ -201,7 +205,8 @@ class Interpolator(Generic[_Value]):
         ----------
         f : array_like
             The values, of any shape and container that
-            :func:`exact_interp.inverse` takes.
+            :func:`exact_interp.inverse` takes (a Polars expression gives a
+            Polars expression).
         method : {None, 'nearest', 'ffill', 'bfill'}, optional
             How a position between whole ones is rounded (``None``: it must
             be whole), as in :func:`exact_interp.inverse_int`.
@@ -243,6 +248,9 @@ class Interpolator(Generic[_Value]):
             raise TypeError(f"the inverse needs one-dimensional values, not value columns: this table's fp has "
                             f"shape {(len(self._table.xp),) + self._shape}")
         convert = _convert()
+        if convert.is_expression(f):
+            return convert.mapped(f, self, method, True, {"workers": workers, "left": left, "right": right,
+                                                          "missing": missing})
         query = convert.taken_query(f, "f", missing)
         return convert.call_inverse(self._table, self._kind_pair(), query, method, workers, left, right, missing)
 

@@ -108,7 +108,8 @@ class Interpolator(Generic[_Value]):
         ----------
         x : array_like
             The positions, of any shape and container that
-            :func:`exact_interp.forward` takes.
+            :func:`exact_interp.forward` takes (a Polars expression gives a
+            Polars expression).
         workers : int or None, optional
             The threads one call may use (``None``: the cores available).
         left, right : {'raise', 'clamp', 'extrapolate', 'null'} or scalar, optional
@@ -152,7 +153,8 @@ class Interpolator(Generic[_Value]):
         ----------
         f : array_like
             The values, of any shape and container that
-            :func:`exact_interp.inverse` takes.
+            :func:`exact_interp.inverse` takes (a Polars expression gives a
+            Polars expression).
         method : {None, 'nearest', 'ffill', 'bfill'}, optional
             How a position between whole ones is rounded (``None``: it must
             be whole), as in :func:`exact_interp.inverse_int`.

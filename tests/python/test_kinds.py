@@ -225,6 +225,46 @@ def test_pandas_arrow_polars(make, dtype):
     assert back.dtype == base.dtype and back.tobytes() == base.tobytes()
 
 
+EXPRESSION_TABLES = {  # positions, values, a query of positions (and the values at them, for the inverse)
+    "uint64 to float64": (np.array([0, 10**9, 2**63 + 5], np.uint64), np.array([0.0, 1.0 / 3, 7.5]),
+                          np.array([1, 5 * 10**8, 2**63], np.uint64)),
+    "int64 to int64": (np.array([-(2**62), 0, 2**62]), np.array([-7, 0, 2**60]), np.array([-(2**61), 3, 2**61])),
+    "datetime64[ns] to int64": (np.array(["1969-12-31T23:59:59", "2024-01-01", "2100-01-01"], "M8[ns]"),
+                                np.array([0, 48_000, 10**12]),
+                                np.array(["1970-01-01", "2024-01-01T00:00:00.000000001", "2099-01-01"], "M8[ns]")),
+    "timedelta64[us] to datetime64[ms]": (np.array([0, 10**6, 10**12], "m8[us]"),
+                                          np.array(["2024-01-01", "2024-01-02", "2025-01-01"], "M8[ms]"),
+                                          np.array([5, 10**6 + 1, 10**9], "m8[us]")),
+}
+
+
+@pytest.mark.parametrize("engine", ["eager", "lazy", "streaming"])
+@pytest.mark.parametrize("entry", ["forward", "Interpolator.forward", "inverse", "Interpolator.inverse"])
+@pytest.mark.parametrize("name", sorted(EXPRESSION_TABLES))
+def test_polars_expressions_answer_as_the_series_does(name, entry, engine):
+    xp, fp, x = EXPRESSION_TABLES[name]
+    table = exact_interp.Interpolator(xp, fp)
+    query = pl.Series("q", x) if entry.endswith("forward") else exact_interp.forward(pl.Series("q", x), xp, fp)
+    query = query.scatter([1], None)  # a null, kept as null
+    keywords = {"missing": "null", "left": "clamp", "right": "clamp"}
+    calls = {"forward": lambda q: exact_interp.forward(q, xp, fp, **keywords),
+             "Interpolator.forward": lambda q: table.forward(q, **keywords),
+             "inverse": lambda q: exact_interp.inverse(q, xp, fp, "nearest", **keywords),
+             "Interpolator.inverse": lambda q: table.inverse(q, "nearest", **keywords)}
+    want = calls[entry](query)
+    frame = pl.DataFrame({"q": query, "other": range(len(query))})
+    expression = calls[entry](pl.col("q"))
+    assert isinstance(expression, pl.Expr)
+    if engine == "eager":
+        got = frame.select(expression)
+    else:
+        lazy = frame.lazy().with_columns(expression.alias("answer")).select("answer", "q")
+        assert lazy.collect_schema()["answer"] == want.dtype  # declared before the query runs
+        got = lazy.collect(engine="streaming" if engine == "streaming" else "auto").select("answer")
+    assert got.columns == (["q"] if engine == "eager" else ["answer"])
+    assert got.to_series().dtype == want.dtype and got.to_series().to_list() == want.to_list()
+
+
 def test_times_of_a_zone_are_instants_and_keep_their_zone():
     utc = pd.date_range("2026-03-29T00:30", periods=4, freq="30min", tz="UTC")
     local = utc.tz_convert("Europe/Berlin")  # a daylight-saving change inside
@@ -422,7 +462,9 @@ def test_scalars_and_python_ints():
         # other libraries' objects that are no data at hand, and their exceptions: a TypeError naming the argument
         (lambda: exact_interp.forward(pd.MultiIndex.from_tuples([(1, 2)]), [0, 2], [0, 1]), TypeError,
          "argument 'x': a pandas MultiIndex holds tuples"),
-        (lambda: exact_interp.forward(pl.col("a"), [0, 2], [0, 1]), TypeError, "argument 'x': a polars Expr"),
+        (lambda: exact_interp.forward([1], pl.col("a"), [0, 1]), TypeError, "argument 'xp': a polars Expr"),
+        (lambda: exact_interp.forward(pl.col("a"), [0, 2], np.array([[0, 1], [1, 2]])), TypeError,
+         "argument 'x': a Polars expression gives one column, and this table has value columns"),
         (lambda: exact_interp.forward([np.array([1, 2]), np.array([1])], [0, 10], [0, 7]), TypeError,
          "argument 'x': its elements have different shapes"),
         (lambda: exact_interp.forward(pl.Series([2**70], dtype=pl.Int128), [0, 2], [0, 1]), OverflowError,

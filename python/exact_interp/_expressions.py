@@ -1,0 +1,46 @@
+"""Polars expressions: an entry called with a Polars expression answers with
+one, elementwise, its output dtype declared from the table's kinds before the
+query runs (so a LazyFrame's schema shows it), each batch answered by the
+table as a Polars Series is. Polars is recognised without importing it."""
+
+from __future__ import annotations
+
+import importlib
+from typing import Any
+
+from exact_interp._kinds import Kind
+
+# The time units Polars holds; a result of another unit comes in nanoseconds, as the front end gives it.
+_POLARS_UNITS = ("ns", "us", "ms")
+
+
+def is_expression(obj: Any) -> bool:
+    """Whether obj is a Polars expression (without importing Polars)."""
+    kind = type(obj)
+    return kind.__name__ == "Expr" and kind.__module__.split(".")[0] == "polars"
+
+
+def _dtype(kind: Kind) -> Any:
+    """The Polars dtype of results of this kind."""
+    pl = importlib.import_module("polars")
+    if kind.is_time:
+        unit = kind.unit if kind.unit in _POLARS_UNITS else "ns"
+        return pl.Datetime(unit, kind.tz) if kind.name == "datetime64" else pl.Duration(unit)
+    return {"uint": pl.UInt64, "int": pl.Int64, "float": pl.Float64}[kind.name]
+
+
+def mapped(expression: Any, table: Any, method: Any, inverse: bool, keywords: dict[str, Any]) -> Any:
+    """The expression's batches through the Interpolator `table` (forward, or inverse under `method`), as an
+    elementwise expression of the result's dtype."""
+    if table._shape is not None:
+        raise TypeError(f"argument '{'f' if inverse else 'x'}': a Polars expression gives one column, and this "
+                        f"table has value columns of shape {table._shape}; pass the column's Series, or one column "
+                        f"of values")
+    axis, kind = table._kind_pair()
+    dtype = _dtype(axis if inverse else kind)
+
+    def batch(series: Any) -> Any:
+        out = table.inverse(series, method, **keywords) if inverse else table.forward(series, **keywords)
+        return out if out.dtype == dtype else out.cast(dtype, strict=True)
+
+    return expression.map_batches(batch, return_dtype=dtype, is_elementwise=True)
