@@ -8,7 +8,8 @@
 # against one in-process call (bench/bench_dask.py), and exact_interp's threads,
 # prepared table and GIL release (bench/bench_parallel.py), and the cost of the
 # rules outside the table (bench/bench_outside.py), and gaps filled against
-# pandas and Polars (bench/bench_gaps.py), into that page too.
+# pandas and Polars (bench/bench_gaps.py), and a Polars streaming query with
+# the interpolation in it (bench/bench_polars.py), into that page too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -25,4 +26,5 @@ fi
 build/venv-np2/bin/python bench/bench_parallel.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_outside.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_gaps.py --page docs/explanation/performance.md
+build/venv-np2/bin/python bench/bench_polars.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_dask.py --page docs/explanation/performance.md
