@@ -305,6 +305,9 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
         included), a list, a pandas Series, an Arrow array or a Polars
         Series; integers, floats (float32 widened exactly to float64) or
         times (``datetime64``, ``timedelta64``, tz-aware times in their zone).
+        A Polars expression (with ``by`` an expression too) gives a Polars
+        expression of the column's own dtype, in frames, lazy queries and
+        groups (``.over``).
     by : array_like, optional
         One position per value, of any kind :func:`forward` takes as
         positions (integers, ``datetime64``, ``timedelta64``), none missing;

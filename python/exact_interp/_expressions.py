@@ -44,3 +44,29 @@ def mapped(expression: Any, table: Any, method: Any, inverse: bool, keywords: di
         return out if out.dtype == dtype else out.cast(dtype, strict=True)
 
     return expression.map_batches(batch, return_dtype=dtype, is_elementwise=True)
+
+
+def gaps_filled(values: Any, by: Any, keywords: dict[str, Any]) -> Any:
+    """interpolate_by over two Polars expressions: the whole column at once (not elementwise), the result of
+    the values' own dtype (integers cast back exactly, as every answer lies within its column's range unless
+    extrapolated; a Float32 column refused, whose answers are float64), named as the values."""
+    pl = importlib.import_module("polars")
+    from exact_interp._gaps import interpolate_by
+
+    if not is_expression(by):
+        raise TypeError("argument 'by': values given as a Polars expression take their positions as one too "
+                        "(pl.col(name))")
+
+    def batch(pair: Any) -> Any:
+        column = pair.struct.field("values")
+        if column.dtype == pl.Float32:
+            raise TypeError("argument 'values': a Float32 column's gaps are filled as float64 values; cast the "
+                            "column to Float64")
+        out = interpolate_by(column, pair.struct.field("by"), **keywords)
+        return out if out.dtype == column.dtype else out.cast(column.dtype, strict=True)
+
+    mapped = pl.struct(values.alias("values"), by.alias("by")).map_batches(batch, return_dtype=pl.dtype_of(values))
+    try:
+        return mapped.alias(values.meta.output_name())
+    except Exception:  # an expression of no single name: Polars names the result itself
+        return mapped

@@ -142,6 +142,11 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
                    duplicates: Any = "raise", workers: int | None = None) -> Any:
     """The body of exact_interp.interpolate_by (documented there)."""
     from exact_interp import FatalError, _native
+    from exact_interp._expressions import gaps_filled, is_expression
+
+    if is_expression(values):
+        return gaps_filled(values, by, {"max_gap": max_gap, "left": left, "right": right, "duplicates": duplicates,
+                                        "workers": workers})
 
     taken = take(values, "values", missing=True)
     if taken.scalar:

@@ -15,7 +15,7 @@ hypothesis = pytest.importorskip("hypothesis", reason="the property tests need h
 from hypothesis import given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
-CONTAINERS = ["numpy", "pandas", "arrow", "polars"]
+CONTAINERS = ["numpy", "pandas", "arrow", "polars", "polars expression"]
 VALUE_KINDS = ["int64", "float64", "datetime64[ns]"]
 POSITION_KINDS = ["uint64", "int64", "datetime64[us]"]
 BASE = {"uint64": 2**63 + 12345, "int64": -(2**62), "datetime64[us]": 1_700_000_000_000_000}
@@ -38,6 +38,17 @@ def container_of(values, missing, container, kind):
         return pa.array(values, mask=missing)
     pl = pytest.importorskip("polars", reason="Polars containers need polars")
     return pl.Series("v", values).scatter(np.flatnonzero(missing), None)
+
+
+def filled(data, by, container, **keywords):
+    """interpolate_by on the container, or as a Polars expression over a frame of the values and positions."""
+    if container != "polars expression":
+        return exact_interp.interpolate_by(data, by, **keywords)
+    pl = pytest.importorskip("polars", reason="Polars containers need polars")
+    frame = pl.DataFrame({"v": data, "b": pl.Series(by)})
+    expression = exact_interp.interpolate_by(pl.col("v"), pl.col("b"), **keywords)
+    assert frame.lazy().select(expression).collect_schema()["v"] == data.dtype  # declared before the query runs
+    return frame.select(expression).to_series()
 
 
 def as_list(result, container, kind):
@@ -131,9 +142,9 @@ def test_gaps_filled_as_fractions(container, kind, by_kind, case, floats):
             want.append("error")
     if "error" in want:
         with pytest.raises(ValueError, match="='extrapolate': values\\[[0-9]+\\] lies beyond the only present"):
-            exact_interp.interpolate_by(data, by, max_gap=gap, **rules)
+            filled(data, by, container, max_gap=gap, **rules)
         return
-    got = as_list(exact_interp.interpolate_by(data, by, max_gap=gap, **rules), container, kind)
+    got = as_list(filled(data, by, container, max_gap=gap, **rules), container, kind)
     assert [None if v is None else (float(v) if kind == "float64" else int(v)) for v in got] == want
 
 
@@ -163,6 +174,8 @@ REFUSALS = [
      [1.0, 2.0, 3.0, 4.0]),
     (lambda: exact_interp.interpolate_by(np.array([1, 2, 4], np.float32), [0, 1, 2]), None, [1.0, 2.0, 4.0]),
     (lambda: exact_interp.interpolate_by(1.0, [0]), TypeError, "argument 'values': a series of values"),
+    (lambda: exact_interp.interpolate_by(pytest.importorskip("polars").col("v"), [0, 1]), TypeError,
+     "argument 'by': values given as a Polars expression take their positions as one too"),
 ]
 
 
