@@ -89,7 +89,7 @@ python_for() {
 }
 
 # The packages of an environment that runs the Python suite.
-TEST_PACKAGES=(pytest hypothesis "dask[array,dataframe]" distributed pandas pyarrow polars xarray)
+TEST_PACKAGES=(pytest hypothesis "dask[array,dataframe]" distributed pandas pyarrow polars xarray duckdb)
 
 # The packages that build the documentation (and import exact_interp.dask).
 DOCS_PACKAGES=("sphinx>=7" "numpydoc>=1.6" "myst-parser>=2" "pydata-sphinx-theme>=0.15" "dask[array]")

@@ -145,7 +145,7 @@ def _is_null(rule: Any) -> bool:
 
 class _Nulls:
     """The rules that are the word "null": the elements they answer come back missing. Evaluated as "clamp"
-    (left, right) and as a fill of zeros (missing), then marked absent in the result."""
+    (left, right) and as a typed placeholder fill (missing), then marked absent in the result."""
 
     def __init__(self, result_kind: Kind, query: Taken, columns: bool, left: Any, right: Any, missing: Any) -> None:
         self.left, self.right, self.missing = _is_null(left), _is_null(right), _is_null(missing)
@@ -155,8 +155,8 @@ class _Nulls:
             raise ValueError(f"{given[0]}='null': {result_kind.describe()} results in {where} hold no missing "
                              f"element; pass the query as a pandas, Arrow or Polars series, or give a fill")
 
-    def rules(self, left: Any, right: Any, missing: Any, zero: Any) -> tuple[Any, Any, Any]:
-        return ("clamp" if self.left else left, "clamp" if self.right else right, zero if self.missing else missing)
+    def rules(self, left: Any, right: Any) -> tuple[Any, Any]:
+        return "clamp" if self.left else left, "clamp" if self.right else right
 
     def absent(self, query: Taken, typed_query: Array, low: Any, high: Any) -> Array | None:
         """The elements answered by a "null" rule: below `low` or above `high` (the searched axis's ends, in
@@ -211,8 +211,9 @@ def call_inverse(typed: Any, kinds: tuple[Kind, Kind], query: Taken, method: Any
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, workers: Any, left: Any,
              right: Any, missing: Any, nulls: _Nulls) -> tuple[Any, Array | None]:
-    left, right, missing = nulls.rules(left, right, missing, numpy.zeros(1, kind.dtype)[0])
-    fill = _fill(missing, kind, "missing", False)
+    left, right = nulls.rules(left, right)
+    # "null": a typed placeholder (a count for times), marked absent afterwards
+    fill = (0.0 if kind.name == "float" else 0) if nulls.missing else _fill(missing, kind, "missing", False)
     q = positions(query, axis, "x")
     answers = _evaluate(fn, query, q, keys[:1], fill, _Terms("x", keys, typed_fp, axis, kind), workers=workers,
                         left=_fill(left, kind, "left", False), right=_fill(right, kind, "right", False),
@@ -222,8 +223,8 @@ def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp:
 
 def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, method: Any, workers: Any,
              left: Any, right: Any, missing: Any, nulls: _Nulls) -> tuple[Any, Array | None]:
-    left, right, missing = nulls.rules(left, right, missing, numpy.zeros(1, axis.dtype)[0])
-    fill = _fill(missing, axis, "missing", True)
+    left, right = nulls.rules(left, right)
+    fill = 1 if nulls.missing else _fill(missing, axis, "missing", True)  # "null": a placeholder key
     q = values(query, kind, "f")
     rules = {"left": _fill(left, axis, "left", True), "right": _fill(right, axis, "right", True),
              "_nat": axis.is_time}
@@ -235,6 +236,5 @@ def _inverse(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp:
         # those that follow the fill are absent
         again = numpy.flatnonzero(~absent & (answers == fill))
         if len(again):
-            other = _fill(numpy.ones(1, axis.dtype)[0], axis, "missing", True)
-            absent[again[fn(q[again], method, workers=workers, missing=other, **rules) == other]] = True
+            absent[again[fn(q[again], method, workers=workers, missing=2, **rules) == 2]] = True
     return answers, absent

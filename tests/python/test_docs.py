@@ -15,7 +15,9 @@ pytestmark = pytest.mark.dask
 pytest.importorskip("dask", reason="the reference pages document exact_interp.dask, which needs dask[array]")
 pytest.importorskip("pandas", reason="the examples show pandas containers")
 pytest.importorskip("dask.dataframe", reason="the examples map Dask DataFrame columns, which need dask[dataframe]")
+pytest.importorskip("duckdb", reason="the examples register SQL functions, which need duckdb")
 import exact_interp.dask  # noqa: E402
+import exact_interp.duckdb  # noqa: E402
 
 DOCS = pathlib.Path(__file__).parents[2] / "docs"
 PAGES = sorted(DOCS.rglob("*.md"))
@@ -28,6 +30,7 @@ def public():
     names += [(f"exact_interp.Interpolator.{m}", getattr(exact_interp.Interpolator, m))
               for m in ("forward", "inverse", "xp", "fp")]
     names += [(f"exact_interp.dask.{n}", getattr(exact_interp.dask, n)) for n in exact_interp.dask.__all__]
+    names += [(f"exact_interp.duckdb.{n}", getattr(exact_interp.duckdb, n)) for n in exact_interp.duckdb.__all__]
     return names
 
 
