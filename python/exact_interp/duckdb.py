@@ -102,7 +102,7 @@ def register(connection: Any, name: str, table: Any) -> None:
                         f"shape {table._shape}")
     axis, kind = table._kind_pair()
     positions, values = _sql_type(axis, "positions"), _sql_type(kind, "values")
-    rules = {"missing": "null"}
+    rules = {"missing": "null", "workers": 1}  # DuckDB runs batches on its own threads
 
     def forward(x: Any) -> Any:
         return _in_type(table.forward(x, **rules), values)
