@@ -288,7 +288,8 @@ def inverse(f: Any, xp: Any, fp: Any, method: Method = None, *, workers: int | N
 
 
 def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: Any = None, right: Any = None,
-                   duplicates: Literal["raise", "first", "last"] = "raise", workers: int | None = None) -> Any:
+                   duplicates: Literal["raise", "first", "last"] = "raise", workers: int | None = None,
+                   axis: int | str | None = None) -> Any:
     """The missing elements of ``values`` filled by interpolation over ``by``, exactly.
 
     The elements of ``values`` that are present are the knots, at their
@@ -328,6 +329,11 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
         first or the last of each run kept.
     workers : int or None, optional
         The threads one call may use, as in :func:`forward`.
+    axis : int or str, optional
+        For values of several dimensions: the NumPy axis (the last by
+        default) or the xarray dimension (its coordinate the positions where
+        ``by`` is left out) along which each lane is filled, with ``by`` the
+        positions along it.
 
     Returns
     -------
@@ -376,4 +382,4 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
     from exact_interp import _gaps
 
     return _gaps.interpolate_by(values, by, max_gap=max_gap, left=left, right=right, duplicates=duplicates,
-                                workers=workers)
+                                workers=workers, axis=axis)

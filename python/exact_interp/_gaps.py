@@ -138,15 +138,45 @@ def _around(n: int, absent: Array, gaps: Array, ends: bool) -> Array:
     return around[numpy.concatenate(([True], around[1:] != around[:-1]))]
 
 
+def _along(values: Any, by: Any, axis: Any, keywords: dict[str, Any]) -> Any:
+    """Values of several dimensions filled along one: an xarray DataArray along a dimension (by: its
+    coordinate where left out), a NumPy array (a masked one too) along an axis, lane after lane."""
+    if type(values).__module__.split(".")[0] == "xarray":
+        if not isinstance(axis, str) or axis not in values.dims:
+            raise ValueError(f"axis: a dimension of the DataArray ({', '.join(map(str, values.dims))}) is "
+                             f"required, not {axis!r}")
+        if by is None:
+            if axis not in values.coords:
+                raise TypeError(f"argument 'by': the dimension {axis!r} has no coordinate; give the positions")
+            by = values.coords[axis].values
+        return values.copy(data=_along(values.values, by, values.get_axis_num(axis), keywords))
+    if not isinstance(values, numpy.ndarray):
+        raise TypeError(f"axis: values along an axis are a NumPy array or an xarray DataArray, not "
+                        f"'{type(values).__qualname__}'")
+    if isinstance(axis, bool) or not isinstance(axis, (int, numpy.integer)) or not -values.ndim <= axis < values.ndim:
+        raise ValueError(f"axis: an axis of the {values.ndim}-dimensional values is required, not {axis!r}")
+    lanes = numpy.moveaxis(values, int(axis), -1)
+    shape = lanes.shape
+    flat = lanes.reshape(int(numpy.prod(shape[:-1])), shape[-1])
+    if len(flat):
+        stack = numpy.ma.stack if isinstance(values, numpy.ma.MaskedArray) else numpy.stack
+        out = stack([interpolate_by(lane, by, **keywords) for lane in flat]).reshape(shape)
+    else:  # no lane: the kind of a lane's answer, and the positions checked against one
+        out = numpy.empty(shape, interpolate_by(numpy.zeros(shape[-1], values.dtype), by, **keywords).dtype)
+    return numpy.moveaxis(out, -1, int(axis))
+
+
 def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: Any = None, right: Any = None,
-                   duplicates: Any = "raise", workers: int | None = None) -> Any:
+                   duplicates: Any = "raise", workers: int | None = None, axis: Any = None) -> Any:
     """The body of exact_interp.interpolate_by (documented there)."""
     from exact_interp import FatalError, _native
     from exact_interp._expressions import gaps_filled, is_expression
 
+    keywords = {"max_gap": max_gap, "left": left, "right": right, "duplicates": duplicates, "workers": workers}
     if is_expression(values):
-        return gaps_filled(values, by, {"max_gap": max_gap, "left": left, "right": right, "duplicates": duplicates,
-                                        "workers": workers})
+        return gaps_filled(values, by, keywords)
+    if axis is not None or (isinstance(values, numpy.ndarray) and values.ndim > 1):
+        return _along(values, by, -1 if axis is None else axis, keywords)
 
     taken = take(values, "values", missing=True)
     if taken.scalar:

@@ -200,3 +200,77 @@ def test_integers_left_missing_stay_masked_or_null():
     assert out.tolist()[:3] == [1, 2, 3] and out.isna().tolist() == [False] * 3 + [True] * 2 + [False]
     # 3 + 6·3/7 and 3 + 6·4/7, rounded once
     assert exact_interp.interpolate_by(series, max_gap=pd.Timedelta(seconds=7)).tolist() == [1, 2, 3, 6, 6, 9]
+
+
+NAN = np.nan
+PANDAS_LINEAR = [NAN, NAN, 3.0, NAN, NAN, NAN, 7.0, NAN, NAN]  # by its positions 0 … 8, pandas' method="linear"
+# Cases of the peers' own suites, translated to positions and keywords: (values, by, keywords, expected), or
+# (…, None) for a deliberate difference, whose reason is the comment and whose answer here the test still checks.
+PEER_CASES = {
+    "pandas limit_area='inside'": (PANDAS_LINEAR, None, {}, [NAN, NAN, 3, 4, 5, 6, 7, NAN, NAN]),
+    "pandas limit_area='outside' (forward)": (PANDAS_LINEAR, None, {"max_gap": 0, "right": "clamp"},
+                                              [NAN, NAN, 3, NAN, NAN, NAN, 7, 7, 7]),
+    "pandas limit_area='outside', limit_direction='backward'": (PANDAS_LINEAR, None, {"max_gap": 0, "left": "clamp"},
+                                                               [3, 3, 3, NAN, NAN, NAN, 7, NAN, NAN]),
+    "pandas limit_direction='both', limit_area=None": (PANDAS_LINEAR, None, {"left": "clamp", "right": "clamp"},
+                                                       [3, 3, 3, 4, 5, 6, 7, 7, 7]),
+    "pandas all missing": ([NAN, NAN], None, {}, [NAN, NAN]),
+    # limit= counts elements from a gap's edge; max_gap measures the distance between its knots, so a long gap
+    # stays missing whole rather than filled in part
+    "pandas limit=1 (a count: deliberate difference)": (PANDAS_LINEAR, None, {"max_gap": 1}, PANDAS_LINEAR),
+    "Polars leading null at the first knot's position": ([NAN, 1.0, NAN, 3.0], [1, 1, 2, 3], {}, [1, 1, 2, 3]),
+    "Polars nulls before the first position stay null": ([NAN, 1.0, NAN, 3.0], [0, 1, 2, 3], {}, [NAN, 1, 2, 3]),
+}
+
+
+@pytest.mark.parametrize("name", sorted(PEER_CASES))
+def test_peer_cases(name):
+    values, by, keywords, want = PEER_CASES[name]
+    got = exact_interp.interpolate_by(np.array(values), np.arange(len(values)) if by is None else by, **keywords)
+    assert got.tolist() == pytest.approx(want, nan_ok=True)
+
+
+def test_pandas_time_method_on_ordinal_days_is_recovered_exactly():
+    pd = pytest.importorskip("pandas", reason="pandas containers need pandas")
+    index = pd.date_range("2000-01-03", periods=30, freq="D")
+    days = pd.Series([d.toordinal() for d in index], index=index).astype(float)
+    gapped = days.copy()
+    gapped.iloc[5:10] = np.nan
+    assert exact_interp.interpolate_by(gapped).equals(days)
+    # pandas' float index (method="index") is refused here: float positions are not exact
+    with pytest.raises(TypeError, match="argument 'by': float positions are not exact"):
+        exact_interp.interpolate_by(pd.Series([1.0, NAN, 3.0], index=[0.1, 0.5, 0.9]))
+
+
+@pytest.mark.parametrize("container", ["numpy", "masked", "xarray"])
+@pytest.mark.parametrize("axis", [0, 1, -1])
+def test_along_an_axis_each_lane_is_its_own_series(container, axis):
+    rng = np.random.default_rng(8)
+    values = rng.integers(-100, 100, (3, 7)).astype(np.float64)
+    missing = rng.random((3, 7)) < 0.4
+    values[missing] = np.nan
+    values, missing = np.moveaxis(values, 1, axis), np.moveaxis(missing, 1, axis)
+    n = values.shape[axis]
+    by = np.cumsum(rng.integers(1, 5, n))
+    if container == "masked":  # integers, masked where missing
+        values = np.ma.MaskedArray(np.where(missing, 0, values).astype(np.int64), mask=missing)
+    # the reference: each lane alone, one-dimensional
+    lanes = np.moveaxis(values, axis, -1)
+    want = [exact_interp.interpolate_by(lane, by, right="clamp") for lane in lanes.reshape(-1, n)]
+    want = np.moveaxis((np.ma.stack if container == "masked" else np.stack)(want).reshape(lanes.shape), -1, axis)
+    if container == "xarray":
+        xr = pytest.importorskip("xarray", reason="xarray containers need xarray")
+        dims = ("a", "b")
+        out = exact_interp.interpolate_by(xr.DataArray(values, dims=dims, coords={dims[axis]: by}, name="level"),
+                                          axis=dims[axis], right="clamp")
+        assert out.dims == dims and out.name == "level"
+        got = out.values
+    else:
+        got = exact_interp.interpolate_by(values, by, axis=axis, right="clamp")
+    assert type(got) is type(want) and got.shape == values.shape and got.dtype == want.dtype
+    if container == "masked":
+        assert (np.ma.getmaskarray(got) == np.ma.getmaskarray(want)).all()
+        got, want = got.filled(0), want.filled(0)
+    assert np.array_equal(got, want, equal_nan=True)
+    with pytest.raises(ValueError, match="axis: an axis of the 2-dimensional values"):
+        exact_interp.interpolate_by(values, by, axis=2)
