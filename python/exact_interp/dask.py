@@ -85,6 +85,12 @@ _QUERY = {name: numpy.dtype(query) for name, _, query, _, _, _ in _TYPED}
 _RESULT = {name: numpy.dtype(result) for name, _, _, _, result, _ in _TYPED}
 
 
+class _Series(Protocol):
+    """A Dask Series (dask.dataframe), as its methods tell it: for the type checker."""
+
+    def map_partitions(self, func: Any, *args: Any, **kwargs: Any) -> Any: ...
+
+
 def _series(query: Any, param: str) -> bool:
     """Whether the query is a Dask Series (a Dask DataFrame's column, for
     one). A Dask DataFrame is refused, naming the argument. Recognised
@@ -157,7 +163,7 @@ def _map_partitions(name: str, method: Method, rules: dict[str, Any], query: Any
 def forward(x: dask.array.Array, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
             missing: Any = "raise") -> dask.array.Array: ...
 @overload
-def forward(x: Any, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
+def forward(x: _Series, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
             missing: Any = "raise") -> Any: ...
 
 
@@ -220,7 +226,7 @@ def forward(x: Any, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any 
 def inverse(f: dask.array.Array, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
             right: Any = None, missing: Any = "raise") -> dask.array.Array: ...
 @overload
-def inverse(f: Any, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
+def inverse(f: _Series, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
             right: Any = None, missing: Any = "raise") -> Any: ...
 
 
@@ -356,7 +362,7 @@ _Values = TypeVar("_Values", numpy.int64, numpy.float64)
 
 
 class _TypedForward(Protocol, Generic[_Values]):
-    """forward_int or forward_float over a Dask array."""
+    """forward_int or forward_float over a Dask array (typed for arrays; a Dask Series is taken at run time)."""
 
     @overload
     def __call__(self, x: dask.array.Array, xp: Interpolator[_Values], *, left: Any = "raise",
@@ -365,13 +371,10 @@ class _TypedForward(Protocol, Generic[_Values]):
     def __call__(self, x: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64],
                  fp: numpy.typing.NDArray[_Values], *, left: Any = "raise", right: Any = "raise",
                  missing: Any = "raise") -> dask.array.Array: ...
-    @overload
-    def __call__(self, x: Any, xp: Any, fp: Any = None, *, left: Any = "raise", right: Any = "raise",
-                 missing: Any = "raise") -> Any: ...  # a Dask Series
 
 
 class _TypedInverse(Protocol, Generic[_Values]):
-    """inverse_int or inverse_float over a Dask array."""
+    """inverse_int or inverse_float over a Dask array (typed for arrays; a Dask Series is taken at run time)."""
 
     @overload
     def __call__(self, f: dask.array.Array, xp: Interpolator[_Values], fp: None = None, method: Method = None, *,
@@ -380,9 +383,6 @@ class _TypedInverse(Protocol, Generic[_Values]):
     def __call__(self, f: dask.array.Array, xp: numpy.typing.NDArray[numpy.uint64],
                  fp: numpy.typing.NDArray[_Values], method: Method = None, *, left: Any = None,
                  right: Any = None, missing: Any = "raise") -> dask.array.Array: ...
-    @overload
-    def __call__(self, f: Any, xp: Any, fp: Any = None, method: Method = None, *, left: Any = None,
-                 right: Any = None, missing: Any = "raise") -> Any: ...  # a Dask Series
 
 
 def _typed(name: str, param: str, query: str, values: str, result: str, example: str) -> Any:

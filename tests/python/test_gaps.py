@@ -27,7 +27,7 @@ def container_of(values, missing, container, kind):
         if kind == "int64":
             return np.ma.MaskedArray(values, mask=missing)
         out = values.copy()
-        out[missing] = np.nan if kind == "float64" else np.datetime64("NaT")
+        out[missing] = np.nan if kind == "float64" else np.datetime64("NaT", "ns")
         return out
     if container == "pandas":
         pd = pytest.importorskip("pandas", reason="pandas containers need pandas")
