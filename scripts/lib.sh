@@ -2,7 +2,7 @@
 
 # Debian packages: compilers and the test and benchmark libraries.
 install_system_packages() {
-    local wanted=(g++ libgtest-dev libmpfr-dev libbenchmark-dev "$@") missing=()
+    local wanted=(g++ ccache libgtest-dev libmpfr-dev libbenchmark-dev "$@") missing=()
     for p in "${wanted[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
     if ((${#missing[@]})); then
         echo "installing ${missing[*]}"
@@ -13,6 +13,21 @@ install_system_packages() {
     fi
     python3 -m pip --version >/dev/null 2>&1 || { echo "python3 with pip is required" >&2; exit 1; }
     command -v cmake >/dev/null 2>&1 || python3 -m pip install -q cmake
+    use_compiler_cache
+}
+
+# Every CMake build of the scripts (the wheels' included) compiles through
+# ccache, whose cache (~/.cache/ccache) outlives the checkout: a run on a
+# machine that built these sources before compiles only what changed. Paths
+# are taken relative to the checkout, so a fresh clone in the same place hits.
+use_compiler_cache() {
+    command -v ccache >/dev/null 2>&1 || return 0
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+}
+
+# stage TITLE: a heading with the minutes and seconds since the script began.
+stage() {
+    printf '== %s (at %dm%02ds)\n' "$1" $((SECONDS / 60)) $((SECONDS % 60))
 }
 
 # build_preset NAME [cmake options…]: the configuration NAME of CMakePresets.json

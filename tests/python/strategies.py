@@ -2,8 +2,17 @@
 integer tables, and queries on, beside and between the knots. Imported only where hypothesis
 is installed."""
 
+import os
+
 from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
+
+
+def examples(n):
+    """n examples, or the share of them RUST_HYPOTHESIS_SCALE asks for: CI runs every property in full on
+    some interpreters and with a quarter of the examples on the others."""
+    return max(10, round(n * float(os.environ.get("RUST_HYPOTHESIS_SCALE", "1"))))
+
 
 U64 = st.one_of(
     st.integers(0, 2**64 - 1),
@@ -18,7 +27,7 @@ I64 = st.one_of(
     st.integers(2**63 - 1000, 2**63 - 1),
 )
 METHOD = st.sampled_from([None, "nearest", "ffill", "bfill"])
-SETTINGS = settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+SETTINGS = settings(max_examples=examples(300), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
 @st.composite

@@ -14,6 +14,7 @@ from helpers import Outside, ref_forward_float, ref_forward_int
 hypothesis = pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
 from hypothesis import given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
+from strategies import examples  # noqa: E402
 
 CONTAINERS = ["numpy", "pandas", "arrow", "polars", "polars expression"]
 VALUE_KINDS = ["int64", "float64", "datetime64[ns]"]
@@ -94,7 +95,7 @@ def gapped(draw):
 @pytest.mark.parametrize("container", CONTAINERS)
 @pytest.mark.parametrize("kind", VALUE_KINDS)
 @pytest.mark.parametrize("by_kind", POSITION_KINDS)
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(case=gapped(), floats=st.lists(st.floats(-1e6, 1e6, allow_nan=False, allow_subnormal=False), max_size=14))
 def test_gaps_filled_as_fractions(container, kind, by_kind, case, floats):
     offsets, counts, missing, max_gap, left, right = case

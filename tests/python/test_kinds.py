@@ -19,6 +19,7 @@ pytest.importorskip("dask", reason="the Dask rows need dask[array]")
 from helpers import Outside, bits, ref_forward_float, ref_forward_int, ref_inverse_float, ref_inverse_int  # noqa: E402
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
+from strategies import examples  # noqa: E402
 
 import exact_interp  # noqa: E402
 import exact_interp.dask  # noqa: E402
@@ -100,7 +101,7 @@ def layout(a, draw):
     return a
 
 
-SETTINGS = settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+SETTINGS = settings(max_examples=examples(400), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
 @SETTINGS
@@ -699,7 +700,7 @@ QUERY_CONTAINERS = {
 }
 
 
-@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(200), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(shape=st.lists(st.integers(0, 3), max_size=3).map(tuple), container=st.sampled_from(sorted(QUERY_CONTAINERS)),
        entry=st.sampled_from(["forward", "inverse", "Interpolator"]), columns=st.sampled_from([None, (1,), (2, 3)]),
        data=st.data())

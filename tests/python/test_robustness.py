@@ -13,6 +13,7 @@ pytestmark = pytest.mark.hypothesis
 pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
+from strategies import examples  # noqa: E402
 
 NAMES = ["forward_int", "forward_float", "inverse_int", "inverse_float"]
 DTYPES = [
@@ -62,7 +63,9 @@ def snapshot(obj):
     return ("other", id(obj))
 
 
-@settings(max_examples=600, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@settings(
+    max_examples=examples(600), deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]
+)
 @given(
     name=st.sampled_from(NAMES),
     args=st.lists(st.one_of(arrays(), OTHER), min_size=0, max_size=5),
