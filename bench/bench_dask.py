@@ -8,13 +8,13 @@ Prints the medians and the speed-up; --page writes them into the docs' performan
 
 import argparse
 import os
-import re
 import statistics
 import time
 
 import dask.array as da
 import numpy as np
 from distributed import Client, LocalCluster
+from harness import update_page
 
 import exact_interp.dask as ed
 import rust
@@ -70,13 +70,7 @@ def main():
     line = line.replace("e+0", "·10^")
     print(line)
     if args.page:
-        with open(args.page) as f:
-            text = f.read()
-        text = re.sub(r"(<!-- dask-benchmark:begin -->\n).*?(<!-- dask-benchmark:end -->)",
-                      lambda m: m.group(1) + line + "\n" + m.group(2), text, flags=re.S)
-        with open(args.page, "w") as f:
-            f.write(text)
-
+        update_page(args.page, line, "dask-benchmark")
 
 if __name__ == "__main__":
     main()

@@ -12,11 +12,8 @@ and how many of the ASOF JOIN's times differ from the exact ones.
     python bench/bench_duckdb.py [--quick] [--page docs/explanation/performance.md]
 """
 
-import argparse
-
 import numpy as np
-from bench_numpy import update_page
-from bench_outside import timed
+from harness import main, markdown_table, timed
 
 import exact_interp
 import exact_interp.duckdb
@@ -55,29 +52,14 @@ def measure(m, repeats):
     return [(name, ns[k], ratios[k]) for k, name in enumerate(calls)], differ, m
 
 
-def markdown(rows, differ, m, machine):
-    lines = [f"Machine: {machine}. {m:,} events put on a clock of 10^4 sync pulses in DuckDB, into a new table; "
-             "ns per row (median), and each query's ratio to the copy of the column (median of the ratios of "
-             f"rounds timed in turn). The ASOF JOIN's times differ from the exact ones on {differ:,} rows.", "",
-             "| query | ns per row | ÷ the copy |", "|---|---|---|"]
-    lines += [f"| {name} | {ns:.2f} | {ratio:.2f}× |" for name, ns, ratio in rows]
-    return "\n".join(lines)
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--page")
-    args = parser.parse_args()
-    from bench_parallel import machine_name
-
-    m = 10**6 if args.quick else 10**7
-    rows, differ, m = measure(m, 3 if args.quick else 7)
-    text = markdown(rows, differ, m, machine_name())
-    print(text)
-    if args.page:
-        update_page(args.page, text, "duckdb-benchmark")
+def report(quick, machine):
+    rows, differ, m = measure(10**6 if quick else 10**7, 3 if quick else 7)
+    caption = (f"Machine: {machine}. {m:,} events put on a clock of 10^4 sync pulses in DuckDB, into a new table; "
+               "ns per row (median), and each query's ratio to the copy of the column (median of the ratios of "
+               f"rounds timed in turn). The ASOF JOIN's times differ from the exact ones on {differ:,} rows.")
+    return markdown_table(caption, ["query", "ns per row", "÷ the copy"],
+                          [[name, f"{ns:.2f}", f"{ratio:.2f}×"] for name, ns, ratio in rows])
 
 
 if __name__ == "__main__":
-    main()
+    main("duckdb-benchmark", report)

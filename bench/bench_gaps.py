@@ -14,11 +14,8 @@ arithmetic gave differently from the correctly rounded one.
     python bench/bench_gaps.py [--quick] [--page docs/explanation/performance.md]
 """
 
-import argparse
-
 import numpy as np
-from bench_numpy import update_page
-from bench_outside import timed
+from harness import main, markdown_table, timed
 
 import exact_interp
 
@@ -66,33 +63,17 @@ def measure(m, repeats):
         int(missing.sum())
 
 
-def markdown(rows, filled, machine):
-    lines = [f"Machine: {machine}. {filled:,} missing float64 values (gaps of 1 to 20 elements) in a series at "
-             "irregular nanosecond timestamps; ns per element of the series (median), each call's ratio to pandas' "
-             "and to Polars' (median of the ratios of rounds timed in turn), and how many filled values differ "
-             "from the correctly rounded ones.", "",
-             "| call | ns per element | ÷ pandas | ÷ Polars | filled values that differ |",
-             "|---|---|---|---|---|"]
-    for name, ns, to_pandas, to_polars, differ in rows:
-        lines.append(f"| {name} | {ns:.2f} | {to_pandas:.2f}× | {to_polars:.2f}× | "
-                     f"{'0 (exact)' if differ is None else f'{differ:,}'} |")
-    return "\n".join(lines)
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--page")
-    args = parser.parse_args()
-    from bench_parallel import machine_name
-
-    m = 2 * 10**5 if args.quick else 2 * 10**6
-    rows, filled = measure(m, 5 if args.quick else 15)
-    text = markdown(rows, filled, machine_name())
-    print(text)
-    if args.page:
-        update_page(args.page, text, "gaps-benchmark")
+def report(quick, machine):
+    rows, filled = measure(2 * 10**5 if quick else 2 * 10**6, 5 if quick else 15)
+    caption = (f"Machine: {machine}. {filled:,} missing float64 values (gaps of 1 to 20 elements) in a series at "
+               "irregular nanosecond timestamps; ns per element of the series (median), each call's ratio to "
+               "pandas' and to Polars' (median of the ratios of rounds timed in turn), and how many filled values "
+               "differ from the correctly rounded ones.")
+    return markdown_table(caption, ["call", "ns per element", "÷ pandas", "÷ Polars", "filled values that differ"],
+                          [[name, f"{ns:.2f}", f"{to_pandas:.2f}×", f"{to_polars:.2f}×",
+                            "0 (exact)" if differ is None else f"{differ:,}"]
+                           for name, ns, to_pandas, to_polars, differ in rows])
 
 
 if __name__ == "__main__":
-    main()
+    main("gaps-benchmark", report)

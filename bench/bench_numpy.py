@@ -15,14 +15,13 @@ function above its inputs, each measured in a fresh process.
 import argparse
 from functools import partial
 import os
-import platform
-import re
 import statistics
 import subprocess
 import sys
 import time
 
 import numpy as np
+from harness import machine_name, update_page
 
 import rust
 
@@ -222,21 +221,6 @@ def markdown(rows, mem, machine):
     return "\n".join(lines)
 
 
-def update_page(path, text, name="benchmark"):
-    """The page's block between <!-- {name}:begin --> and <!-- {name}:end -->
-    replaced by text (the block added at the end where it is missing)."""
-    begin, end = f"<!-- {name}:begin -->", f"<!-- {name}:end -->"
-    with open(path) as f:
-        page = f.read()
-    block = f"{begin}\n{text}\n{end}"
-    if begin in page:
-        page = re.sub(re.escape(begin) + ".*?" + re.escape(end), lambda _: block, page, flags=re.S)
-    else:
-        page += f"\n{block}\n"
-    with open(path, "w") as f:
-        f.write(page)
-
-
 def plot(rows, path):
     import matplotlib
 
@@ -270,13 +254,7 @@ def main():
     parser.add_argument("--rounded", action="store_true", help="only the front end's float answers, rounded "
                                                                  "once, in the cases of their targets")
     args = parser.parse_args()
-    machine = f"{platform.machine()}, {os.cpu_count()} cores, {platform.processor() or 'cpu'}, NumPy {np.__version__}"
-    try:
-        with open("/proc/cpuinfo") as f:
-            model = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
-        machine = f"{model}, {os.cpu_count()} cores, NumPy {np.__version__}, Python {platform.python_version()}"
-    except (OSError, StopIteration):
-        pass
+    machine = machine_name()
     # rust and exact_interp share their core: the same run kernels, chosen at load
     from exact_interp import _native
 

@@ -12,13 +12,10 @@ the four functions on one thread (workers=1), 2·10^6 sorted queries over
     python bench/bench_outside.py [--quick] [--page docs/explanation/performance.md]
 """
 
-import argparse
-import random
-import statistics
-import time
 
 import numpy as np
-from bench_numpy import FUNCTIONS, queries, table, update_page
+from bench_numpy import FUNCTIONS, queries, table
+from harness import main, markdown_table, timed
 
 import exact_interp
 
@@ -37,26 +34,6 @@ def outside_tenth(q, lo, hi):
         out[:k] = np.linspace(int(lo) - span // 10, int(lo) - 1, k).astype(q.dtype)
         out[m - k:] = np.linspace(int(hi) + 1, int(hi) + span // 10, k).astype(q.dtype)
     return out
-
-
-def timed(calls, elements, repeats):
-    """ns per element of each call (median), and each call's ratio to the
-    first: the median of the ratios of rounds in which all are timed in turn
-    (in an order shuffled each round), so that a busy moment of the machine
-    falls on all of them alike."""
-    for fn in calls:  # warm-up
-        fn()
-    times = [[] for _ in calls]
-    order = list(range(len(calls)))
-    shuffle = random.Random(3).shuffle
-    for _ in range(repeats):
-        shuffle(order)  # no call always follows the same one
-        for k in order:
-            start = time.perf_counter_ns()
-            calls[k]()
-            times[k].append(time.perf_counter_ns() - start)
-    ratios = [statistics.median(a / b for a, b in zip(t, times[0])) for t in times]
-    return [statistics.median(t) / elements for t in times], ratios
 
 
 def measure(m, repeats):
@@ -89,31 +66,16 @@ def measure(m, repeats):
     return rows
 
 
-def markdown(rows, machine):
-    lines = [f"Machine: {machine}. 2·10^6 sorted queries over 1,000 knots on one thread (`workers=1`); ns per "
-             "element (median), and each call's ratio to the same query wholly inside without keywords (median of "
-             "the ratios of rounds timed in turn).", "",
-             "| function | inside | inside, fills | 10% outside, fills | 10% outside, extrapolate | "
-             "numpy.interp inside | numpy.interp 10% outside |",
-             "|---|---|---|---|---|---|---|"]
-    for name, ns, ratios in rows:
-        cells = [f"{v:.2f}" + (f" ({r:.2f}×)" if k else "") for k, (v, r) in enumerate(zip(ns, ratios))]
-        lines.append(f"| {name} | " + " | ".join(cells) + " |")
-    return "\n".join(lines)
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--page")
-    args = parser.parse_args()
-    from bench_parallel import machine_name
-
-    text = markdown(measure(2 * 10**5 if args.quick else 2 * 10**6, 5 if args.quick else 21), machine_name())
-    print(text)
-    if args.page:
-        update_page(args.page, text, "outside-benchmark")
+def report(quick, machine):
+    caption = (f"Machine: {machine}. 2·10^6 sorted queries over 1,000 knots on one thread (`workers=1`); ns per "
+               "element (median), and each call's ratio to the same query wholly inside without keywords (median "
+               "of the ratios of rounds timed in turn).")
+    rows = [[name] + [f"{v:.2f}" + (f" ({r:.2f}×)" if k else "") for k, (v, r) in enumerate(zip(ns, ratios))]
+            for name, ns, ratios in measure(2 * 10**5 if quick else 2 * 10**6, 5 if quick else 21)]
+    return markdown_table(caption, ["function", "inside", "inside, fills", "10% outside, fills",
+                                    "10% outside, extrapolate", "numpy.interp inside", "numpy.interp 10% outside"],
+                          rows)
 
 
 if __name__ == "__main__":
-    main()
+    main("outside-benchmark", report)

@@ -15,9 +15,6 @@
     python bench/bench_parallel.py [--quick] [--page docs/explanation/performance.md]
 """
 
-import argparse
-import os
-import platform
 import statistics
 import threading
 import time
@@ -25,7 +22,8 @@ import time
 import dask
 import dask.array as da
 import numpy as np
-from bench_numpy import FUNCTIONS, median_ns, queries, table, update_page
+from bench_numpy import FUNCTIONS, median_ns, queries, table
+from harness import main
 
 import exact_interp
 import exact_interp.dask as ed
@@ -177,19 +175,6 @@ def other_thread(seconds):
     return alone, during, during_rust
 
 
-def machine_name():
-    """The processor's model, the cores, NumPy and Python."""
-    machine = (f"{platform.processor() or platform.machine()}, {os.cpu_count()} cores, NumPy {np.__version__}, "
-               f"Python {platform.python_version()}")
-    try:
-        with open("/proc/cpuinfo") as f:
-            machine = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name")) + \
-                machine[machine.index(","):]
-    except (OSError, StopIteration):
-        pass
-    return machine
-
-
 def markdown(scale, single, front, columns, shaped, dask_pair, thread_rates, machine):
     lines = [f"Machine: {machine}. ns per element (median); 10^7 sorted queries over 1,000 knots; the speed-up is "
              "the ratio of the best of 15 runs each, timed in turn.", "",
@@ -219,22 +204,13 @@ def markdown(scale, single, front, columns, shaped, dask_pair, thread_rates, mac
     return "\n".join(lines)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--page")
-    args = parser.parse_args()
-    repeats = 3 if args.quick else 15
-    m = 10**6 if args.quick else 10**7
-    machine = machine_name()
-    text = markdown(scaling(m, repeats), one_element(repeats), front_end_cost(repeats), value_columns(m // 5, repeats),
-                    shaped_query(m // 5, repeats),
-                    dask_threads(4 * m, 3 if args.quick else 5),
-                    other_thread(1.0 if args.quick else 3.0), machine)
-    print(text)
-    if args.page:
-        update_page(args.page, text, "parallel-benchmark")
+def report(quick, machine):
+    repeats = 3 if quick else 15
+    m = 10**6 if quick else 10**7
+    return markdown(scaling(m, repeats), one_element(repeats), front_end_cost(repeats), value_columns(m // 5, repeats),
+                    shaped_query(m // 5, repeats), dask_threads(4 * m, 3 if quick else 5),
+                    other_thread(1.0 if quick else 3.0), machine)
 
 
 if __name__ == "__main__":
-    main()
+    main("parallel-benchmark", report)

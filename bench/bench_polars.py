@@ -11,13 +11,11 @@ whole column in memory for scale.
     python bench/bench_polars.py [--quick] [--page docs/explanation/performance.md]
 """
 
-import argparse
 import os
 import tempfile
 
 import numpy as np
-from bench_numpy import update_page
-from bench_outside import timed
+from harness import main, markdown_table, timed
 
 import exact_interp
 
@@ -49,29 +47,15 @@ def measure(m, repeats):
     return [(name, ns[k], ratios[k]) for k, name in enumerate(calls)]
 
 
-def markdown(rows, m, machine):
-    lines = [f"Machine: {machine}. {m:,} events in Parquet put on a clock of 10^4 sync pulses in a Polars lazy "
-             "query on the streaming engine (`scan_parquet` → `with_columns` → `sink_parquet`); ns per row "
-             "(median), and each call's ratio to the pipeline that copies the column instead (median of the "
-             "ratios of rounds timed in turn).", "",
-             "| call | ns per row | ÷ the copy |", "|---|---|---|"]
-    lines += [f"| {name} | {ns:.2f} | {ratio:.2f}× |" for name, ns, ratio in rows]
-    return "\n".join(lines)
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--page")
-    args = parser.parse_args()
-    from bench_parallel import machine_name
-
-    m = 10**6 if args.quick else 10**7
-    text = markdown(measure(m, 3 if args.quick else 9), m, machine_name())
-    print(text)
-    if args.page:
-        update_page(args.page, text, "polars-benchmark")
+def report(quick, machine):
+    m = 10**6 if quick else 10**7
+    caption = (f"Machine: {machine}. {m:,} events in Parquet put on a clock of 10^4 sync pulses in a Polars lazy "
+               "query on the streaming engine (`scan_parquet` → `with_columns` → `sink_parquet`); ns per row "
+               "(median), and each call's ratio to the pipeline that copies the column instead (median of the "
+               "ratios of rounds timed in turn).")
+    return markdown_table(caption, ["call", "ns per row", "÷ the copy"],
+                          [[name, f"{ns:.2f}", f"{ratio:.2f}×"] for name, ns, ratio in measure(m, 3 if quick else 9)])
 
 
 if __name__ == "__main__":
-    main()
+    main("polars-benchmark", report)
