@@ -20,6 +20,7 @@ import exact_interp, exact_interp.dask
 html = "".join(p.read_text() for p in pathlib.Path("build/docs/html/reference").glob("*.html"))
 names = [f"exact_interp.{n}" for n in exact_interp.__all__]
 names += [f"exact_interp.Interpolator.{m}" for m in ("forward", "inverse", "xp", "fp")]
+names += [f"exact_interp.GroupedInterpolator.{m}" for m in ("forward", "inverse", "keys")]
 names += [f"exact_interp.dask.{n}" for n in exact_interp.dask.__all__]
 names += [f"rust.{n}" for n in ("forward_int", "forward_float", "inverse_int", "inverse_float")]
 missing = [n for n in names if f'id="{n}"' not in html]

@@ -30,8 +30,8 @@ from __future__ import annotations
 
 from typing import Literal
 
-__all__ = ["__version__", "FatalError", "Interpolator", "forward", "inverse", "interpolate_by", "forward_int",
-           "forward_float", "inverse_int", "inverse_float"]
+__all__ = ["__version__", "FatalError", "Interpolator", "GroupedInterpolator", "forward", "inverse", "interpolate_by",
+           "forward_int", "forward_float", "inverse_int", "inverse_float"]
 
 Method = Literal["nearest", "ffill", "bfill"] | None
 
@@ -93,5 +93,6 @@ from exact_interp import _native  # noqa: E402
 from exact_interp._native import forward_float, forward_int, inverse_float, inverse_int  # noqa: E402
 from exact_interp._entries import forward, interpolate_by, inverse  # noqa: E402
 from exact_interp._interpolator import Interpolator  # noqa: E402
+from exact_interp._grouped import GroupedInterpolator  # noqa: E402
 
 _native._set_fatal_error(FatalError)

@@ -183,30 +183,41 @@ def call_forward(typed: Any, shape: tuple[int, ...] | None, kinds: tuple[Kind, K
     """The forward of a converted query over a native table: of one column, or of value columns of `shape`
     (typed.forward answers count·len(q) elements, column after column), each key's segment found once for all;
     the columns of the result after the query's."""
+    nulls = _Nulls(kinds[1], query, shape is not None, left, right, missing)
+    answers, absent = forward_answers(typed, shape, kinds, query, workers, left, right, missing, nulls)
+    return result(answers, kinds[1], query, getattr(shape, "labels", None), absent=absent)
+
+
+def forward_answers(typed: Any, shape: tuple[int, ...] | None, kinds: tuple[Kind, Kind], query: Taken, workers: Any,
+                    left: Any, right: Any, missing: Any, nulls: _Nulls) -> tuple[Array, Array | None]:
+    """call_forward's typed answers (the value columns' axes after the query's one) and the elements a "null"
+    rule leaves absent."""
     axis, kind = kinds
-    nulls = _Nulls(kind, query, shape is not None, left, right, missing)
     if shape is None:
-        answers, absent = _forward(typed.forward, query, axis, kind, typed.xp, typed.fp, workers, left, right,
-                                   missing, nulls)
-        return result(answers, kind, query, absent=absent)
+        return _forward(typed.forward, query, axis, kind, typed.xp, typed.fp, workers, left, right, missing, nulls)
     count = int(numpy.prod(shape))
     n = len(typed.xp)
     answers, absent = _forward(lambda q, **k: typed.forward(q, **k).reshape(max(count, 1), len(q)).T, query, axis,
                                kind, typed.xp, typed.fp[:n], workers, left, right, missing, nulls)
     if count == 0:  # evaluated over the placeholder column for its checks alone
         answers = answers[:, :0]
-    return result(answers.reshape((len(query.array),) + tuple(shape)), kind, query, getattr(shape, "labels", None),
-                  absent=absent)
+    return answers.reshape((len(query.array),) + tuple(shape)), absent
 
 
 def call_inverse(typed: Any, kinds: tuple[Kind, Kind], query: Taken, method: Any, workers: Any, left: Any,
                  right: Any, missing: Any) -> Any:
     """The inverse of a converted query over a native table of one column."""
+    nulls = _Nulls(kinds[0], query, False, left, right, missing)
+    answers, absent = inverse_answers(typed, kinds, query, method, workers, left, right, missing, nulls)
+    return result(answers, kinds[0], query, absent=absent)
+
+
+def inverse_answers(typed: Any, kinds: tuple[Kind, Kind], query: Taken, method: Any, workers: Any, left: Any,
+                    right: Any, missing: Any, nulls: _Nulls) -> tuple[Array, Array | None]:
+    """call_inverse's typed answers and the elements a "null" rule leaves absent."""
     axis, kind = kinds
-    nulls = _Nulls(axis, query, False, left, right, missing)
-    answers, absent = _inverse(typed.inverse, query, axis, kind, typed.xp, typed.fp, method, workers, left, right,
-                               missing, nulls)
-    return result(answers, axis, query, absent=absent)
+    return _inverse(typed.inverse, query, axis, kind, typed.xp, typed.fp, method, workers, left, right, missing,
+                    nulls)
 
 
 def _forward(fn: Any, query: Taken, axis: Kind, kind: Kind, keys: Any, typed_fp: Any, workers: Any, left: Any,

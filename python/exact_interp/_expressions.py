@@ -70,3 +70,31 @@ def gaps_filled(values: Any, by: Any, keywords: dict[str, Any]) -> Any:
         return mapped.alias(values.meta.output_name())
     except Exception:  # an expression of no single name: Polars names the result itself
         return mapped
+
+
+def grouped(expression: Any, by: Any, table: Any, method: Any, inverse: bool, keywords: dict[str, Any]) -> Any:
+    """A GroupedInterpolator's call over a Polars expression and an expression of its keys: elementwise, of the
+    result's dtype, named as the query."""
+    pl = importlib.import_module("polars")
+    param = "f" if inverse else "x"
+    if not is_expression(by):
+        raise TypeError("argument 'by': a query given as a Polars expression takes its keys as one too "
+                        "(pl.col(name))")
+    if table._shape is not None:
+        raise TypeError(f"argument '{param}': a Polars expression gives one column, and these tables have value "
+                        f"columns of shape {table._shape}")
+    axis, kind = table._kinds
+    dtype = _dtype(axis if inverse else kind)
+
+    def batch(pair: Any) -> Any:
+        query, keys = pair.struct.field("query"), pair.struct.field("by")
+        out = (table.inverse(query, method, by=keys, **keywords) if inverse else
+               table.forward(query, by=keys, **keywords))
+        return out if out.dtype == dtype else out.cast(dtype, strict=True)
+
+    mapped = pl.struct(expression.alias("query"), by.alias("by")).map_batches(batch, return_dtype=dtype,
+                                                                            is_elementwise=True)
+    try:
+        return mapped.alias(expression.meta.output_name())
+    except Exception:  # an expression of no single name: Polars names the result itself
+        return mapped

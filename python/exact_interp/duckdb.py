@@ -8,6 +8,10 @@ that run through Arrow, batch by batch:
   positions, under ``method`` ('nearest', 'ffill', 'bfill'; NULL or left
   out: exact positions only).
 
+For a :class:`exact_interp.GroupedInterpolator` each function takes the key
+as its last argument (BIGINT for integer keys, VARCHAR for strings), and a
+key with no table gives NULL.
+
 Their SQL types are exact both ways: UBIGINT or BIGINT for integers, DOUBLE
 for floats, TIMESTAMP_NS, TIMESTAMP (microseconds), TIMESTAMP_MS or
 TIMESTAMP_S for times of those units, TIMESTAMPTZ for times of a zone (its
@@ -21,6 +25,7 @@ import DuckDB: the connection brings it.
 
 from __future__ import annotations
 
+import numbers
 from typing import Any
 
 import exact_interp
@@ -63,9 +68,10 @@ def register(connection: Any, name: str, table: Any) -> None:
         The connection whose queries call the functions.
     name : str
         The functions' prefix: an SQL identifier.
-    table : Interpolator or tuple
+    table : Interpolator, tuple or GroupedInterpolator
         An :class:`exact_interp.Interpolator`, or its knots ``(xp, fp)``;
-        one column of values.
+        one column of values. A :class:`exact_interp.GroupedInterpolator`
+        gives functions that take the key last.
 
     Returns
     -------
@@ -92,26 +98,39 @@ def register(connection: Any, name: str, table: Any) -> None:
     """
     if not (isinstance(name, str) and name.isidentifier()):
         raise TypeError(f"argument 'name': an SQL identifier is required, not {name!r}")
-    if not isinstance(table, exact_interp.Interpolator):
+    grouped = isinstance(table, exact_interp.GroupedInterpolator)
+    if not grouped and not isinstance(table, exact_interp.Interpolator):
         if not (isinstance(table, tuple) and len(table) == 2):
-            raise TypeError(f"argument 'table': an Interpolator or its knots (xp, fp) are required, not "
-                            f"'{type(table).__qualname__}'")
+            raise TypeError(f"argument 'table': an Interpolator, its knots (xp, fp) or a GroupedInterpolator are "
+                            f"required, not '{type(table).__qualname__}'")
         table = exact_interp.Interpolator(*table)
     if table._shape is not None:
         raise TypeError(f"argument 'table': an SQL function gives one value, and this table has value columns of "
                         f"shape {table._shape}")
-    axis, kind = table._kind_pair()
+    if grouped and not len(table):
+        raise ValueError("argument 'table': this GroupedInterpolator has no table")
+    axis, kind = table._kinds if grouped else table._kind_pair()
     positions, values = _sql_type(axis, "positions"), _sql_type(kind, "values")
+    key = [_key_type(table.keys)] if grouped else []
     rules = {"missing": "null", "workers": 1}  # DuckDB runs batches on its own threads
 
     def forward(x: Any) -> Any:
         return _in_type(table.forward(x, **rules), values)
 
     def inverse(f: Any, method: Any) -> Any:
+        return _in_type(table.inverse(f, _method(method), **rules), positions)
+
+    def forward_by(x: Any, by: Any) -> Any:  # DuckDB reads a function's arity from its parameters
+        return _in_type(table.forward(x, by=by, **rules), values)
+
+    def inverse_by(f: Any, method: Any, by: Any) -> Any:
+        return _in_type(table.inverse(f, _method(method), by=by, **rules), positions)
+
+    def _method(method: Any) -> Any:
         chosen = set(method.unique().drop_null().to_pylist())
         if len(chosen) > 1:
             raise ValueError(f"{name}_inverse: one method for a call, not {sorted(chosen)}")
-        return _in_type(table.inverse(f, chosen.pop() if chosen else None, **rules), positions)
+        return chosen.pop() if chosen else None
 
     implementation = f"{name}_inverse_method"
     for function in (f"{name}_forward", implementation):  # registered before: replaced
@@ -119,9 +138,20 @@ def register(connection: Any, name: str, table: Any) -> None:
             connection.remove_function(function)
         except Exception:  # not registered on this connection (DuckDB's own error)
             pass
-    connection.create_function(f"{name}_forward", forward, [positions], values, type="arrow",
-                               null_handling="special")
-    connection.create_function(implementation, inverse, [values, "VARCHAR"], positions, type="arrow",
-                               null_handling="special")
-    connection.execute(f"CREATE OR REPLACE MACRO {name}_inverse(f) AS {implementation}(f, NULL), "
-                       f"(f, method) AS {implementation}(f, method)")
+    connection.create_function(f"{name}_forward", forward_by if grouped else forward, [positions, *key], values,
+                               type="arrow", null_handling="special")
+    connection.create_function(implementation, inverse_by if grouped else inverse, [values, "VARCHAR", *key],
+                               positions, type="arrow", null_handling="special")
+    k = ", key" if grouped else ""
+    connection.execute(f"CREATE OR REPLACE MACRO {name}_inverse(f{k}) AS {implementation}(f, NULL{k}), "
+                       f"(f, method{k}) AS {implementation}(f, method{k})")
+
+
+def _key_type(keys: tuple[Any, ...]) -> str:
+    """The SQL type of a GroupedInterpolator's keys: BIGINT for integers, VARCHAR for strings."""
+    if all(isinstance(k, str) for k in keys):
+        return "VARCHAR"
+    if all(isinstance(k, numbers.Integral) and not isinstance(k, bool) and -(2**63) <= int(k) < 2**63 for k in keys):
+        return "BIGINT"
+    raise TypeError("argument 'table': a GroupedInterpolator's keys in SQL are all strings (VARCHAR) or all "
+                    "64-bit integers (BIGINT)")

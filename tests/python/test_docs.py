@@ -29,6 +29,8 @@ def public():
     names = [(f"exact_interp.{n}", getattr(exact_interp, n)) for n in exact_interp.__all__ if n != "__version__"]
     names += [(f"exact_interp.Interpolator.{m}", getattr(exact_interp.Interpolator, m))
               for m in ("forward", "inverse", "xp", "fp")]
+    names += [(f"exact_interp.GroupedInterpolator.{m}", getattr(exact_interp.GroupedInterpolator, m))
+              for m in ("forward", "inverse", "keys")]
     names += [(f"exact_interp.dask.{n}", getattr(exact_interp.dask, n)) for n in exact_interp.dask.__all__]
     names += [(f"exact_interp.duckdb.{n}", getattr(exact_interp.duckdb, n)) for n in exact_interp.duckdb.__all__]
     return names

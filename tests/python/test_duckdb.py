@@ -40,24 +40,35 @@ def arrow(query):
     return pa.array(query, mask=np.isnat(query))
 
 
-@pytest.mark.parametrize("given", ["Interpolator", "knots"])
+@pytest.mark.parametrize("given", ["Interpolator", "knots", "grouped by integers", "grouped by strings"])
 @pytest.mark.parametrize("name", sorted(TABLES))
 def test_sql_answers_as_the_front_end(name, given):
+    """Each function against the front end; a GroupedInterpolator's (of the table and of its knots without the
+    middle one, the key last, one key without a table) against its own call."""
     xp, fp, query = TABLES[name]
     table = exact_interp.Interpolator(xp, fp)
     con = duckdb.connect()
-    exact_interp.duckdb.register(con, "t", table if given == "Interpolator" else (xp, fp))
-    events = pa.table({"x": arrow(query)})
+    events = {"x": arrow(query)}
+    by = {}
+    if given.startswith("grouped"):
+        keys = [10, 2**40] if given.endswith("integers") else ["left", "right"]
+        table = exact_interp.GroupedInterpolator({keys[0]: table, keys[1]: (xp[::2], fp[::2])})
+        column = [keys[k % 2] for k in range(len(query) - 1)] + [3 if given.endswith("integers") else "none"]
+        events["grp"] = by["by"] = pa.array(column)
+    exact_interp.duckdb.register(con, "t", (xp, fp) if given == "knots" else table)
+    events = pa.table(events)
     con.register("events", events)
-    got = arrow_table(con.sql("SELECT t_forward(x) AS v FROM events"))["v"]
-    want = table.forward(events["x"], missing="null")
+    key = ", grp" if by else ""
+    got = arrow_table(con.sql(f"SELECT t_forward(x{key}) AS v FROM events"))["v"]
+    want = table.forward(events["x"], missing="null", **by)
     assert got.to_pylist() == want.to_pylist()
-    values = pa.table({"v": got.combine_chunks() if hasattr(got, "combine_chunks") else got})
+    values = pa.table({"v": got.combine_chunks() if hasattr(got, "combine_chunks") else got,
+                       **({"grp": by["by"]} if by else {})})
     con.register("values_", values)
     for method in (None, "nearest", "ffill", "bfill"):
-        call = "t_inverse(v)" if method is None else f"t_inverse(v, '{method}')"
+        call = f"t_inverse(v{key})" if method is None else f"t_inverse(v, '{method}'{key})"
         back = arrow_table(con.sql(f"SELECT {call} AS p FROM values_"))["p"]
-        assert back.to_pylist() == table.inverse(values["v"], method, missing="null").to_pylist(), method
+        assert back.to_pylist() == table.inverse(values["v"], method, missing="null", **by).to_pylist(), method
 
 
 def test_zoned_times_and_errors():
@@ -85,7 +96,8 @@ def test_zoned_times_and_errors():
 @pytest.mark.parametrize("table, message", [
     ((np.array([0, 1], np.uint64), np.array([[0, 1], [2, 3]])), "value columns"),
     ((np.array([0, 1], "m8[s]"), np.array([0, 1])), "timedelta64\\[s\\] positions have no exact SQL type"),
-    (np.array([0, 1]), "an Interpolator or its knots"),
+    (np.array([0, 1]), "an Interpolator, its knots"),
+    (exact_interp.GroupedInterpolator({1.5: ([0, 1], [0, 1])}), "keys in SQL are all strings"),
 ])
 def test_refusals_name_the_argument(table, message):
     with pytest.raises(TypeError, match=f"argument 'table': .*{message}"):
