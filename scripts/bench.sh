@@ -10,7 +10,8 @@
 # rules outside the table (bench/bench_outside.py), and gaps filled against
 # pandas and Polars (bench/bench_gaps.py), and a Polars streaming query with
 # the interpolation in it (bench/bench_polars.py), and the SQL function in
-# DuckDB (bench/bench_duckdb.py), into that page too.
+# DuckDB (bench/bench_duckdb.py), and a table per group (bench/bench_groups.py),
+# into that page too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -29,4 +30,5 @@ build/venv-np2/bin/python bench/bench_outside.py --page docs/explanation/perform
 build/venv-np2/bin/python bench/bench_gaps.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_polars.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_duckdb.py --page docs/explanation/performance.md
+build/venv-np2/bin/python bench/bench_groups.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_dask.py --page docs/explanation/performance.md

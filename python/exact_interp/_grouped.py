@@ -396,12 +396,23 @@ def _integer_codes(keys: numpy.ndarray[Any, Any], sorted_keys: numpy.ndarray[Any
             big = None
     else:
         keys = keys.astype(numpy.int64, copy=False)
-    if span < max(_LOOKUP_SPAN, 4 * len(keys)):
-        lookup = numpy.full(span + 1, -1, numpy.int64)
+    width = numpy.int32 if len(order) < 2**31 else numpy.int64
+    if low >= 0 and high < max(_LOOKUP_SPAN, 4 * len(keys)):
+        # keys from 0: a lookup table indexed by the key itself, one past the last key for every key above it
+        lookup = numpy.full(high + 2, -1, width)
+        lookup[sorted_keys] = order
+        codes = lookup.take(keys, mode="clip")
+        if len(keys) and int(keys.min()) < 0:
+            codes[keys < 0] = -1
+    elif span < max(_LOOKUP_SPAN, 4 * len(keys)):
+        lookup = numpy.full(span + 1, -1, width)
         lookup[sorted_keys - low] = order
-        inside = (keys >= low) & (keys <= high)
-        codes = numpy.full(len(keys), -1, numpy.int64)
-        codes[inside] = lookup[keys[inside] - low]
+        if len(keys) and int(keys.min()) >= low and int(keys.max()) <= high:  # every key in the span: one take
+            codes = lookup.take(keys - low)
+        else:
+            inside = (keys >= low) & (keys <= high)
+            codes = numpy.full(len(keys), -1, lookup.dtype)
+            codes[inside] = lookup[keys[inside] - low]
     else:
         at = numpy.minimum(numpy.searchsorted(sorted_keys, keys), len(sorted_keys) - 1)
         codes = numpy.where(sorted_keys[at] == keys, order[at], -1)
@@ -410,33 +421,34 @@ def _integer_codes(keys: numpy.ndarray[Any, Any], sorted_keys: numpy.ndarray[Any
     return codes
 
 
+# A run of one key at least this long on average is answered in place; shorter runs are gathered by key (a
+# native call costs about as much as this many elements).
+_RUN = 4096
+
+
 def _groups(codes: numpy.ndarray[Any, Any], count: int) -> Any:
-    """(code, where) for each table with elements: a slice where the query holds them in one run, else their
-    indices in order. Keys that have no table (-1) are left out."""
+    """(code, where) for the elements of each table: slices where the query holds its keys in long runs (ordered
+    by key, for instance), else each table's elements gathered, in order. Keys that have no table (-1) are left
+    out."""
     import numpy
 
     n = len(codes)
     if n == 0:
         return
-    if codes[0] == codes[-1] and (codes == codes[0]).all():
-        if codes[0] >= 0:
-            yield int(codes[0]), slice(0, n)
+    starts = numpy.flatnonzero(codes[1:] != codes[:-1]) + 1
+    if len(starts) < max(count, n // _RUN):
+        bounds = [0, *starts.tolist(), n]
+        for s, e in zip(bounds[:-1], bounds[1:]):
+            if codes[s] >= 0:
+                yield int(codes[s]), slice(s, e)
         return
     # one stable sort of small integers (a radix sort) groups them in the query's order
     width = numpy.int16 if count < 2**15 else numpy.int32 if count < 2**31 else numpy.int64
-    small: numpy.ndarray[Any, Any] = codes.astype(width)
-    if (small[1:] >= small[:-1]).all():  # the query ordered by table: runs, without a copy
-        starts = numpy.flatnonzero(numpy.concatenate(([True], small[1:] != small[:-1])))
-        ends = numpy.append(starts[1:], n)
-        for s, e in zip(starts.tolist(), ends.tolist()):
-            if small[s] >= 0:
-                yield int(small[s]), slice(s, e)
-        return
+    small: numpy.ndarray[Any, Any] = codes.astype(width, copy=False)
     order = numpy.argsort(small, kind="stable")
-    counts = numpy.bincount(small + 1, minlength=count + 1)
-    bounds = numpy.cumsum(counts)
+    bounds_ = numpy.cumsum(numpy.bincount(small + 1, minlength=count + 1))
     for code in range(count):
-        s, e = int(bounds[code]), int(bounds[code + 1])
+        s, e = int(bounds_[code]), int(bounds_[code + 1])
         if e > s:
             yield code, order[s:e]
 

@@ -21,7 +21,7 @@ KEYS = {
     "strings": lambda g: [f"device-{k}" for k in range(g)],
     "uint64": lambda g: [np.uint64(2**63 + k) for k in range(g)],
 }
-UNKNOWN = {"small": 2, "sparse": 17, "strings": "nobody", "uint64": np.uint64(2**64 - 1)}
+UNKNOWN = {"small": -2, "sparse": 17, "strings": "nobody", "uint64": np.uint64(2**64 - 1)}
 CONTAINERS = ["numpy", "list", "pandas", "polars", "arrow"]
 
 
