@@ -304,11 +304,13 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
     values : array_like, one-dimensional
         The values, with missing elements: a NumPy array (a masked array
         included), a list, a pandas Series, an Arrow array or a Polars
-        Series; integers, floats (float32 widened exactly to float64) or
-        times (``datetime64``, ``timedelta64``, tz-aware times in their zone).
-        A Polars expression (with ``by`` an expression too) gives a Polars
-        expression of the column's own dtype, in frames, lazy queries and
-        groups (``.over``).
+        Series; integers, floats or times (``datetime64``, ``timedelta64``,
+        tz-aware times in their zone). float32 values give float32 results
+        where every filled value is a float32 number, else float64 ones
+        (each correctly rounded to float64). A Polars expression (with
+        ``by`` an expression too) gives a Polars expression of the column's
+        own dtype, in frames, lazy queries and groups (``.over``): a Float32
+        column whose filled values are not all float32 numbers is refused.
     by : array_like, optional
         One position per value, of any kind :func:`forward` takes as
         positions (integers, ``datetime64``, ``timedelta64``), none missing;

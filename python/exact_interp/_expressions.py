@@ -49,7 +49,8 @@ def mapped(expression: Any, table: Any, method: Any, inverse: bool, keywords: di
 def gaps_filled(values: Any, by: Any, keywords: dict[str, Any]) -> Any:
     """interpolate_by over two Polars expressions: the whole column at once (not elementwise), the result of
     the values' own dtype (integers cast back exactly, as every answer lies within its column's range unless
-    extrapolated; a Float32 column refused, whose answers are float64), named as the values."""
+    extrapolated; a Float32 column whose filled values are not all float32 numbers refused), named as the
+    values."""
     pl = importlib.import_module("polars")
     from exact_interp._gaps import interpolate_by
 
@@ -59,10 +60,10 @@ def gaps_filled(values: Any, by: Any, keywords: dict[str, Any]) -> Any:
 
     def batch(pair: Any) -> Any:
         column = pair.struct.field("values")
-        if column.dtype == pl.Float32:
-            raise TypeError("argument 'values': a Float32 column's gaps are filled as float64 values; cast the "
-                            "column to Float64")
         out = interpolate_by(column, pair.struct.field("by"), **keywords)
+        if column.dtype == pl.Float32 and out.dtype != pl.Float32:  # the dtype was declared: no widening here
+            raise ValueError("argument 'values': a Float32 column's filled values are not all float32 numbers; "
+                             "cast the column to Float64 for them")
         return out if out.dtype == column.dtype else out.cast(column.dtype, strict=True)
 
     mapped = pl.struct(values.alias("values"), by.alias("by")).map_batches(batch, return_dtype=pl.dtype_of(values))

@@ -190,6 +190,7 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
         _no_nat(counts, "by")
     absent = numpy.zeros(len(taken.array), bool) if taken.missing is None else taken.missing.copy()
     array = taken.array
+    narrow = array.dtype == numpy.float32  # float32 values: float32 results where every answer is one
     if array.dtype.kind == "f":  # NaN is missing too (kept: the result's missing value); float32 widened exactly
         infinite = numpy.isinf(array)
         if infinite.any():
@@ -239,6 +240,7 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
                 raise FatalError(f"the native table did not answer typed positions: {answers!r}")
             typed = typed.copy()
             typed[chosen] = answers
+            narrow = narrow and bool((answers.astype(numpy.float32).astype(_F64) == answers).all())
             absent[chosen] = False
             owned = True
     if absent.any() and not holds_missing(kind, taken) and not masked:
@@ -247,5 +249,23 @@ def interpolate_by(values: Any, by: Any = None, *, max_gap: Any = None, left: An
                          f"element; give left=, right= or a larger max_gap, or pass the values as a masked array "
                          f"or a pandas, Arrow or Polars series")
     if masked:  # a masked array of the kind's dtype, masked where missing
-        return numpy.ma.MaskedArray(result(typed, kind, Taken(typed, param="values")), mask=absent)
-    return result(typed if owned else typed.copy(), kind, taken, absent=absent, owned=True)
+        out = numpy.ma.MaskedArray(result(typed, kind, Taken(typed, param="values")), mask=absent)
+    else:
+        out = result(typed if owned else typed.copy(), kind, taken, absent=absent, owned=True)
+    return _as_float32(out) if narrow else out
+
+
+def _as_float32(out: Any) -> Any:
+    """Float64 results that are all float32 numbers, in the container's float32 dtype (exactly)."""
+    module = type(out).__module__.split(".")[0]
+    if module == "polars":
+        import polars
+
+        return out.cast(polars.Float32)
+    if module == "pyarrow":
+        import pyarrow
+
+        return out.cast(pyarrow.float32())
+    if module == "pandas":
+        return out.astype("Float32" if str(out.dtype) == "Float64" else "float32")
+    return out.astype(numpy.float32)
