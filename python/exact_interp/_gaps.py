@@ -6,6 +6,8 @@ container with the elements left missing as it holds them."""
 
 from __future__ import annotations
 
+import importlib
+
 import datetime
 from fractions import Fraction
 from typing import Any
@@ -259,13 +261,9 @@ def _as_float32(out: Any) -> Any:
     """Float64 results that are all float32 numbers, in the container's float32 dtype (exactly)."""
     module = type(out).__module__.split(".")[0]
     if module == "polars":
-        import polars
-
-        return out.cast(polars.Float32)
+        return out.cast(importlib.import_module("polars").Float32)
     if module == "pyarrow":
-        import pyarrow
-
-        return out.cast(pyarrow.float32())
+        return out.cast(importlib.import_module("pyarrow").float32())
     if module == "pandas":
         return out.astype("Float32" if str(out.dtype) == "Float64" else "float32")
     return out.astype(numpy.float32)
