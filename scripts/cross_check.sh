@@ -5,7 +5,10 @@
 #     byte order of its own, the whole-array ones split across two threads) natively with GCC and Clang, without the hardware
 #     division and with the portable wide arithmetic, and under qemu-user on
 #     aarch64, s390x (big-endian), ppc64le, riscv64, armhf and i686 (32-bit),
-#     and for Windows (LLP64: long is 32 bits) with MinGW-w64 under wine;
+#     and for Windows (LLP64: long is 32 bits) with MinGW-w64 under wine, and
+#     through the Microsoft compiler's branch (_umul128/_udiv128) as Clang
+#     builds it for Windows with that compiler's macros
+#     (cmake/toolchains/msvc-branch.cmake), under wine;
 #   - the C++ unit tests (those without MPFR) under qemu on s390x, i686 and
 #     aarch64 (its NEON kernels as well as the scalar ones).
 # Each digest is taken on every kernel target the build holds and the
@@ -65,6 +68,7 @@ builds=(
     "x86-64-no-divq||-DCMAKE_CXX_COMPILER=g++ -DCMAKE_CXX_FLAGS=-DRUST_NO_HW_DIVQ"
     "x86-64-portable||-DCMAKE_CXX_COMPILER=clang++ -DRUST_PORTABLE=ON -DCMAKE_CXX_FLAGS=-pedantic-errors"
     "x86-64-windows|windows|--toolchain cmake/toolchains/mingw-w64.cmake"
+    "x86-64-msvc-branch|windows|--toolchain cmake/toolchains/msvc-branch.cmake"
 )
 for t in "${TARGETS[@]}"; do
     builds+=("${t##*:}|qemu-${t##*:}|--toolchain cmake/toolchains/linux-cross.cmake -DRUST_CROSS_TRIPLE=${t%%:*} -DRUST_CROSS_QEMU=${t##*:}")
@@ -85,7 +89,8 @@ failed=0
 for b in "${builds[@]}"; do
     name=${b%%|*}
     line=$(cat "$out/$name.digest")
-    printf '%-18s %s  (%s)\n' "$name" "$line" "$(sed -n 's/^kernel targets: //p' "$out/$name.targets")"
+    printf '%-18s %s  (%s; %s)\n' "$name" "$line" "$(sed -n 's/^kernel targets: //p' "$out/$name.targets" | tr -d '\r')" \
+        "$(sed -n 's/^wide arithmetic: //p' "$out/$name.targets" | tr -d '\r')"
     [ "$line" = "$(cat "$out/x86-64-gcc.digest")" ] || failed=1
 done
 if [ "$ROUNDS" = 1 ] && [ "$(cat "$out/x86-64-gcc.digest")" != "$reference" ]; then
@@ -94,6 +99,15 @@ if [ "$ROUNDS" = 1 ] && [ "$(cat "$out/x86-64-gcc.digest")" != "$reference" ]; t
 fi
 ((failed == 0)) || { echo "digests differ"; exit 1; }
 echo "one digest on ${#builds[@]} builds ($((SECONDS - start)) s)"
+
+# The Microsoft compiler's branch was the one built: the digest program says so, and no 128-bit helper of
+# GCC's runtime is linked in.
+grep -q '^wide arithmetic: msvc intrinsics' "$out/x86-64-msvc-branch.targets" ||
+    { echo "x86-64-msvc-branch did not take the _umul128/_udiv128 branch"; exit 1; }
+if x86_64-w64-mingw32-nm "$out/x86-64-msvc-branch/core_digest.exe" | grep -E '__udivti3|__multi3|__umodti3'; then
+    echo "x86-64-msvc-branch links 128-bit helpers"; exit 1
+fi
+echo "x86-64-msvc-branch: the _umul128/_udiv128 branch, no 128-bit helper linked"
 
 # A kernel file compiled with wider instructions must define nothing another
 # file could link to instead of its own copy: every global or weak symbol in

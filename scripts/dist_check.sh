@@ -27,7 +27,7 @@ needed = {"pyproject.toml", "CMakeLists.txt", "README.md", "python/rust.pyi", "s
           "src/module/module.cpp", "src/module/native.cpp", "src/module/table.cpp", "src/module/docstrings.py", "src/piecewise/piecewise.cpp", "src/parallel/parallel.cpp",
           "python/exact_interp/__init__.py", "python/exact_interp/_native.pyi", "python/exact_interp/_convert.py", "python/exact_interp/dask.py",
           "python/exact_interp/_interpolator.py", "python/exact_interp/_interpolator.pyi", "python/exact_interp/_kinds.py",
-          "python/exact_interp/_entries.py",
+          "python/exact_interp/_entries.py", "python/exact_interp/_grouped.py",
           "python/exact_interp/py.typed", "LICENSE", "CHANGELOG.md", "CITATION.cff"}
 missing = needed - names
 unwanted = sorted(n for n in names if n.split("/")[0] in {"tests", "bench", "fuzz", "scripts", "examples", "docs",

@@ -3,9 +3,10 @@
 # test, failing on the first failure:
 #   1. the C++ core suites (MPFR and exact-rational references), built with
 #      GCC and with Clang, and the same
-#      digests of fixed streams of evaluations on eleven builds: x86-64 (GCC,
+#      digests of fixed streams of evaluations on twelve builds: x86-64 (GCC,
 #      Clang, no hardware division, portable wide arithmetic, MinGW-w64 under
-#      wine) and, under qemu-user, aarch64, s390x, ppc64le, riscv64, armhf and
+#      wine, the Microsoft compiler's branch built by Clang under wine) and,
+#      under qemu-user, aarch64, s390x, ppc64le, riscv64, armhf and
 #      i686, with the unit tests run on s390x, i686 and aarch64
 #   2. the Python suites (exact_interp on a two-process Dask cluster included)
 #      against one stable-ABI wheel on CPython 3.10, 3.11, 3.12 and 3.13 with

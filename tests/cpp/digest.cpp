@@ -372,6 +372,11 @@ void one_table(Stream& s, Digest& d, bool beyond, Rounding rounding) {
 
 }  // namespace
 
+// The branch of the 128-bit arithmetic this build took (base/wide.hpp).
+constexpr const char* kWide = RUST_WIDE_NATIVE ? (RUST_HW_DIVQ ? "native with divq" : "native")
+                              : RUST_WIDE_MSVC ? "msvc intrinsics"
+                                               : "portable";
+
 int main(int argc, char** argv) {
     const long rounds = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1;
     // The stream once on every kernel target the processor runs: one line
@@ -400,7 +405,7 @@ int main(int argc, char** argv) {
     }
     if (std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == lines.front(); })) {
         std::printf("%s\n", lines.front().c_str());
-        std::fprintf(stderr, "kernel targets: %s\n", targets.c_str());
+        std::fprintf(stderr, "kernel targets: %s\nwide arithmetic: %s\n", targets.c_str(), kWide);
         return 0;
     }
     std::size_t k = 0;
