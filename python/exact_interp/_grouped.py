@@ -78,7 +78,7 @@ class GroupedInterpolator:
             try:
                 made[key] = Interpolator(table[0], table[1], duplicates=duplicates)  # type: ignore[call-overload]
             except Exception as error:
-                error.add_note(f"(the table of key {key!r})")
+                _add_note(error, f"(the table of key {key!r})")
                 raise
         keys = list(made)
         first: Any = made[keys[0]] if keys else None
@@ -347,6 +347,14 @@ class GroupedInterpolator:
         keys = _key_array(by)
         key = keys[()] if keys.ndim == 0 else keys.reshape(-1)[k]
         return key.item() if isinstance(key, numpy.generic) else key
+
+
+def _add_note(error: BaseException, text: str) -> None:
+    """A note on the error (PEP 678; on CPython 3.10 the list that 3.11's tracebacks print)."""
+    if hasattr(error, "add_note"):
+        error.add_note(text)
+    else:
+        error.__notes__ = [*getattr(error, "__notes__", []), text]
 
 
 def _described(table: Any) -> str:
