@@ -39,8 +39,8 @@ class GroupedInterpolator:
         ``tables`` is not a mapping, or a table is not an Interpolator or a
         pair of knots, or the tables' kinds differ (naming the keys).
     ValueError
-        As :class:`Interpolator` raises it for a table's knots (the key named
-        in a note).
+        ``tables`` is empty, or as :class:`Interpolator` raises it for a
+        table's knots (the key named in a note).
 
     Examples
     --------
@@ -81,8 +81,10 @@ class GroupedInterpolator:
                 _add_note(error, f"(the table of key {key!r})")
                 raise
         keys = list(made)
-        first: Any = made[keys[0]] if keys else None
-        kinds = first._kind_pair() if first is not None else None
+        if not keys:
+            raise ValueError("argument 'tables' is empty; give at least one key and its table")
+        first: Any = made[keys[0]]
+        kinds = first._kind_pair()
         for key in keys[1:]:
             table = made[key]
             if table._kind_pair() != kinds or table._shape != first._shape:
@@ -93,9 +95,9 @@ class GroupedInterpolator:
         set_(self, "_keys", keys)
         set_(self, "_index", {k: i for i, k in enumerate(keys)})
         set_(self, "_kinds", kinds)
-        set_(self, "_shape", None if first is None else first._shape)
+        set_(self, "_shape", first._shape)
         # integer keys, sorted, for matching integer queries' keys without a Python step per element
-        integers = keys and all(isinstance(k, (int, numpy.integer)) and not isinstance(k, bool) for k in keys)
+        integers = all(isinstance(k, (int, numpy.integer)) and not isinstance(k, bool) for k in keys)
         if integers and -(2**63) <= min(keys) and max(keys) < 2**63:
             values = numpy.array(keys, numpy.int64)
             order = numpy.argsort(values, kind="stable")
@@ -133,8 +135,6 @@ class GroupedInterpolator:
 
     def __repr__(self) -> str:
         count = len(self._keys)
-        if not count:
-            return "<exact_interp.GroupedInterpolator: no table>"
         shown = ", ".join(map(repr, self._keys[:5])) + (", …" if count > 5 else "")
         return (f"<exact_interp.GroupedInterpolator: {count} table{'s' if count != 1 else ''} of "
                 f"{_described(self._tables[0])}, keys {shown}>")
@@ -248,8 +248,6 @@ class GroupedInterpolator:
         if is_expression(query_obj):
 
             return grouped(query_obj, by, self, method, inverse, keywords)
-        if not self._keys:
-            raise ValueError("this GroupedInterpolator has no table")
         query = _convert.taken_query(query_obj, param, missing)
         n = len(query.array)
         codes = self._codes(by, n, query.shape)
@@ -264,16 +262,18 @@ class GroupedInterpolator:
         out: numpy.ndarray[Any, Any] | None = None
         absent: numpy.ndarray[Any, Any] | None = None
         failure: tuple[int, BaseException] | None = None
+
+        def evaluate(table: Any, part: Any) -> Any:
+            if inverse:
+                return _convert.inverse_answers(table._table, self._kinds, part, method, workers, left, right,
+                                                missing, nulls)
+            return _convert.forward_answers(table._table, table._shape, self._kinds, part, workers, left, right,
+                                            missing, nulls)
+
         for code, where in _groups(codes, len(self._keys)):
             table = self._tables[code]
-            sub = _part(query, where)
             try:
-                if inverse:
-                    answers, gone = _convert.inverse_answers(table._table, self._kinds, sub, method, workers, left,
-                                                             right, missing, nulls)
-                else:
-                    answers, gone = _convert.forward_answers(table._table, table._shape, self._kinds, sub, workers,
-                                                             left, right, missing, nulls)
+                answers, gone = evaluate(table, _part(query, where))
             except Exception as error:  # the failing element lowest in the query wins, as in one call
                 first = _placed(error, where, query, table, self._kinds, param, self._shape)
                 if failure is None or first < failure[0]:
@@ -289,10 +289,7 @@ class GroupedInterpolator:
         if failure is not None:
             raise failure[1]
         if out is None:  # no element has a table: the first table's answers to none, for their dtype and shape
-            answers, _ = (_convert.inverse_answers(self._tables[0]._table, self._kinds, _part(query, slice(0, 0)),
-                                                   method, workers, left, right, missing, nulls) if inverse else
-                          _convert.forward_answers(self._tables[0]._table, self._shape, self._kinds,
-                                                   _part(query, slice(0, 0)), workers, left, right, missing, nulls))
+            answers, _ = evaluate(self._tables[0], _part(query, slice(0, 0)))
             out = numpy.empty((n,) + answers.shape[1:], answers.dtype)
         if unknown.any():
             if isinstance(missing, str) and missing == "null":
@@ -311,8 +308,7 @@ class GroupedInterpolator:
 
         keys = _key_array(by)
         if keys.ndim == 0:  # one key for every element
-            code = self._index.get(keys[()].item() if hasattr(keys[()], "item") else keys[()], -1)
-            return numpy.full(n, code, numpy.int64)
+            return numpy.full(n, self._lookup(keys[()]), numpy.int64)
         if keys.size != n or (shape is not None and keys.shape != shape and keys.ndim != 1):
             raise ValueError(f"argument 'by': {keys.size} keys for {n} elements of the query; give one key per "
                              f"element (or one key for all)")

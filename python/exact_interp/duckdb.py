@@ -107,8 +107,6 @@ def register(connection: Any, name: str, table: Any) -> None:
     if table._shape is not None:
         raise TypeError(f"argument 'table': an SQL function gives one value, and this table has value columns of "
                         f"shape {table._shape}")
-    if grouped and not len(table):
-        raise ValueError("argument 'table': this GroupedInterpolator has no table")
     axis, kind = table._kinds if grouped else table._kind_pair()
     positions, values = _sql_type(axis, "positions"), _sql_type(kind, "values")
     key = [_key_type(table.keys)] if grouped else []
