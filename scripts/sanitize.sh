@@ -41,5 +41,6 @@ echo "== Threaded Python tests under TSan"
 (cd tests/python && LD_PRELOAD="$(g++ -print-file-name=libtsan.so)" PYTHONPATH="$PWD/../../build/tsan" \
     ../../build/venv-np2/bin/python -m pytest -q -p no:cacheprovider test_parallel.py \
     test_errors.py::test_lowest_failing_index_wins_across_chunks \
-    test_robustness.py::test_concurrent_threads_give_single_threaded_results) || tsan_failed "Python tests"
+    test_robustness.py::test_concurrent_threads_give_single_threaded_results \
+    test_process.py::test_fresh_interpreter_with_threads) || tsan_failed "Python tests"
 if ls "$report".* >/dev/null 2>&1; then tsan_failed "reports"; fi

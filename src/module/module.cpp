@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kForwardParams[] = {"x", "xp", "fp"};
 constexpr const char* kInverseParams[] = {"f", "xp", "fp", "method"};
 
-PyObject* panic_type = nullptr;  // created at the first fatal error, kept for the process
+PyObject* panic_type = nullptr;  // created with the module, kept for the process
 
 constexpr const char* kPanicDoc =
     "The exception raised when a call of the native module meets a violated invariant: "
@@ -80,8 +80,16 @@ PyObject* initialise() {
                         "process");
         return nullptr;
     }
+    // The exception class before any call can need it: calls may run at once
+    // on several threads where there is no GIL.
+    if (fatal_error_type() == nullptr) return nullptr;
     Ref module(PyModule_Create(&definition));
     if (!module) return nullptr;
+#ifdef Py_GIL_DISABLED
+    // Without a GIL too: the functions keep nothing between calls but the
+    // NumPy table and the exception class, both published once for all.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
     const Ref module_name(PyModule_GetNameObject(module.get()));
     if (!module_name) return nullptr;
     for (PyMethodDef& def : functions)

@@ -51,6 +51,12 @@ void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+#ifdef Py_mod_gil
+    // Safe without a GIL (free-threaded CPython): a Table is immutable once
+    // made; the NumPy table is published once for all; the kernel choice is
+    // atomic; the fatal-error class is set as exact_interp is imported.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

@@ -1,6 +1,8 @@
 #define RUST_NUMPY_API_DEFINE
 #include "module/numpy_api.hpp"
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 #include "module/errors.hpp"
@@ -10,6 +12,13 @@ namespace rust::module {
 namespace {
 
 PyArray_Descr* descriptors[3] = {};
+
+// Set once the table and the descriptors are in place. Without a GIL
+// (free-threaded CPython) two threads may make the first call at once: each
+// finds the capsule, one publishes the table under the lock, and no thread
+// uses the table before it and the descriptors are all there.
+std::atomic<bool> loaded{false};
+std::mutex publishing;
 
 // "Failed to access NumPy array API capsule: {type}: {message}" from the
 // pending Python error, which it clears.
@@ -42,7 +51,7 @@ Ref find_capsule() {
 }  // namespace
 
 bool ensure_numpy_api() {
-    if (PyArray_API != nullptr) [[likely]]
+    if (loaded.load(std::memory_order_acquire)) [[likely]]
         return true;
     const Ref capsule = find_capsule();
     if (!capsule) {
@@ -54,6 +63,9 @@ bool ensure_numpy_api() {
         fail_with_pending_error();
         return false;
     }
+    // No Python code runs under the lock: only NumPy's table lookups.
+    const std::lock_guard<std::mutex> hold(publishing);
+    if (loaded.load(std::memory_order_relaxed)) return true;
     PyArray_API = static_cast<void**>(table);
     PyArray_RUNTIME_VERSION = static_cast<int>(PyArray_GetNDArrayCFeatureVersion());
     // Built-in descriptors are immortal singletons in NumPy; one reference
@@ -68,6 +80,7 @@ bool ensure_numpy_api() {
             return false;
         }
     }
+    loaded.store(true, std::memory_order_release);
     return true;
 }
 

@@ -2,6 +2,7 @@
 four functions through each entry."""
 
 import math
+import sys
 from fractions import Fraction
 
 import numpy as np
@@ -39,6 +40,9 @@ class Outside(Exception):
 # "raise" raise, "clamp" takes the end knot's answer, "extrapolate" continues
 # the end segment exactly, anything else is the fill. Results outside
 # [lo, hi] are "outside the range of the result".
+# Free-threaded CPython running without its GIL: nothing holds a GIL there, `rust` included.
+NO_GIL = not getattr(sys, "_is_gil_enabled", lambda: True)()
+
 ROUND = {"nearest": round, "ffill": math.floor, "bfill": math.ceil}
 
 

@@ -8,7 +8,7 @@ import time
 
 import numpy as np
 import pytest
-from helpers import FPF, FPI, XP
+from helpers import FPF, FPI, NO_GIL, XP
 
 import exact_interp
 
@@ -65,20 +65,24 @@ def test_workers_is_keyword_only_and_rust_has_none(rust):
     assert set(targets.values()) <= {"scalar", "avx2", "avx512", "neon"}
 
 
-def test_threads_share_one_interpolator(rust):
+def test_threads_share_one_interpolator_and_the_functions(rust):
     ti, tf = exact_interp.Interpolator(XP, FPI), exact_interp.Interpolator(XP, FPF)
     rng = np.random.default_rng(9)
     x = rng.integers(int(XP[0]), int(XP[-1]), 200_000, dtype=np.uint64)
     f = rng.uniform(FPF[0], FPF[-1], 200_000)
+    g = rng.integers(FPI[0], FPI[-1], 200_000)
     jobs = [
         (lambda w: ti.forward(x, workers=w), rust.forward_int(x, XP, FPI)),
         (lambda w: tf.forward(x[::-3], workers=w), exact_interp.forward(x[::-3], XP, FPF, workers=1)),
         (lambda w: tf.inverse(f, "nearest", workers=w), exact_interp.inverse(f, XP, FPF, "nearest", workers=1)),
+        (lambda w: exact_interp.forward_int(x, XP, FPI, workers=w), rust.forward_int(x, XP, FPI)),
+        (lambda w: exact_interp.inverse_float(f, XP, FPF, "bfill", workers=w), rust.inverse_float(f, XP, FPF, "bfill")),
+        (lambda w: rust.inverse_int(g, XP, FPI, "ffill"), exact_interp.inverse_int(g, XP, FPI, "ffill", workers=2)),
     ]
     failures = []
 
     def worker(k):
-        for r in range(6):
+        for r in range(2 * len(jobs)):
             run, expected = jobs[(k + r) % len(jobs)]
             if run([1, 2, 3, None][(k + r) % 4]).tobytes() != expected.tobytes():
                 failures.append(k)
@@ -134,6 +138,8 @@ def test_the_gil_is_released_while_a_call_works(rust, entry):
     # ticker for 0.63 of a call), so its best of three calls counts.
     x = np.repeat(XP[1:-1], 10_000)  # 10^7 sorted positions
     if entry == "rust":
+        if NO_GIL:
+            pytest.skip("no GIL: rust holds none while it works (free-threaded CPython)")
         pause = longest_pause(lambda: rust.forward_float(x, XP, FPF))
         assert pause > 0.5, pause
     else:

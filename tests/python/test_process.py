@@ -1,7 +1,9 @@
-"""Behaviour that needs a fresh interpreter: re-initialisation, and NumPy
-that cannot be imported."""
+"""Behaviour that needs a fresh interpreter: re-initialisation, NumPy
+that cannot be imported, first calls, the GIL."""
 
+import os
 import subprocess
+import sysconfig
 import sys
 import textwrap
 
@@ -10,8 +12,9 @@ import pytest
 pytestmark = pytest.mark.subprocess
 
 
-def run(code):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+def run(code, env=None):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120,
+                          env=env)
 
 
 def test_reimport_raises_import_error():
@@ -151,3 +154,38 @@ def test_exit_while_a_daemon_thread_is_inside_a_call(call):
         """
     )
     assert (r.returncode, r.stdout, "terminate" in r.stderr) == (0, "main done\n", False), r.stderr
+
+
+# Threads make the first calls of both modules at once (which load NumPy's API table) and answer alike.
+FIRST_CALLS = """
+    import threading, numpy as np, rust, exact_interp
+    xp, fp, x = np.array([0, 10], np.uint64), np.array([0, 100]), np.array([5], np.uint64)
+    calls = [lambda: rust.forward_int(x, xp, fp), lambda: exact_interp.forward_int(x, xp, fp),
+             lambda: rust.inverse_float(fp / 3, xp, fp / 1.5), lambda: exact_interp.Interpolator(xp, fp).forward(x)]
+    start, answers = threading.Barrier(8), []
+    def first(k):
+        start.wait()
+        answers.append(calls[k % 4]().tolist())
+    threads = [threading.Thread(target=first, args=(k,)) for k in range(8)]
+    for t in threads: t.start()
+    for t in threads: t.join()
+    print(sorted(map(str, answers)))
+"""
+# Importing the modules (and NumPy) leaves a free-threaded interpreter without its GIL, unforced.
+GIL_STAYS_OFF = """
+    import sys, numpy, rust, exact_interp, exact_interp._native
+    print("GIL enabled:", sys._is_gil_enabled())
+"""
+
+
+@pytest.mark.parametrize("code, expected, free_threaded_only", [
+    (FIRST_CALLS, str(sorted(["[50]", "[50]", "[50]", "[50]", "[0, 5]", "[0, 5]", "[50]", "[50]"])), False),
+    (GIL_STAYS_OFF, "GIL enabled: False", True),
+])
+def test_fresh_interpreter_with_threads(code, expected, free_threaded_only):
+    if free_threaded_only and not sysconfig.get_config_var("Py_GIL_DISABLED"):
+        pytest.skip("this CPython is not free-threaded")
+    env = {k: v for k, v in os.environ.items() if k != "PYTHON_GIL"}  # the GIL as the modules leave it
+    r = run(code, env)
+    assert r.returncode == 0 and r.stderr == "", r.stderr
+    assert r.stdout.strip() == expected
