@@ -107,7 +107,7 @@ test "$found" -eq "$expected" || { cat build/mypy-misuse.log; echo "expected $ex
 echo "mypy rejects all $expected misuses"
 
 echo "== ruff, as pyproject.toml configures it"
-"$tools/bin/python" -m ruff check --no-cache python tests bench examples src docs
+"$tools/bin/python" -m ruff check --no-cache python tests bench examples src docs scripts
 
 echo "== clang-format, as .clang-format configures it"
 install_system_packages clang-format-14

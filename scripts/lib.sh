@@ -85,6 +85,52 @@ build_wheel() {
         -C cmake.define.RUST_WERROR=ON -C build-dir="$out-build" "$@" -w "$out" .
 }
 
+# The first Debian archive in the machine's apt sources (deb822 or one-line
+# form), not its security archive.
+debian_mirror() {
+    local uri
+    uri=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '/^URIs:/ {for (i = 2; i <= NF; i++) print $i}' |
+        grep -v -- '-security' | head -n1 || true)
+    [ -n "$uri" ] || uri=$(grep -hE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+        awk '{for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) {print $i; exit}}' | grep -v -- '-security' | head -n1 || true)
+    [ -n "$uri" ] || { echo "no Debian archive in this machine's apt sources" >&2; return 1; }
+    echo "$uri"
+}
+
+# The folder of what the scripts keep between runs outside the checkout (a
+# fresh clone finds it): RUST_CACHE_DIR, or ~/.cache/exact-interp.
+cache_dir() {
+    local dir=${RUST_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/exact-interp}
+    mkdir -p "$dir" && echo "$dir"
+}
+
+# cpython_source VERSION: the path of CPython VERSION's upstream tarball, from
+# Debian's python$VERSION source package (its testing suite, else unstable),
+# fetched once into the cache through a sources list of our own: the
+# machine's apt configuration is not touched. The mirror is the one the
+# machine's own apt sources name.
+cpython_source() {
+    local version=$1 dir apt mirror suite
+    dir=$(cache_dir)/python$version-source
+    if ! ls "$dir"/python"$version"_*.orig.tar.* >/dev/null 2>&1; then
+        install_system_packages dpkg-dev debian-archive-keyring >&2
+        rm -rf "$dir" && apt=$dir/apt && mirror=$(debian_mirror)
+        mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources.list.d" "$apt/preferences.d"
+        printf 'Types: deb-src\nURIs: %s\nSuites: testing unstable\nComponents: main\nSigned-By: %s\n' \
+            "$mirror" /usr/share/keyrings/debian-archive-keyring.gpg > "$apt/sources.list.d/source.sources"
+        local options=(-o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "Dir::Etc::SourceList=/dev/null"
+                       -o "Dir::Etc::SourceParts=$apt/sources.list.d" -o "Dir::Etc::PreferencesParts=$apt/preferences.d"
+                       -o APT::Sandbox::User=root)
+        apt-get "${options[@]}" update -qq >&2
+        # testing's first: a version just uploaded to unstable may not have reached every mirror
+        for suite in testing unstable; do
+            (cd "$dir" && apt-get "${options[@]}" source -qq --download-only "python$version/$suite" >&2) && break
+        done
+        rm -rf "$apt"
+    fi
+    ls "$dir"/python"$version"_*.orig.tar.* | sort -V | tail -n1
+}
+
 # The CPython versions the wheel is proven on.
 SUPPORTED_PYTHONS=(3.10 3.11 3.12 3.13)
 

@@ -18,18 +18,6 @@ versions=("$@")
 root=$PWD/build/debian-unstable
 mkdir -p build
 
-# The first Debian archive in the machine's apt sources (deb822 or one-line
-# form), not its security archive.
-debian_mirror() {
-    local uri
-    uri=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '/^URIs:/ {for (i = 2; i <= NF; i++) print $i}' |
-        grep -v -- '-security' | head -n1 || true)
-    [ -n "$uri" ] || uri=$(grep -hE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-        awk '{for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) {print $i; exit}}' | grep -v -- '-security' | head -n1 || true)
-    [ -n "$uri" ] || { echo "no Debian archive in this machine's apt sources" >&2; return 1; }
-    echo "$uri"
-}
-
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
 
 if [ ! -x "$root/usr/bin/python3.14" ]; then

@@ -12,7 +12,9 @@
 #      against one stable-ABI wheel on CPython 3.10, 3.11, 3.12 and 3.13 with
 #      NumPy 2.x and on CPython 3.10 with NumPy 1.26, and against a wheel with
 #      the portable wide arithmetic, and on Debian's CPython 3.14 and 3.15
-#      (its unstable suite, in a root built by debootstrap)
+#      (its unstable suite, in a root built by debootstrap); on free-threaded
+#      CPython 3.13t with the GIL off, against a wheel of its own; and the
+#      Windows wheel's, under wine
 #   3. the wheel (abi3 audit, manylinux repair) and the sdist installed into
 #      fresh environments, and the type stubs under mypy --strict
 #   4. the documentation site, warnings as errors (its examples ran in 2.)
@@ -56,11 +58,17 @@ for v in "${SUPPORTED_PYTHONS[@]:1:${#SUPPORTED_PYTHONS[@]}-2}"; do
 done
 suites+=("py3.10-np1|$(python_for 3.10)|numpy==1.26.*|build/wheel|not slow|0.25")
 suites+=("py3.11-portable|$(python_for 3.11)|numpy>=2|build/wheel-portable|not slow|0.25")
+# and two of their own: free-threaded CPython 3.13t with the GIL off (its own
+# wheel), and the Windows wheel under wine
+suites+=("py3.13t|free-threaded" "windows|wine")
 run_suite() {
     local name python numpy dir marks scale
     IFS='|' read -r name python numpy dir marks scale <<< "$1"
-    RUST_HYPOTHESIS_SCALE=$scale python_suite "$name" "$python" "$numpy" "$(ls "$dir"/*.whl)" "$marks" \
-        > "build/suite-$name.log" 2>&1
+    case $python in
+        free-threaded) bash scripts/free_threaded.sh ;;
+        wine) bash scripts/windows.sh build/wheel/*.whl ;;
+        *) RUST_HYPOTHESIS_SCALE=$scale python_suite "$name" "$python" "$numpy" "$(ls "$dir"/*.whl)" "$marks" ;;
+    esac > "build/suite-$name.log" 2>&1
 }
 declare -A running=()  # pid → suite
 report_one() {  # waits for any running suite; prints its outcome
@@ -69,7 +77,7 @@ report_one() {  # waits for any running suite; prints its outcome
     local name=${running[$pid]%%|*}
     unset "running[$pid]"
     if ((status == 0)); then
-        grep -E '^== Python tests|passed' "build/suite-$name.log"
+        grep -E '^== Python tests|^built|passed' "build/suite-$name.log"
     else
         cat "build/suite-$name.log"
         echo "Python suite $name failed" >&2
