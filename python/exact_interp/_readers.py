@@ -38,6 +38,11 @@ def _sequence(items: list[Any], param: str) -> numpy.ndarray[Any, Any]:
     """The elements of a list or tuple, read once, exactly: ints of any size,
     floats, or a mix of both where float64 holds every int; other elements
     (datetime64 scalars, nested sequences) as NumPy reads them."""
+    kinds = set(map(type, items))  # the common cases without a Python step per element
+    if kinds == {int}:
+        return _python_ints(items, param)
+    if kinds == {float}:  # a Python float is a double: exact
+        return numpy.array(items, dtype=_F64)
     if any(isinstance(v, (bool, numpy.bool_)) for v in items):
         raise TypeError(f"argument '{param}': a bool is not a position or a value")
     ints = [int(v) for v in items if _is_int(v)]
@@ -65,7 +70,7 @@ def _nested(items: Any, param: str) -> numpy.ndarray[Any, Any]:
             raise TypeError(f"argument '{param}': nested sequences of different lengths have no shape")
         shape.append(lengths.pop())
         level = [w for v in level for w in v]
-    if any(isinstance(v, (list, tuple)) for v in level):
+    if any(issubclass(kind, (list, tuple)) for kind in set(map(type, level))):
         raise TypeError(f"argument '{param}': nested sequences of different depths have no shape")
     return _sequence(level, param).reshape(shape)
 
