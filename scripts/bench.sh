@@ -11,7 +11,9 @@
 # pandas and Polars (bench/bench_gaps.py), and a Polars streaming query with
 # the interpolation in it (bench/bench_polars.py), and the SQL function in
 # DuckDB (bench/bench_duckdb.py), and a table per group (bench/bench_groups.py),
-# into that page too.
+# and Python threads calling at once with and without the GIL (bench/bench_free_threaded.py,
+# on the free-threaded 3.13t too where the test command made its environment), into that
+# page too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -31,4 +33,7 @@ build/venv-np2/bin/python bench/bench_gaps.py --page docs/explanation/performanc
 build/venv-np2/bin/python bench/bench_polars.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_duckdb.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_groups.py --page docs/explanation/performance.md
+free_threaded=build/venv-py3.13t/bin/python
+[ -x "$free_threaded" ] || { echo "no free-threaded environment (bash scripts/free_threaded.sh makes it): GIL only"; free_threaded=; }
+BENCH_INTERPRETERS=$free_threaded build/venv-np2/bin/python bench/bench_free_threaded.py --page docs/explanation/performance.md
 build/venv-np2/bin/python bench/bench_dask.py --page docs/explanation/performance.md
