@@ -1,6 +1,7 @@
 """Helpers the suites share: array constructors, an exact reference in Fractions, and the
 four functions through each entry."""
 
+import importlib
 import math
 import sys
 from fractions import Fraction
@@ -40,6 +41,32 @@ class Outside(Exception):
 # "raise" raise, "clamp" takes the end knot's answer, "extrapolate" continues
 # the end segment exactly, anything else is the fill. Results outside
 # [lo, hi] are "outside the range of the result".
+class Missing:
+    """A library that is not installed: a test (or a parameter row) that uses it skips, naming it, and the
+    rest of its module runs (on free-threaded CPython and under wine some libraries have no build)."""
+
+    def __init__(self, name):
+        self.name = name
+
+    def __bool__(self):
+        return False
+
+    def __getattr__(self, attr):
+        import pytest
+
+        if attr.startswith("_") or attr == "pytestmark":  # pytest looking at the module's names as it collects
+            raise AttributeError(attr)
+        pytest.skip(f"needs {self.name}, which is not installed")
+
+
+def optional(name, needs=None):
+    """The module, or Missing (named by what it needs, the module by default) where it cannot be imported."""
+    try:
+        return importlib.import_module(name)
+    except ImportError:
+        return Missing(needs or name)
+
+
 # Free-threaded CPython running without its GIL: nothing holds a GIL there, `rust` included.
 NO_GIL = not getattr(sys, "_is_gil_enabled", lambda: True)()
 

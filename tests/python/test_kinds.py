@@ -10,19 +10,18 @@ import pytest
 
 pytestmark = [pytest.mark.pandas, pytest.mark.polars, pytest.mark.pyarrow, pytest.mark.xarray, pytest.mark.hypothesis,
               pytest.mark.dask]
-pd = pytest.importorskip("pandas", reason="the containers of other libraries need pandas")
-pl = pytest.importorskip("polars", reason="the containers of other libraries need polars")
-pa = pytest.importorskip("pyarrow", reason="the containers of other libraries need pyarrow")
-xr = pytest.importorskip("xarray", reason="the containers of other libraries need xarray")
 pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
-pytest.importorskip("dask", reason="the Dask rows need dask[array]")
-from helpers import Outside, bits, ref_forward_float, ref_forward_int, ref_inverse_float, ref_inverse_int  # noqa: E402
+from helpers import (Outside, bits, optional, ref_forward_float, ref_forward_int, ref_inverse_float,  # noqa: E402
+                     ref_inverse_int)
+
+# The containers of other libraries: a test or row that needs one missing skips, naming it.
+pd, pl, pa, xr = (optional(name) for name in ("pandas", "polars", "pyarrow", "xarray"))
+ed = optional("exact_interp.dask", "dask[array]")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 from strategies import examples  # noqa: E402
 
 import exact_interp  # noqa: E402
-import exact_interp.dask  # noqa: E402
 
 METHODS = [None, "nearest", "ffill", "bfill"]
 I64 = (-(2**63), 2**63 - 1)
@@ -386,7 +385,7 @@ def test_scalars_and_python_ints():
          "argument 'fp': a one-dimensional array is required, not 2 dimensions"),
         (lambda: exact_interp.Interpolator([0, 2], [[0, 1], [2, 3]]).inverse([1]), TypeError,
          "the inverse needs one-dimensional values, not value columns: this table's fp has shape (2, 2)"),
-        (lambda: exact_interp.dask.forward_int(exact_interp.dask.dask.array.from_array(U),
+        (lambda: ed.forward_int(ed.dask.array.from_array(U),
                                                exact_interp.Interpolator(U, np.stack([I, I], 1))),
          TypeError, "forward_int() takes an Interpolator of int64 values alone"),
         (lambda: exact_interp.forward([2**63, -1], np.array([0, 2], np.uint64), [0, 1]), OverflowError,
@@ -613,7 +612,7 @@ def _berlin_on_arrow():
         (lambda: str(exact_interp.inverse(pd.Series([1]), np.array([0, 7], "M8[s]"), [0, 7]).dtype),
          "datetime64[s]"),
         # a 0-d Dask query; a nullable pandas Index with missing=; fills of every NumPy float and 0-d arrays
-        (lambda: exact_interp.dask.forward(exact_interp.dask.dask.array.from_array(np.array(5)), [0, 10],
+        (lambda: ed.forward(ed.dask.array.from_array(np.array(5)), [0, 10],
                                            [0, 7]).compute(), 4),
         (lambda: exact_interp.forward(pd.Index([1, None], dtype="Int64"), [0, 10], [0, 7], missing=-1).tolist(),
          [1, -1]),
@@ -698,10 +697,13 @@ QUERY_CONTAINERS = {
     "Polars": (lambda a: pl.Series("q", a) if a.ndim == 1 else None,
                lambda r: isinstance(r, pl.Series) and r.name == "q" and r.to_numpy()),
 }
+# the containers whose library is installed
+AVAILABLE = sorted(k for k in QUERY_CONTAINERS if {"xarray": xr, "Series": pd, "Index": pd, "Arrow": pa,
+                                                   "Arrow chunked": pa, "Polars": pl}.get(k, True))
 
 
 @settings(max_examples=examples(200), deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(shape=st.lists(st.integers(0, 3), max_size=3).map(tuple), container=st.sampled_from(sorted(QUERY_CONTAINERS)),
+@given(shape=st.lists(st.integers(0, 3), max_size=3).map(tuple), container=st.sampled_from(AVAILABLE),
        entry=st.sampled_from(["forward", "inverse", "Interpolator"]), columns=st.sampled_from([None, (1,), (2, 3)]),
        data=st.data())
 def test_any_shape_and_container_is_the_flat_call(shape, container, entry, columns, data):
@@ -739,14 +741,14 @@ def test_any_shape_and_container_is_the_flat_call(shape, container, entry, colum
 @pytest.mark.parametrize("columns", [(), (2,), (2, 3)])
 @pytest.mark.parametrize("interpolator", [False, True])
 def test_dask_takes_any_shape(columns, interpolator):
-    import dask.array as da
+    da = pytest.importorskip("dask.array", reason="needs dask[array]")
 
     xp = np.array([0, 10**9], np.int64)
     fp = (np.array([0, 3], np.int64).reshape((2,) + (1,) * len(columns)) * np.arange(1, int(np.prod(columns)) + 1)
           .reshape(columns))
     q = np.arange(0, 10**9, 10**7, dtype=np.int64).reshape(4, 25)
     table = (exact_interp.Interpolator(xp, fp),) if interpolator else (xp, fp)
-    lazy = exact_interp.dask.forward(da.from_array(q, chunks=(2, 10)), *table)
+    lazy = ed.forward(da.from_array(q, chunks=(2, 10)), *table)
     want = exact_interp.forward(q, xp, fp)
     assert lazy.shape == want.shape == q.shape + columns and lazy.compute().tolist() == want.tolist()
 
