@@ -77,7 +77,7 @@ report_one() {  # waits for any running suite; prints its outcome
     local name=${running[$pid]%%|*}
     unset "running[$pid]"
     if ((status == 0)); then
-        grep -E '^== Python tests|^built|passed' "build/suite-$name.log"
+        grep -a -E '^== Python tests|^built|passed' "build/suite-$name.log"
     else
         cat "build/suite-$name.log"
         echo "Python suite $name failed" >&2
