@@ -34,11 +34,13 @@ def _is_float(v: Any) -> bool:
     return isinstance(v, (float, numpy.floating))
 
 
-def _sequence(items: list[Any], param: str) -> numpy.ndarray[Any, Any]:
+def _sequence(items: list[Any], param: str, kinds: set[type] | None = None) -> numpy.ndarray[Any, Any]:
     """The elements of a list or tuple, read once, exactly: ints of any size,
     floats, or a mix of both where float64 holds every int; other elements
-    (datetime64 scalars, nested sequences) as NumPy reads them."""
-    kinds = set(map(type, items))  # the common cases without a Python step per element
+    (datetime64 scalars, nested sequences) as NumPy reads them. `kinds`: the
+    elements' types, where the caller has them."""
+    if kinds is None:  # the common cases below without a Python step per element
+        kinds = set(map(type, items))
     if kinds == {int}:
         return _python_ints(items, param)
     if kinds == {float}:  # a Python float is a double: exact
@@ -70,9 +72,10 @@ def _nested(items: Any, param: str) -> numpy.ndarray[Any, Any]:
             raise TypeError(f"argument '{param}': nested sequences of different lengths have no shape")
         shape.append(lengths.pop())
         level = [w for v in level for w in v]
-    if any(issubclass(kind, (list, tuple)) for kind in set(map(type, level))):
+    kinds = set(map(type, level))
+    if any(issubclass(kind, (list, tuple)) for kind in kinds):
         raise TypeError(f"argument '{param}': nested sequences of different depths have no shape")
-    return _sequence(level, param).reshape(shape)
+    return _sequence(level, param, kinds).reshape(shape)
 
 
 def _exact_double(v: Any, param: str) -> float:

@@ -37,10 +37,6 @@ class Outside(Exception):
     """The reference's verdict for an argument with no answer."""
 
 
-# The rule for an element outside the table (`left`, `right`): None or
-# "raise" raise, "clamp" takes the end knot's answer, "extrapolate" continues
-# the end segment exactly, anything else is the fill. Results outside
-# [lo, hi] are "outside the range of the result".
 class Missing:
     """A library that is not installed: a test (or a parameter row) that uses it skips, naming it, and the
     rest of its module runs (on free-threaded CPython and under wine some libraries have no build)."""
@@ -70,6 +66,10 @@ def optional(name, needs=None):
 # Free-threaded CPython running without its GIL: nothing holds a GIL there, `rust` included.
 NO_GIL = not getattr(sys, "_is_gil_enabled", lambda: True)()
 
+# The rule for an element outside the table (`left`, `right`): None or
+# "raise" raise, "clamp" takes the end knot's answer, "extrapolate" continues
+# the end segment exactly, anything else is the fill. Results outside
+# [lo, hi] are "outside the range of the result".
 ROUND = {"nearest": round, "ffill": math.floor, "bfill": math.ceil}
 
 
